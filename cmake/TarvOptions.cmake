@@ -1,0 +1,23 @@
+# Compiler settings shared by every target of the project.
+
+# tarv_target_defaults(<target>): warnings (errors under TARV_WERROR) for one target.
+function(tarv_target_defaults target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+  if(TARV_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
+
+# Sanitizers apply to the whole tree, C caller included: mixing instrumented and
+# plain objects gives false reports, above all under ThreadSanitizer.
+if(TARV_ASAN AND TARV_TSAN)
+  message(FATAL_ERROR "TARV_ASAN and TARV_TSAN cannot be combined")
+endif()
+if(TARV_ASAN)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(TARV_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
