@@ -1,0 +1,60 @@
+// A module's flash: a sparse byte image, and the Motorola S-record handling
+// around it.
+//
+// S-record line: 'S', type digit, count (2 hex digits: bytes of address, data
+// and checksum), address (4, 6 or 8 hex digits for types 1/5/9, 2/6/8, 3/7),
+// data, checksum = ones' complement of the low byte of the sum of count,
+// address and data bytes. Hex digits in either case.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace modsim {
+
+class Image {
+public:
+    void write(uint32_t address, const std::vector<uint8_t> &bytes);
+    std::optional<uint8_t> at(uint32_t address) const;
+    bool matches(uint32_t address, const std::vector<uint8_t> &bytes) const;
+    size_t size() const { return bytes_.size(); }
+    bool empty() const { return bytes_.empty(); }
+    void clear() { bytes_.clear(); }
+    const std::map<uint32_t, uint8_t> &bytes() const { return bytes_; }
+    bool operator==(const Image &other) const = default;
+
+private:
+    std::map<uint32_t, uint8_t> bytes_;
+};
+
+struct SRecord {
+    int type = 0; // 0..9
+    uint32_t address = 0;
+    std::vector<uint8_t> data;
+
+    bool isData() const { return type >= 1 && type <= 3; }
+};
+
+// Parses one line (without its line end). False with a message on any fault:
+// syntax, unknown type, count that disagrees with the line, bad checksum.
+bool parseSRecord(std::string_view line, SRecord *record, std::string *error);
+
+// The data of a whole S-record text. Blank lines are skipped; every other line
+// must be a valid record. False with a message naming the line.
+bool imageFromSRecordText(std::string_view text, Image *image, std::string *error);
+bool loadSRecordFile(const std::string &path, Image *image, std::string *error);
+
+// The image as S3 records of at most 16 data bytes, ascending addresses, one
+// record never spanning a gap, closed by an S7 record. Lines end in LF.
+std::string toS3Text(const Image &image);
+bool saveS3File(const Image &image, const std::string &path, std::string *error);
+
+// The first address at which the two images differ (a byte missing from one
+// counts as a difference); nothing when they hold the same data.
+std::optional<uint32_t> firstDifference(const Image &a, const Image &b);
+
+} // namespace modsim
