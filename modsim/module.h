@@ -8,7 +8,11 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
+#include <map>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace modsim {
@@ -40,10 +44,73 @@ public:
     // module itself at every restart; the host calls it when the bench ends.
     bool saveImage(std::string *error) const;
 
+    // Identifiers the module listens on.
+    static constexpr uint16_t kLogOnRequestId = 0x7FF;
+    static constexpr uint16_t kSequenceId = 0x004;
+
+    enum class Phase {
+        Idle,       // running its firmware (or its loader)
+        Preparing,  // update command 0 seen, ready report not yet sent
+        Update,     // update mode, no pass open
+        Flash,      // flash pass: lines written to the image
+        Compare,    // compare pass: lines checked against the image
+        Restarting, // deaf and silent until it boots
+        Dead,       // silent for good
+    };
+    Phase phase() const { return phase_; }
+    const std::string &currentRelease() const { return release_; }
+    bool inReupdateState() const { return reupdate_; }
+
 private:
+    enum class ActionKind { Send, Ready, Boot };
+    struct Action {
+        ActionKind kind = ActionKind::Send;
+        Frame frame;
+    };
+    enum Stream { LogOnStream, ChecksumStream, AckStream, AnswerStream, RxStream, TxStream, StreamCount };
+
+    void handleOwnId(const Frame &frame);
+    void handleRequest(const Frame &frame);
+    void handleUpdateCommand(uint8_t code);
+    void handleFlashData(const Frame &frame);
+    void handleSequence(const Frame &frame);
+    void handleLogOnRequest();
+    void lineComplete();
+    uint8_t flashLine(const std::string &line, int lineNo);
+    uint8_t compareLine(const std::string &line, int lineNo);
+    bool lineAnswerLost(int lineNo);
+
+    void schedule(int64_t dueUs, ActionKind kind, const Frame &frame = {});
+    void answer(std::initializer_list<uint8_t> bytes, int64_t notBeforeUs = 0);
+    void cancelPending();
+    void run(const Action &action);
+    void emit(const Frame &frame);
+    bool chance(Stream stream, double probability);
+    void note(const std::string &text);
+    Frame frameOf(std::initializer_list<uint8_t> bytes) const;
+    void restart();
+
     ModuleConfig cfg_;
     Image image_;
-    // state kept by the implementation
+
+    Phase phase_ = Phase::Idle;
+    std::string release_;
+    bool reupdate_ = false;
+    bool loggedOff_ = false;
+    int64_t nowUs_ = 0;
+    int64_t eraseUntilUs_ = 0;
+    std::map<std::pair<int64_t, uint64_t>, Action> pending_;
+    uint64_t nextSeq_ = 0;
+    std::vector<Frame> outgoing_;
+    std::vector<std::string> events_;
+    std::array<std::mt19937_64, StreamCount> rng_;
+
+    std::string lineBuf_;
+    bool lineOverflow_ = false;
+    uint8_t prevByte_ = 0;
+    int passLines_ = 0;      // complete lines since the command that opened the pass
+    int64_t dataFrames_ = 0; // flash data frames over the module's life
+    bool mismatchDone_ = false;
 };
 
 } // namespace modsim
