@@ -1,0 +1,30 @@
+// The clock bases that relate the interface's clock to the PC's wall clock and
+// file time. One set for the library, retaken whenever a line is opened.
+#pragma once
+
+#include "canapi.h"
+#include "timetext.h"
+
+#include <cstdint>
+
+namespace tarvpcan3 {
+
+struct ClockBase {
+    ApiTimeStamp stamp{};  // the interface's clock
+    WallTime wall;         // local time of day at the same moment
+    int64_t fileTime = 0;  // UTC, 100-ns units since 1601-01-01
+};
+
+// Current UTC file time and the local time of day of that same instant.
+struct PcTime {
+    int64_t fileTime = 0;
+    WallTime wall;
+};
+PcTime pcTimeNow();
+
+void takeClockBase();
+// A consistent copy: the bases are written by the thread opening a line while
+// readers of other lines use them.
+ClockBase clockBase();
+
+} // namespace tarvpcan3

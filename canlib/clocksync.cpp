@@ -1,0 +1,97 @@
+#include "clocksync.h"
+
+#include "apibinding.h"
+#include "clockbase.h"
+#include "clockmath.h"
+
+#include <system_error>
+
+namespace tarvpcan3 {
+
+void applyClockDrift(int64_t drift)
+{
+    const auto correction = clockCorrectionMs(drift);
+    if (!correction)
+        return;
+    const auto &ops = api();
+    int32_t current = 0;
+    // Without the current value a write would throw away earlier corrections.
+    if (ops.readDriverParam(API_DRVPARAM_CLOCKCORR, &current, sizeof current) != API_OK)
+        return;
+    const auto sum = static_cast<uint32_t>(static_cast<int64_t>(current) + *correction);
+    ops.writeDriverParam(API_DRVPARAM_CLOCKCORR, sum);
+}
+
+void ClockSyncTimer()
+{
+    ApiTimeStamp clock{};
+    if (api().readClock(&clock) != API_OK)
+        return;
+    const PcTime now = pcTimeNow();
+    const ClockBase base = clockBase();
+    applyClockDrift(clockDrift(now.fileTime, base.fileTime, clock, base.stamp));
+}
+
+ClockSyncThread::~ClockSyncThread()
+{
+    stop();
+}
+
+void ClockSyncThread::start()
+{
+    std::lock_guard control(control_);
+    std::lock_guard lock(lock_);
+    if (thread_.joinable())
+        return;
+    stopRequest_ = false;
+    try {
+        thread_ = std::thread(&ClockSyncThread::run, this);
+        ++starts_;
+    } catch (const std::system_error &) {
+        // Lines work without the correction; the next opening tries again.
+    }
+}
+
+void ClockSyncThread::stop()
+{
+    std::lock_guard control(control_);
+    std::thread ending;
+    {
+        std::lock_guard lock(lock_);
+        stopRequest_ = true;
+        ending = std::move(thread_);
+    }
+    wake_.notify_all();
+    if (ending.joinable())
+        ending.join();
+}
+
+bool ClockSyncThread::running() const
+{
+    std::lock_guard lock(lock_);
+    return thread_.joinable();
+}
+
+unsigned ClockSyncThread::starts() const
+{
+    std::lock_guard lock(lock_);
+    return starts_;
+}
+
+void ClockSyncThread::run()
+{
+    std::unique_lock lock(lock_);
+    while (!wake_.wait_for(lock, kPeriod, [this] { return stopRequest_; })) {
+        lock.unlock();
+        ClockSyncTimer();
+        lock.lock();
+    }
+}
+
+ClockSyncThread &clockSync()
+{
+    static ClockSyncThread timer;
+    return timer;
+}
+
+} // namespace tarvpcan3

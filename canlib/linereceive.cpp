@@ -1,0 +1,57 @@
+// Taking received frames from a line's queue.
+#include "tarvpcan3.h"
+
+#include "clockmath.h"
+#include "lineaccess.h"
+
+using namespace tarvpcan3;
+
+namespace {
+
+enum class Take { LineClosed, QueueEmpty, Taken };
+
+Take takeFrame(uint16_t line, uint16_t *id, uint8_t *frame, char *text, RxRecord &record, ClockBase &base)
+{
+    const auto owner = openRecord(line);
+    if (!owner)
+        return Take::LineClosed;
+    if (!owner->take(record))
+        return Take::QueueEmpty;
+    base = clockBase();
+    unpackRxRecord(record, id, frame);
+    FormatTimeText(record.millis - base.stamp.millis, base.wall, text, TARVPCAN3_READ_TEXT_SIZE);
+    return Take::Taken;
+}
+
+} // namespace
+
+extern "C" uint8_t ReadfBuff(uint16_t line, uint16_t *id, uint8_t *frame, char *text)
+{
+    RxRecord record;
+    ClockBase base;
+    return takeFrame(line, id, frame, text, record, base) == Take::Taken ? 1 : 0;
+}
+
+extern "C" uint8_t ReadfBuffFTime(uint16_t line, uint16_t *id, uint8_t *frame, char *text, uint64_t *fileTime)
+{
+    RxRecord record;
+    ClockBase base;
+    const Take taken = takeFrame(line, id, frame, text, record, base);
+    if (taken == Take::LineClosed)
+        writeClosedLineTime(text);
+    if (taken != Take::Taken)
+        return 0;
+    if (fileTime != nullptr) {
+        const ApiTimeStamp stamp{record.millis, record.millisOverflow, record.micros};
+        *fileTime = static_cast<uint64_t>(receptionFileTime(stamp, base.stamp, base.fileTime));
+    }
+    return 1;
+}
+
+extern "C" uint8_t WaitForFrame(uint16_t line, uint32_t timeoutMs)
+{
+    const auto record = openRecord(line);
+    if (!record)
+        return 0;
+    return record->waitForFrame(std::chrono::milliseconds(timeoutMs)) ? 1 : 0;
+}
