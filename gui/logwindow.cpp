@@ -1,0 +1,22 @@
+#include "logwindow.h"
+
+#include "ui_logwindow.h"
+
+LogWindow::LogWindow(QWidget *parent)
+    : QDialog(parent)
+    , ui(std::make_unique<Ui::LogWindow>())
+{
+    ui->setupUi(this);
+}
+
+LogWindow::~LogWindow() = default;
+
+void LogWindow::appendLine(const QByteArray &line)
+{
+    ui->plainTextEdit->appendPlainText(QString::fromLatin1(line.trimmed()));
+}
+
+void LogWindow::on_pushButton_clicked()
+{
+    ui->plainTextEdit->clear();
+}

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "outputparser.h"
+#include "processcheck.h"
+
+#include <QMainWindow>
+#include <QProcess>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+class LogWindow;
+class QSettings;
+
+namespace Ui {
+class MainWindow;
+}
+
+// What the window takes from its surroundings. Empty members get the
+// system's own: the file dialog, the process list, the warning box and the
+// console program beside this program.
+struct MainWindowHooks
+{
+    // The chosen file, or an empty text when the user cancelled.
+    std::function<QString(QWidget *parent, const QString &caption, const QString &dir, const QString &filter)>
+        chooseFile;
+    ProcessListSource runningPrograms;
+    // True when the user goes on in spite of the warning.
+    std::function<bool(QWidget *parent, const QString &title, const QString &text)> confirmWarning;
+    QString flasherProgram;
+};
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(MainWindowHooks hooks = {}, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // False when the user chose to stop at the warning about a disturbing program.
+    bool startAccepted() const { return !stopRequested; }
+    bool runInProgress() const { return runState != RunState::Idle; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private slots:
+    void on_actionOpen_triggered();
+    void on_actionStart_firmware_flashing_triggered();
+    void on_pushBtnOpen_clicked();
+    void on_pushButton_2_clicked();
+    void readFromProcess();
+    void on_logButton_clicked();
+    void on_actionQuit_triggered();
+
+private:
+    enum class RunState { Idle, Running, Ending };
+
+    void on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus);
+    void onProcessError(QProcess::ProcessError error);
+    void readSettings();
+    void writeSettings();
+    void checkRunningPrograms();
+
+    void handleLine(const QByteArray &line);
+    void flushPendingLine();
+    void endRun(RunEnd end, const StatusChange &status);
+    void finishRun();
+    void showStatus(const StatusChange &status);
+    void setFileAccepted(bool accepted);
+
+    std::unique_ptr<Ui::MainWindow> ui;
+    QProcess *process;
+    QString firmwareFileName;
+    std::unique_ptr<QSettings> settings;
+    std::unique_ptr<LogWindow> logWindow;
+
+    MainWindowHooks hooks;
+    QString acceptedFileName; // the last choice that passed the check
+    bool fileAccepted = false;
+    bool stopRequested = false;
+    RunState runState = RunState::Idle;
+    RunMonitor monitor;
+    LineSplitter splitter;
+    QTimer quietTimer;
+};

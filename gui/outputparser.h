@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// Reading the merged output of the console program tarvCanFlash. The line
+// openings and the field layout of the progress lines are the console
+// program's output contract:
+//   Flash ID 208 37.5% S21400200010111213141516171819
+//   Compare ID 208 0.0% S00600004844521B
+//   PostFlash
+//   Finish: Update Process needed 12 seconds.      (no line feed)
+//   Error: ... / Cannot ...
+
+// Joins the bytes of successive reads into whole lines. A read may stop in
+// the middle of a line, so the tail without line feed is held back until the
+// rest arrives or the caller decides the stream has gone quiet or ended.
+class LineSplitter
+{
+public:
+    // Whole lines completed by these bytes, each with its line feed.
+    QList<QByteArray> feed(const QByteArray &bytes);
+    bool hasPending() const { return !pending.isEmpty(); }
+    QByteArray takePending();
+    void clear() { pending.clear(); }
+
+private:
+    QByteArray pending;
+};
+
+enum class LineKind { Other, Progress, Error, Final, PostFlash };
+enum class RunPhase { Flashing, Comparing };
+
+struct ParsedLine
+{
+    LineKind kind = LineKind::Other;
+    RunPhase phase = RunPhase::Flashing; // progress lines only
+    std::optional<int> percent;          // progress lines only; empty when the fields do not fit
+};
+
+ParsedLine parseLine(const QByteArray &line);
+
+// Decimal integer with an optional sign and nothing else.
+std::optional<int> parseDecimal(const QByteArray &text);
+
+enum class StatusColour { Black, Green, Red };
+QString styleSheetFor(StatusColour colour);
+
+struct StatusChange
+{
+    QString message;
+    StatusColour colour = StatusColour::Black;
+    bool repaintNow = false;
+};
+
+enum class RunEnd { None, Final, Error };
+
+struct LineReaction
+{
+    std::optional<StatusChange> status;
+    std::optional<int> progress;
+    RunEnd end = RunEnd::None;
+};
+
+// Turns the lines of one run into status and progress changes. Each change
+// between flashing and comparing is announced once, also across modules.
+class RunMonitor
+{
+public:
+    void startRun();
+    LineReaction onLine(const QByteArray &line);
+
+    bool announcesFlashing() const { return announceFlashing; }
+    bool announcesComparing() const { return announceComparing; }
+
+private:
+    bool announceFlashing = true;
+    bool announceComparing = true;
+};
+
+// The line as the status bar shows it: 8-bit text without its line end.
+QString statusText(const QByteArray &line);
