@@ -1,0 +1,94 @@
+#include "commandline.h"
+
+#include <QCoreApplication>
+
+#include <cstdlib>
+
+namespace {
+
+const char CloseAuto[] = "CLOSE_AUTO";
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("main", text);
+}
+
+std::optional<QString> canIdsArgument(const QList<QByteArray> &args)
+{
+    if (args.size() == 5 && args[4] != CloseAuto)
+        return QString::fromLatin1(args[4]);
+    if (args.size() == 6)
+        return QString::fromLatin1(args[5]);
+    return std::nullopt;
+}
+
+} // namespace
+
+int leadingInteger(const QByteArray &text)
+{
+    return std::atoi(text.constData());
+}
+
+CommandLine parseCommandLine(const QList<QByteArray> &args)
+{
+    CommandLine result;
+    if (args.size() < 4)
+        return result;
+    result.interfaceName = args[0];
+    result.bitRateText = args[1];
+    if (args[0] != "PCAN_PCI" && args[0] != "PCAN_USB") {
+        result.check = CommandLine::Check::BadInterface;
+        return result;
+    }
+    result.bitRate = leadingInteger(args[1]);
+    if (result.bitRate != 125 && result.bitRate != 250 && result.bitRate != 1000) {
+        result.check = CommandLine::Check::BadBitRate;
+        return result;
+    }
+    result.canLine = leadingInteger(args[2]);
+    result.fileName = QString::fromLocal8Bit(args[3]);
+    result.canIds = canIdsArgument(args);
+    result.closeAuto = args.size() >= 5 && args[4] == CloseAuto;
+    result.check = CommandLine::Check::Accepted;
+    return result;
+}
+
+bool closeAutomatically(const QStringList &args)
+{
+    return args.size() >= 6 && args[5] == QLatin1String(CloseAuto);
+}
+
+QList<uint16_t> parseCanIds(const QString &list)
+{
+    QList<uint16_t> ids;
+    const QStringList parts = list.split(u',', Qt::SkipEmptyParts);
+    for (const QString &part : parts) {
+        bool ok = false;
+        qulonglong value = part.toULongLong(&ok, 10);
+        if (part.contains(QLatin1String("0x")))
+            value = part.toULongLong(&ok, 16);
+        if (ok)
+            ids.append(static_cast<uint16_t>(value & 0xFFFF));
+    }
+    return ids;
+}
+
+QString bannerLine()
+{
+    return tr("tarvCanFlash %1: firmware update of tarv high-voltage modules over CAN")
+        .arg(QStringLiteral(TARV_VERSION));
+}
+
+QStringList usageLines()
+{
+    return {
+        tr("Syntax: tarvCanFlash [PEAK CAN Interface] [BitRate] [CanLine] [FileName] [Close] [CanIds]"),
+        tr("        PEAK CAN Interface: PCAN_USB or PCAN_PCI"),
+        tr("        BitRate: 125 or 250 (kBit/s)"),
+        tr("        CanLine: 0, 1, .. 15"),
+        tr("        FileName: K3B7_421.hex"),
+        tr("        Close: nothing or CLOSE_AUTO"),
+        tr("        CanIds: nothing or CAN-Ids of devices as comma separated dec. numbers"),
+        tr("     Example: tarvCanFlash PCAN_USB 125 0 K31B7_421.hex"),
+    };
+}

@@ -1,0 +1,28 @@
+// The program's two output channels. Lines come from the main thread and the
+// update thread; each is written whole and flushed at once.
+#pragma once
+
+#include <QMutex>
+#include <QString>
+
+class DebugLine;
+class QTextStream;
+
+class Console
+{
+public:
+    Console(QTextStream &out, QTextStream &err);
+
+    // Standard output: banner, file line, progress, "PostFlash ", timing.
+    void out(const QString &line);
+    void outNoNewline(const QString &text);
+    // Standard error: argument errors, refusals, run errors.
+    void err(const QString &line);
+    // Diagnostic lines share standard error.
+    void debug(const DebugLine &line);
+
+private:
+    QMutex mutex_;
+    QTextStream &out_;
+    QTextStream &err_;
+};

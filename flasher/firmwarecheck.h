@@ -1,0 +1,27 @@
+// Refuses a firmware file that cannot be flashed, before any CAN activity: a
+// module must never be put into update mode for it.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class QIODevice;
+
+namespace firmwarecheck {
+
+enum class LineProblem { None, NotPrintable, TooLong, NotSRecord, BadCount, BadChecksum };
+
+// One raw line (its line end included or not). Blank lines pass.
+LineProblem checkLine(const QByteArray &rawLine);
+
+struct FileCheck
+{
+    bool ok = false;
+    int lineNumber = 0; // 1-based; 0 when the file as a whole is refused
+    QString message;    // one line beginning with "Error:"
+};
+
+// Reads the device line by line from its current position.
+FileCheck checkFile(QIODevice &file, const QString &fileName);
+
+} // namespace firmwarecheck

@@ -1,0 +1,109 @@
+// One update run on its own thread: waits for the modules to log on, then
+// takes them one at a time in ascending id order through identity check,
+// flashing, comparing and restart.
+#pragma once
+
+#include "candriverfunctions.h"
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QList>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+class Console;
+class ManageCanCommunication;
+class QFile;
+
+class FirmwareUpdateThread : public QThread
+{
+    Q_OBJECT
+
+public:
+    enum class UpdateState { WaitLogOn, Announce, QueryModule, CheckFirmwareName, CheckSelection,
+                             WaitReady, StartFlash, Flashing, StartCompare, Comparing, PostFlash,
+                             NextModule, Finish, WaitEnter };
+
+    explicit FirmwareUpdateThread(Console &console, QObject *parent = nullptr);
+    ~FirmwareUpdateThread() override;
+
+    void setCanIds(const QString &list);
+    const QList<uint16_t> &canIds() const { return canIds_; }
+    void setCloseAuto(bool closeAuto) { closeAuto_.store(closeAuto); }
+    // driver: entry points to use instead of binding the library (tests, benchmark).
+    bool startUpdate(const char *interfaceName, int bitRate, int canLine, const QString &fileName,
+                     const CanDriverFunctions *driver = nullptr);
+    // After the thread has finished: every selected module whose name fits
+    // the file was updated, and at least one was.
+    bool runSucceeded() const { return succeeded_; }
+
+signals:
+    void information(QString peerName, QString info);
+    void progress(int progress);
+
+public slots:
+    void stop() { stopAfterModule_.store(true); }
+
+protected:
+    void run() override;
+
+private:
+    enum class LineSend { Sent, EndOfFile, Failed };
+
+    bool openFirmwareFile(const QString &fileName);
+    bool rewindFirmwareFile();
+    LineSend sendNextLine();
+    bool readNextLine();
+    bool transmitCurrentLine();
+    bool checkLineResult();
+    void processQueuedCodes();
+    bool lineTimedOut();
+    bool busLost();
+    void failModule(const QString &reason, UpdateState next = UpdateState::NextModule);
+    void closeRun();
+    void reportOutcome();
+
+    void waitLogOn();
+    void announce();
+    void queryModule();
+    void checkFirmwareName();
+    void checkSelection();
+    void waitReady();
+    void startFlash();
+    void flashing();
+    void startCompare();
+    void comparing();
+    void postFlash();
+    void nextModule();
+    void finish();
+    void waitEnter();
+
+    Console &console_;
+    std::atomic<bool> stopAfterModule_{false};
+    bool runEnded_ = false;
+    bool repeatLine_ = false;
+    ManageCanCommunication *communication_ = nullptr;
+    const QString peerName_;
+    QString fileName_;
+    std::unique_ptr<QFile> firmwareFile_;
+    qint64 fileSize_ = 0;
+    QList<uint16_t> canIds_;
+    std::atomic<bool> closeAuto_{false};
+    UpdateState state_ = UpdateState::WaitLogOn;
+    QByteArray currentLine_;
+
+    int logOnWindowCount_ = 0;
+    bool updateStartSent_ = false;
+    bool firstModuleSeen_ = false;
+    QDeadlineTimer firstLogOnDeadline_;
+    QDeadlineTimer lineAnswerDeadline_;
+    int refusals_ = 0;
+    int flashStarts_ = 0;
+    int readyPolls_ = 0;
+    bool runFailed_ = false; // version error, lost connection, unreadable file
+    bool succeeded_ = false;
+};

@@ -1,0 +1,102 @@
+// tarvCanFlash PEAK-CAN-Interface BitRate CanLine FileName [Close] [CanIds]
+//
+// Exit codes: 0 every selected module whose name fits the file was updated;
+// 1 the arguments, the firmware file or the CAN line were refused before the
+// run; 2 the run ended without updating every such module.
+#include "commandline.h"
+#include "console.h"
+#include "firmwareupdatethread.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTextStream>
+
+#include <cstdio>
+#include <memory>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("main", text);
+}
+
+int refuseArguments(const CommandLine &commandLine, Console &console)
+{
+    switch (commandLine.check) {
+    case CommandLine::Check::TooFewArguments:
+        console.outNoNewline(QStringLiteral("\n"));
+        console.out(tr("Error: To less parameters!"));
+        for (const QString &line : usageLines())
+            console.out(line);
+        break;
+    case CommandLine::Check::BadInterface:
+        console.err(tr("Error: Parameter 1: %1 not valid! Please use PCAN_PCI or PCAN_USB")
+                        .arg(QString::fromLocal8Bit(commandLine.interfaceName)));
+        break;
+    case CommandLine::Check::BadBitRate:
+        console.err(tr("Error: Parameter 2: %1 not valid! Please use 125 or 250")
+                        .arg(QString::fromLocal8Bit(commandLine.bitRateText)));
+        break;
+    case CommandLine::Check::Accepted:
+        return 0;
+    }
+    return 1;
+}
+
+void setConsoleTitle(const QString &fileName)
+{
+#ifdef Q_OS_WIN
+    const QString title = tr("tarv CAN Flash flashing %1").arg(fileName);
+    SetConsoleTitleW(reinterpret_cast<LPCWSTR>(title.utf16()));
+#else
+    Q_UNUSED(fileName)
+#endif
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    QElapsedTimer timer;
+    timer.start();
+    Console console(out, err);
+    console.out(bannerLine());
+
+    QList<QByteArray> args;
+    for (int i = 1; i < argc; ++i)
+        args.append(QByteArray(argv[i]));
+    const CommandLine commandLine = parseCommandLine(args);
+    if (commandLine.check != CommandLine::Check::Accepted)
+        return refuseArguments(commandLine, console);
+
+    console.out(tr("Programflash from hex file: ") + commandLine.fileName);
+    setConsoleTitle(commandLine.fileName);
+
+    auto thread = std::make_unique<FirmwareUpdateThread>(console);
+    if (commandLine.canIds)
+        thread->setCanIds(*commandLine.canIds);
+    // Set before the run starts: the run reads it only at its end.
+    thread->setCloseAuto(closeAutomatically(QCoreApplication::arguments()));
+    // Queued, so that a run ending before exec() still ends the event loop.
+    QObject::connect(thread.get(), &QThread::finished, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    if (!thread->startUpdate(commandLine.interfaceName.constData(), commandLine.bitRate,
+                             commandLine.canLine, commandLine.fileName))
+        return 1;
+    app.exec();
+    thread->wait();
+
+    console.outNoNewline(tr("Finish: Update Process needed %1 seconds.")
+                             .arg(timer.elapsed() / 1000));
+    const bool succeeded = thread->runSucceeded();
+    thread.reset();
+    return succeeded ? 0 : 2;
+}

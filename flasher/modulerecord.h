@@ -1,0 +1,26 @@
+// What the flasher knows about one module on the line.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <deque>
+
+struct ModuleRecord
+{
+    uint8_t deviceClass = 0;
+    uint32_t serialNumber = 0;
+    QString firmwareReleaseStr;
+    int32_t firmwareRelease = 0;
+    QString firmwareName;
+    uint8_t channelNumber = 0;
+    bool updateReady = false;
+    bool flashFrameAcked = false;
+    bool loggedOn = false;
+    bool reupdate = false;
+    bool done = false;
+    bool skipped = false;
+    // Gave up on: no answer within a bound, too many refusals or restarts.
+    bool failed = false;
+    std::deque<uint8_t> errors; // status codes, oldest first
+};

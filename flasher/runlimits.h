@@ -1,0 +1,28 @@
+// Every wait and retry of an update run has a bound. The numbers derive from
+// the fixed pauses that pace the modules; the README lists them.
+#pragma once
+
+#include <chrono>
+
+namespace runlimits {
+
+using namespace std::chrono_literals;
+
+constexpr auto FirstLogOn = 10s;         // until the first module logs on
+constexpr int LogOnWindowPasses = 300;   // then 300 passes of 10 ms for more modules
+constexpr auto LogOnWindowPass = 10ms;
+constexpr auto QueryPause = 500ms;       // after the opening sequence and the identity requests
+constexpr auto ReadyPoll = 500ms;
+constexpr int ReadyPolls = 20;           // 10 s until the module reports ready
+constexpr auto PhasePause = 500ms;       // after update commands 3 and 5
+constexpr auto AfterFlashedLine = 1ms;
+constexpr auto FrameAck = 251ms;         // acknowledgement of one flash data frame
+constexpr auto LineAnswer = 251ms;       // status code after a line's last frame
+constexpr auto TimeoutPause = 2s;        // after a frame or line timeout
+constexpr int RefusalsInARow = 10;       // of one line: checksum/other errors and timeouts
+constexpr int FlashRestarts = 5;         // flash errors of one module
+constexpr auto PostFlashPoll = 100ms;
+constexpr int PostFlashPolls = 200;      // 20 s for the log-on after the restart
+constexpr auto BusStatusEvery = 1s;      // bus status read while waiting
+
+} // namespace runlimits
