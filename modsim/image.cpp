@@ -60,7 +60,7 @@ bool fail(std::string *error, std::string text)
 
 bool parseSRecord(std::string_view line, SRecord *record, std::string *error)
 {
-    if (line.size() < 4 || (line[0] != 'S' && line[0] != 's'))
+    if (line.size() < 4 || line[0] != 'S')
         return fail(error, "not an S-record");
     const int type = line[1] - '0';
     if (type < 0 || type > 9 || addressBytes(type) == 0)
