@@ -19,7 +19,7 @@ Q_LOGGING_CATEGORY(lcConsole, "tarv.gui.console")
 // A line of the console program normally arrives whole; a tail without line
 // feed that stays alone this long is a line of its own (the final line has
 // no line feed, and the child may go on running after it).
-static constexpr int quietLineMs = 300;
+static constexpr int quietLineMs = 1000;
 
 static MainWindowHooks withSystemDefaults(MainWindowHooks hooks)
 {

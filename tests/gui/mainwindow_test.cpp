@@ -1,0 +1,944 @@
+#include "fakeflasher.h"
+#include "logwindow.h"
+#include "mainwindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QBoxLayout>
+#include <QComboBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+constexpr int runTimeoutMs = 20000;
+
+const QByteArray validFirmware = "S00600004844521B\nS1130000000102030405060708090A0B0C0D0E0F74\nS9030000FC\n";
+
+template<class T>
+T *widget(QObject *window, const char *name)
+{
+    T *found = window->findChild<T *>(QLatin1String(name));
+    if (!found)
+        qFatal("no %s named %s", T::staticMetaObject.className(), name);
+    return found;
+}
+
+LogWindow *openLogWindow()
+{
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (auto *log = qobject_cast<LogWindow *>(top))
+            return log;
+    }
+    return nullptr;
+}
+
+QStringList itemTexts(const QComboBox *box)
+{
+    QStringList texts;
+    for (int i = 0; i < box->count(); ++i)
+        texts.append(box->itemText(i));
+    return texts;
+}
+
+QStringList messages(const QSignalSpy &spy)
+{
+    QStringList texts;
+    for (const QList<QVariant> &call : spy) {
+        const QString text = call.at(0).toString();
+        if (!text.isEmpty())
+            texts.append(text);
+    }
+    return texts;
+}
+
+QList<int> values(const QSignalSpy &spy)
+{
+    QList<int> result;
+    for (const QList<QVariant> &call : spy)
+        result.append(call.at(0).toInt());
+    return result;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    struct Chooser
+    {
+        QStringList answers;
+        QList<QStringList> calls; // caption, dir, filter
+    };
+    struct Warnings
+    {
+        QStringList titles;
+        QStringList texts;
+        QList<bool> answers; // answer per box; OK when the list runs out
+    };
+
+    std::unique_ptr<QTemporaryDir> temp;
+    std::unique_ptr<FakeFlasher> flasher;
+    Chooser chooser;
+    Warnings warnings;
+    std::optional<QStringList> running = QStringList();
+
+    QString configFile() const
+    {
+        return temp->filePath(QStringLiteral("config/tarv Systemtechnik GmbH/tarvCanFlash.ini"));
+    }
+
+    QString writeFile(const QString &name, const QByteArray &content) const
+    {
+        const QString path = temp->filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            qFatal("cannot write %s", qPrintable(path));
+        file.write(content);
+        return path;
+    }
+
+    void storeSettings(const QVariantMap &values) const
+    {
+        QSettings stored(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("tarv Systemtechnik GmbH"),
+                         QStringLiteral("tarvCanFlash"));
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            stored.setValue(it.key(), it.value());
+    }
+
+    std::unique_ptr<MainWindow> makeWindow(const QString &program = {})
+    {
+        MainWindowHooks hooks;
+        hooks.chooseFile = [this](QWidget *, const QString &caption, const QString &dir, const QString &filter) {
+            chooser.calls.append({caption, dir, filter});
+            return chooser.answers.isEmpty() ? QString() : chooser.answers.takeFirst();
+        };
+        hooks.runningPrograms = [this](QDeadlineTimer) { return running; };
+        hooks.confirmWarning = [this](QWidget *, const QString &title, const QString &text) {
+            warnings.titles.append(title);
+            warnings.texts.append(text);
+            return warnings.answers.isEmpty() ? true : warnings.answers.takeFirst();
+        };
+        hooks.flasherProgram = program.isEmpty() ? flasher->program() : program;
+        return std::make_unique<MainWindow>(hooks);
+    }
+
+    void choose(MainWindow *window, const QString &path)
+    {
+        chooser.answers.append(path);
+        widget<QAction>(window, "actionOpen")->trigger();
+    }
+
+    std::unique_ptr<MainWindow> windowWithValidFile()
+    {
+        auto window = makeWindow();
+        choose(window.get(), writeFile(QStringLiteral("K3B7_421.hex"), validFirmware));
+        return window;
+    }
+
+    static void start(MainWindow *window) { widget<QPushButton>(window, "pushButton_2")->click(); }
+
+    static void waitForRunEnd(MainWindow *window)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(!window->runInProgress(), runTimeoutMs);
+    }
+
+    static void verifyIdleControls(MainWindow *window)
+    {
+        QVERIFY(widget<QAction>(window, "actionOpen")->isEnabled());
+        QVERIFY(widget<QAction>(window, "actionStart_firmware_flashing")->isEnabled());
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+    }
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void initialForm();
+    void formLayouts();
+    void readSettings_data();
+    void readSettings();
+    void closeWritesSettings();
+    void quitWritesNothing();
+    void storedFileOnlyShown();
+    void chooseFile_data();
+    void chooseFile();
+    void unreadableChoice();
+    void cancelKeepsChoice();
+    void laterInvalidChoiceDisablesStart();
+    void validFileStoredOnClose();
+    void conflictingProgramsWarnInOrder();
+    void cancelAtWarningStops();
+    void processListFailure();
+    void logWindowPlacement();
+    void logWindowToggle();
+    void logWindowClosedByItself();
+    void logWindowTrimAndClear();
+    void runPassesArguments();
+    void runShowsPhasesAndFinalLine();
+    void runJoinsSplitLines();
+    void runTwoBlankProgressLineChangesNothing();
+    void errorLineKillsChild();
+    void unterminatedErrorWhileChildRuns();
+    void startDuringRunDoesNothing();
+    void cannotStart();
+    void everyRunAnnouncesItsPhases();
+    void childEndsWithoutFinalLine_data();
+    void childEndsWithoutFinalLine();
+    void logCollectsOnlyAfterOpened();
+    void closingWindowKillsChild();
+};
+
+void TestMainWindow::initTestCase()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("tarv Systemtechnik GmbH"));
+    QCoreApplication::setApplicationName(QStringLiteral("tarv CAN Flash"));
+}
+
+void TestMainWindow::init()
+{
+    temp = std::make_unique<QTemporaryDir>();
+    QVERIFY(temp->isValid());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, temp->filePath(QStringLiteral("config")));
+    flasher = std::make_unique<FakeFlasher>(temp->path());
+    flasher->setBody("printf 'Finish: Update Process needed 0 seconds.'");
+    chooser = {};
+    warnings = {};
+    running = QStringList();
+}
+
+void TestMainWindow::cleanup()
+{
+    if (LogWindow *log = openLogWindow())
+        qWarning("log window left behind: %s", qPrintable(log->objectName()));
+    // A cursor left set by a failed test must not fail the tests after it.
+    while (QApplication::overrideCursor())
+        QApplication::restoreOverrideCursor();
+    flasher.reset();
+    temp.reset();
+}
+
+void TestMainWindow::initialForm()
+{
+    auto window = makeWindow();
+    MainWindow *w = window.get();
+    QCOMPARE(w->objectName(), QStringLiteral("MainWindow"));
+    QCOMPARE(w->windowTitle(), QStringLiteral("tarv CAN Flash"));
+    QCOMPARE(w->size(), QSize(320, 270));
+    QCOMPARE(w->minimumSize(), QSize(320, 270));
+    QCOMPARE(w->maximumSize(), QSize(430, 270));
+    QCOMPARE(w->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
+    QCOMPARE(w->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
+    QVERIFY(w->documentMode());
+    QVERIFY(w->styleSheet().isEmpty());
+    QVERIFY(!w->windowIcon().isNull());
+    QCOMPARE(QIcon(QStringLiteral(":/icon/images/tarvFlash64x64.ico")).actualSize(QSize(64, 64)), QSize(64, 64));
+
+    auto *open = widget<QAction>(w, "actionOpen");
+    auto *startAction = widget<QAction>(w, "actionStart_firmware_flashing");
+    auto *quit = widget<QAction>(w, "actionQuit");
+    QCOMPARE(open->text(), QStringLiteral("Open firmware file ..."));
+    QCOMPARE(open->toolTip(), QStringLiteral("open a firmware file for flashing"));
+    QCOMPARE(open->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
+    QCOMPARE(startAction->text(), QStringLiteral("Start firmware flashing"));
+    QCOMPARE(startAction->shortcut(), QKeySequence(QStringLiteral("Ctrl+F")));
+    QCOMPARE(quit->text(), QStringLiteral("Quit"));
+    QCOMPARE(quit->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+    QVERIFY(open->isEnabled());
+    QVERIFY(!startAction->isEnabled());
+    QVERIFY(quit->isEnabled());
+
+    auto *menuFile = widget<QMenu>(w, "menuFile");
+    auto *menuAbout = widget<QMenu>(w, "menuAbout");
+    QCOMPARE(menuFile->title(), QStringLiteral("File"));
+    QCOMPARE(menuAbout->title(), QStringLiteral("About"));
+    QCOMPARE(menuFile->actions(), (QList<QAction *>{open, startAction, quit}));
+    QVERIFY(menuAbout->actions().isEmpty());
+    auto *menuBar = widget<QMenuBar>(w, "menuBar");
+    QCOMPARE(menuBar->actions(), (QList<QAction *>{menuFile->menuAction(), menuAbout->menuAction()}));
+    QCOMPARE(w->menuBar(), menuBar);
+
+    QCOMPARE(widget<QGroupBox>(w, "groupBox")->title(), QStringLiteral("File Selection"));
+    QCOMPARE(widget<QGroupBox>(w, "groupBox_2")->title(), QStringLiteral("Hardware Settings"));
+    auto *openButton = widget<QPushButton>(w, "pushBtnOpen");
+    QCOMPARE(openButton->text(), QStringLiteral("..."));
+    QCOMPARE(openButton->maximumWidth(), 40);
+    QVERIFY(openButton->isEnabled());
+    auto *lineEdit = widget<QLineEdit>(w, "lineEdit");
+    QVERIFY(lineEdit->isReadOnly());
+    QVERIFY(lineEdit->text().isEmpty());
+
+    QCOMPARE(widget<QLabel>(w, "label")->text(), QStringLiteral("Hardware Type:"));
+    QCOMPARE(widget<QLabel>(w, "label_2")->text(), QStringLiteral("CAN Bitrate (kBit/s):"));
+    QCOMPARE(widget<QLabel>(w, "label_3")->text(), QStringLiteral("Channel:"));
+    for (const char *name : {"label", "label_2", "label_3"})
+        QCOMPARE(widget<QLabel>(w, name)->maximumWidth(), 100);
+
+    auto *hw = widget<QComboBox>(w, "cmbBoxHwType");
+    auto *rate = widget<QComboBox>(w, "cmbBoxBitRate");
+    auto *chn = widget<QComboBox>(w, "cmbBoxChn");
+    QCOMPARE(itemTexts(hw), QStringList({"Peak CAN USB Interface", "Peak CAN PCI Interface Cards"}));
+    QCOMPARE(itemTexts(rate), QStringList({"125", "250", "1000"}));
+    QStringList channels;
+    for (int i = 0; i < 16; ++i)
+        channels.append(QString::number(i));
+    QCOMPARE(itemTexts(chn), channels);
+    QCOMPARE(hw->currentIndex(), 0);
+    QCOMPARE(rate->currentIndex(), 0);
+    QCOMPARE(chn->currentIndex(), 0);
+    QCOMPARE(chn->sizePolicy().horizontalPolicy(), QSizePolicy::Preferred);
+    QCOMPARE(chn->sizePolicy().verticalPolicy(), QSizePolicy::Preferred);
+
+    auto *startButton = widget<QPushButton>(w, "pushButton_2");
+    QCOMPARE(startButton->text(), QStringLiteral("Start"));
+    QVERIFY(!startButton->isEnabled());
+    QCOMPARE(startButton->maximumWidth(), 50);
+    auto *bar = widget<QProgressBar>(w, "progressBar");
+    QVERIFY(!bar->isEnabled());
+    QCOMPARE(bar->minimum(), 0);
+    QCOMPARE(bar->maximum(), 100);
+    QCOMPARE(bar->value(), 0);
+    QVERIFY(!bar->isTextVisible());
+    auto *logButton = widget<QPushButton>(w, "logButton");
+    QCOMPARE(logButton->text(), QStringLiteral("show log >>"));
+    QVERIFY(logButton->isEnabled());
+
+    auto *statusBar = widget<QStatusBar>(w, "statusBar");
+    QCOMPARE(w->statusBar(), statusBar);
+    QVERIFY(!statusBar->isSizeGripEnabled());
+    QVERIFY(statusBar->currentMessage().isEmpty());
+    QCOMPARE(w->centralWidget(), widget<QWidget>(w, "centralWidget"));
+}
+
+void TestMainWindow::formLayouts()
+{
+    auto window = makeWindow();
+    MainWindow *w = window.get();
+    const auto margins = [](const QLayout *layout) { return layout->contentsMargins(); };
+
+    auto *outer = widget<QHBoxLayout>(w, "horizontalLayout_4");
+    QCOMPARE(outer->spacing(), 3);
+    QCOMPARE(margins(outer), QMargins(3, 5, 3, 3));
+    QCOMPARE(widget<QWidget>(w, "centralWidget")->layout(), outer);
+    auto *column = widget<QVBoxLayout>(w, "verticalLayout_2");
+    QCOMPARE(outer->count(), 1);
+    QCOMPARE(outer->itemAt(0)->layout(), column);
+    QCOMPARE(column->spacing(), 0);
+    QCOMPARE(margins(column), QMargins(0, 0, 0, 0));
+    QCOMPARE(column->count(), 4);
+    QCOMPARE(column->itemAt(0)->widget(), widget<QGroupBox>(w, "groupBox"));
+    QCOMPARE(column->itemAt(1)->widget(), widget<QGroupBox>(w, "groupBox_2"));
+    QCOMPARE(column->itemAt(2)->widget(), widget<QFrame>(w, "frame"));
+    QCOMPARE(column->itemAt(3)->layout(), widget<QHBoxLayout>(w, "horizontalLayout_2"));
+
+    auto *fileRow = widget<QHBoxLayout>(w, "horizontalLayout");
+    QCOMPARE(fileRow->spacing(), 6);
+    QCOMPARE(margins(fileRow), QMargins(11, 11, 11, 11));
+    QCOMPARE(fileRow->itemAt(0)->widget(), widget<QPushButton>(w, "pushBtnOpen"));
+    QCOMPARE(fileRow->itemAt(1)->widget(), widget<QLineEdit>(w, "lineEdit"));
+
+    auto *grid = widget<QGridLayout>(w, "gridLayout");
+    QCOMPARE(grid->horizontalSpacing(), 6);
+    QCOMPARE(grid->verticalSpacing(), 6);
+    QCOMPARE(margins(grid), QMargins(6, 6, 6, 6));
+    const char *cells[3][2] = {{"label", "cmbBoxHwType"}, {"label_2", "cmbBoxBitRate"}, {"label_3", "cmbBoxChn"}};
+    for (int row = 0; row < 3; ++row) {
+        for (int col = 0; col < 2; ++col)
+            QCOMPARE(grid->itemAtPosition(row, col)->widget()->objectName(), QLatin1String(cells[row][col]));
+    }
+
+    auto *frame = widget<QFrame>(w, "frame");
+    QCOMPARE(frame->frameShape(), QFrame::StyledPanel);
+    QCOMPARE(frame->frameShadow(), QFrame::Raised);
+    QCOMPARE(frame->minimumSize(), QSize(20, 20));
+    auto *runRow = widget<QHBoxLayout>(w, "horizontalLayout_3");
+    QCOMPARE(runRow->spacing(), 6);
+    QCOMPARE(margins(runRow), QMargins(3, 3, 3, 3));
+    QCOMPARE(runRow->itemAt(0)->widget(), widget<QPushButton>(w, "pushButton_2"));
+    QCOMPARE(runRow->itemAt(1)->widget(), widget<QProgressBar>(w, "progressBar"));
+
+    auto *logRow = widget<QHBoxLayout>(w, "horizontalLayout_2");
+    QCOMPARE(logRow->spacing(), 6);
+    QVERIFY(logRow->itemAt(0)->spacerItem());
+    QCOMPARE(logRow->itemAt(0)->spacerItem()->sizeHint(), QSize(40, 20));
+    QCOMPARE(logRow->itemAt(0)->expandingDirections(), Qt::Horizontal);
+    QCOMPARE(logRow->itemAt(1)->widget(), widget<QPushButton>(w, "logButton"));
+    QCOMPARE(widget<QMenuBar>(w, "menuBar")->geometry().size().height() > 0, true);
+}
+
+void TestMainWindow::readSettings_data()
+{
+    QTest::addColumn<QVariantMap>("stored");
+    QTest::addColumn<int>("hardware");
+    QTest::addColumn<int>("bitRate");
+    QTest::addColumn<int>("channel");
+
+    QTest::newRow("first start") << QVariantMap{} << 0 << 0 << 0;
+    QTest::newRow("PCI") << QVariantMap{{"CAN/Hardware", "PCI"}} << 1 << 0 << 0;
+    QTest::newRow("USB") << QVariantMap{{"CAN/Hardware", "USB"}} << 0 << 0 << 0;
+    QTest::newRow("unknown hardware") << QVariantMap{{"CAN/Hardware", "LAN"}} << 0 << 0 << 0;
+    QTest::newRow("1000") << QVariantMap{{"CAN/BitRate", "1000"}} << 0 << 2 << 0;
+    QTest::newRow("250") << QVariantMap{{"CAN/BitRate", "250"}} << 0 << 1 << 0;
+    QTest::newRow("25 is in 125") << QVariantMap{{"CAN/BitRate", "25"}} << 0 << 0 << 0;
+    QTest::newRow("channel 7") << QVariantMap{{"CAN/Channel", 7}} << 0 << 0 << 7;
+    QTest::newRow("channel 15") << QVariantMap{{"CAN/Channel", 15}} << 0 << 0 << 15;
+    QTest::newRow("channel 16") << QVariantMap{{"CAN/Channel", 16}} << 0 << 0 << 0;
+    QTest::newRow("channel -1") << QVariantMap{{"CAN/Channel", -1}} << 0 << 0 << 0;
+    QTest::newRow("channel word") << QVariantMap{{"CAN/Channel", "three"}} << 0 << 0 << 0;
+    QTest::newRow("all") << QVariantMap{{"CAN/Hardware", "PCI"}, {"CAN/BitRate", "250"}, {"CAN/Channel", 3}} << 1
+                         << 1 << 3;
+}
+
+void TestMainWindow::readSettings()
+{
+    QFETCH(QVariantMap, stored);
+    storeSettings(stored);
+    auto window = makeWindow();
+    QTEST(widget<QComboBox>(window.get(), "cmbBoxHwType")->currentIndex(), "hardware");
+    QTEST(widget<QComboBox>(window.get(), "cmbBoxBitRate")->currentIndex(), "bitRate");
+    QTEST(widget<QComboBox>(window.get(), "cmbBoxChn")->currentIndex(), "channel");
+}
+
+void TestMainWindow::closeWritesSettings()
+{
+    auto window = makeWindow();
+    window->show();
+    widget<QComboBox>(window.get(), "cmbBoxHwType")->setCurrentIndex(1);
+    widget<QComboBox>(window.get(), "cmbBoxBitRate")->setCurrentIndex(1);
+    widget<QComboBox>(window.get(), "cmbBoxChn")->setCurrentIndex(7);
+    QVERIFY(window->close());
+    window.reset();
+
+    QSettings stored(configFile(), QSettings::IniFormat);
+    QCOMPARE(stored.value("CAN/Hardware").toString(), QStringLiteral("PCI"));
+    QCOMPARE(stored.value("CAN/BitRate").toString(), QStringLiteral("250"));
+    QCOMPARE(stored.value("CAN/Channel").toInt(), 7);
+    QVERIFY(!stored.contains("DefaultHexFileName"));
+
+    QFile raw(configFile());
+    QVERIFY(raw.open(QIODevice::ReadOnly));
+    QVERIFY(raw.readAll().contains("[CAN]"));
+}
+
+void TestMainWindow::quitWritesNothing()
+{
+    auto window = makeWindow();
+    window->show();
+    widget<QComboBox>(window.get(), "cmbBoxHwType")->setCurrentIndex(1);
+    widget<QComboBox>(window.get(), "cmbBoxBitRate")->setCurrentIndex(1);
+    widget<QComboBox>(window.get(), "cmbBoxChn")->setCurrentIndex(7);
+    widget<QAction>(window.get(), "actionQuit")->trigger();
+    QVERIFY(window->isVisible());
+    window.reset();
+    QVERIFY(!QFile::exists(configFile()));
+}
+
+void TestMainWindow::storedFileOnlyShown()
+{
+    const QString stored = temp->filePath(QStringLiteral("fw/K3B7_421.hex"));
+    storeSettings({{"DefaultHexFileName", stored}});
+    auto window = makeWindow();
+    QCOMPARE(widget<QLineEdit>(window.get(), "lineEdit")->text(), QDir::toNativeSeparators(stored));
+    QVERIFY(!widget<QPushButton>(window.get(), "pushButton_2")->isEnabled());
+    QVERIFY(!widget<QAction>(window.get(), "actionStart_firmware_flashing")->isEnabled());
+
+    widget<QPushButton>(window.get(), "pushBtnOpen")->click();
+    QCOMPARE(chooser.calls.size(), 1);
+    QCOMPARE(chooser.calls.at(0),
+             QStringList({"Open firmware file", QDir::toNativeSeparators(stored), "Hex Files (*.hex)"}));
+}
+
+void TestMainWindow::chooseFile_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("valid");
+
+    QTest::newRow("S0 header") << validFirmware << true;
+    QTest::newRow("S0 with CR LF") << QByteArray("S00600004844521B\r\nS9030000FC\r\n") << true;
+    QTest::newRow("colon") << QByteArray(":100000000C9434000C94\n") << false;
+    QTest::newRow("blank") << QByteArray(" S00600004844521B\n") << false;
+    QTest::newRow("S1") << QByteArray("S1130000000102030405060708090A0B0C0D0E0F74\n") << false;
+    QTest::newRow("empty") << QByteArray() << false;
+}
+
+void TestMainWindow::chooseFile()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, valid);
+    auto window = makeWindow();
+    const QString path = writeFile(QStringLiteral("firmware file.hex"), content);
+    choose(window.get(), path);
+
+    QCOMPARE(widget<QLineEdit>(window.get(), "lineEdit")->text(), QDir::toNativeSeparators(path));
+    QCOMPARE(widget<QLineEdit>(window.get(), "lineEdit")->styleSheet(),
+             valid ? QStringLiteral("background: lightgreen") : QStringLiteral("background: red"));
+    QCOMPARE(widget<QPushButton>(window.get(), "pushButton_2")->isEnabled(), valid);
+    QCOMPARE(widget<QAction>(window.get(), "actionStart_firmware_flashing")->isEnabled(), valid);
+    QCOMPARE(widget<QStatusBar>(window.get(), "statusBar")->currentMessage(),
+             valid ? QString() : QStringLiteral("invalid file"));
+    QVERIFY(widget<QStatusBar>(window.get(), "statusBar")->styleSheet().isEmpty());
+}
+
+void TestMainWindow::unreadableChoice()
+{
+    auto window = makeWindow();
+    const QString path = temp->filePath(QStringLiteral("gone.hex"));
+    choose(window.get(), path);
+    QCOMPARE(widget<QLineEdit>(window.get(), "lineEdit")->text(), QDir::toNativeSeparators(path));
+    QCOMPARE(widget<QLineEdit>(window.get(), "lineEdit")->styleSheet(), QStringLiteral("background: red"));
+    QCOMPARE(widget<QStatusBar>(window.get(), "statusBar")->currentMessage(), QStringLiteral("Cannot open file"));
+    QCOMPARE(widget<QStatusBar>(window.get(), "statusBar")->styleSheet(), QStringLiteral("color: red"));
+    QVERIFY(!widget<QPushButton>(window.get(), "pushButton_2")->isEnabled());
+}
+
+void TestMainWindow::cancelKeepsChoice()
+{
+    auto window = windowWithValidFile();
+    const QString shown = widget<QLineEdit>(window.get(), "lineEdit")->text();
+    choose(window.get(), QString());
+    QCOMPARE(chooser.calls.size(), 2);
+    QCOMPARE(chooser.calls.at(1).at(1), shown);
+    QCOMPARE(widget<QLineEdit>(window.get(), "lineEdit")->text(), shown);
+    QCOMPARE(widget<QLineEdit>(window.get(), "lineEdit")->styleSheet(), QStringLiteral("background: lightgreen"));
+    QVERIFY(widget<QAction>(window.get(), "actionStart_firmware_flashing")->isEnabled());
+
+    start(window.get());
+    waitForRunEnd(window.get());
+    QCOMPARE(flasher->arguments().value(3), temp->filePath(QStringLiteral("K3B7_421.hex")));
+}
+
+void TestMainWindow::laterInvalidChoiceDisablesStart()
+{
+    auto window = windowWithValidFile();
+    choose(window.get(), writeFile(QStringLiteral("other.hex"), ":10000000\n"));
+    QVERIFY(!widget<QPushButton>(window.get(), "pushButton_2")->isEnabled());
+    QVERIFY(!widget<QAction>(window.get(), "actionStart_firmware_flashing")->isEnabled());
+
+    // Neither the button's slot nor the action may run the refused file.
+    QMetaObject::invokeMethod(window.get(), "on_pushButton_2_clicked");
+    QMetaObject::invokeMethod(window.get(), "on_actionStart_firmware_flashing_triggered");
+    QVERIFY(!window->runInProgress());
+    QCOMPARE(flasher->startCount(), 0);
+
+    choose(window.get(), temp->filePath(QStringLiteral("missing.hex")));
+    QVERIFY(!widget<QPushButton>(window.get(), "pushButton_2")->isEnabled());
+    choose(window.get(), temp->filePath(QStringLiteral("K3B7_421.hex")));
+    QVERIFY(widget<QPushButton>(window.get(), "pushButton_2")->isEnabled());
+    QVERIFY(widget<QAction>(window.get(), "actionStart_firmware_flashing")->isEnabled());
+}
+
+void TestMainWindow::validFileStoredOnClose()
+{
+    auto window = windowWithValidFile();
+    window->show();
+    // A later refused choice does not replace the file the next dialog should start from.
+    choose(window.get(), writeFile(QStringLiteral("other.hex"), "S1\n"));
+    QVERIFY(window->close());
+    window.reset();
+    QSettings stored(configFile(), QSettings::IniFormat);
+    QCOMPARE(stored.value("DefaultHexFileName").toString(), temp->filePath(QStringLiteral("K3B7_421.hex")));
+}
+
+void TestMainWindow::conflictingProgramsWarnInOrder()
+{
+    running = QStringList{"bash", "tarvHvPanel.exe", "tarvCanFlashGui", "PcanView", "pcanview.exe"};
+    auto window = makeWindow();
+    QVERIFY(window->startAccepted());
+    QCOMPARE(warnings.titles, QStringList({"PcanView.exe is running", "tarvHvPanel.exe is running"}));
+    QCOMPARE(warnings.texts.value(0),
+             QStringLiteral("Warning: PcanView.exe is running and can cause update problems!"));
+    QVERIFY(widget<QStatusBar>(window.get(), "statusBar")->currentMessage().isEmpty());
+}
+
+void TestMainWindow::cancelAtWarningStops()
+{
+    running = QStringList{"tarvCanFlash", "tarvHvPanel"};
+    warnings.answers = {false};
+    auto window = makeWindow();
+    QVERIFY(!window->startAccepted());
+    QCOMPARE(warnings.titles, QStringList({"tarvCanFlash.exe is running"}));
+    window.reset();
+    QVERIFY(!QFile::exists(configFile()));
+}
+
+void TestMainWindow::processListFailure()
+{
+    running = std::nullopt;
+    auto window = makeWindow();
+    QVERIFY(window->startAccepted());
+    QVERIFY(warnings.titles.isEmpty());
+    QCOMPARE(widget<QStatusBar>(window.get(), "statusBar")->currentMessage(),
+             QStringLiteral("Cannot run system program 'tasklist'!"));
+}
+
+void TestMainWindow::logWindowPlacement()
+{
+    auto window = makeWindow();
+    window->setGeometry(100, 200, 320, 270);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QCOMPARE(window->geometry(), QRect(100, 200, 320, 270));
+    widget<QPushButton>(window.get(), "logButton")->click();
+    LogWindow *log = openLogWindow();
+    QVERIFY(log);
+    QVERIFY(log->isVisible());
+    QCOMPARE(log->objectName(), QStringLiteral("LogWindow"));
+    QCOMPARE(log->windowTitle(), QStringLiteral("Log Window"));
+    QCOMPARE(log->parentWidget(), nullptr);
+    QCOMPARE(log->geometry(), QRect(439, 200, 260, 270));
+    window.reset();
+    QCOMPARE(openLogWindow(), nullptr);
+}
+
+void TestMainWindow::logWindowToggle()
+{
+    auto window = makeWindow();
+    window->show();
+    auto *button = widget<QPushButton>(window.get(), "logButton");
+    button->click();
+    LogWindow *log = openLogWindow();
+    QVERIFY(log && log->isVisible());
+    QCOMPARE(button->text(), QStringLiteral("<< hide log"));
+    log->move(700, 10);
+    button->click();
+    QVERIFY(log->isHidden());
+    QCOMPARE(button->text(), QStringLiteral("show log >>"));
+    button->click();
+    QVERIFY(log->isVisible());
+    QCOMPARE(openLogWindow(), log);
+    QCOMPARE(log->pos(), QPoint(700, 10));
+    QCOMPARE(button->text(), QStringLiteral("<< hide log"));
+
+    window->close();
+    QVERIFY(log->isHidden());
+    window.reset();
+}
+
+void TestMainWindow::logWindowClosedByItself()
+{
+    auto window = makeWindow();
+    window->show();
+    auto *button = widget<QPushButton>(window.get(), "logButton");
+    button->click();
+    LogWindow *log = openLogWindow();
+    QVERIFY(log);
+    log->appendLine("kept\n");
+    QVERIFY(log->close());
+    QVERIFY(log->isHidden());
+    QCOMPARE(button->text(), QStringLiteral("<< hide log"));
+    button->click();
+    QVERIFY(log->isVisible());
+    QCOMPARE(widget<QPlainTextEdit>(log, "plainTextEdit")->toPlainText(), QStringLiteral("kept"));
+    window.reset();
+}
+
+void TestMainWindow::logWindowTrimAndClear()
+{
+    LogWindow log;
+    auto *text = widget<QPlainTextEdit>(&log, "plainTextEdit");
+    auto *clear = widget<QPushButton>(&log, "pushButton");
+    QCOMPARE(clear->text(), QStringLiteral("clear log"));
+    QVERIFY(text->isReadOnly());
+    QCOMPARE(text->minimumHeight(), 170);
+    QCOMPARE(text->sizePolicy().verticalStretch(), 1);
+    QCOMPARE(log.size(), QSize(381, 370));
+
+    log.appendLine("Flash ID 208 37.5% S2140020\r\n");
+    log.appendLine("   leading blanks\t\n");
+    log.appendLine(" \r\n");
+    log.appendLine("Error: \xe4nderung\n");
+    QCOMPARE(text->toPlainText(), QString::fromLatin1("Flash ID 208 37.5% S2140020\nleading blanks\n\nError: \xe4nderung"));
+    QCOMPARE(text->document()->blockCount(), 4);
+
+    clear->click();
+    QVERIFY(text->toPlainText().isEmpty());
+    log.appendLine("after\n");
+    QCOMPARE(text->toPlainText(), QStringLiteral("after"));
+    QCOMPARE(text->document()->blockCount(), 1);
+}
+
+void TestMainWindow::runPassesArguments()
+{
+    auto window = makeWindow();
+    const QString path = writeFile(QStringLiteral("my firmware K3B7_421.hex"), validFirmware);
+    choose(window.get(), path);
+    widget<QComboBox>(window.get(), "cmbBoxHwType")->setCurrentIndex(1);
+    widget<QComboBox>(window.get(), "cmbBoxBitRate")->setCurrentIndex(1);
+    widget<QComboBox>(window.get(), "cmbBoxChn")->setCurrentIndex(3);
+    widget<QAction>(window.get(), "actionStart_firmware_flashing")->trigger();
+    waitForRunEnd(window.get());
+    QCOMPARE(flasher->arguments(), QStringList({"PCAN_PCI", "250", "3", path, "CLOSE_AUTO"}));
+    QCOMPARE(flasher->startCount(), 1);
+}
+
+void TestMainWindow::runShowsPhasesAndFinalLine()
+{
+    flasher->setBody("printf 'Programflash from hex file: %s\\n' \"$4\"\n"
+                     "printf 'Flash ID 1f 42.7%% S00600004844521B\\n'\n"
+                     "gate 1\n"
+                     "printf 'Flash ID 1f 43.0%% S1130000\\nCompare ID 1f 0.0%% S00600004844521B\\n'\n"
+                     "printf 'Compare ID 1f 100.0%% S9030000FC\\n'\n"
+                     "gate 2\n"
+                     "printf '\\nPostFlash \\n'\n"
+                     "gate 3\n"
+                     "printf 'Finish: Update Process needed 3 seconds.'\n");
+    auto window = windowWithValidFile();
+    auto *bar = widget<QProgressBar>(window.get(), "progressBar");
+    auto *statusBar = widget<QStatusBar>(window.get(), "statusBar");
+    QSignalSpy statusSpy(statusBar, &QStatusBar::messageChanged);
+    QSignalSpy barSpy(bar, &QProgressBar::valueChanged);
+
+    start(window.get());
+    QVERIFY(window->runInProgress());
+    QVERIFY(!widget<QAction>(window.get(), "actionOpen")->isEnabled());
+    QVERIFY(!widget<QAction>(window.get(), "actionStart_firmware_flashing")->isEnabled());
+    QVERIFY(widget<QPushButton>(window.get(), "pushBtnOpen")->isEnabled());
+    QVERIFY(widget<QPushButton>(window.get(), "pushButton_2")->isEnabled());
+    QVERIFY(bar->isEnabled());
+    QVERIFY(QApplication::overrideCursor());
+    QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+
+    QTRY_COMPARE_WITH_TIMEOUT(bar->value(), 42, runTimeoutMs);
+    QCOMPARE(statusBar->currentMessage(), QStringLiteral("flashing..."));
+    QCOMPARE(statusBar->styleSheet(), QStringLiteral("color: green"));
+    flasher->openGate(1);
+    QTRY_COMPARE_WITH_TIMEOUT(statusBar->currentMessage(), QStringLiteral("comparing..."), runTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(bar->value(), 100, runTimeoutMs);
+    flasher->openGate(2);
+    QTRY_COMPARE_WITH_TIMEOUT(statusBar->currentMessage(), QStringLiteral("postflashing..."), runTimeoutMs);
+    QCOMPARE(statusBar->styleSheet(), QStringLiteral("color: green"));
+    QCOMPARE(bar->value(), 100);
+    flasher->openGate(3);
+    waitForRunEnd(window.get());
+
+    QCOMPARE(statusBar->currentMessage(), QStringLiteral("Finish: Update Process needed 3 seconds."));
+    QCOMPARE(statusBar->styleSheet(), QStringLiteral("color: green"));
+    QCOMPARE(messages(statusSpy), QStringList({"initialize CAN...", "flashing...", "comparing...", "postflashing...",
+                                               "Finish: Update Process needed 3 seconds."}));
+    QCOMPARE(values(barSpy), QList<int>({42, 43, 0, 100}));
+    QVERIFY(bar->isEnabled());
+    verifyIdleControls(window.get());
+}
+
+void TestMainWindow::runJoinsSplitLines()
+{
+    flasher->setBody("printf 'Flash ID 208 3'\n"
+                     "sleep 0.1\n"
+                     "printf '7.5%% S2140020\\nCompare ID 208 5'\n"
+                     "sleep 0.1\n"
+                     "printf '0.0%% S2\\nFin'\n"
+                     "sleep 0.1\n"
+                     "printf 'ish: Update Process needed 1 seconds.'\n");
+    auto window = windowWithValidFile();
+    QSignalSpy barSpy(widget<QProgressBar>(window.get(), "progressBar"), &QProgressBar::valueChanged);
+    start(window.get());
+    waitForRunEnd(window.get());
+    QCOMPARE(values(barSpy), QList<int>({37, 50}));
+    QCOMPARE(widget<QStatusBar>(window.get(), "statusBar")->currentMessage(),
+             QStringLiteral("Finish: Update Process needed 1 seconds."));
+}
+
+void TestMainWindow::runTwoBlankProgressLineChangesNothing()
+{
+    flasher->setBody("printf 'Flash  ID 1f 42.7%% S1\\nFlash ID 1f 4 S1\\n'\n"
+                     "gate 1\n"
+                     "printf 'Finish: Update Process needed 0 seconds.'\n");
+    auto window = windowWithValidFile();
+    auto *bar = widget<QProgressBar>(window.get(), "progressBar");
+    bar->setValue(17);
+    QSignalSpy barSpy(bar, &QProgressBar::valueChanged);
+    window->findChild<QPushButton *>("logButton")->click();
+    start(window.get());
+    QTRY_COMPARE_WITH_TIMEOUT(
+        widget<QPlainTextEdit>(openLogWindow(), "plainTextEdit")->document()->blockCount(), 2, runTimeoutMs);
+    QCOMPARE(widget<QStatusBar>(window.get(), "statusBar")->currentMessage(), QStringLiteral("flashing..."));
+    flasher->openGate(1);
+    waitForRunEnd(window.get());
+    // The bare "4" is a value, the two-blank line is not; the bar did not start again from 0.
+    QCOMPARE(values(barSpy), QList<int>({4}));
+    window.reset();
+}
+
+void TestMainWindow::errorLineKillsChild()
+{
+    flasher->setBody("printf 'Flash ID 1 10.0%% S1\\nError: CAN-Connection lost\\nFlash ID 1 11.0%% S1\\n'\n"
+                     "exec sleep 60\n");
+    auto window = windowWithValidFile();
+    window->findChild<QPushButton *>("logButton")->click();
+    start(window.get());
+    waitForRunEnd(window.get());
+    auto *statusBar = widget<QStatusBar>(window.get(), "statusBar");
+    QCOMPARE(statusBar->currentMessage(), QStringLiteral("Error: CAN-Connection lost"));
+    QCOMPARE(statusBar->styleSheet(), QStringLiteral("color: red"));
+    QCOMPARE(widget<QProgressBar>(window.get(), "progressBar")->value(), 10);
+    QVERIFY(!processAlive(flasher->pid()));
+    verifyIdleControls(window.get());
+    QCOMPARE(widget<QPlainTextEdit>(openLogWindow(), "plainTextEdit")->toPlainText(),
+             QStringLiteral("Flash ID 1 10.0% S1\nError: CAN-Connection lost"));
+    window.reset();
+}
+
+void TestMainWindow::unterminatedErrorWhileChildRuns()
+{
+    flasher->setBody("printf 'Flash ID 1 10.0%% S1\\nError: CAN-Connection lost BUSOFF'\n"
+                     "exec sleep 60\n");
+    auto window = windowWithValidFile();
+    start(window.get());
+    waitForRunEnd(window.get());
+    QCOMPARE(widget<QStatusBar>(window.get(), "statusBar")->currentMessage(),
+             QStringLiteral("Error: CAN-Connection lost BUSOFF"));
+    QCOMPARE(widget<QStatusBar>(window.get(), "statusBar")->styleSheet(), QStringLiteral("color: red"));
+    QVERIFY(!processAlive(flasher->pid()));
+    verifyIdleControls(window.get());
+}
+
+void TestMainWindow::startDuringRunDoesNothing()
+{
+    flasher->setBody("printf 'Flash ID 1 10.0%% S1\\n'\n"
+                     "gate 1\n"
+                     "printf 'Finish: Update Process needed 0 seconds.'\n");
+    auto window = windowWithValidFile();
+    start(window.get());
+    QTRY_COMPARE_WITH_TIMEOUT(widget<QProgressBar>(window.get(), "progressBar")->value(), 10, runTimeoutMs);
+    const qint64 firstPid = flasher->pid();
+    start(window.get());
+    QMetaObject::invokeMethod(window.get(), "on_actionStart_firmware_flashing_triggered");
+    QCOMPARE(widget<QStatusBar>(window.get(), "statusBar")->currentMessage(), QStringLiteral("flashing..."));
+    flasher->openGate(1);
+    waitForRunEnd(window.get());
+    QCOMPARE(flasher->startCount(), 1);
+    QCOMPARE(flasher->pid(), firstPid);
+    verifyIdleControls(window.get());
+}
+
+void TestMainWindow::cannotStart()
+{
+    auto window = makeWindow(temp->filePath(QStringLiteral("no-such-folder/tarvCanFlash")));
+    choose(window.get(), writeFile(QStringLiteral("K3B7_421.hex"), validFirmware));
+    start(window.get());
+    waitForRunEnd(window.get());
+    auto *statusBar = widget<QStatusBar>(window.get(), "statusBar");
+    QVERIFY2(statusBar->currentMessage().startsWith(QStringLiteral("Cannot start tarvCanFlash: ")),
+             qPrintable(statusBar->currentMessage()));
+    QVERIFY(statusBar->currentMessage().size() > QStringLiteral("Cannot start tarvCanFlash: ").size());
+    QCOMPARE(statusBar->styleSheet(), QStringLiteral("color: red"));
+    verifyIdleControls(window.get());
+
+    // The window is not stuck: a later start tries again.
+    start(window.get());
+    waitForRunEnd(window.get());
+    QVERIFY(statusBar->currentMessage().startsWith(QStringLiteral("Cannot start tarvCanFlash: ")));
+    verifyIdleControls(window.get());
+}
+
+void TestMainWindow::everyRunAnnouncesItsPhases()
+{
+    flasher->setBody("printf 'Flash ID 1 10.0%% S1\\nError: GeneralProjectVersion \\n'\n");
+    auto window = windowWithValidFile();
+    start(window.get());
+    waitForRunEnd(window.get());
+
+    flasher->setBody("printf 'Flash ID 1 20.0%% S1\\n'\n"
+                     "gate 1\n"
+                     "printf 'Finish: Update Process needed 0 seconds.'\n");
+    auto *statusBar = widget<QStatusBar>(window.get(), "statusBar");
+    QSignalSpy statusSpy(statusBar, &QStatusBar::messageChanged);
+    start(window.get());
+    QTRY_COMPARE_WITH_TIMEOUT(widget<QProgressBar>(window.get(), "progressBar")->value(), 20, runTimeoutMs);
+    QCOMPARE(statusBar->currentMessage(), QStringLiteral("flashing..."));
+    flasher->openGate(1);
+    waitForRunEnd(window.get());
+    QCOMPARE(messages(statusSpy), QStringList({"initialize CAN...", "flashing...",
+                                               "Finish: Update Process needed 0 seconds."}));
+}
+
+void TestMainWindow::childEndsWithoutFinalLine_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("style");
+
+    QTest::newRow("cannot open file, exit 1")
+        << QByteArray("printf \"Can not open file '%s'\\n\" \"$4\"\nexit 1") << "tarvCanFlash ended with exit code 1"
+        << "color: red";
+    QTest::newRow("exit 0 after post-flash") << QByteArray("printf 'PostFlash \\n'\nexit 0") << "postflashing..."
+                                             << "color: green";
+    QTest::newRow("killed from outside") << QByteArray("printf 'Flash ID 1 5.0%% S1\\n'\nkill -9 $$")
+                                         << "tarvCanFlash stopped unexpectedly" << "color: red";
+}
+
+void TestMainWindow::childEndsWithoutFinalLine()
+{
+    QFETCH(QByteArray, body);
+    flasher->setBody(body);
+    auto window = windowWithValidFile();
+    start(window.get());
+    waitForRunEnd(window.get());
+    QTEST(widget<QStatusBar>(window.get(), "statusBar")->currentMessage(), "message");
+    QTEST(widget<QStatusBar>(window.get(), "statusBar")->styleSheet(), "style");
+    verifyIdleControls(window.get());
+}
+
+void TestMainWindow::logCollectsOnlyAfterOpened()
+{
+    flasher->setBody("printf 'Programflash from hex file: x\\nFlash ID 1 10.0%% S1\\n'\n"
+                     "gate 1\n"
+                     "printf '  Flash ID 1 20.0%% S1\\r\\n\\nPostFlash \\n'\n"
+                     "gate 2\n"
+                     "printf 'Finish: Update Process needed 0 seconds.'\n");
+    auto window = windowWithValidFile();
+    window->show();
+    start(window.get());
+    QTRY_COMPARE_WITH_TIMEOUT(widget<QProgressBar>(window.get(), "progressBar")->value(), 10, runTimeoutMs);
+    auto *button = widget<QPushButton>(window.get(), "logButton");
+    button->click();
+    button->click(); // hidden, still collecting
+    LogWindow *log = openLogWindow();
+    QVERIFY(log && log->isHidden());
+    flasher->openGate(1);
+    QTRY_COMPARE_WITH_TIMEOUT(widget<QStatusBar>(window.get(), "statusBar")->currentMessage(),
+                              QStringLiteral("postflashing..."), runTimeoutMs);
+    flasher->openGate(2);
+    waitForRunEnd(window.get());
+    QCOMPARE(widget<QPlainTextEdit>(log, "plainTextEdit")->toPlainText(),
+             QStringLiteral("Flash ID 1 20.0% S1\n\nPostFlash\nFinish: Update Process needed 0 seconds."));
+    window.reset();
+}
+
+void TestMainWindow::closingWindowKillsChild()
+{
+    flasher->setBody("printf 'Flash ID 1 10.0%% S1\\n'\nexec sleep 60\n");
+    auto window = windowWithValidFile();
+    window->show();
+    start(window.get());
+    QTRY_COMPARE_WITH_TIMEOUT(widget<QProgressBar>(window.get(), "progressBar")->value(), 10, runTimeoutMs);
+    const qint64 pid = flasher->pid();
+    QVERIFY(processAlive(pid));
+    QVERIFY(window->close());
+    window.reset();
+    QVERIFY(!processAlive(pid));
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+    QSettings stored(configFile(), QSettings::IniFormat);
+    QCOMPARE(stored.value("CAN/BitRate").toString(), QStringLiteral("125"));
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "mainwindow_test.moc"
