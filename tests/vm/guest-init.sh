@@ -1,0 +1,72 @@
+#!/bin/busybox sh
+# First process of the test machine. Loads the kernel modules listed in
+# /modules/order, mounts the host's root filesystem read-only at /host and the
+# run folder writable over the same path inside it, brings up vcan0 and vcan1,
+# runs /job.sh of the run folder in chroot /host and powers off.
+#
+# Run folder files written here:
+#   output  the job's standard output and standard error
+#   rc      the job's exit code (absent when the machine failed before the job)
+#   timing  "boot <s>", "job <s>" and "accel <kvm|tcg>" lines
+
+/bin/busybox --install -s /bin
+export PATH=/bin
+
+mkdir -p /proc /sys /dev /host /results
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+
+say() { echo "guest-init: $*" > /dev/console; }
+
+# Power off at once on failure; without an rc file the host reports the machine
+# as broken, never as a passing job.
+die() {
+    say "$*"
+    [ -d /results/. ] && echo "$*" >> /results/guest-error
+    sync
+    poweroff -f
+}
+
+for module in $(cat /modules/order); do
+    insmod "/modules/$module.ko" || die "cannot load module $module"
+done
+
+# A large message size lets the Qt libraries load in few round trips; loose
+# caching is safe because nothing changes the host's files during a run.
+opts=trans=virtio,version=9p2000.L,msize=512000
+mount -t 9p -o "$opts,ro,cache=loose" host /host || die "cannot mount the host filesystem"
+mount -t 9p -o "$opts" results /results || die "cannot mount the run folder"
+
+mount -t proc proc /host/proc
+mount -t sysfs sysfs /host/sys
+mount -t devtmpfs devtmpfs /host/dev
+mkdir -p /host/dev/pts /host/dev/shm
+mount -t devpts devpts /host/dev/pts
+mount -t tmpfs tmpfs /host/dev/shm
+mount -t tmpfs -o mode=1777 tmpfs /host/tmp
+mount -t tmpfs -o mode=755 tmpfs /host/run
+
+run_dir=$(cat /results/host-path)
+[ -d "/host$run_dir" ] || die "run folder $run_dir not visible in the host filesystem"
+mount -o bind /results "/host$run_dir" || die "cannot bind the run folder"
+
+ip link set lo up
+for bus in vcan0 vcan1; do
+    ip link add dev "$bus" type vcan || die "cannot create $bus"
+    ip link set "$bus" up || die "cannot bring up $bus"
+done
+
+accel=tcg
+dmesg | grep -q 'Hypervisor detected: KVM' && accel=kvm
+read boot_end _ < /proc/uptime
+say "ready after $boot_end s ($accel), running the job"
+
+( chroot /host /bin/bash "$run_dir/job.sh"; echo $? > /results/rc ) 2>&1 \
+    | tee /results/output > /dev/console
+
+read job_end _ < /proc/uptime
+job_time=$(echo "$job_end $boot_end" | awk '{ printf "%.2f", $1 - $2 }')
+printf 'boot %s\njob %s\naccel %s\n' "$boot_end" "$job_time" "$accel" > /results/timing
+sync
+poweroff -f
