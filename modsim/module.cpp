@@ -420,13 +420,13 @@ void Module::run(const Action &action)
 {
     switch (action.kind) {
     case ActionKind::Send:
-        emit(action.frame);
+        transmit(action.frame);
         return;
     case ActionKind::Ready:
         if (phase_ != Phase::Preparing)
             return;
         phase_ = Phase::Update;
-        emit(frameOf({0x15, kAccepted}));
+        transmit(frameOf({0x15, kAccepted}));
         note("ready for the update");
         return;
     case ActionKind::Boot:
@@ -441,13 +441,13 @@ void Module::run(const Action &action)
             return;
         }
         phase_ = Phase::Idle;
-        emit(frameOf({0xD8, kLogOnStatus, cfg_.deviceClass}));
+        transmit(frameOf({0xD8, kLogOnStatus, cfg_.deviceClass}));
         note("restarted with release " + release_ + ", logged on");
         return;
     }
 }
 
-void Module::emit(const Frame &frame)
+void Module::transmit(const Frame &frame)
 {
     if (chance(TxStream, cfg_.txLossProb)) {
         note("frame " + hex2(frame.data[0]) + " lost on the way out");

@@ -84,7 +84,7 @@ private:
     void answer(std::initializer_list<uint8_t> bytes, int64_t notBeforeUs = 0);
     void cancelPending();
     void run(const Action &action);
-    void emit(const Frame &frame);
+    void transmit(const Frame &frame);
     bool chance(Stream stream, double probability);
     void note(const std::string &text);
     Frame frameOf(std::initializer_list<uint8_t> bytes) const;
