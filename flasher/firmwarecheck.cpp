@@ -7,12 +7,6 @@ namespace firmwarecheck {
 
 namespace {
 
-// Longest S-record after normalisation: "S", type, count and 255 bytes in hex.
-constexpr int LongestRecord = 4 + 2 * 255;
-// A raw line may carry white space around the record; beyond this it is not
-// a record line at all, and it is never read whole.
-constexpr int LongestRawLine = 4 * LongestRecord;
-
 QString tr(const char *text)
 {
     return QCoreApplication::translate("FirmwareUpdateThread", text);
@@ -114,7 +108,8 @@ FileCheck checkFile(QIODevice &file, const QString &fileName)
             return result;
         }
         LineProblem problem = checkLine(raw);
-        if (problem == LineProblem::None && raw.size() > LongestRawLine && !raw.endsWith('\n'))
+        // No line end within the limit and more to come: the line goes on.
+        if (problem == LineProblem::None && !raw.endsWith('\n') && !file.atEnd())
             problem = LineProblem::TooLong;
         if (problem != LineProblem::None) {
             result.lineNumber = lineNumber;

@@ -9,6 +9,12 @@ class QIODevice;
 
 namespace firmwarecheck {
 
+// Longest S-record after normalisation: "S", type, count and 255 bytes in hex.
+constexpr int LongestRecord = 4 + 2 * 255;
+// A raw line may carry white space around the record; beyond this it is not
+// a record line at all, and it is never read whole.
+constexpr int LongestRawLine = 4 * LongestRecord;
+
 enum class LineProblem { None, NotPrintable, TooLong, NotSRecord, BadCount, BadChecksum };
 
 // One raw line (its line end included or not). Blank lines pass.

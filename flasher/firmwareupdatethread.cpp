@@ -433,9 +433,9 @@ bool FirmwareUpdateThread::readNextLine()
 {
     // The file passed the check at start; a line beyond the longest record
     // now means it changed underneath, which counts as a read error.
-    const QByteArray raw = firmwareFile_->readLine(4 * linetext::LongestRecord + 1);
-    if ((raw.isEmpty() && !firmwareFile_->atEnd()) || raw.size() > 4 * linetext::LongestRecord
-        || firmwareFile_->error() != QFileDevice::NoError) {
+    const QByteArray raw = firmwareFile_->readLine(firmwarecheck::LongestRawLine + 1);
+    const bool cut = !raw.endsWith('\n') && !firmwareFile_->atEnd();
+    if (raw.isEmpty() || cut || firmwareFile_->error() != QFileDevice::NoError) {
         runFailed_ = true;
         failModule(tr("the firmware file cannot be read"), UpdateState::Finish);
         return false;

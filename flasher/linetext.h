@@ -8,9 +8,6 @@
 
 namespace linetext {
 
-// Longest S-record: "S", type, count and 255 bytes in hex.
-constexpr int LongestRecord = 4 + 2 * 255;
-
 // Trims white space, folds inner runs into one space, appends CR LF.
 QByteArray normalise(const QByteArray &rawLine);
 

@@ -1,0 +1,150 @@
+// The command line as a user sees it: the built program run as a process.
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run runFlasher(const QStringList &args)
+{
+    QProcess process;
+    process.start(QStringLiteral(TARV_FLASHER_PATH), args);
+    Run run;
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+QStringList lines(const QString &text)
+{
+    QStringList list = text.split(u'\n');
+    if (!list.isEmpty() && list.last().isEmpty())
+        list.removeLast();
+    return list;
+}
+
+} // namespace
+
+class CliTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir_;
+
+private slots:
+    void tooFewArgumentsPrintsTheUsage_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("none") << QStringList{};
+        QTest::newRow("three") << QStringList{"PCAN_USB", "125", "0"};
+    }
+
+    void tooFewArgumentsPrintsTheUsage()
+    {
+        QFETCH(QStringList, args);
+        const Run run = runFlasher(args);
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.err, QString());
+        const QStringList out = lines(run.out);
+        QCOMPARE(out.size(), 1 + 2 + 8);
+        QVERIFY(out[0].startsWith("tarvCanFlash"));
+        QCOMPARE(out[1], QString());
+        QCOMPARE(out[2], QStringLiteral("Error: To less parameters!"));
+        QCOMPARE(out[3], QStringLiteral("Syntax: tarvCanFlash [PEAK CAN Interface] [BitRate] "
+                                        "[CanLine] [FileName] [Close] [CanIds]"));
+        QCOMPARE(out[5], QStringLiteral("        BitRate: 125 or 250 (kBit/s)"));
+        QCOMPARE(out[10], QStringLiteral("     Example: tarvCanFlash PCAN_USB 125 0 K31B7_421.hex"));
+    }
+
+    void refusedArgumentsGoToStandardError_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("lower-case keyword")
+            << QStringList{"pcan_usb", "125", "0", "f.hex"}
+            << "Error: Parameter 1: pcan_usb not valid! Please use PCAN_PCI or PCAN_USB\n";
+        QTest::newRow("keyword checked before bit rate")
+            << QStringList{"PCAN_ISA", "500", "0", "f.hex"}
+            << "Error: Parameter 1: PCAN_ISA not valid! Please use PCAN_PCI or PCAN_USB\n";
+        QTest::newRow("500") << QStringList{"PCAN_USB", "500", "0", "f.hex"}
+                             << "Error: Parameter 2: 500 not valid! Please use 125 or 250\n";
+        QTest::newRow("rate as typed") << QStringList{"PCAN_PCI", "50kbit", "0", "f.hex"}
+                                       << "Error: Parameter 2: 50kbit not valid! Please use 125 or 250\n";
+    }
+
+    void refusedArgumentsGoToStandardError()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, error);
+        const Run run = runFlasher(args);
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.err, error);
+        QCOMPARE(lines(run.out).size(), 1); // the banner alone
+    }
+
+    void acceptedArgumentsReachTheFirmwareFile_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("1000") << QStringList{"PCAN_USB", "1000", "0"};
+        QTest::newRow("125kbit") << QStringList{"PCAN_PCI", "125kbit", "3"};
+        QTest::newRow("ids fifth") << QStringList{"PCAN_USB", "250", "0"};
+    }
+
+    void acceptedArgumentsReachTheFirmwareFile()
+    {
+        QFETCH(QStringList, args);
+        const QString missing = dir_.filePath(QStringLiteral("K3B7_421.hex"));
+        args << missing;
+        if (QString(QTest::currentDataTag()) == QLatin1String("ids fifth"))
+            args << QStringLiteral("512,0x208");
+        const Run run = runFlasher(args);
+        QCOMPARE(run.exitCode, 1);
+        const QStringList out = lines(run.out);
+        QCOMPARE(out.size(), 2);
+        QCOMPARE(out[1], QStringLiteral("Programflash from hex file: ") + missing);
+        QCOMPARE(run.err, QStringLiteral("Can not open file '") + missing + "'\n");
+    }
+
+    void unflashableFileIsRefusedBeforeTheDriverIsLoaded()
+    {
+        const QString path = dir_.filePath(QStringLiteral("bad.hex"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("S00600004844521B\r\nS10510000102E8\r\n");
+        file.close();
+        const Run run = runFlasher({"PCAN_USB", "125", "0", path, "CLOSE_AUTO"});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.err, QStringLiteral("Error: Firmware file '") + path
+                              + "': line 2 has a wrong checksum\n");
+        QVERIFY(!run.out.contains("Finish:"));
+    }
+
+    void emptyFileIsRefused()
+    {
+        const QString path = dir_.filePath(QStringLiteral("empty.hex"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        const Run run = runFlasher({"PCAN_USB", "125", "0", path});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY(run.err.startsWith("Error: "));
+        QCOMPARE(lines(run.err).size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(CliTest)
+#include "cli_test.moc"

@@ -1,0 +1,121 @@
+#include "commandline.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QList<QByteArray> args(std::initializer_list<const char *> values)
+{
+    QList<QByteArray> list;
+    for (const char *value : values)
+        list.append(value);
+    return list;
+}
+
+struct CanIdsCase
+{
+    const char *text;
+    QList<uint16_t> expected;
+};
+
+class CanIdsParse : public testing::TestWithParam<CanIdsCase> {};
+
+TEST_P(CanIdsParse, Table)
+{
+    EXPECT_EQ(parseCanIds(QString::fromLatin1(GetParam().text)), GetParam().expected)
+        << GetParam().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, CanIdsParse,
+    testing::Values(CanIdsCase{"512", {512}}, CanIdsCase{"512,0x208", {512, 520}},
+                    CanIdsCase{"512,,abc,0x20A", {512, 522}}, CanIdsCase{"70000", {4464}},
+                    CanIdsCase{"0x10410", {0x0410}}, CanIdsCase{"520,520", {520, 520}},
+                    CanIdsCase{"1040,512", {1040, 512}}, CanIdsCase{",,,", {}},
+                    CanIdsCase{"", {}}, CanIdsCase{"12a", {}}, CanIdsCase{"0xZZ", {}},
+                    CanIdsCase{"-5", {}}, CanIdsCase{"0X20", {}}, CanIdsCase{"5,0x", {5}},
+                    CanIdsCase{"99999999999999999999999", {}}));
+
+struct PlacementCase
+{
+    const char *name;
+    QList<QByteArray> args;
+    std::optional<QString> canIds;
+    bool closeAuto;
+};
+
+class CanIdsPlacement : public testing::TestWithParam<PlacementCase> {};
+
+TEST_P(CanIdsPlacement, FifthOrSixthArgument)
+{
+    const PlacementCase &c = GetParam();
+    const CommandLine line = parseCommandLine(c.args);
+    ASSERT_EQ(line.check, CommandLine::Check::Accepted) << c.name;
+    EXPECT_EQ(line.canIds, c.canIds) << c.name;
+    EXPECT_EQ(line.closeAuto, c.closeAuto) << c.name;
+
+    QStringList appArgs{QStringLiteral("tarvCanFlash")};
+    for (const QByteArray &arg : c.args)
+        appArgs.append(QString::fromLatin1(arg));
+    EXPECT_EQ(closeAutomatically(appArgs), c.closeAuto) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, CanIdsPlacement,
+    testing::Values(
+        PlacementCase{"four", args({"PCAN_USB", "125", "0", "f.hex"}), std::nullopt, false},
+        PlacementCase{"close auto", args({"PCAN_USB", "125", "0", "f.hex", "CLOSE_AUTO"}),
+                      std::nullopt, true},
+        PlacementCase{"list fifth", args({"PCAN_USB", "125", "0", "f.hex", "512,0x208"}),
+                      QString("512,0x208"), false},
+        PlacementCase{"list sixth", args({"PCAN_USB", "125", "0", "f.hex", "NO", "512"}),
+                      QString("512"), false},
+        PlacementCase{"close auto and list",
+                      args({"PCAN_USB", "125", "0", "f.hex", "CLOSE_AUTO", "512,,abc,0x20A"}),
+                      QString("512,,abc,0x20A"), true},
+        PlacementCase{"seven: no list",
+                      args({"PCAN_USB", "125", "0", "f.hex", "CLOSE_AUTO", "512", "x"}),
+                      std::nullopt, true},
+        PlacementCase{"close auto is case-sensitive",
+                      args({"PCAN_USB", "125", "0", "f.hex", "close_auto"}), QString("close_auto"),
+                      false}));
+
+TEST(CommandLineChecks, RefusalsInOrder)
+{
+    EXPECT_EQ(parseCommandLine(args({"PCAN_USB", "125", "0"})).check,
+              CommandLine::Check::TooFewArguments);
+    EXPECT_EQ(parseCommandLine(args({"pcan_usb", "500", "0", "f"})).check,
+              CommandLine::Check::BadInterface);
+    EXPECT_EQ(parseCommandLine(args({"PCAN_PCI", "500", "0", "f"})).check,
+              CommandLine::Check::BadBitRate);
+    EXPECT_EQ(parseCommandLine(args({"PCAN_PCI", "kbit125", "0", "f"})).check,
+              CommandLine::Check::BadBitRate);
+}
+
+TEST(CommandLineChecks, BitRatesByLeadingInteger)
+{
+    for (const char *rate : {"125", "250", "1000", "125kbit", " 250", "+1000x"})
+        EXPECT_EQ(parseCommandLine(args({"PCAN_USB", rate, "0", "f"})).check,
+                  CommandLine::Check::Accepted)
+            << rate;
+    EXPECT_EQ(parseCommandLine(args({"PCAN_USB", "125kbit", "0", "f"})).bitRate, 125);
+}
+
+TEST(CommandLineChecks, CanLineTakesTheLeadingInteger)
+{
+    EXPECT_EQ(parseCommandLine(args({"PCAN_USB", "125", "3", "f"})).canLine, 3);
+    EXPECT_EQ(parseCommandLine(args({"PCAN_USB", "125", "12abc", "f"})).canLine, 12);
+    EXPECT_EQ(parseCommandLine(args({"PCAN_USB", "125", "x", "f"})).canLine, 0);
+}
+
+TEST(Usage, EightLinesWithTheirIndentation)
+{
+    const QStringList lines = usageLines();
+    ASSERT_EQ(lines.size(), 8);
+    EXPECT_TRUE(lines[0].startsWith("Syntax: tarvCanFlash [PEAK CAN Interface]"));
+    for (int i = 1; i <= 6; ++i)
+        EXPECT_TRUE(lines[i].startsWith("        ") && lines[i][8] != u' ') << i;
+    EXPECT_EQ(lines[7], "     Example: tarvCanFlash PCAN_USB 125 0 K31B7_421.hex");
+}
+
+} // namespace

@@ -1,0 +1,43 @@
+// A driver table whose entries record what the flasher sends and hand it
+// queued frames, so that the manager and the receive thread run without a bus.
+#pragma once
+
+#include "candriverfunctions.h"
+
+#include <QByteArray>
+#include <QList>
+
+#include <cstdint>
+
+namespace fakedriver {
+
+struct Sent
+{
+    uint16_t word;
+    QByteArray data;
+};
+
+// Forgets everything; status "OK", set-up succeeds.
+void reset();
+void pushFrame(uint16_t word, const QByteArray &data);
+QList<Sent> sent();
+void clearSent();
+void setStatus(const char *text);
+void setInitResult(bool ok);
+
+struct Calls
+{
+    int connect = 0;
+    int adapterKind = -1;
+    int extendedInit = 0;
+    int reInit = 0;
+    int read = 0;
+    int status = 0;
+    int version = 0;
+    int write = 0;
+};
+Calls calls();
+
+CanDriverFunctions table(bool withWaitForFrame = true);
+
+} // namespace fakedriver

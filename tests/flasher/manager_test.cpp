@@ -1,0 +1,341 @@
+// The communication manager and the receive thread over a fake driver: frames
+// sent at start-up, module records kept from received frames, the waits of
+// the update thread.
+#include "console.h"
+#include "fakedriver.h"
+#include "managecancommunication.h"
+#include "receivethread.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTextStream>
+
+#include <memory>
+#include <thread>
+
+namespace {
+
+QByteArray bytes(std::initializer_list<int> values)
+{
+    QByteArray data;
+    for (int value : values)
+        data.append(static_cast<char>(value));
+    return data;
+}
+
+using Event = ManageCanCommunication::Event;
+
+} // namespace
+
+class ManagerTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString outText_;
+    QString errText_;
+    std::unique_ptr<QTextStream> out_;
+    std::unique_ptr<QTextStream> err_;
+    std::unique_ptr<Console> console_;
+    std::unique_ptr<ManageCanCommunication> manager_;
+
+    ManageCanCommunication &makeManager(const CanDriverFunctions &table)
+    {
+        manager_ = std::make_unique<ManageCanCommunication>(table, *console_, nullptr);
+        return *manager_;
+    }
+
+    ManageCanCommunication &openLine(uint16_t line = 0, bool withWait = true)
+    {
+        ManageCanCommunication &manager = makeManager(fakedriver::table(withWait));
+        if (!manager.initCanInterface("PCAN_USB", 125, line))
+            qFatal("line did not open");
+        fakedriver::clearSent();
+        return manager;
+    }
+
+    static int countSent(uint16_t word, const QByteArray &data)
+    {
+        int n = 0;
+        for (const auto &frame : fakedriver::sent())
+            n += frame.word == word && frame.data == data ? 1 : 0;
+        return n;
+    }
+
+private slots:
+    void init()
+    {
+        fakedriver::reset();
+        outText_.clear();
+        errText_.clear();
+        out_ = std::make_unique<QTextStream>(&outText_);
+        err_ = std::make_unique<QTextStream>(&errText_);
+        console_ = std::make_unique<Console>(*out_, *err_);
+    }
+
+    void cleanup()
+    {
+        manager_.reset();
+    }
+
+    void constructionReportsTheVersionCutToEleven()
+    {
+        makeManager(fakedriver::table());
+        QCOMPARE(errText_, QStringLiteral("tarvpcan3.dll version 4.01p-and-a \n"));
+    }
+
+    void startUpSendsPatternSweepsAndLogOnOnTheRunsLine()
+    {
+        ManageCanCommunication &manager = makeManager(fakedriver::table());
+        QVERIFY(manager.initCanInterface("PCAN_USB", 250, 2));
+        const auto frames = fakedriver::sent();
+        QCOMPARE(frames.size(), 1 + 64 + 64 + 1);
+        QCOMPARE(frames[0].word, uint16_t(0x1E01));
+        QCOMPARE(frames[1].word, uint16_t(0x2200));
+        QCOMPARE(frames[64].word, uint16_t(0x23F8));
+        QCOMPARE(frames[65].word, uint16_t(0x2200));
+        QCOMPARE(frames[129].word, uint16_t(0x27FF));
+        QCOMPARE(frames[129].data, bytes({0xD8, 0x01}));
+        const auto calls = fakedriver::calls();
+        QCOMPARE(calls.adapterKind, 3);
+        QCOMPARE(calls.reInit, 1);
+        QCOMPARE(manager.canStatus(), 0);
+
+        QVERIFY(manager.stopReceiving());
+        QCOMPARE(fakedriver::calls().reInit, 2);
+        // A second stop neither joins nor closes again.
+        QVERIFY(manager.stopReceiving());
+        QCOMPARE(fakedriver::calls().reInit, 2);
+    }
+
+    void busNotOkFailsAfterTheBroadcastLogOnAndClosesTheLine_data()
+    {
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<int>("code");
+        QTest::newRow("NOCLIENT") << QByteArray("NOCLIENT") << 6;
+        QTest::newRow("NOLINE") << QByteArray("NOLINE") << 5;
+        QTest::newRow("BUSOFF") << QByteArray("BUSOFF") << 3;
+    }
+
+    void busNotOkFailsAfterTheBroadcastLogOnAndClosesTheLine()
+    {
+        QFETCH(QByteArray, status);
+        QFETCH(int, code);
+        fakedriver::setStatus(status.constData());
+        ManageCanCommunication &manager = makeManager(fakedriver::table());
+        QVERIFY(!manager.initCanInterface("PCAN_PCI", 125, 0));
+        QCOMPARE(manager.canStatus(), code);
+        const auto frames = fakedriver::sent();
+        QCOMPARE(frames.size(), 1 + 64 + 1);
+        QCOMPARE(frames.last().word, uint16_t(0x7FF));
+        QCOMPARE(fakedriver::calls().adapterKind, 4);
+        QCOMPARE(fakedriver::calls().reInit, 2);
+        QVERIFY(errText_.contains(QStringLiteral("Error: CAN-Bus not OK: ") + status));
+    }
+
+    void failedSetUpReportsTheKeywordAndClosesTheLine()
+    {
+        fakedriver::setInitResult(false);
+        ManageCanCommunication &manager = makeManager(fakedriver::table());
+        QVERIFY(!manager.initCanInterface("PCAN_PCI", 125, 0));
+        QVERIFY(errText_.endsWith(
+            QStringLiteral("Error: failed to initialize CAN-Interface PCAN_PCI \n")));
+        QVERIFY(fakedriver::sent().isEmpty());
+        QCOMPARE(fakedriver::calls().reInit, 2);
+    }
+
+    void missingEntryCallsNothing()
+    {
+        CanDriverFunctions table = fakedriver::table();
+        table.ResetCan = nullptr;
+        ManageCanCommunication &manager = makeManager(table);
+        QVERIFY(!manager.initCanInterface("PCAN_USB", 125, 0));
+        const auto calls = fakedriver::calls();
+        QCOMPARE(calls.connect + calls.extendedInit + calls.reInit + calls.write, 0);
+        QVERIFY(errText_.contains(QStringLiteral("Error: failed to initialize CAN-Interface PCAN_USB")));
+    }
+
+    void logOnsCreateRecordsAndAreAnswered()
+    {
+        ManageCanCommunication &manager = openLine(1);
+        fakedriver::pushFrame(0x120D, bytes({0xD8, 0x00, 0x11}));
+        fakedriver::pushFrame(0x1205, bytes({0xD8, 0x00, 0x22}));
+        QTRY_COMPARE_WITH_TIMEOUT(countSent(0x1200, bytes({0x12, 0xA0, 0x00, 0x01})), 1, 10000);
+        QCOMPARE(manager.moduleCount(), 2);
+        uint16_t first = 0;
+        QVERIFY(manager.firstModule(first));
+        QCOMPARE(first, uint16_t(0x1200));
+        QCOMPARE(countSent(0x1208, bytes({0xD8, 0x01})), 1);
+        QCOMPARE(countSent(0x1208, bytes({0x12, 0xA0, 0x00, 0x01})), 1);
+
+        // Known module, current one: record kept, marked logged on, answered again.
+        manager.setCurrentModule(0x1208);
+        QVERIFY(!manager.isLoggedOn());
+        fakedriver::pushFrame(0x120D, bytes({0xD8, 0x00, 0x33}));
+        QVERIFY(manager.waitFor(Event::LoggedOn, QDeadlineTimer(10000)));
+        QTRY_COMPARE_WITH_TIMEOUT(countSent(0x1208, bytes({0xD8, 0x01})), 2, 10000);
+        QCOMPARE(manager.moduleCount(), 2);
+        manager.setCurrentModule(0x1200);
+        QVERIFY(!manager.isLoggedOn());
+    }
+
+    void statusCodesQueueInArrivalOrder()
+    {
+        ManageCanCommunication &manager = openLine();
+        manager.setCurrentModule(0x208);
+        fakedriver::pushFrame(0x20D, bytes({0x15, 0x91}));
+        fakedriver::pushFrame(0x20D, bytes({0x15, 0x92}));
+        fakedriver::pushFrame(0x215, bytes({0x15, 0x85})); // another module's code
+        // The other module's frame came last: once its record exists, all are in.
+        QTRY_COMPARE_WITH_TIMEOUT(manager.moduleCount(), 2, 10000);
+        uint8_t code = 0;
+        QVERIFY(manager.takeError(code));
+        QCOMPARE(code, uint8_t(0x91));
+        QVERIFY(manager.takeError(code));
+        QCOMPARE(code, uint8_t(0x92));
+        QVERIFY(!manager.takeError(code));
+        QVERIFY(!manager.isReady());
+        manager.setCurrentModule(0x210);
+        QVERIFY(manager.isReady());
+        QVERIFY(manager.takeError(code));
+        QCOMPARE(code, uint8_t(0x85));
+    }
+
+    void waitsWakeWhenTheAnswerArrives()
+    {
+        ManageCanCommunication &manager = openLine(0);
+        manager.setCurrentModule(0x208);
+        manager.sendFlashData("S00600");
+        QVERIFY(!manager.isFlashFrameAcked());
+        std::thread module([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            fakedriver::pushFrame(0x20D, bytes({0x15, 0x00}));
+        });
+        QElapsedTimer waited;
+        waited.start();
+        const bool acked = manager.waitFor(Event::FlashFrameAcked, QDeadlineTimer(20000));
+        const qint64 elapsed = waited.elapsed();
+        module.join();
+        QVERIFY(acked);
+        QVERIFY2(elapsed < 15000, "the wait ran into its deadline instead of waking");
+        // The next frame clears the acknowledgement before it goes out.
+        manager.sendFlashData("1B\r\n");
+        QVERIFY(!manager.isFlashFrameAcked());
+        QCOMPARE(fakedriver::sent().last().data, bytes({0x15, 0x00, '1', 'B', 0x0D, 0x0A}));
+        QCOMPARE(fakedriver::sent().last().word, uint16_t(0x209));
+    }
+
+    void waitWithoutAnswerEndsAtItsDeadline()
+    {
+        ManageCanCommunication &manager = openLine(0);
+        manager.setCurrentModule(0x208);
+        QElapsedTimer waited;
+        waited.start();
+        QVERIFY(!manager.waitFor(Event::ErrorQueued, QDeadlineTimer(100)));
+        QVERIFY(waited.elapsed() >= 99);
+    }
+
+    void receivesWithoutWaitForFrame()
+    {
+        ManageCanCommunication &manager = openLine(0, false);
+        fakedriver::pushFrame(0x21D, bytes({0xD8, 0x00, 0x11}));
+        QVERIFY(manager.waitFor(Event::AnyModule, QDeadlineTimer(10000)));
+        uint16_t id = 0;
+        QVERIFY(manager.firstModule(id));
+        QCOMPARE(id, uint16_t(0x218));
+    }
+
+    void deviceInformationAsksTheCurrentModuleForItsName()
+    {
+        ManageCanCommunication &manager = openLine(0);
+        manager.setCurrentModule(0x210);
+        fakedriver::pushFrame(0x20D, bytes({0xE0, 0x12, 0x34, 0x56, 0x02, 0x15, 0x01}));
+        QTRY_COMPARE_WITH_TIMEOUT(countSent(0x211, bytes({0x12, 0x03})), 1, 10000);
+        QCOMPARE(countSent(0x209, bytes({0x12, 0x03})), 0);
+    }
+
+    void reupdateLogOnMarksOnlyNewRecords()
+    {
+        ManageCanCommunication &manager = openLine(0);
+        fakedriver::pushFrame(0x20D, bytes({0xD8, 0x00, 0x11}));
+        fakedriver::pushFrame(0x215, bytes({0x15, 0x99}));
+        fakedriver::pushFrame(0x20D, bytes({0x15, 0x99}));
+        fakedriver::pushFrame(0x21D, bytes({0x12, 0x03, 'K', '3', 'B', '7'}));
+        manager.setCurrentModule(0x218);
+        QTRY_COMPARE_WITH_TIMEOUT(manager.currentFirmwareName(), QStringLiteral("K3B7"), 10000);
+        manager.setCurrentModule(0x210);
+        QVERIFY(manager.isReupdateModule());
+        QVERIFY(manager.isReady());
+        manager.setCurrentModule(0x208);
+        QVERIFY(!manager.isReupdateModule());
+    }
+
+    void restartCommandClearsTheLogOnMark()
+    {
+        ManageCanCommunication &manager = openLine(0);
+        manager.setCurrentModule(0x208);
+        fakedriver::pushFrame(0x20D, bytes({0xD8, 0x00, 0x11}));
+        QVERIFY(manager.waitFor(Event::LoggedOn, QDeadlineTimer(10000)));
+        manager.sendUpdateCommand(5);
+        QVERIFY(manager.isLoggedOn());
+        manager.sendUpdateCommand(6);
+        QVERIFY(!manager.isLoggedOn());
+        QCOMPARE(fakedriver::sent().last().word, uint16_t(0x208));
+        QCOMPARE(fakedriver::sent().last().data, bytes({0x15, 0x06}));
+    }
+
+    void tableBookkeeping()
+    {
+        ManageCanCommunication &manager = makeManager(fakedriver::table());
+        uint16_t id = 0x1234;
+        QVERIFY(!manager.firstModule(id));
+        QVERIFY(!manager.nextPendingModule(id));
+        QCOMPARE(id, uint16_t(0x1234));
+
+        // Any access by id creates the record.
+        for (uint16_t module : {0x200, 0x208, 0x210, 0x218}) {
+            manager.setCurrentModule(module);
+            QVERIFY(!manager.isReady());
+        }
+        QCOMPARE(manager.moduleCount(), 4);
+        manager.setCurrentModule(0x200);
+        manager.markDone();
+        manager.setCurrentModule(0x208);
+        manager.markSkipped();
+        manager.setCurrentModule(0x210);
+        manager.markFailed();
+        QVERIFY(manager.nextPendingModule(id));
+        QCOMPARE(id, uint16_t(0x218));
+        QCOMPARE(manager.modulesNotUpdated(), (QList<uint16_t>{0x210, 0x218}));
+        manager.setCurrentModule(0x218);
+        manager.markDone();
+        QVERIFY(!manager.nextPendingModule(id));
+        QCOMPARE(manager.modulesDone(), 2);
+    }
+
+    void lostConnectionIsSeenOnceAndSendsNothing()
+    {
+        ManageCanCommunication &manager = openLine(0);
+        QVERIFY(!manager.connectionLost());
+        fakedriver::setStatus("BUSOFF");
+        QVERIFY(manager.connectionLost());
+        QCOMPARE(manager.canStatusText(), QByteArray("BUSOFF"));
+        QVERIFY(!manager.connectionLost());
+        QVERIFY(fakedriver::sent().isEmpty());
+    }
+
+    void stopBeforeStartNeverReads()
+    {
+        ManageCanCommunication &manager = makeManager(fakedriver::table());
+        const CanDriverFunctions table = fakedriver::table();
+        auto *thread = new ReceiveThread(&manager, &table, 0);
+        thread->requestStop();
+        thread->start();
+        QVERIFY(thread->wait(10000));
+        QCOMPARE(fakedriver::calls().read, 0);
+        delete thread;
+    }
+};
+
+QTEST_GUILESS_MAIN(ManagerTest)
+#include "manager_test.moc"
