@@ -21,6 +21,7 @@ constexpr uint8_t kFlashError = 0x91;
 constexpr uint8_t kChecksumError = 0x92;
 constexpr uint8_t kReupdateLogOn = 0x99;
 constexpr size_t kMaxLine = 600; // longer than any S-record can be
+constexpr size_t kMaxEvents = 4096;
 
 uint8_t packedDecimal(unsigned twoDigits)
 {
@@ -467,6 +468,10 @@ bool Module::chance(Stream stream, double probability)
 
 void Module::note(const std::string &text)
 {
+    // A host that never takes the events must not make the module grow
+    // without bound over a long bench run.
+    if (events_.size() >= kMaxEvents)
+        events_.erase(events_.begin(), events_.begin() + kMaxEvents / 2);
     events_.push_back("module " + hex3(cfg_.id()) + ": " + text);
 }
 

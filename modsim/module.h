@@ -35,7 +35,8 @@ public:
     int64_t nextDeadlineUs() const;
     // Frames to put on the bus, oldest first; the host sends them in this order.
     std::vector<Frame> takeOutgoing();
-    // One line per protocol event, for the standalone program's log.
+    // One line per protocol event, for the standalone program's log. Only the
+    // newest few thousand are kept until taken.
     std::vector<std::string> takeEvents();
 
     const ModuleConfig &config() const { return cfg_; }

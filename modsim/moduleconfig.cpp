@@ -174,7 +174,15 @@ const std::map<std::string, Setter> &setters()
              return true;
          }},
         {"release", releaseKey(&ModuleConfig::release)},
-        {"new_release", releaseKey(&ModuleConfig::newRelease)},
+        {"new_release",
+         [](ModuleConfig &c, const std::string &v, const std::string &) {
+             // Empty: the release stays as it is after a restart.
+             const std::string t = trimmed(v);
+             if (!t.empty() && !isRelease(t))
+                 return false;
+             c.newRelease = t;
+             return true;
+         }},
         {"device_class", intKey(&ModuleConfig::deviceClass, 0, 255)},
         {"channels", intKey(&ModuleConfig::channels, 0, 255)},
         {"send_offset", intKey(&ModuleConfig::sendOffset, 4, 5)},
@@ -224,6 +232,14 @@ const std::map<std::string, Setter> &setters()
 }
 
 } // namespace
+
+std::vector<std::string> moduleKeys()
+{
+    std::vector<std::string> keys;
+    for (const auto &entry : setters())
+        keys.push_back(entry.first);
+    return keys;
+}
 
 bool applyModuleKey(ModuleConfig &config, const std::string &key, const std::string &value,
                     const std::string &baseDir, std::string *error)

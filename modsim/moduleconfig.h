@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace modsim {
 
@@ -45,6 +46,8 @@ struct ModuleConfig {
     int versionError = 0;             // 0x97 or 0x98 answers the S0 header line; 0 = none
     bool reupdate = false;            // loader only: log-on answered with 15 99, no name
 
+    bool operator==(const ModuleConfig &) const = default;
+
     uint16_t id() const { return static_cast<uint16_t>(0x200 + 8 * address); }
     uint16_t sendId() const { return static_cast<uint16_t>(id() + sendOffset); }
 };
@@ -53,6 +56,9 @@ struct ModuleConfig {
 // baseDir. False with a message for an unknown key or a bad value.
 bool applyModuleKey(ModuleConfig &config, const std::string &key, const std::string &value,
                     const std::string &baseDir, std::string *error);
+
+// Every key that applyModuleKey knows, sorted.
+std::vector<std::string> moduleKeys();
 
 // Checks the combination of keys (e.g. the address range). False with a message.
 bool validateModule(const ModuleConfig &config, std::string *error);

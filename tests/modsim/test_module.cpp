@@ -505,4 +505,23 @@ TEST(Events, OneLinePerProtocolEventNamingTheModule)
     EXPECT_TRUE(m.takeEvents().empty()) << "taken once";
 }
 
+TEST(Events, HostThatNeverTakesThemKeepsOnlyTheNewest)
+{
+    Module m(quickConfig());
+    Frame request;
+    request.id = 0x209;
+    request.len = 2;
+    request.data = {0x12, 0x01};
+    for (int i = 0; i < 10000; ++i)
+        m.receive(request, i);
+    Frame name = request;
+    name.data = {0x12, 0x03};
+    m.receive(name, 10000);
+    const auto events = m.takeEvents();
+    EXPECT_LE(events.size(), 4096u);
+    EXPECT_GE(events.size(), 1000u);
+    ASSERT_FALSE(events.empty());
+    EXPECT_NE(events.back().find("firmware name requested"), std::string::npos) << events.back();
+}
+
 } // namespace

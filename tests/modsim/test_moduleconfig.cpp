@@ -38,7 +38,7 @@ INSTANTIATE_TEST_SUITE_P(
                     KeyCase{"name", "", true}, KeyCase{"serial", "123456", true}, KeyCase{"serial", "1234567", false},
                     KeyCase{"serial", "0x12", false}, KeyCase{"serial", "12a", false},
                     KeyCase{"release", "4.20", true}, KeyCase{"release", "4.2", false},
-                    KeyCase{"release", "42.0", false}, KeyCase{"new_release", "4.21", true},
+                    KeyCase{"release", "42.0", false}, KeyCase{"new_release", "4.21", true}, KeyCase{"new_release", "", true},
                     KeyCase{"new_release", "x", false}, KeyCase{"device_class", "0x11", true},
                     KeyCase{"device_class", "256", false}, KeyCase{"channels", "4", true},
                     KeyCase{"send_offset", "4", true}, KeyCase{"send_offset", "5", true},
