@@ -1,0 +1,117 @@
+// One run of the real console program, started from the window against a
+// simulated bench of two modules, as a user would start it.
+
+#include "logwindow.h"
+#include "mainwindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestGuiEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void simulatedRunEndsGreenAtFullProgress();
+};
+
+static void writeText(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
+    file.write(text);
+}
+
+static QStringList nonEmpty(const QSignalSpy &spy)
+{
+    QStringList texts;
+    for (const QList<QVariant> &call : spy) {
+        if (!call.at(0).toString().isEmpty())
+            texts.append(call.at(0).toString());
+    }
+    return texts;
+}
+
+void TestGuiEndToEnd::simulatedRunEndsGreenAtFullProgress()
+{
+    const QString binDir = QCoreApplication::applicationDirPath();
+    if (!QFile::exists(binDir + QStringLiteral("/tarvCanFlash")))
+        QFAIL("tarvCanFlash is not built beside this test");
+
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, temp.filePath(QStringLiteral("config")));
+    qputenv("XDG_CONFIG_HOME", temp.filePath(QStringLiteral("config")).toLocal8Bit());
+
+    const QString firmware = temp.filePath(QStringLiteral("fw dir/K3B7_421.hex"));
+    QVERIFY(QDir().mkpath(temp.filePath(QStringLiteral("fw dir"))));
+    QVERIFY(QFile::copy(QStringLiteral(TARV_EXAMPLES_DIR "/K3B7_421.hex"), firmware));
+    const QString bench = temp.filePath(QStringLiteral("bench.ini"));
+    writeText(bench, "[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = sim\n\n"
+                     "[module.m]\nadapter = 0\naddress = 1\nname = K3B7\nimage = m.s3\n\n"
+                     "[module.n]\nadapter = 0\naddress = 3\nname = K3B7\nimage = n.s3\n");
+    qputenv("TARVCAN_CONFIG", bench.toLocal8Bit());
+
+    MainWindowHooks hooks;
+    hooks.chooseFile = [&](QWidget *, const QString &, const QString &, const QString &) { return firmware; };
+    // Other tests may run a tarvCanFlash right now; a warning box would block for ever.
+    hooks.runningPrograms = [](QDeadlineTimer) { return std::optional<QStringList>(QStringList()); };
+    MainWindow window(hooks);
+    window.show();
+    window.findChild<QPushButton *>(QStringLiteral("logButton"))->click();
+    window.findChild<QPushButton *>(QStringLiteral("pushBtnOpen"))->click();
+
+    auto *statusBar = window.findChild<QStatusBar *>(QStringLiteral("statusBar"));
+    auto *bar = window.findChild<QProgressBar *>(QStringLiteral("progressBar"));
+    QSignalSpy statusSpy(statusBar, &QStatusBar::messageChanged);
+    window.findChild<QPushButton *>(QStringLiteral("pushButton_2"))->click();
+    QVERIFY(window.runInProgress());
+    QTRY_VERIFY_WITH_TIMEOUT(!window.runInProgress(), 300000);
+
+    QVERIFY2(QRegularExpression(QStringLiteral("^Finish: Update Process needed \\d+ seconds\\.$"))
+                 .match(statusBar->currentMessage())
+                 .hasMatch(),
+             qPrintable(statusBar->currentMessage()));
+    QCOMPARE(statusBar->styleSheet(), QStringLiteral("color: green"));
+    QCOMPARE(bar->value(), 100);
+    QVERIFY(window.findChild<QAction *>(QStringLiteral("actionOpen"))->isEnabled());
+    QVERIFY(window.findChild<QAction *>(QStringLiteral("actionStart_firmware_flashing"))->isEnabled());
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+
+    // Both modules, one after the other, each phase announced once.
+    const QStringList phases{"flashing...", "comparing...", "postflashing..."};
+    QCOMPARE(nonEmpty(statusSpy).mid(0, 7), QStringList({"initialize CAN..."}) + phases + phases);
+
+    const LogWindow *log = nullptr;
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (auto *candidate = qobject_cast<LogWindow *>(top))
+            log = candidate;
+    }
+    QVERIFY(log);
+    const QString logText = log->findChild<QPlainTextEdit *>(QStringLiteral("plainTextEdit"))->toPlainText();
+    QVERIFY(logText.contains(QStringLiteral("Flash ID 208 100.0% ")));
+    QVERIFY(logText.contains(QStringLiteral("Compare ID 218 100.0% ")));
+
+    // The modules hold the file: the simulator's own check of the written images.
+    for (const char *image : {"m.s3", "n.s3"}) {
+        QProcess verify;
+        verify.start(binDir + QStringLiteral("/tarvModuleSim"),
+                     {QStringLiteral("--verify"), firmware, temp.filePath(QLatin1String(image))});
+        QVERIFY(verify.waitForFinished(60000));
+        QVERIFY2(verify.exitStatus() == QProcess::NormalExit && verify.exitCode() == 0,
+                 verify.readAllStandardOutput() + verify.readAllStandardError());
+    }
+}
+
+QTEST_MAIN(TestGuiEndToEnd)
+#include "e2e_test.moc"
