@@ -1,0 +1,56 @@
+// Picture of the main window after one run on a simulated bench, for the
+// documentation:  tarvGuiScreenshot FIRMWARE OUTPUT.png
+// The bench comes from TARVCAN_CONFIG as for any run; the window's settings
+// are kept in a temporary folder, not in the user's own.
+
+#include "mainwindow.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("tarv Systemtechnik GmbH"));
+    QCoreApplication::setApplicationName(QStringLiteral("tarv CAN Flash"));
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() != 3) {
+        std::fprintf(stderr, "usage: tarvGuiScreenshot FIRMWARE OUTPUT.png\n");
+        return 2;
+    }
+    QTemporaryDir settingsDir;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+
+    MainWindowHooks hooks;
+    const QString firmware = args.at(1);
+    hooks.chooseFile = [firmware](QWidget *, const QString &, const QString &, const QString &) { return firmware; };
+    hooks.runningPrograms = [](QDeadlineTimer) { return std::optional<QStringList>(QStringList()); };
+    MainWindow window(hooks);
+    window.move(0, 0);
+    window.show();
+    window.findChild<QPushButton *>(QStringLiteral("pushBtnOpen"))->click();
+    window.findChild<QPushButton *>(QStringLiteral("pushButton_2"))->click();
+
+    int result = 1;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (window.runInProgress() && clock.elapsed() < 300000)
+            return;
+        if (!window.runInProgress() && window.grab().save(args.at(2)))
+            result = 0;
+        else
+            std::fprintf(stderr, "tarvGuiScreenshot: no picture taken\n");
+        QCoreApplication::exit(result);
+    });
+    poll.start(100);
+    app.exec();
+    return result;
+}
