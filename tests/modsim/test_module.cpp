@@ -401,6 +401,17 @@ TEST(FlashData, LineSplitAnywhereAcrossFrames)
     EXPECT_EQ(b.module.image(), expected);
 }
 
+TEST(FlashData, OnlyCrLfEndsALine)
+{
+    ModuleBench b(quickConfig());
+    ASSERT_TRUE(b.enterUpdateMode());
+    b.startPass(3);
+    // A lone LF or CR is part of the line, which is then no valid record.
+    EXPECT_EQ(b.lineAnswer("S1061000010203E3\nS10510030405DE"), 0x92);
+    EXPECT_EQ(b.lineAnswer("S1061000010203E3\rS10510030405DE"), 0x92);
+    EXPECT_TRUE(b.module.image().empty());
+}
+
 TEST(ComparePass, MatchingLinesAcceptedOtherData91)
 {
     ModuleBench b(quickConfig());

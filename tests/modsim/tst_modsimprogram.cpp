@@ -52,6 +52,8 @@ private slots:
     void rejectsBadArguments_data();
     void rejectsBadArguments();
     void verifyExitCodes();
+    void unusableDeviceEndsWithOne_data();
+    void unusableDeviceEndsWithOne();
 
 private:
     bool startSim(const QStringList &moduleArgs);
@@ -302,6 +304,33 @@ void TestModSimProgram::verifyExitCodes()
     QVERIFY2(out.contains(QStringLiteral("0x00001004")), qPrintable(out));
     QCOMPARE(verify(firmware, dir_->filePath(QStringLiteral("none.s3")), &out), 2);
     QCOMPARE(verify(dir_->filePath(QStringLiteral("none.hex")), same, &out), 2);
+}
+
+void TestModSimProgram::unusableDeviceEndsWithOne_data()
+{
+    QTest::addColumn<QString>("plugin");
+    QTest::addColumn<QString>("interface");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no such plugin") << QStringLiteral("nosuchplugin") << QStringLiteral("can0")
+                                    << QStringLiteral("cannot create");
+    QTest::newRow("no such interface") << QStringLiteral("socketcan") << QStringLiteral("nosuchcan0")
+                                       << QStringLiteral("cannot connect");
+}
+
+void TestModSimProgram::unusableDeviceEndsWithOne()
+{
+    QFETCH(QString, plugin);
+    QFETCH(QString, interface);
+    QFETCH(QString, message);
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral(TARV_MODULESIM), {QStringLiteral("--plugin"), plugin, QStringLiteral("--interface"),
+                                            interface, QStringLiteral("--module"), QStringLiteral("address=1")});
+    QVERIFY(p.waitForFinished(kWaitMs));
+    const QString text = QString::fromUtf8(p.readAll());
+    QCOMPARE(p.exitCode(), 1);
+    QVERIFY2(text.contains(message), qPrintable(text));
+    QVERIFY2(!text.contains(QStringLiteral("tarvModuleSim ready")), qPrintable(text));
 }
 
 QTEST_GUILESS_MAIN(TestModSimProgram)
