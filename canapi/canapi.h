@@ -27,6 +27,7 @@ typedef uint32_t ApiResult;
 #define API_OK            0x0000u
 #define API_ERR_QRCVEMPTY 0x0020u /* receive queue empty */
 #define API_ERR_BUSOFF    0x0010u /* read frame: bus off */
+#define API_ERR_QXMTFULL  0x0080u /* send: transmit queue full */
 #define API_ERR_RXMASK    0x003Cu /* read frame: any of these bits = no frame */
 #define API_ERR_NODRIVER  0x0200u /* driver not loaded / missing */
 #define API_ERR_ILLHW     0x1400u /* no such hardware */
@@ -35,6 +36,9 @@ typedef uint32_t ApiResult;
 #define API_ERR_RESOURCE  0x2000u /* no free handle */
 #define API_ERR_ILLPARAM  0x4000u /* bad parameter or buffer */
 #define API_MORE_QUEUED   0x0001u /* read frame: delivered, more may follow later */
+/* Read frame answers 0 when further frames are queued already, API_MORE_QUEUED
+ * when it took the last one; a failed read (no such client, bad buffer) always
+ * carries API_ERR_QRCVEMPTY, so that no caller takes it for a frame. */
 
 /* Frame type bits. */
 #define API_FRAME_RTR 0x01u

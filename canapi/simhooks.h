@@ -12,8 +12,10 @@
 namespace canapi::sim {
 
 // Replaces the whole bench (adapters and simulated modules) with the one the
-// INI text describes and forgets every registration. False with a message
-// naming the line when the text is bad.
+// INI text describes and forgets every registration, loaded drivers included,
+// as at the start of a process. False with a message naming the line when the
+// text is bad; the bench then has no adapters. Relative paths are relative to
+// the current folder.
 TARVCANAPI_EXPORT bool configure(const std::string &iniText, std::string *error);
 // Ends the bench: stops bus threads, writes the modules' images.
 TARVCANAPI_EXPORT void shutdown();
@@ -31,6 +33,8 @@ TARVCANAPI_EXPORT void resetBusStats(int adapterIndex);
 // The 16-bit word that the bus-status read reports for the adapter.
 TARVCANAPI_EXPORT void setBusStatus(int adapterIndex, uint16_t statusWord);
 // Bus off: reading frames answers API_ERR_BUSOFF until the hardware is reset.
+// A controller that is bus off takes no frames from the bus, but each frame
+// still signals the clients' events, so that a waiting reader finds out.
 TARVCANAPI_EXPORT void setBusOff(int adapterIndex, bool off);
 // The interface clock runs (1 + ppm / 1e6) times as fast as real time.
 TARVCANAPI_EXPORT void setClockDriftPpm(double ppm);
@@ -52,7 +56,8 @@ public:
     virtual ~Peer() = default;
     virtual void send(const BusFrame &frame) = 0;
 };
-// onFrame runs on the bus thread; keep it short.
+// onFrame runs on the bus thread; keep it short, and do not destroy the peer
+// from inside it. No peer (nullptr) for an index the bench does not have.
 TARVCANAPI_EXPORT std::unique_ptr<Peer> attachPeer(int adapterIndex,
                                                    std::function<void(const BusFrame &)> onFrame);
 

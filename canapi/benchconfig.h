@@ -1,0 +1,72 @@
+// The bench configuration: which adapters the interface offers and which
+// simulated modules sit on their buses. INI text:
+//
+//   [adapter.NAME]              one per adapter
+//   index = N                   0..255, unique; order within a driver = line
+//   driver = pcan_usb | pcan_pci | peakcan
+//   backend = sim | qt
+//   plugin = peakcan | socketcan | virtualcan      (qt only)
+//   interface = usb0 | can0 | tcp://127.0.0.1:PORT/can0   (qt only)
+//   trace = FILE                candump log of every frame on the bus
+//   trace_name = NAME           interface name in the trace (default canN)
+//   bus_status = WORD           status word the bus reports (sim only)
+//   clock_drift_ppm = X         rate error of the interface clock (sim only)
+//
+//   [module.NAME]               one per simulated module
+//   adapter = N                 index of the adapter whose bus it is on
+//   ...                         the module's own keys (modsim/moduleconfig.h)
+//
+// Comments start with ';' or '#' at the start of a line, or with ';' after
+// white space. A value in double quotes is taken as it is. Relative paths are
+// relative to the folder of the file.
+#pragma once
+
+#include "moduleconfig.h"
+
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+
+namespace canapi {
+
+struct AdapterConfig {
+    enum class Backend { Sim, Qt };
+
+    QString name; // section name after "adapter."
+    int line = 0; // line of the section header
+    int index = -1;
+    QString driver;
+    Backend backend = Backend::Sim;
+    QString plugin;
+    QString interface;
+    QString tracePath; // absolute; empty = no trace
+    QString traceName;
+    uint16_t busStatus = 0;
+    double clockDriftPpm = 0.0;
+    bool hasClockDrift = false;
+};
+
+struct ModuleEntry {
+    int adapterIndex = -1;
+    modsim::ModuleConfig config;
+    QString name; // section name after "module."
+    int line = 0;
+};
+
+struct BenchConfig {
+    QList<AdapterConfig> adapters; // ascending index
+    QList<ModuleEntry> modules;    // in file order
+    double clockDriftPpm = 0.0;
+
+    const AdapterConfig *adapter(int index) const;
+    QList<ModuleEntry> modulesOn(int adapterIndex) const;
+};
+
+// False with "FILE:LINE: message" in error when the text is bad.
+bool parseBenchConfig(const QString &text, const QString &fileName, const QString &baseDir,
+                      BenchConfig *config, QString *error);
+// Reads a file; relative paths in it are relative to its folder.
+bool loadBenchConfig(const QString &path, BenchConfig *config, QString *error);
+
+} // namespace canapi

@@ -1,0 +1,554 @@
+#include "caninterface.h"
+
+#include "autodetect.h"
+#include "bustiming.h"
+#include "qtadapter.h"
+#include "simbus.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+Q_LOGGING_CATEGORY(lcCanApi, "tarv.canapi")
+
+namespace canapi {
+
+namespace {
+
+// Above 9, so that a clean-up pass never takes a plugged adapter for a stale
+// registration, and outside 1..3, so that it expects line n on handle 16 - n,
+// which is where the driver lists it.
+constexpr uint32_t kKindUsb = 11;
+constexpr uint32_t kKindPci = 12;
+constexpr uint32_t kKindOther = 13;
+
+const char *const kDrivers[] = {"pcan_usb", "pcan_pci", "peakcan"};
+
+bool knownDriver(const char *name)
+{
+    if (name == nullptr)
+        return false;
+    for (const char *d : kDrivers) {
+        if (std::strcmp(d, name) == 0)
+            return true;
+    }
+    return false;
+}
+
+std::string productName(const AdapterConfig &a)
+{
+    const char *product = a.driver == QLatin1String("pcan_usb") ? "PCAN-USB"
+        : a.driver == QLatin1String("pcan_pci")                 ? "PCAN-PCI"
+                                                                : "PCAN";
+    return std::string(product) + " (" + a.name.toStdString() + ")";
+}
+
+QString libraryFolder()
+{
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void *>(&CanApi_LoadDriver), &info) == 0 || info.dli_fname == nullptr)
+        return QString();
+    return QFileInfo(QString::fromLocal8Bit(info.dli_fname)).absolutePath();
+}
+
+// The bench of this process: the file named by TARVCAN_CONFIG, else
+// tarvcan.ini beside the library, else the adapters found on the machine.
+// A bad file is reported and gives no adapters at all.
+BenchConfig environmentBench()
+{
+    BenchConfig bench;
+    QString path = qEnvironmentVariable("TARVCAN_CONFIG");
+    if (path.isEmpty()) {
+        const QString beside = libraryFolder() + QStringLiteral("/tarvcan.ini");
+        if (!libraryFolder().isEmpty() && QFileInfo::exists(beside))
+            path = beside;
+    }
+    if (path.isEmpty())
+        return detectBench();
+    QString error;
+    if (!loadBenchConfig(path, &bench, &error)) {
+        std::fprintf(stderr, "tarvcanapi: %s\n", qPrintable(error));
+        std::fprintf(stderr, "tarvcanapi: no CAN adapter is offered\n");
+        return BenchConfig();
+    }
+    return bench;
+}
+
+} // namespace
+
+bool EventFdSink::isEvent(uint32_t handle) const
+{
+    if (handle == 0 || handle > INT32_MAX)
+        return false;
+    char target[64] = {};
+    const std::string link = "/proc/self/fd/" + std::to_string(handle);
+    const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+    return n > 0 && std::strcmp(target, "anon_inode:[eventfd]") == 0;
+}
+
+void EventFdSink::signal(uint32_t handle)
+{
+    const uint64_t one = 1;
+    // A full counter already wakes the reader; nothing is lost by a failed add.
+    [[maybe_unused]] const ssize_t n = write(static_cast<int>(handle), &one, sizeof one);
+}
+
+bool driverLists(const std::string &loadedDriver, const QString &adapterDriver)
+{
+    return loadedDriver == "peakcan" || adapterDriver.toStdString() == loadedDriver;
+}
+
+uint32_t hardwareKind(const QString &adapterDriver)
+{
+    if (adapterDriver == QLatin1String("pcan_usb"))
+        return kKindUsb;
+    if (adapterDriver == QLatin1String("pcan_pci"))
+        return kKindPci;
+    return kKindOther;
+}
+
+CanInterface &CanInterface::instance()
+{
+    // Never destroyed: finalShutdown ends the threads at exit, and a
+    // destructor would run after objects that the I/O thread still uses.
+    static CanInterface *const self = [] {
+        auto *created = new CanInterface;
+        std::atexit(&CanInterface::finalShutdown);
+        return created;
+    }();
+    return *self;
+}
+
+CanInterface::CanInterface()
+    : registry_(events_)
+    , clock_(monotonicNs())
+{
+}
+
+void CanInterface::finalShutdown()
+{
+    CanInterface &self = instance();
+    self.shutdown();
+    std::lock_guard lock(self.ioMutex_);
+    self.io_.reset();
+}
+
+QtIoThread &CanInterface::io()
+{
+    std::lock_guard lock(ioMutex_);
+    if (!io_) {
+        io_ = std::make_unique<QtIoThread>();
+        // Qt's virtual bus keeps its server in a global object that is made
+        // on this thread after this point; handlers registered later run
+        // earlier, so the thread ends before that object goes.
+        std::atexit(&CanInterface::finalShutdown);
+    }
+    return *io_;
+}
+
+bool CanInterface::buildBench(const BenchConfig &config, std::vector<Slot> *slots, std::string *error)
+{
+    // Every file first: once an adapter runs, nothing may fail any more.
+    TraceFiles files;
+    std::vector<std::shared_ptr<TraceFile>> traces;
+    for (const AdapterConfig &a : config.adapters) {
+        traces.emplace_back();
+        if (a.tracePath.isEmpty())
+            continue;
+        traces.back() = files.open(a.tracePath.toStdString(), error);
+        if (!traces.back())
+            return false;
+    }
+    for (qsizetype i = 0; i < config.adapters.size(); ++i) {
+        const AdapterConfig &a = config.adapters.at(i);
+        const auto &trace = traces[static_cast<size_t>(i)];
+        Slot slot;
+        slot.statusWord = a.busStatus;
+        if (a.backend == AdapterConfig::Backend::Sim)
+            slot.adapter = std::make_shared<SimBus>(a, *this, trace, config.modulesOn(a.index));
+        else
+            slot.adapter = std::make_shared<QtAdapter>(a, *this, trace, io());
+        slots->push_back(std::move(slot));
+    }
+    return true;
+}
+
+std::vector<CanInterface::Slot> CanInterface::takeBenchLocked()
+{
+    std::vector<Slot> old;
+    old.swap(slots_);
+    registry_.clear();
+    drivers_.clear();
+    ++generation_;
+    return old;
+}
+
+void CanInterface::installBench(std::vector<Slot> slots, double driftPpm)
+{
+    std::lock_guard lock(mutex_);
+    slots_ = std::move(slots);
+    benchLoaded_ = true;
+    clock_.setCorrectionMs(0);
+    clock_.setDriftPpm(driftPpm, monotonicNs());
+}
+
+void CanInterface::ensureBenchLocked()
+{
+    if (benchLoaded_)
+        return;
+    benchLoaded_ = true;
+    const BenchConfig config = environmentBench();
+    std::vector<Slot> slots;
+    std::string error;
+    if (!buildBench(config, &slots, &error)) {
+        std::fprintf(stderr, "tarvcanapi: %s\n", error.c_str());
+        std::fprintf(stderr, "tarvcanapi: no CAN adapter is offered\n");
+        return;
+    }
+    slots_ = std::move(slots);
+    clock_.setDriftPpm(config.clockDriftPpm, monotonicNs());
+}
+
+bool CanInterface::configure(const std::string &iniText, std::string *error)
+{
+    BenchConfig config;
+    QString problem;
+    const bool parsed = parseBenchConfig(QString::fromStdString(iniText), QStringLiteral("bench"),
+                                         QDir::currentPath(), &config, &problem);
+    std::vector<Slot> old;
+    {
+        std::lock_guard lock(mutex_);
+        old = takeBenchLocked();
+        benchLoaded_ = true;
+    }
+    for (Slot &s : old)
+        s.adapter->stop();
+    if (!parsed) {
+        if (error)
+            *error = problem.toStdString();
+        return false;
+    }
+    std::vector<Slot> slots;
+    if (!buildBench(config, &slots, error))
+        return false;
+    installBench(std::move(slots), config.clockDriftPpm);
+    return true;
+}
+
+void CanInterface::shutdown()
+{
+    std::vector<Slot> old;
+    {
+        std::lock_guard lock(mutex_);
+        old = takeBenchLocked();
+        benchLoaded_ = true;
+    }
+    for (Slot &s : old)
+        s.adapter->stop();
+}
+
+ApiResult CanInterface::loadDriver(const char *name)
+{
+    if (!knownDriver(name))
+        return API_ERR_NODRIVER;
+    std::lock_guard lock(mutex_);
+    ensureBenchLocked();
+    drivers_.insert(name);
+    for (size_t s = 0; s < slots_.size(); ++s) {
+        const AdapterConfig &a = slots_[s].adapter->config();
+        const int slot = static_cast<int>(s);
+        if (!driverLists(name, a.driver) || registry_.handleOfSlot(slot) != 0)
+            continue;
+        const uint8_t hw = registry_.freeHardwareFromTop();
+        if (hw == 0)
+            break;
+        HardwareInfo info;
+        info.kind = hardwareKind(a.driver);
+        info.name = productName(a);
+        info.slot = slot;
+        info.statusWord = slots_[s].statusWord;
+        info.busOff = slots_[s].busOff;
+        registry_.plugHardware(hw, info);
+    }
+    return API_OK;
+}
+
+ApiResult CanInterface::readHwParam(uint8_t hw, uint16_t param, void *buf, uint16_t len)
+{
+    std::lock_guard lock(mutex_);
+    ensureBenchLocked();
+    return registry_.readHwParam(hw, param, buf, len);
+}
+
+ApiResult CanInterface::readNetParam(uint8_t net, uint16_t param, void *buf, uint16_t len)
+{
+    std::lock_guard lock(mutex_);
+    return registry_.readNetParam(net, param, buf, len);
+}
+
+ApiResult CanInterface::readClientParam(uint8_t client, uint16_t param, void *buf, uint16_t len)
+{
+    std::lock_guard lock(mutex_);
+    return registry_.readClientParam(client, param, buf, len);
+}
+
+ApiResult CanInterface::readDriverParam(uint16_t param, void *buf, uint16_t len)
+{
+    if (param != API_DRVPARAM_CLOCKCORR)
+        return API_ERR_ILLPARAM;
+    if (buf == nullptr || len < sizeof(int32_t))
+        return API_ERR_ILLPARAM;
+    const int32_t correction = clock_.correctionMs();
+    std::memcpy(buf, &correction, sizeof correction);
+    return API_OK;
+}
+
+ApiResult CanInterface::writeDriverParam(uint16_t param, uint32_t value)
+{
+    if (param != API_DRVPARAM_CLOCKCORR)
+        return API_ERR_ILLPARAM;
+    clock_.setCorrectionMs(static_cast<int32_t>(value));
+    return API_OK;
+}
+
+ApiResult CanInterface::writeClientParam(uint8_t client, uint16_t param, uint32_t value)
+{
+    std::lock_guard lock(mutex_);
+    return registry_.writeClientParam(client, param, value);
+}
+
+ApiResult CanInterface::registerNet(uint8_t net, const char *name, uint8_t hw, uint16_t btr0btr1)
+{
+    const uint32_t bitRate = bitRateFromBusTiming(btr0btr1);
+    if (bitRate == 0)
+        return API_ERR_ILLPARAM;
+    std::shared_ptr<Adapter> adapter;
+    uint64_t generation = 0;
+    {
+        std::lock_guard lock(mutex_);
+        ensureBenchLocked();
+        const ApiResult r = registry_.registerNet(net, name, hw, btr0btr1, bitRate);
+        if (r != API_OK)
+            return r;
+        adapter = slots_[static_cast<size_t>(registry_.slotOf(hw))].adapter;
+        generation = generation_;
+    }
+    // Outside the lock: a device may take a while to connect, and its
+    // frames come in through this object meanwhile.
+    std::string error;
+    if (adapter->open(bitRate, &error))
+        return API_OK;
+    qCWarning(lcCanApi, "%s", error.c_str());
+    std::lock_guard lock(mutex_);
+    if (generation == generation_)
+        registry_.removeNet(net);
+    return API_ERR_ILLHW;
+}
+
+ApiResult CanInterface::registerClient(const char *name, uint32_t notify, uint8_t *client)
+{
+    std::lock_guard lock(mutex_);
+    return registry_.registerClient(name, notify, client);
+}
+
+ApiResult CanInterface::connectClient(uint8_t client, const char *netName, uint8_t *net)
+{
+    std::lock_guard lock(mutex_);
+    return registry_.connectClient(client, netName, net);
+}
+
+ApiResult CanInterface::registerMsgRange(uint8_t client, uint8_t net, const ApiRangeBound *first, const ApiRangeBound *last)
+{
+    std::lock_guard lock(mutex_);
+    return registry_.registerMsgRange(client, net, first, last);
+}
+
+ApiResult CanInterface::resetClient(uint8_t client)
+{
+    std::lock_guard lock(mutex_);
+    return registry_.resetClient(client);
+}
+
+ApiResult CanInterface::resetHardware(uint8_t hw)
+{
+    std::lock_guard lock(mutex_);
+    const int slot = registry_.slotOf(hw);
+    if (slot >= 0)
+        slots_[static_cast<size_t>(slot)].busOff = false;
+    return registry_.resetHardware(hw);
+}
+
+ApiResult CanInterface::removeClient(uint8_t client)
+{
+    std::lock_guard lock(mutex_);
+    return registry_.removeClient(client);
+}
+
+ApiResult CanInterface::detachClient(uint8_t client, uint8_t net)
+{
+    std::lock_guard lock(mutex_);
+    return registry_.detachClient(client, net);
+}
+
+ApiResult CanInterface::removeNet(uint8_t net)
+{
+    std::lock_guard lock(mutex_);
+    return registry_.removeNet(net);
+}
+
+ApiResult CanInterface::removeHardware(uint8_t hw)
+{
+    std::lock_guard lock(mutex_);
+    return registry_.removeHardware(hw);
+}
+
+ApiResult CanInterface::readClock(ApiTimeStamp *now)
+{
+    if (now == nullptr)
+        return API_ERR_ILLPARAM;
+    *now = clock_.at(monotonicNs());
+    return API_OK;
+}
+
+ApiResult CanInterface::readFrame(uint8_t client, ApiFrame *frame, uint8_t *net, ApiTimeStamp *ts)
+{
+    std::lock_guard lock(mutex_);
+    return registry_.readFrame(client, frame, net, ts);
+}
+
+ApiResult CanInterface::readBusStatus(uint8_t hw)
+{
+    std::shared_ptr<Adapter> adapter;
+    {
+        std::lock_guard lock(mutex_);
+        ensureBenchLocked();
+        const int slot = registry_.slotOf(hw);
+        if (slot < 0)
+            return API_ERR_ILLHW;
+        adapter = slots_[static_cast<size_t>(slot)].adapter;
+        if (registry_.busStatus(hw) != 0 || adapter->config().backend == AdapterConfig::Backend::Sim)
+            return registry_.busStatus(hw);
+    }
+    return adapter->deviceStatus().value_or(0);
+}
+
+ApiResult CanInterface::sendFrame(uint8_t client, uint8_t net, const ApiFrame *frame, ApiTimeStamp *ts)
+{
+    std::shared_ptr<Adapter> adapter;
+    uint64_t origin = 0;
+    {
+        std::lock_guard lock(mutex_);
+        uint8_t hw = 0;
+        const ApiResult r = registry_.checkSend(client, net, frame, &hw, &origin);
+        if (r != API_OK)
+            return r;
+        adapter = slots_[static_cast<size_t>(registry_.slotOf(hw))].adapter;
+    }
+    const int64_t now = monotonicNs();
+    int64_t at = 0;
+    // A time stamp given with the frame is when it is to go out.
+    if (ts != nullptr && !isZero(*ts))
+        at = clock_.monoAt(fromTimeStamp(*ts));
+    if (!adapter->transmit(*frame, origin, at > now ? at : 0))
+        return API_ERR_QXMTFULL;
+    if (ts != nullptr)
+        *ts = clock_.at(std::max(at, now));
+    return API_OK;
+}
+
+int CanInterface::slotOfIndexLocked(int adapterIndex) const
+{
+    for (size_t s = 0; s < slots_.size(); ++s) {
+        if (slots_[s].adapter->config().index == adapterIndex)
+            return static_cast<int>(s);
+    }
+    return -1;
+}
+
+std::shared_ptr<Adapter> CanInterface::adapterOfIndex(int adapterIndex)
+{
+    std::lock_guard lock(mutex_);
+    ensureBenchLocked();
+    const int slot = slotOfIndexLocked(adapterIndex);
+    return slot < 0 ? nullptr : slots_[static_cast<size_t>(slot)].adapter;
+}
+
+sim::BusStats CanInterface::busStats(int adapterIndex)
+{
+    const auto adapter = adapterOfIndex(adapterIndex);
+    return adapter ? adapter->stats() : sim::BusStats{};
+}
+
+void CanInterface::resetBusStats(int adapterIndex)
+{
+    if (const auto adapter = adapterOfIndex(adapterIndex))
+        adapter->resetStats();
+}
+
+void CanInterface::setBusStatus(int adapterIndex, uint16_t word)
+{
+    std::lock_guard lock(mutex_);
+    ensureBenchLocked();
+    const int slot = slotOfIndexLocked(adapterIndex);
+    if (slot < 0)
+        return;
+    slots_[static_cast<size_t>(slot)].statusWord = word;
+    registry_.setStatusWord(registry_.handleOfSlot(slot), word);
+}
+
+void CanInterface::setBusOff(int adapterIndex, bool off)
+{
+    std::lock_guard lock(mutex_);
+    ensureBenchLocked();
+    const int slot = slotOfIndexLocked(adapterIndex);
+    if (slot < 0)
+        return;
+    slots_[static_cast<size_t>(slot)].busOff = off;
+    registry_.setBusOff(registry_.handleOfSlot(slot), off);
+}
+
+void CanInterface::setClockDriftPpm(double ppm)
+{
+    clock_.setDriftPpm(ppm, monotonicNs());
+}
+
+void CanInterface::dropClient(uint8_t client)
+{
+    std::lock_guard lock(mutex_);
+    registry_.removeClient(client);
+}
+
+void CanInterface::dropNet(uint8_t net)
+{
+    std::lock_guard lock(mutex_);
+    registry_.removeNet(net);
+}
+
+std::unique_ptr<sim::Peer> CanInterface::attachPeer(int adapterIndex, std::function<void(const sim::BusFrame &)> onFrame)
+{
+    const auto adapter = adapterOfIndex(adapterIndex);
+    return adapter ? adapter->attachPeer(std::move(onFrame)) : nullptr;
+}
+
+void CanInterface::onBusFrame(const Adapter &adapter, const ApiFrame &frame, uint64_t origin, int64_t monoNs)
+{
+    const ApiTimeStamp ts = clock_.at(monoNs);
+    std::lock_guard lock(mutex_);
+    for (size_t s = 0; s < slots_.size(); ++s) {
+        if (slots_[s].adapter.get() != &adapter)
+            continue;
+        const uint8_t hw = registry_.handleOfSlot(static_cast<int>(s));
+        if (hw != 0)
+            registry_.deliver(hw, frame, origin, ts);
+        return;
+    }
+}
+
+} // namespace canapi

@@ -1,0 +1,235 @@
+#include "simbus.h"
+
+#include "apiclock.h"
+#include "bustiming.h"
+#include "registry.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+namespace canapi {
+
+namespace {
+
+constexpr size_t kTransmitQueueCapacity = 65536;
+constexpr int64_t kNever = INT64_MAX;
+
+bool reachesModules(const ApiFrame &frame)
+{
+    // The modules speak 11-bit data frames only.
+    return (frame.type & (API_FRAME_EXT | API_FRAME_RTR)) == 0;
+}
+
+modsim::Frame toModuleFrame(const ApiFrame &frame)
+{
+    modsim::Frame f;
+    f.id = static_cast<uint16_t>(wireId(frame));
+    f.len = std::min<uint8_t>(frame.length, 8);
+    std::copy(frame.data, frame.data + f.len, f.data.begin());
+    return f;
+}
+
+ApiFrame fromModuleFrame(const modsim::Frame &frame)
+{
+    ApiFrame f{};
+    f.id = frame.id & 0x7FFu;
+    f.length = std::min<uint8_t>(frame.len, 8);
+    std::copy(frame.data.begin(), frame.data.begin() + f.length, f.data);
+    return f;
+}
+
+} // namespace
+
+SimBus::SimBus(const AdapterConfig &config, AdapterSink &sink, std::shared_ptr<TraceFile> trace,
+               const QList<ModuleEntry> &modules)
+    : Adapter(config, sink, std::move(trace))
+    , epochNs_(monotonicNs())
+{
+    for (const ModuleEntry &entry : modules)
+        nodes_.push_back(Node{std::make_unique<modsim::Module>(entry.config), newOriginId()});
+    collectModuleFrames(epochNs_);
+    queue_.insert(queue_.end(), outgoing_.begin(), outgoing_.end());
+    outgoing_.clear();
+    thread_ = std::thread([this] { run(); });
+}
+
+SimBus::~SimBus()
+{
+    stop();
+}
+
+bool SimBus::open(uint32_t bitRate, std::string *error)
+{
+    if (bitRate == 0) {
+        if (error)
+            *error = "no bit rate";
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    bitRate_ = bitRate;
+    return true;
+}
+
+bool SimBus::transmit(const ApiFrame &frame, uint64_t origin, int64_t atNs)
+{
+    const int64_t now = monotonicNs();
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_ || queue_.size() + scheduled_.size() >= kTransmitQueueCapacity)
+            return false;
+        if (atNs > now)
+            scheduled_.emplace(atNs, Pending{frame, origin, atNs});
+        else
+            queue_.push_back(Pending{frame, origin, now});
+    }
+    wake_.notify_one();
+    return true;
+}
+
+void SimBus::stop()
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_)
+            return;
+        stopping_ = true;
+    }
+    wake_.notify_one();
+    if (thread_.joinable())
+        thread_.join();
+    saveImages();
+}
+
+sim::BusStats SimBus::stats() const
+{
+    std::lock_guard lock(mutex_);
+    return stats_;
+}
+
+void SimBus::resetStats()
+{
+    std::lock_guard lock(mutex_);
+    stats_ = {};
+}
+
+int64_t SimBus::nextModuleDeadlineNs() const
+{
+    int64_t due = kNever;
+    for (const Node &node : nodes_) {
+        const int64_t us = node.module->nextDeadlineUs();
+        if (us == INT64_MAX)
+            continue;
+        const int64_t ns = us > (kNever - epochNs_) / 1000 ? kNever : epochNs_ + us * 1000;
+        due = std::min(due, ns);
+    }
+    return due;
+}
+
+void SimBus::run()
+{
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        const int64_t now = monotonicNs();
+        while (!scheduled_.empty() && scheduled_.begin()->first <= now) {
+            queue_.push_back(scheduled_.begin()->second);
+            scheduled_.erase(scheduled_.begin());
+        }
+        const int64_t moduleDue = nextModuleDeadlineNs();
+        if (moduleDue <= now && (!slot_ || moduleDue <= slot_->endNs)) {
+            runModuleTimers(lock, moduleDue);
+            continue;
+        }
+        if (!slot_ && !queue_.empty())
+            startSlot(now);
+        if (slot_ && slot_->endNs <= now) {
+            completeSlot(lock, now);
+            continue;
+        }
+        int64_t next = std::min(moduleDue, slot_ ? slot_->endNs : kNever);
+        if (!scheduled_.empty())
+            next = std::min(next, scheduled_.begin()->first);
+        if (next == kNever)
+            wake_.wait(lock);
+        else
+            wake_.wait_until(lock, std::chrono::steady_clock::time_point(std::chrono::nanoseconds(next)));
+    }
+}
+
+void SimBus::startSlot(int64_t)
+{
+    Slot slot;
+    slot.pending = queue_.front();
+    queue_.pop_front();
+    slot.bits = frameBits(slot.pending.frame);
+    // The slot follows the one before it, not the moment the thread got
+    // round to it: deadlines are absolute, so a late wake-up does not
+    // stretch the bus.
+    const int64_t start = std::max(slot.pending.readyNs, busFreeNs_);
+    slot.endNs = start + int64_t{slot.bits} * 1000000000 / bitRate_;
+    slot_ = slot;
+}
+
+void SimBus::completeSlot(std::unique_lock<std::mutex> &lock, int64_t nowNs)
+{
+    const Slot slot = *slot_;
+    slot_.reset();
+    const int64_t startNs = std::max(slot.pending.readyNs, busFreeNs_);
+    busFreeNs_ = slot.endNs;
+    const auto lateness = static_cast<uint64_t>(std::max<int64_t>(0, nowNs - slot.endNs));
+    ++stats_.frames;
+    stats_.bits += static_cast<uint64_t>(slot.bits);
+    stats_.busyNs += static_cast<uint64_t>(slot.endNs - startNs);
+    stats_.maxLatenessNs = std::max(stats_.maxLatenessNs, lateness);
+    stats_.sumLatenessNs += lateness;
+
+    lock.unlock();
+    const ApiFrame &frame = slot.pending.frame;
+    publish(frame, slot.pending.origin, slot.endNs);
+    if (reachesModules(frame)) {
+        const modsim::Frame moduleFrame = toModuleFrame(frame);
+        for (Node &node : nodes_) {
+            if (node.origin != slot.pending.origin)
+                node.module->receive(moduleFrame, moduleUs(slot.endNs));
+        }
+    }
+    collectModuleFrames(slot.endNs);
+    lock.lock();
+    queue_.insert(queue_.end(), outgoing_.begin(), outgoing_.end());
+    outgoing_.clear();
+}
+
+void SimBus::runModuleTimers(std::unique_lock<std::mutex> &lock, int64_t deadlineNs)
+{
+    lock.unlock();
+    const int64_t dueUs = moduleUs(deadlineNs);
+    for (Node &node : nodes_) {
+        if (node.module->nextDeadlineUs() <= dueUs)
+            node.module->advance(dueUs);
+    }
+    collectModuleFrames(deadlineNs);
+    lock.lock();
+    queue_.insert(queue_.end(), outgoing_.begin(), outgoing_.end());
+    outgoing_.clear();
+}
+
+void SimBus::collectModuleFrames(int64_t readyNs)
+{
+    for (Node &node : nodes_) {
+        for (const modsim::Frame &f : node.module->takeOutgoing())
+            outgoing_.push_back(Pending{fromModuleFrame(f), node.origin, readyNs});
+    }
+}
+
+void SimBus::saveImages()
+{
+    for (const Node &node : nodes_) {
+        std::string error;
+        if (!node.module->saveImage(&error))
+            std::fprintf(stderr, "tarvcanapi: %s\n", error.c_str());
+    }
+}
+
+} // namespace canapi

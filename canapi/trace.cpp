@@ -1,0 +1,88 @@
+#include "trace.h"
+
+#include "bustiming.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+namespace canapi {
+
+std::string candumpFrame(const ApiFrame &frame)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    char buf[64];
+    const bool extended = (frame.type & API_FRAME_EXT) != 0;
+    int n = std::snprintf(buf, sizeof buf, extended ? "%08X#" : "%03X#", wireId(frame));
+    std::string out(buf, static_cast<size_t>(n));
+    if (frame.type & API_FRAME_RTR) {
+        out += 'R';
+        if (frame.length > 0 && frame.length <= 8)
+            out += hex[frame.length];
+        return out;
+    }
+    for (int i = 0; i < frame.length && i < 8; ++i) {
+        out += hex[frame.data[i] >> 4];
+        out += hex[frame.data[i] & 0x0F];
+    }
+    return out;
+}
+
+std::string candumpLine(int64_t realtimeNs, const std::string &interfaceName, const ApiFrame &frame)
+{
+    const int64_t micros = realtimeNs / 1000;
+    char stamp[48];
+    std::snprintf(stamp, sizeof stamp, "(%lld.%06lld) ", static_cast<long long>(micros / 1000000),
+                  static_cast<long long>(micros % 1000000));
+    return stamp + interfaceName + ' ' + candumpFrame(frame) + '\n';
+}
+
+int64_t realtimeNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_REALTIME, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+TraceFile::TraceFile(std::FILE *file)
+    : file_(file)
+{
+}
+
+TraceFile::~TraceFile()
+{
+    std::fclose(file_);
+}
+
+std::shared_ptr<TraceFile> TraceFile::create(const std::string &path, std::string *error)
+{
+    std::FILE *file = std::fopen(path.c_str(), "w");
+    if (file == nullptr) {
+        if (error)
+            *error = path + ": cannot be written: " + std::strerror(errno);
+        return nullptr;
+    }
+    return std::shared_ptr<TraceFile>(new TraceFile(file));
+}
+
+void TraceFile::write(int64_t realtimeNs, const std::string &interfaceName, const ApiFrame &frame)
+{
+    const std::string line = candumpLine(realtimeNs, interfaceName, frame);
+    std::lock_guard lock(mutex_);
+    std::fputs(line.c_str(), file_);
+    // A run that ends by a kill still leaves a readable trace.
+    std::fflush(file_);
+}
+
+std::shared_ptr<TraceFile> TraceFiles::open(const std::string &path, std::string *error)
+{
+    auto it = files_.find(path);
+    if (it != files_.end())
+        return it->second;
+    auto file = TraceFile::create(path, error);
+    if (file)
+        files_.emplace(path, file);
+    return file;
+}
+
+} // namespace canapi

@@ -1,0 +1,50 @@
+// Trace of the frames on an adapter's bus in the candump log format, one line
+// per frame:
+//
+//   (1700000000.123456) can0 205#D80311
+//
+// seconds.microseconds of the wall clock, interface name, identifier in hex
+// (3 digits for a standard frame, 8 for an extended one), '#', the data bytes
+// in hex; a remote request shows "R" and its length code instead of data.
+#pragma once
+
+#include "canapi.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace canapi {
+
+std::string candumpFrame(const ApiFrame &frame);
+std::string candumpLine(int64_t realtimeNs, const std::string &interfaceName, const ApiFrame &frame);
+
+int64_t realtimeNs();
+
+// One trace file; several adapters may write into the same file.
+class TraceFile {
+public:
+    ~TraceFile();
+    static std::shared_ptr<TraceFile> create(const std::string &path, std::string *error);
+    void write(int64_t realtimeNs, const std::string &interfaceName, const ApiFrame &frame);
+
+private:
+    explicit TraceFile(std::FILE *file);
+
+    std::mutex mutex_;
+    std::FILE *file_;
+};
+
+// Opens each path once, so that adapters sharing a file share the writer.
+class TraceFiles {
+public:
+    std::shared_ptr<TraceFile> open(const std::string &path, std::string *error);
+
+private:
+    std::map<std::string, std::shared_ptr<TraceFile>> files_;
+};
+
+} // namespace canapi
