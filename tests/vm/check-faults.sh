@@ -6,7 +6,7 @@
 #
 #   check-faults.sh BUILD_DIR
 set -euo pipefail
-readonly here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/lib.sh"
 
 build_dir=$(realpath "${1:?usage: check-faults.sh BUILD_DIR}")

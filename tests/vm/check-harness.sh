@@ -2,7 +2,7 @@
 # The harness hands back what the command inside the machine printed and the
 # exit code it ended with; otherwise every test in the machine would pass.
 set -euo pipefail
-readonly here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 build_dir=${1:?usage: check-harness.sh BUILD_DIR}
 
 rc=0

@@ -9,7 +9,7 @@
 # files go to RUN_DIR/check. Exit code 0 when the run is sound, 1 otherwise,
 # with every problem found on standard error.
 set -euo pipefail
-readonly here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/lib.sh"
 
 run=${1:?usage: check-run.sh RUN_DIR LINE FIRMWARE BIN_DIR}

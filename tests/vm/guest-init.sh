@@ -59,13 +59,13 @@ done
 
 accel=tcg
 dmesg | grep -q 'Hypervisor detected: KVM' && accel=kvm
-read boot_end _ < /proc/uptime
+read -r boot_end _ < /proc/uptime
 say "ready after $boot_end s ($accel), running the job"
 
 ( chroot /host /bin/bash "$run_dir/job.sh"; echo $? > /results/rc ) 2>&1 \
     | tee /results/output > /dev/console
 
-read job_end _ < /proc/uptime
+read -r job_end _ < /proc/uptime
 job_time=$(echo "$job_end $boot_end" | awk '{ printf "%.2f", $1 - $2 }')
 printf 'boot %s\njob %s\naccel %s\n' "$boot_end" "$job_time" "$accel" > /results/timing
 sync

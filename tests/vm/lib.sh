@@ -52,6 +52,7 @@ stop_process() {
 }
 
 # The modules of an update run: addresses 1 and 3, in ascending id order.
+# shellcheck disable=SC2034 # used by the scripts that source this file
 readonly e2e_module_ids=(0x208 0x218)
 
 # make_firmware FILE: a small valid S-record file (S0 header, S1 data, S9 end)

@@ -13,7 +13,7 @@ set -euo pipefail
 
 readonly SKIP=77
 readonly BROKEN=125
-readonly here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # The leaves of the module graph; their dependencies come from the modules.
 readonly root_modules=(virtio_pci 9pnet_virtio 9p can-raw vcan)
 
@@ -67,9 +67,11 @@ build_dir=$(realpath -e "$1") || fail "no build folder: $1"
 shift 2
 job=("$@")
 
-# The guest lays fresh file systems over /tmp and /run.
+# The guest lays fresh file systems over /tmp and /run; qemu's options take
+# no commas in paths.
 case $build_dir/ in
     /tmp/*|/run/*) fail "the build folder must not lie under /tmp or /run: $build_dir" ;;
+    *,*) fail "the build folder's path must not contain a comma: $build_dir" ;;
 esac
 
 qemu=${TARV_VM_QEMU:-qemu-system-x86_64}
@@ -245,7 +247,8 @@ choose_accel() {
     extra_env=()
     prepare_run "$probe" true
     extra_env=("${job_env[@]}")
-    boot "$probe" kvm 60 "$probe.console" || true
+    # A failed trial may abort qemu; its job notice is no news.
+    (boot "$probe" kvm 60 "$probe.console") 2> /dev/null || true
     [[ -f $probe/rc && $(cat "$probe/rc") == 0 ]] && accel=kvm
     echo "vm: using $accel from now on (verdict kept in $verdict_file)" >&2
     printf '%s\n%s\n' "$key" "$accel" > "$verdict_file"

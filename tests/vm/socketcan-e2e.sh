@@ -8,7 +8,7 @@
 # puts two modules on the bus of LINE, candump records both buses, and
 # tarvCanFlash updates the modules; check-run.sh judges the record.
 set -euo pipefail
-readonly here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/lib.sh"
 
 build_dir=${1:?usage: socketcan-e2e.sh BUILD_DIR LINE [FIRMWARE]}
@@ -74,6 +74,7 @@ sim_ready() {
 }
 wait_until 60 "tarvModuleSim ready on $bus" sim_ready
 wait_until 30 "tarvModuleSim listening on $bus" has_receivers "$bus" 2
+echo "tarvModuleSim ready on $bus after $SECONDS s"
 
 started=$SECONDS
 flash_rc=0
@@ -93,4 +94,8 @@ wait_for 30 has_lines "$out/candump-$bus.log" "$(line_count "$out/flasher-$bus.l
 stop_process "$dump0"
 stop_process "$dump1"
 
-exec "$here/check-run.sh" "$out" "$line" "$firmware" "$bin"
+started=$SECONDS
+rc=0
+"$here/check-run.sh" "$out" "$line" "$firmware" "$bin" || rc=$?
+echo "record checked in $((SECONDS - started)) s"
+exit "$rc"
