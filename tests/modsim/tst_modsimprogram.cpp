@@ -49,6 +49,7 @@ private slots:
     void cleanup();
     void answersOverVirtualCan();
     void endsOnSigtermWritingTheImages();
+    void takesModulesAndDeviceFromTheBenchConfiguration();
     void rejectsBadArguments_data();
     void rejectsBadArguments();
     void verifyExitCodes();
@@ -69,6 +70,7 @@ private:
     std::unique_ptr<QProcess> sim_;
     std::unique_ptr<QCanBusDevice> tester_;
     QStringList received_;
+    QStringList seen_; // every frame, never consumed
     QString output_;
     QString interface_;
 };
@@ -81,6 +83,7 @@ void TestModSimProgram::init()
     QVERIFY(port != 0);
     interface_ = QStringLiteral("tcp://127.0.0.1:%1/can0").arg(port);
     received_.clear();
+    seen_.clear();
     output_.clear();
 }
 
@@ -126,8 +129,10 @@ bool TestModSimProgram::connectTester()
     if (!tester_)
         return false;
     connect(tester_.get(), &QCanBusDevice::framesReceived, this, [this] {
-        for (const QCanBusFrame &f : tester_->readAllFrames())
+        for (const QCanBusFrame &f : tester_->readAllFrames()) {
             received_ << frameText(f);
+            seen_ << frameText(f);
+        }
     });
     if (!tester_->connectDevice())
         return false;
@@ -251,6 +256,39 @@ void TestModSimProgram::endsOnSigtermWritingTheImages()
     QVERIFY(writeText(firmware, kFirmware[1] + "\n"));
     QString verifyOutput;
     QCOMPARE(verify(firmware, image, &verifyOutput), 0);
+}
+
+void TestModSimProgram::takesModulesAndDeviceFromTheBenchConfiguration()
+{
+    const QString ini = dir_->filePath(QStringLiteral("bench.ini"));
+    QVERIFY(writeText(ini, QStringLiteral("[adapter.sim]\nindex = 0\ndriver = pcan_usb\nbackend = sim\n\n"
+                                          "[adapter.virtual]\nindex = 1\ndriver = pcan_usb\nbackend = qt\n"
+                                          "plugin = virtualcan\ninterface = %1\n\n"
+                                          "[module.elsewhere]\nadapter = 0\naddress = 7\n\n"
+                                          "[module.a]\nadapter = 1\naddress = 9\nserial = 4711\n\n"
+                                          "[module.b]\nadapter = 1\naddress = 10\nimage = b.s3\n")
+                                   .arg(interface_)
+                                   .toUtf8()));
+    sim_ = std::make_unique<QProcess>();
+    sim_->setProcessChannelMode(QProcess::MergedChannels);
+    connect(sim_.get(), &QProcess::readyRead, this, [this] { output_ += QString::fromUtf8(sim_->readAll()); });
+    sim_->start(QStringLiteral(TARV_MODULESIM),
+                {QStringLiteral("--config"), ini, QStringLiteral("--adapter"), QStringLiteral("1")});
+    QVERIFY(waitForOutput(QStringLiteral("tarvModuleSim ready on virtualcan %1 with 2 module(s)").arg(interface_)));
+    QVERIFY(connectTester());
+    sendFrame(0x249, QByteArray::fromHex("1200"));
+    QVERIFY(expectFrame(QStringLiteral("24d#e0004711042001")));
+    // The module of adapter 0 would answer before module b answers the
+    // request sent after it.
+    sendFrame(0x239, QByteArray::fromHex("1200"));
+    sendFrame(0x251, QByteArray::fromHex("1201"));
+    QVERIFY(expectFrame(QStringLiteral("255#1201000414")));
+    QVERIFY2(!seen_.join(' ').contains(QStringLiteral("23d#")), "a module of another adapter answered");
+
+    sim_->closeWriteChannel();
+    QVERIFY(sim_->waitForFinished(kWaitMs));
+    QCOMPARE(sim_->exitCode(), 0);
+    QVERIFY2(QFile::exists(dir_->filePath(QStringLiteral("b.s3"))), "image path relative to the configuration");
 }
 
 void TestModSimProgram::rejectsBadArguments_data()
