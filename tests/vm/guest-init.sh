@@ -62,7 +62,7 @@ dmesg | grep -q 'Hypervisor detected: KVM' && accel=kvm
 read -r boot_end _ < /proc/uptime
 say "ready after $boot_end s ($accel), running the job"
 
-( chroot /host /bin/bash "$run_dir/job.sh"; echo $? > /results/rc ) 2>&1 \
+( chroot /host /bin/bash "$run_dir/job.sh" < /dev/null; echo $? > /results/rc ) 2>&1 \
     | tee /results/output > /dev/console
 
 read -r job_end _ < /proc/uptime

@@ -32,8 +32,11 @@ Options:
   --verbose            show the machine's console while it runs
   -h, --help           this text
 
-Environment: TARV_VM_QEMU (qemu binary), TARV_VM_KERNEL_DEB (a local
-linux-image-*.deb to use instead of downloading one).
+Environment:
+  TARV_VM_QEMU         the qemu binary (default: qemu-system-x86_64)
+  TARV_VM_ACCEL        kvm or tcg (default: kvm after a trial boot works with it)
+  TARV_VM_KERNEL_DEB   a linux-image-*.deb to unpack instead of downloading one
+                       while BUILD_DIR/tests/vm/cache holds no kernel yet
 EOF
 }
 

@@ -64,7 +64,7 @@ dump1=$!
 wait_until 30 "candump listening on vcan0" has_receivers vcan0 1
 wait_until 30 "candump listening on vcan1" has_receivers vcan1 1
 
-"$bin/tarvModuleSim" --plugin socketcan --interface "$bus" --bitrate 125 --ignore-stdin \
+"$bin/tarvModuleSim" --plugin socketcan --interface "$bus" --ignore-stdin \
     "${module_options[@]}" > "$out/modsim.out" 2>&1 &
 sim=$!
 sim_ready() {
