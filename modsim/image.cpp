@@ -1,6 +1,7 @@
 #include "image.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 

@@ -28,6 +28,16 @@ uint8_t packedDecimal(unsigned twoDigits)
     return static_cast<uint8_t>(((twoDigits / 10) % 10) << 4 | (twoDigits % 10));
 }
 
+// "d.dd" as major and minor; digits that are not there count as 0, so a
+// release that skipped validation cannot throw.
+std::pair<unsigned, unsigned> releaseParts(const std::string &release)
+{
+    auto digit = [&](size_t i) {
+        return i < release.size() && release[i] >= '0' && release[i] <= '9' ? unsigned(release[i] - '0') : 0u;
+    };
+    return {digit(0), digit(2) * 10 + digit(3)};
+}
+
 std::string hex3(uint16_t id)
 {
     char text[8];
@@ -164,8 +174,7 @@ void Module::handleRequest(const Frame &frame)
     }
     if (b0 != 0x12)
         return;
-    const unsigned major = static_cast<unsigned>(release_[0] - '0');
-    const unsigned minor = static_cast<unsigned>(std::stoi(release_.substr(2, 2)));
+    const auto [major, minor] = releaseParts(release_);
     if (b1 == 0x00) {
         const uint32_t s = cfg_.serial;
         answer({0xE0, packedDecimal(s / 10000), packedDecimal(s / 100), packedDecimal(s), static_cast<uint8_t>(major),

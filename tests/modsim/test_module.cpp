@@ -168,6 +168,18 @@ INSTANTIATE_TEST_SUITE_P(Values, IdentityValues,
                                          IdentityCase{999999, "9.99", 255}, IdentityCase{100001, "1.05", 4},
                                          IdentityCase{120034, "4.21", 1}));
 
+TEST(Identity, UnvalidatedReleaseDoesNotThrow)
+{
+    for (const char *release : {"", "4", "x.yz", "4.2"}) {
+        ModuleConfig c = quickConfig();
+        c.release = release;
+        ModuleBench b(c);
+        b.request({0x12, 0x00});
+        b.request({0x12, 0x01});
+        EXPECT_EQ(b.take().size(), 2u) << '"' << release << '"';
+    }
+}
+
 TEST(Identity, ReleaseFrameMatchesTheExample)
 {
     ModuleBench b(quickConfig());
