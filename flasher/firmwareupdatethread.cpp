@@ -446,14 +446,9 @@ bool FirmwareUpdateThread::readNextLine()
 
 bool FirmwareUpdateThread::transmitCurrentLine()
 {
-    for (qsizetype offset = 0; offset < currentLine_.size();
-         offset += protocol::FlashTextPerFrame) {
-        communication_->sendFlashData(currentLine_.mid(offset, protocol::FlashTextPerFrame));
-        if (!communication_->waitFor(ManageCanCommunication::Event::FlashFrameAcked,
-                                     deadlineIn(runlimits::FrameAck)))
-            return false;
-    }
-    return true;
+    communication_->startLineTransfer(currentLine_);
+    return communication_->waitLineTransferred(
+        std::chrono::duration_cast<std::chrono::milliseconds>(runlimits::FrameAck));
 }
 
 bool FirmwareUpdateThread::lineTimedOut()

@@ -439,9 +439,65 @@ void ManageCanCommunication::onReceivedFirmwareName(quint16 id, QString firmware
 
 void ManageCanCommunication::onReceivedFlashFrame(quint16 id)
 {
+    QByteArray next;
+    {
+        QMutexLocker lock(&mutex_);
+        ModuleRecord &entry = record(id);
+        entry.flashFrameAcked = true;
+        if (transfer_.active && transfer_.module == id && transfer_.acked < transfer_.sent) {
+            transfer_.acked = transfer_.sent;
+            next = nextTransferFrame();
+            transfer_.sinceAck.start();
+        }
+        // The update thread sleeps through a line's frames: it is woken
+        // once the whole line is acknowledged, not for every frame.
+        if (next.isEmpty())
+            changed_.wakeAll();
+        else
+            entry.flashFrameAcked = false;
+    }
+    if (!next.isEmpty())
+        sendMessage(protocol::flashDataFrame(line_, id, next));
+}
+
+QByteArray ManageCanCommunication::nextTransferFrame()
+{
+    const QByteArray frame = transfer_.line.mid(transfer_.sent, protocol::FlashTextPerFrame);
+    transfer_.sent += frame.size();
+    return frame;
+}
+
+void ManageCanCommunication::startLineTransfer(const QByteArray &line)
+{
+    uint16_t module = 0;
+    QByteArray first;
+    {
+        QMutexLocker lock(&mutex_);
+        module = current_;
+        transfer_ = LineTransfer{true, module, line, 0, 0, {}};
+        transfer_.sinceAck.start();
+        first = nextTransferFrame();
+        record(module).flashFrameAcked = false;
+    }
+    if (!first.isEmpty())
+        sendMessage(protocol::flashDataFrame(line_, module, first));
+}
+
+bool ManageCanCommunication::waitLineTransferred(std::chrono::milliseconds frameBound)
+{
     QMutexLocker lock(&mutex_);
-    record(id).flashFrameAcked = true;
-    changed_.wakeAll();
+    while (transfer_.acked < transfer_.line.size()) {
+        // Each frame has its own bound, counted from the previous one's
+        // acknowledgement; the slot moves that start without waking us.
+        const auto waited = std::chrono::milliseconds(transfer_.sinceAck.elapsed());
+        if (waited >= frameBound) {
+            transfer_.active = false;
+            return false;
+        }
+        changed_.wait(&mutex_, QDeadlineTimer(frameBound - waited, Qt::PreciseTimer));
+    }
+    transfer_.active = false;
+    return true;
 }
 
 void ManageCanCommunication::onReceivedFirmwareUpdateStatusReady(quint16 id)

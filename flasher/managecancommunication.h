@@ -13,11 +13,13 @@
 #include "modulerecord.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QList>
 #include <QMutex>
 #include <QObject>
 #include <QWaitCondition>
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 
@@ -85,6 +87,15 @@ public:
     QList<uint16_t> modulesNotUpdated() const;
     int modulesDone() const;
 
+    // Sends a firmware line to the current module as flash data frames of up
+    // to six bytes, strictly one after the other: the slot that receives a
+    // frame's acknowledgement sends the next frame at once, so a frame costs
+    // no trip through the update thread.
+    void startLineTransfer(const QByteArray &line);
+    // True when every frame of the line was acknowledged. False when one was
+    // not within frameBound of the previous one; the transfer is then dropped.
+    bool waitLineTransferred(std::chrono::milliseconds frameBound);
+
     // What the update thread can wait for; each but AnyModule is about the
     // current module.
     enum class Event { AnyModule, FlashFrameAcked, ErrorQueued, LoggedOn, Ready };
@@ -126,8 +137,21 @@ private:
     bool lineOpen_ = false;
     ReceiveThread *receiveThread_ = nullptr;
 
+    struct LineTransfer
+    {
+        bool active = false;
+        uint16_t module = 0;
+        QByteArray line;
+        qsizetype sent = 0;   // bytes handed to the driver
+        qsizetype acked = 0;  // bytes acknowledged
+        QElapsedTimer sinceAck; // since the last frame went out
+    };
+    // Under mutex_: the next frame of the transfer, marking it sent.
+    QByteArray nextTransferFrame();
+
     mutable QMutex mutex_;
     QWaitCondition changed_;
+    LineTransfer transfer_;
     uint16_t current_ = 0;
     std::map<uint16_t, ModuleRecord> moduleTable_;
 };

@@ -26,6 +26,12 @@ struct State
     std::string status = "OK";
     bool initResult = true;
     Calls calls;
+    uint16_t ackRequest = 0;
+    uint16_t ackAnswer = 0;
+    int dropFrame = 0;
+    int flashFrames = 0;
+    bool outstanding = false;
+    int overlapping = 0;
 };
 
 State &state()
@@ -62,12 +68,34 @@ void reInit(uint16_t)
 void reInitClient(uint16_t, const char *) {}
 void logOnOff(uint16_t, uint8_t, char *) {}
 
+// Called with the lock held: the module side of a flash data frame.
+bool acknowledge(State &s, uint16_t word, const uint8_t *frame)
+{
+    if (s.ackRequest == 0 || word != s.ackRequest || frame[0] < 2 || frame[1] != 0x15 || frame[2] != 0)
+        return false;
+    if (s.outstanding)
+        ++s.overlapping;
+    if (++s.flashFrames == s.dropFrame) {
+        s.outstanding = false;
+        return false;
+    }
+    s.outstanding = true;
+    s.rx.push_back({s.ackAnswer, QByteArray("\x15\x00", 2)});
+    return true;
+}
+
 void write2Can(uint16_t word, const uint8_t *frame, char *text)
 {
-    std::lock_guard lock(state().mutex);
-    ++state().calls.write;
-    state().sent.append({word, QByteArray(reinterpret_cast<const char *>(frame + 1), frame[0])});
-    std::strcpy(text, "00:00:00.000");
+    bool answered = false;
+    {
+        std::lock_guard lock(state().mutex);
+        ++state().calls.write;
+        state().sent.append({word, QByteArray(reinterpret_cast<const char *>(frame + 1), frame[0])});
+        std::strcpy(text, "00:00:00.000");
+        answered = acknowledge(state(), word, frame);
+    }
+    if (answered)
+        state().queued.notify_all();
 }
 
 void write2CanRtr(uint16_t, char *) {}
@@ -79,6 +107,8 @@ uint8_t readfBuff(uint16_t, uint16_t *word, uint8_t *frame, char *text)
     if (state().rx.empty())
         return 0;
     const Frame next = state().rx.front();
+    if (next.word == state().ackAnswer && next.data == QByteArray("\x15\x00", 2))
+        state().outstanding = false;
     state().rx.pop_front();
     *word = next.word;
     frame[0] = static_cast<uint8_t>(next.data.size());
@@ -123,6 +153,24 @@ void reset()
     state().status = "OK";
     state().initResult = true;
     state().calls = Calls{};
+    state().ackRequest = state().ackAnswer = 0;
+    state().dropFrame = state().flashFrames = state().overlapping = 0;
+    state().outstanding = false;
+}
+
+void autoAcknowledge(uint16_t requestWord, uint16_t answerWord, int dropFrame)
+{
+    std::lock_guard lock(state().mutex);
+    state().ackRequest = requestWord;
+    state().ackAnswer = answerWord;
+    state().dropFrame = dropFrame;
+    state().flashFrames = 0;
+}
+
+int overlappingFrames()
+{
+    std::lock_guard lock(state().mutex);
+    return state().overlapping;
 }
 
 void pushFrame(uint16_t word, const QByteArray &data)

@@ -24,6 +24,11 @@ QList<Sent> sent();
 void clearSent();
 void setStatus(const char *text);
 void setInitResult(bool ok);
+// Answers every flash data frame to `requestWord` with an acknowledgement from
+// `answerWord`, except the frame numbered `dropFrame` (from 1; 0: none).
+void autoAcknowledge(uint16_t requestWord, uint16_t answerWord, int dropFrame = 0);
+// Flash data frames written while an earlier one was still unacknowledged.
+int overlappingFrames();
 
 struct Calls
 {

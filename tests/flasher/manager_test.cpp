@@ -225,6 +225,40 @@ private slots:
         QCOMPARE(fakedriver::sent().last().word, uint16_t(0x209));
     }
 
+    void lineGoesOutFrameByFrameEachAfterItsAcknowledgement()
+    {
+        ManageCanCommunication &manager = openLine(0);
+        manager.setCurrentModule(0x208);
+        fakedriver::autoAcknowledge(0x209, 0x20D);
+        const QByteArray line = "S00600004844521B\r\n";
+        manager.startLineTransfer(line);
+        QVERIFY(manager.waitLineTransferred(std::chrono::milliseconds(20000)));
+        const auto frames = fakedriver::sent();
+        QCOMPARE(frames.size(), 3);
+        QCOMPARE(frames[0].data, QByteArray("\x15\x00S00600", 8));
+        QCOMPARE(frames[1].data, QByteArray("\x15\x00" "004844", 8));
+        QCOMPARE(frames[2].data, QByteArray("\x15\x00" "521B\r\n", 8));
+        QCOMPARE(fakedriver::overlappingFrames(), 0);
+        QVERIFY(manager.isFlashFrameAcked());
+    }
+
+    void unacknowledgedFrameStopsTheLine()
+    {
+        ManageCanCommunication &manager = openLine(0);
+        manager.setCurrentModule(0x208);
+        fakedriver::autoAcknowledge(0x209, 0x20D, 2);
+        manager.startLineTransfer("S10510000102E7\r\n");
+        QElapsedTimer waited;
+        waited.start();
+        QVERIFY(!manager.waitLineTransferred(std::chrono::milliseconds(150)));
+        QVERIFY(waited.elapsed() >= 149);
+        QCOMPARE(fakedriver::sent().size(), 2);
+        // A late acknowledgement of the dropped transfer sends nothing more.
+        fakedriver::pushFrame(0x20D, bytes({0x15, 0x00}));
+        QVERIFY(manager.waitFor(Event::FlashFrameAcked, QDeadlineTimer(10000)));
+        QCOMPARE(fakedriver::sent().size(), 2);
+    }
+
     void waitWithoutAnswerEndsAtItsDeadline()
     {
         ManageCanCommunication &manager = openLine(0);
