@@ -146,4 +146,16 @@ TEST(TimeText, ParseReadsNothingBeyondTheText)
     }
 }
 
+// From a midnight base, formatting then parsing gives the elapsed time of day.
+TEST(TimeText, FormatAndParseAgree)
+{
+    uint32_t elapsed = 1;
+    for (int i = 0; i < 10000; ++i) {
+        elapsed = elapsed * 1664525u + 1013904223u;
+        char text[13];
+        FormatTimeText(elapsed, {}, text, sizeof text);
+        ASSERT_EQ(ParseTimeText(text, sizeof text), elapsed % (24 * kHour)) << text;
+    }
+}
+
 } // namespace
