@@ -131,8 +131,17 @@ void FirmwareUpdateThread::run()
     reportOutcome();
 }
 
+bool FirmwareUpdateThread::busLostDue()
+{
+    if (sinceBusCheck_.isValid()
+        && std::chrono::milliseconds(sinceBusCheck_.elapsed()) < runlimits::BusStatusEvery)
+        return false;
+    return busLost();
+}
+
 bool FirmwareUpdateThread::busLost()
 {
+    sinceBusCheck_.start();
     if (!communication_->connectionLost())
         return false;
     console_.err(QStringLiteral("Error: CAN-Connection lost ")
@@ -144,10 +153,10 @@ bool FirmwareUpdateThread::busLost()
 
 void FirmwareUpdateThread::failModule(const QString &reason, UpdateState next)
 {
-    console_.debug(DebugLine().quoted(peerName_) << "Module" << hexId(communication_->currentModule())
-                                                         .toLatin1()
-                                                         .constData()
-                                                  << "not updated:" << reason.toUtf8().constData());
+    DebugLine line;
+    line.quoted(peerName_) << "Module";
+    line.plain(hexId(communication_->currentModule())) << "not updated:";
+    console_.debug(line.plain(reason));
     communication_->markFailed();
     state_ = next;
 }
@@ -175,9 +184,9 @@ void FirmwareUpdateThread::waitLogOn()
     communication_->firstModule(id);
     communication_->setCurrentModule(id);
     QThread::msleep(millis(runlimits::LogOnWindowPass));
-    if (--logOnWindowCount_ % 100 == 0 && busLost())
+    if (busLostDue())
         return;
-    if (logOnWindowCount_ <= 0)
+    if (--logOnWindowCount_ <= 0)
         state_ = UpdateState::Announce;
 }
 
@@ -244,7 +253,7 @@ void FirmwareUpdateThread::waitReady()
         updateStartSent_ = true;
     }
     QThread::msleep(millis(runlimits::ReadyPoll));
-    busLost();
+    busLostDue();
 }
 
 void FirmwareUpdateThread::startFlash()
@@ -255,6 +264,8 @@ void FirmwareUpdateThread::startFlash()
     }
     communication_->sendUpdateCommand(CommandFlash);
     QThread::msleep(millis(runlimits::PhasePause));
+    if (busLost())
+        return;
     // Codes still queued cannot answer this phase's first line.
     communication_->clearErrors();
     refusals_ = 0;
@@ -292,6 +303,8 @@ void FirmwareUpdateThread::startCompare()
 {
     communication_->sendUpdateCommand(CommandCompare);
     QThread::msleep(millis(runlimits::PhasePause));
+    if (busLost())
+        return;
     communication_->clearErrors();
     refusals_ = 0;
     if (!rewindFirmwareFile()) {
@@ -315,6 +328,8 @@ void FirmwareUpdateThread::comparing()
 
 void FirmwareUpdateThread::postFlash()
 {
+    if (busLost())
+        return;
     emit information(peerName_, tr("Postflash %1 of %2")
                                     .arg(communication_->currentModule())
                                     .arg(communication_->moduleCount()));
@@ -331,7 +346,7 @@ void FirmwareUpdateThread::postFlash()
                            .arg(runlimits::PostFlashPolls * millis(runlimits::PostFlashPoll) / 1000));
             return;
         }
-        if (poll % 10 == 0 && busLost())
+        if (busLostDue())
             return;
     }
     communication_->markDone();
@@ -414,6 +429,8 @@ FirmwareUpdateThread::LineSend FirmwareUpdateThread::sendNextLine()
         if (!readNextLine())
             return LineSend::Failed;
     }
+    if (busLostDue())
+        return LineSend::Failed;
     // A frame that is not acknowledged counts as a line timeout: the line
     // goes again from its first frame.
     while (!transmitCurrentLine()) {

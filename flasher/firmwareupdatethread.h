@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QList>
 #include <QString>
 #include <QThread>
@@ -63,6 +64,9 @@ private:
     void processQueuedCodes();
     bool lineTimedOut();
     bool busLost();
+    // busLost() at most once a second: the bus is watched during long phases
+    // too, where no wait gives a chance to look.
+    bool busLostDue();
     void failModule(const QString &reason, UpdateState next = UpdateState::NextModule);
     void closeRun();
     void reportOutcome();
@@ -101,6 +105,7 @@ private:
     bool firstModuleSeen_ = false;
     QDeadlineTimer firstLogOnDeadline_;
     QDeadlineTimer lineAnswerDeadline_;
+    QElapsedTimer sinceBusCheck_;
     int refusals_ = 0;
     int flashStarts_ = 0;
     int readyPolls_ = 0;

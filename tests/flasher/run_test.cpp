@@ -1,0 +1,155 @@
+// A whole update run inside this process: the update thread and the manager
+// over the real driver library and the simulated adapter, whose hooks let the
+// test change the bus while the run goes on.
+#include "console.h"
+#include "firmwareupdatethread.h"
+#include "simhooks.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextStream>
+
+#include <memory>
+
+namespace {
+
+QByteArray record(char type, uint32_t address, const QByteArray &data)
+{
+    QByteArray bytes;
+    bytes.append(static_cast<char>(3 + data.size() + 1));
+    for (int shift : {16, 8, 0})
+        bytes.append(static_cast<char>((address >> shift) & 0xFF));
+    bytes.append(data);
+    unsigned sum = 0;
+    for (char byte : bytes)
+        sum += static_cast<uint8_t>(byte);
+    bytes.append(static_cast<char>(~sum & 0xFF));
+    return QByteArray("S") + type + bytes.toHex().toUpper() + "\r\n";
+}
+
+} // namespace
+
+class RunTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir_;
+    QString firmware_;
+    QString outText_;
+    QString errText_;
+    std::unique_ptr<QTextStream> out_;
+    std::unique_ptr<QTextStream> err_;
+    std::unique_ptr<Console> console_;
+    std::unique_ptr<FirmwareUpdateThread> thread_;
+
+    void configureBench(int modules)
+    {
+        QByteArray ini = "[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = sim\n";
+        for (int address = 1; address <= modules; ++address)
+            ini += QStringLiteral("[module.m%1]\nadapter = 0\naddress = %1\nimage = %2\n")
+                       .arg(address)
+                       .arg(dir_.filePath(QStringLiteral("module-%1.s3").arg(address)))
+                       .toUtf8();
+        std::string error;
+        QVERIFY2(canapi::sim::configure(ini.toStdString(), &error), error.c_str());
+    }
+
+    bool runToEnd()
+    {
+        QSignalSpy finished(thread_.get(), &QThread::finished);
+        if (!thread_->startUpdate("PCAN_USB", 1000, 0, firmware_))
+            return false;
+        return finished.wait(120000);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir_.isValid());
+        firmware_ = dir_.filePath(QStringLiteral("K3B7_421.hex"));
+        QFile file(firmware_);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(record('0', 0, "K3B7"));
+        for (uint32_t i = 0; i < 8; ++i)
+            file.write(record('2', 0x100 + 16 * i, QByteArray(16, static_cast<char>(i))));
+        file.write(record('8', 0x100, {}));
+    }
+
+    void init()
+    {
+        outText_.clear();
+        errText_.clear();
+        out_ = std::make_unique<QTextStream>(&outText_);
+        err_ = std::make_unique<QTextStream>(&errText_);
+        console_ = std::make_unique<Console>(*out_, *err_);
+        thread_ = std::make_unique<FirmwareUpdateThread>(*console_);
+        thread_->setCloseAuto(true);
+    }
+
+    void cleanup()
+    {
+        thread_.reset();
+        canapi::sim::shutdown();
+    }
+
+    void signalsTellPhasesAndProgress()
+    {
+        configureBench(1);
+        QSignalSpy information(thread_.get(), &FirmwareUpdateThread::information);
+        QSignalSpy progress(thread_.get(), &FirmwareUpdateThread::progress);
+        QVERIFY(runToEnd());
+        QVERIFY2(thread_->runSucceeded(), qPrintable(errText_));
+        QStringList texts;
+        for (const auto &args : information) {
+            QCOMPARE(args.at(0).toString(), QString());
+            texts.append(args.at(1).toString());
+        }
+        QCOMPARE(texts, (QStringList{"Flashing 520 of 1", "Comparing 520 of 1", "Postflash 520 of 1",
+                                     "1 of 1 completed."}));
+        // Ten lines per phase, each percentage at least the one before.
+        QCOMPARE(progress.size(), 20);
+        for (int i = 1; i < 10; ++i)
+            QVERIFY(progress[i].at(0).toInt() >= progress[i - 1].at(0).toInt());
+        QCOMPARE(progress[9].at(0).toInt(), 100);
+        QCOMPARE(progress[10].at(0).toInt(), progress[0].at(0).toInt());
+    }
+
+    void lostConnectionEndsTheRunAndNamesTheModule()
+    {
+        configureBench(2);
+        // The bus goes bad as soon as the first flash begins.
+        connect(thread_.get(), &FirmwareUpdateThread::information, this,
+                [](const QString &, const QString &info) {
+                    if (info.startsWith(QLatin1String("Flashing")))
+                        canapi::sim::setBusStatus(0, 0x10);
+                },
+                Qt::DirectConnection);
+        QVERIFY(runToEnd());
+        QVERIFY(!thread_->runSucceeded());
+        const QStringList errors = errText_.split(u'\n');
+        QVERIFY2(errors.contains("Error: CAN-Connection lost BUSOFF"), qPrintable(errText_));
+        QVERIFY(errors.contains("Error: Modules not updated: 208 210"));
+        QVERIFY(!outText_.contains("ID 210"));
+        QVERIFY(!outText_.contains("PostFlash"));
+    }
+
+    void stopAfterModuleLeavesTheRest()
+    {
+        configureBench(2);
+        connect(thread_.get(), &FirmwareUpdateThread::information, thread_.get(),
+                &FirmwareUpdateThread::stop, Qt::DirectConnection);
+        QSignalSpy information(thread_.get(), &FirmwareUpdateThread::information);
+        QVERIFY(runToEnd());
+        QVERIFY(!thread_->runSucceeded());
+        QCOMPARE(information.last().at(1).toString(), QStringLiteral("Stopped after 520 of 2."));
+        QVERIFY(outText_.contains("Compare ID 208 100.0%"));
+        QVERIFY(!outText_.contains("ID 210"));
+        QVERIFY(errText_.contains("Error: Modules not updated: 210\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(RunTest)
+#include "run_test.moc"
