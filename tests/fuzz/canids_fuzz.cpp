@@ -1,0 +1,159 @@
+// The CanIds list and the rest of the command line. First input byte: 0 for
+// a CanIds text (Latin-1, as the main routine reads it), 1 for a whole
+// argument list (arguments separated by NUL bytes).
+#include "commandline.h"
+#include "fuzzcheck.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <algorithm>
+#include <climits>
+#include <optional>
+
+namespace {
+
+bool isAsciiDigit(QChar c)
+{
+    return c >= u'0' && c <= u'9';
+}
+
+bool isHexDigit(QChar c)
+{
+    return isAsciiDigit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
+// Value of a text made of digits only in the given base; empty when it does
+// not fit 64 bits.
+std::optional<uint64_t> plainNumber(const QString &digits, int base)
+{
+    unsigned __int128 value = 0;
+    for (QChar c : digits) {
+        const int digit = isAsciiDigit(c) ? c.unicode() - '0' : (c.unicode() | 0x20) - 'a' + 10;
+        value = value * base + static_cast<unsigned>(digit);
+        if (value > UINT64_MAX)
+            return std::nullopt;
+    }
+    return static_cast<uint64_t>(value);
+}
+
+// What one part of the list must give when its form is unambiguous.
+void checkPart(const QString &part, const QList<uint16_t> &ids)
+{
+    FUZZ_CHECK(ids.size() <= 1);
+    bool digitsOnly = !part.isEmpty();
+    bool anyHexDigit = false;
+    for (QChar c : part) {
+        digitsOnly = digitsOnly && isAsciiDigit(c);
+        anyHexDigit = anyHexDigit || isHexDigit(c);
+    }
+    if (!anyHexDigit)
+        FUZZ_CHECK(ids.isEmpty());
+    std::optional<uint64_t> expected;
+    bool knownForm = false;
+    if (digitsOnly) {
+        knownForm = true;
+        expected = plainNumber(part, 10);
+    } else if (part.startsWith(QLatin1String("0x")) && part.size() > 2) {
+        const QString hex = part.mid(2);
+        knownForm = std::all_of(hex.begin(), hex.end(), isHexDigit);
+        expected = plainNumber(hex, 16);
+    }
+    if (!knownForm)
+        return;
+    if (expected) {
+        FUZZ_CHECK(ids.size() == 1 && ids[0] == static_cast<uint16_t>(*expected & 0xFFFF));
+    } else {
+        FUZZ_CHECK(ids.isEmpty()); // a wrapped number would select another module
+    }
+}
+
+void checkCanIds(const QString &list)
+{
+    const QList<uint16_t> ids = parseCanIds(list);
+    // Parts are taken one by one, in order, nothing carried between them.
+    QList<uint16_t> joined;
+    for (const QString &part : list.split(u',', Qt::SkipEmptyParts)) {
+        const QList<uint16_t> one = parseCanIds(part);
+        checkPart(part, one);
+        joined += one;
+    }
+    FUZZ_CHECK(ids == joined);
+}
+
+// The C-library reading of a leading integer, without its overflow.
+std::optional<int> trueLeadingInteger(const QByteArray &text)
+{
+    qsizetype pos = 0;
+    while (pos < text.size() && (text[pos] == ' ' || (text[pos] >= '\t' && text[pos] <= '\r')))
+        ++pos;
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-'))
+        negative = text[pos++] == '-';
+    long long value = 0;
+    for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
+        value = value * 10 + (text[pos] - '0');
+        if (value > INT_MAX + 1LL)
+            return std::nullopt;
+    }
+    value = negative ? -value : value;
+    if (value > INT_MAX || value < INT_MIN)
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+
+void checkCommandLine(const QList<QByteArray> &args)
+{
+    const CommandLine parsed = parseCommandLine(args);
+    using Check = CommandLine::Check;
+    if (args.size() < 4) {
+        FUZZ_CHECK(parsed.check == Check::TooFewArguments);
+        return;
+    }
+    const bool knownInterface = args[0] == "PCAN_USB" || args[0] == "PCAN_PCI";
+    if (!knownInterface) {
+        FUZZ_CHECK(parsed.check == Check::BadInterface);
+        return;
+    }
+    const std::optional<int> rate = trueLeadingInteger(args[1]);
+    const bool knownRate = rate && (*rate == 125 || *rate == 250 || *rate == 1000);
+    FUZZ_CHECK(parsed.check == (knownRate ? Check::Accepted : Check::BadBitRate));
+    if (!knownRate)
+        return;
+    FUZZ_CHECK(parsed.bitRate == *rate);
+    FUZZ_CHECK(parsed.interfaceName == args[0]);
+
+    // A line number beyond int must not come out as one of the lines 0..15.
+    const std::optional<int> line = trueLeadingInteger(args[2]);
+    if (line)
+        FUZZ_CHECK(parsed.canLine == *line);
+    else
+        FUZZ_CHECK(parsed.canLine < 0 || parsed.canLine > 15);
+
+    const bool closeAuto = args.size() >= 5 && args[4] == "CLOSE_AUTO";
+    FUZZ_CHECK(parsed.closeAuto == closeAuto);
+    std::optional<QString> ids;
+    if (args.size() == 5 && !closeAuto)
+        ids = QString::fromLatin1(args[4]);
+    else if (args.size() == 6)
+        ids = QString::fromLatin1(args[5]);
+    FUZZ_CHECK(parsed.canIds == ids);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size == 0)
+        return 0;
+    const QByteArray text(reinterpret_cast<const char *>(data + 1), static_cast<qsizetype>(size - 1));
+    if (data[0] % 2 == 0) {
+        checkCanIds(QString::fromLatin1(text));
+    } else {
+        // A C argument ends at its first NUL, so NUL separates the arguments.
+        checkCommandLine(text.split('\0'));
+    }
+    return 0;
+}

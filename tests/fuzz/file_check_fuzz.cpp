@@ -1,0 +1,125 @@
+// The flasher's check of a firmware file before any CAN activity, against the
+// simulated module's S-record check: a file the flasher lets through must be
+// one whose every line, as sent, the module accepts; a file it refuses must
+// hold the fault it names. Input: the file's bytes.
+#include "firmwarecheck.h"
+#include "fuzzcheck.h"
+#include "image.h"
+#include "linetext.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QList>
+
+#include <string>
+#include <string_view>
+
+namespace {
+
+bool printable(const QByteArray &raw)
+{
+    for (char c : raw) {
+        const auto byte = static_cast<uint8_t>(c);
+        const bool blank = c == ' ' || (c >= '\t' && c <= '\r');
+        if ((byte < 0x20 || byte > 0x7E) && !blank)
+            return false;
+    }
+    return true;
+}
+
+bool moduleAccepts(const QByteArray &record)
+{
+    return modsim::parseSRecord(std::string_view(record.constData(), size_t(record.size())), nullptr,
+                                nullptr);
+}
+
+// Lines as the flasher reads them: up to and including each line feed.
+QList<QByteArray> fileLines(const QByteArray &content)
+{
+    QList<QByteArray> lines;
+    qsizetype start = 0;
+    while (start < content.size()) {
+        qsizetype end = content.indexOf('\n', start);
+        end = end < 0 ? content.size() : end + 1;
+        lines.append(content.mid(start, end - start));
+        start = end;
+    }
+    return lines;
+}
+
+// Both checks read the same record grammar.
+void checkOneLine(const QByteArray &raw)
+{
+    using firmwarecheck::LineProblem;
+    const LineProblem problem = firmwarecheck::checkLine(raw);
+    if (!printable(raw)) {
+        FUZZ_CHECK(problem == LineProblem::NotPrintable);
+        return;
+    }
+    const QByteArray record = linetext::withoutLineEnd(linetext::normalise(raw));
+    if (record.isEmpty()) {
+        FUZZ_CHECK(problem == LineProblem::None);
+        return;
+    }
+    if (record.size() > firmwarecheck::LongestRecord) {
+        FUZZ_CHECK(problem == LineProblem::TooLong);
+        FUZZ_CHECK(!moduleAccepts(record));
+        return;
+    }
+    FUZZ_CHECK((problem == LineProblem::None) == moduleAccepts(record));
+}
+
+void checkWholeFile(const QByteArray &content)
+{
+    QBuffer device;
+    device.setData(content);
+    FUZZ_CHECK(device.open(QIODevice::ReadOnly));
+    const firmwarecheck::FileCheck check = firmwarecheck::checkFile(device, QStringLiteral("f.hex"));
+    const QList<QByteArray> lines = fileLines(content);
+
+    bool allFit = true;
+    bool anyRecord = false;
+    std::string sent;
+    for (const QByteArray &raw : lines) {
+        const bool fits = firmwarecheck::checkLine(raw) == firmwarecheck::LineProblem::None
+                          && raw.size() <= firmwarecheck::LongestRecord;
+        allFit = allFit && fits;
+        const QByteArray line = linetext::normalise(raw);
+        anyRecord = anyRecord || line != "\r\n";
+        sent += line.toStdString();
+    }
+
+    if (check.ok) {
+        FUZZ_CHECK(anyRecord);
+        for (const QByteArray &raw : lines) {
+            FUZZ_CHECK(firmwarecheck::checkLine(raw) == firmwarecheck::LineProblem::None);
+            const QByteArray record = linetext::withoutLineEnd(linetext::normalise(raw));
+            FUZZ_CHECK(record.isEmpty() || moduleAccepts(record));
+        }
+        // The module's own reading of everything sent gives an image.
+        FUZZ_CHECK(modsim::imageFromSRecordText(sent, nullptr, nullptr));
+        return;
+    }
+    FUZZ_CHECK(check.message.startsWith(QLatin1String("Error: Firmware file 'f.hex'")));
+    FUZZ_CHECK(!(allFit && anyRecord));
+    if (check.lineNumber == 0) {
+        FUZZ_CHECK(!anyRecord);
+        return;
+    }
+    FUZZ_CHECK(check.lineNumber <= lines.size());
+    FUZZ_CHECK(check.message.contains(QStringLiteral("line %1 ").arg(check.lineNumber)));
+    const QByteArray &refused = lines[check.lineNumber - 1];
+    FUZZ_CHECK(firmwarecheck::checkLine(refused) != firmwarecheck::LineProblem::None
+               || refused.size() > firmwarecheck::LongestRawLine);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray content(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+    for (const QByteArray &raw : fileLines(content))
+        checkOneLine(raw);
+    checkWholeFile(content);
+    return 0;
+}
