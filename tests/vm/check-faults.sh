@@ -7,6 +7,7 @@
 #   check-faults.sh BUILD_DIR
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=lib.sh
 source "$here/lib.sh"
 
 build_dir=$(realpath "${1:?usage: check-faults.sh BUILD_DIR}")
@@ -118,6 +119,16 @@ spoil_missing_progress() {
     n=$(nth_line flasher.out '^Compare ID 1218 ' 2) && sed -i "${n}d" flasher.out
 }
 spoil_no_line_bits() { grep -q '^Flash ID 1208 ' flasher.out && sed -i 's/^Flash ID 1208 /Flash ID 208 /' flasher.out; }
+spoil_repeat_after_timeout() {
+    local n
+    n=$(nth_line flasher.out '^Flash ID 1208 ' 3) || return 1
+    sed -i "${n}p" flasher.out
+    echo '"" Timeout, repeating line: "S1130010..." ' >> flasher.err
+}
+spoil_unannounced_repeat() {
+    local n
+    n=$(nth_line flasher.out '^Compare ID 1218 ' 2) && sed -i "${n}p" flasher.out
+}
 spoil_newline_after_timing() { echo >> flasher.out; }
 spoil_no_completion() { grep -q 'completed\. $' flasher.err && sed -i '/completed\. $/d' flasher.err; }
 spoil_missing_image() { rm module-0x218.s3; }
@@ -138,6 +149,8 @@ cases=(
     "trace on the other bus|spoil_traced_on_other_bus|traced frames on vcan0"
     "progress line missing|spoil_missing_progress|progress lines differ"
     "progress id without line bits|spoil_no_line_bits|progress lines differ"
+    "line sent again after a timeout|spoil_repeat_after_timeout|"
+    "line sent again for no reason|spoil_unannounced_repeat|1 progress lines repeated, but only 0"
     "timing line ends with a newline|spoil_newline_after_timing|ends with a newline"
     "no completion line|spoil_no_completion|no completion line for 2 modules"
     "image missing|spoil_missing_image|module 0x218 image"

@@ -2,6 +2,7 @@
 # Inside the test machine: the kernel's CAN stack carries a frame from cansend
 # to candump on vcan0 and keeps vcan1 apart from it.
 set -euo pipefail
+# shellcheck source=lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 out=${TARV_VM_RESULTS:?run me with run-in-vm.sh}/smoke

@@ -9,6 +9,7 @@
 # tarvCanFlash updates the modules; check-run.sh judges the record.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=lib.sh
 source "$here/lib.sh"
 
 build_dir=${1:?usage: socketcan-e2e.sh BUILD_DIR LINE [FIRMWARE]}
