@@ -1,4 +1,5 @@
 #!/bin/busybox sh
+# shellcheck shell=dash
 # First process of the test machine. Loads the kernel modules listed in
 # /modules/order, mounts the host's root filesystem read-only at /host and the
 # run folder writable over the same path inside it, brings up vcan0 and vcan1,

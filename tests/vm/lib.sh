@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Helpers for the scripts that run inside the test machine. Sourced.
 
 # fail MESSAGE: ends the test with the message.
