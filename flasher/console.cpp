@@ -8,21 +8,21 @@ Console::Console(QTextStream &out, QTextStream &err) : out_(out), err_(err) {}
 
 void Console::out(const QString &line)
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     out_ << line << '\n';
     out_.flush();
 }
 
 void Console::outNoNewline(const QString &text)
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     out_ << text;
     out_.flush();
 }
 
 void Console::err(const QString &line)
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     out_.flush();
     err_ << line << '\n';
     err_.flush();

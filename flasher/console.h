@@ -2,8 +2,9 @@
 // update thread; each is written whole and flushed at once.
 #pragma once
 
-#include <QMutex>
 #include <QString>
+
+#include <mutex>
 
 class DebugLine;
 class QTextStream;
@@ -22,7 +23,7 @@ public:
     void debug(const DebugLine &line);
 
 private:
-    QMutex mutex_;
+    std::mutex mutex_;
     QTextStream &out_;
     QTextStream &err_;
 };

@@ -218,7 +218,7 @@ void ManageCanCommunication::sendUpdateCommand(uint16_t code)
     const uint16_t current = currentModule();
     sendMessage(protocol::updateCommandFrame(line_, current, code));
     if (code == RestartCommand) {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard lock(mutex_);
         record(current).loggedOn = false;
     }
 }
@@ -227,7 +227,7 @@ void ManageCanCommunication::sendFlashData(const QByteArray &bytes)
 {
     uint16_t current = 0;
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard lock(mutex_);
         current = current_;
         record(current).flashFrameAcked = false;
     }
@@ -241,25 +241,25 @@ ModuleRecord &ManageCanCommunication::record(uint16_t id)
 
 void ManageCanCommunication::setCurrentModule(uint16_t id)
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     current_ = id;
 }
 
 uint16_t ManageCanCommunication::currentModule() const
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     return current_;
 }
 
 int ManageCanCommunication::moduleCount() const
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     return static_cast<int>(moduleTable_.size());
 }
 
 bool ManageCanCommunication::firstModule(uint16_t &id) const
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     if (moduleTable_.empty())
         return false;
     id = moduleTable_.begin()->first;
@@ -268,7 +268,7 @@ bool ManageCanCommunication::firstModule(uint16_t &id) const
 
 bool ManageCanCommunication::nextPendingModule(uint16_t &id) const
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     for (const auto &[key, entry] : moduleTable_) {
         if (!entry.done && !entry.skipped && !entry.failed) {
             id = key;
@@ -280,67 +280,67 @@ bool ManageCanCommunication::nextPendingModule(uint16_t &id) const
 
 bool ManageCanCommunication::isReupdateModule()
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     return record(current_).reupdate;
 }
 
 bool ManageCanCommunication::isLoggedOn()
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     return record(current_).loggedOn;
 }
 
 bool ManageCanCommunication::isReady()
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     return record(current_).updateReady;
 }
 
 bool ManageCanCommunication::isFlashFrameAcked()
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     return record(current_).flashFrameAcked;
 }
 
 void ManageCanCommunication::markDone()
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     record(current_).done = true;
 }
 
 void ManageCanCommunication::markSkipped()
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     record(current_).skipped = true;
 }
 
 void ManageCanCommunication::markFailed()
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     record(current_).failed = true;
 }
 
 void ManageCanCommunication::clearReady()
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     record(current_).updateReady = false;
 }
 
 void ManageCanCommunication::clearErrors()
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     record(current_).errors.clear();
 }
 
 QString ManageCanCommunication::currentFirmwareName()
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     return record(current_).firmwareName;
 }
 
 bool ManageCanCommunication::takeError(uint8_t &code)
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     auto &errors = record(current_).errors;
     if (errors.empty())
         return false;
@@ -351,7 +351,7 @@ bool ManageCanCommunication::takeError(uint8_t &code)
 
 QList<uint16_t> ManageCanCommunication::modulesNotUpdated() const
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     QList<uint16_t> ids;
     for (const auto &[id, entry] : moduleTable_) {
         if (!entry.done && !entry.skipped)
@@ -362,7 +362,7 @@ QList<uint16_t> ManageCanCommunication::modulesNotUpdated() const
 
 int ManageCanCommunication::modulesDone() const
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     int count = 0;
     for (const auto &entry : moduleTable_)
         count += entry.second.done ? 1 : 0;
@@ -386,12 +386,9 @@ bool ManageCanCommunication::holds(Event event)
 
 bool ManageCanCommunication::waitFor(Event event, QDeadlineTimer deadline)
 {
-    QMutexLocker lock(&mutex_);
-    while (!holds(event)) {
-        if (!changed_.wait(&mutex_, deadline))
-            return holds(event);
-    }
-    return true;
+    std::unique_lock lock(mutex_);
+    return changed_.wait_until(lock, deadline.deadline<std::chrono::steady_clock>(),
+                               [this, event] { return holds(event); });
 }
 
 void ManageCanCommunication::onReceivedLogOn(quint16 id, unsigned char status,
@@ -399,13 +396,13 @@ void ManageCanCommunication::onReceivedLogOn(quint16 id, unsigned char status,
 {
     Q_UNUSED(status)
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard lock(mutex_);
         const auto [entry, inserted] = moduleTable_.try_emplace(id);
         if (inserted)
             entry->second.deviceClass = deviceClass;
         if (id == current_)
             entry->second.loggedOn = true;
-        changed_.wakeAll();
+        changed_.notify_all();
     }
     sendLogOn(id);
     sendLogOnFollowUp(id);
@@ -416,7 +413,7 @@ void ManageCanCommunication::onReceivedDeviceInformation(quint16 id, ulong seria
                                                          unsigned char channelNumber)
 {
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard lock(mutex_);
         ModuleRecord &entry = record(id);
         entry.serialNumber = static_cast<uint32_t>(serialNumber);
         entry.firmwareReleaseStr = firmwareReleaseStr.left(9);
@@ -427,13 +424,13 @@ void ManageCanCommunication::onReceivedDeviceInformation(quint16 id, ulong seria
 
 void ManageCanCommunication::onReceivedFirmwareRelease(quint16 id, int firmwareRelease)
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     record(id).firmwareRelease = firmwareRelease;
 }
 
 void ManageCanCommunication::onReceivedFirmwareName(quint16 id, QString firmwareName)
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     record(id).firmwareName = firmwareName;
 }
 
@@ -441,18 +438,18 @@ void ManageCanCommunication::onReceivedFlashFrame(quint16 id)
 {
     QByteArray next;
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard lock(mutex_);
         ModuleRecord &entry = record(id);
         entry.flashFrameAcked = true;
         if (transfer_.active && transfer_.module == id && transfer_.acked < transfer_.sent) {
             transfer_.acked = transfer_.sent;
             next = nextTransferFrame();
-            transfer_.sinceAck.start();
+            transfer_.lastAck = std::chrono::steady_clock::now();
         }
         // The update thread sleeps through a line's frames: it is woken
         // once the whole line is acknowledged, not for every frame.
         if (next.isEmpty())
-            changed_.wakeAll();
+            changed_.notify_all();
         else
             entry.flashFrameAcked = false;
     }
@@ -472,10 +469,9 @@ void ManageCanCommunication::startLineTransfer(const QByteArray &line)
     uint16_t module = 0;
     QByteArray first;
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard lock(mutex_);
         module = current_;
-        transfer_ = LineTransfer{true, module, line, 0, 0, {}};
-        transfer_.sinceAck.start();
+        transfer_ = LineTransfer{true, module, line, 0, 0, std::chrono::steady_clock::now()};
         first = nextTransferFrame();
         record(module).flashFrameAcked = false;
     }
@@ -485,16 +481,16 @@ void ManageCanCommunication::startLineTransfer(const QByteArray &line)
 
 bool ManageCanCommunication::waitLineTransferred(std::chrono::milliseconds frameBound)
 {
-    QMutexLocker lock(&mutex_);
+    std::unique_lock lock(mutex_);
     while (transfer_.acked < transfer_.line.size()) {
         // Each frame has its own bound, counted from the previous one's
         // acknowledgement; the slot moves that start without waking us.
-        const auto waited = std::chrono::milliseconds(transfer_.sinceAck.elapsed());
-        if (waited >= frameBound) {
+        const auto until = transfer_.lastAck + frameBound;
+        if (std::chrono::steady_clock::now() >= until) {
             transfer_.active = false;
             return false;
         }
-        changed_.wait(&mutex_, QDeadlineTimer(frameBound - waited, Qt::PreciseTimer));
+        changed_.wait_until(lock, until);
     }
     transfer_.active = false;
     return true;
@@ -502,23 +498,23 @@ bool ManageCanCommunication::waitLineTransferred(std::chrono::milliseconds frame
 
 void ManageCanCommunication::onReceivedFirmwareUpdateStatusReady(quint16 id)
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     record(id).updateReady = true;
-    changed_.wakeAll();
+    changed_.notify_all();
 }
 
 void ManageCanCommunication::onReceivedFirmwareUpdateStatusError(quint16 id, quint8 error)
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     record(id).errors.push_back(error);
-    changed_.wakeAll();
+    changed_.notify_all();
 }
 
 void ManageCanCommunication::onReceivedLogOnReupdate(quint16 id)
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     const auto [entry, inserted] = moduleTable_.try_emplace(id);
     if (inserted)
         entry->second.reupdate = true;
-    changed_.wakeAll();
+    changed_.notify_all();
 }

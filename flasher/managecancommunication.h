@@ -13,15 +13,14 @@
 #include "modulerecord.h"
 
 #include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QList>
-#include <QMutex>
 #include <QObject>
-#include <QWaitCondition>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <mutex>
 
 class Console;
 class ReceiveThread;
@@ -144,13 +143,14 @@ private:
         QByteArray line;
         qsizetype sent = 0;   // bytes handed to the driver
         qsizetype acked = 0;  // bytes acknowledged
-        QElapsedTimer sinceAck; // since the last frame went out
+        std::chrono::steady_clock::time_point lastAck; // or the line's start
     };
     // Under mutex_: the next frame of the transfer, marking it sent.
     QByteArray nextTransferFrame();
 
-    mutable QMutex mutex_;
-    QWaitCondition changed_;
+    // std:: rather than Qt's own: the thread sanitizer sees through these.
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
     LineTransfer transfer_;
     uint16_t current_ = 0;
     std::map<uint16_t, ModuleRecord> moduleTable_;
