@@ -225,6 +225,10 @@ bool Parser::adapterKey(AdapterConfig &a, int number, const QString &key, const 
         if (value.isEmpty())
             return fail(number, QStringLiteral("trace names no file"));
         a.tracePath = absolutePath(value);
+    } else if (key == QLatin1String("stats")) {
+        if (value.isEmpty())
+            return fail(number, QStringLiteral("stats names no file"));
+        a.statsPath = absolutePath(value);
     } else if (key == QLatin1String("trace_name")) {
         static const QRegularExpression name(QStringLiteral("^[A-Za-z0-9_.-]{1,15}$"));
         if (!name.match(value).hasMatch())
@@ -277,7 +281,7 @@ bool Parser::checkAdapter(const AdapterConfig &a, const QSet<QString> &keys)
         if (!qt && keys.contains(QLatin1String(qtKey)))
             return fail(a.line, section + QStringLiteral("has %1, which only a backend = qt adapter takes").arg(QLatin1String(qtKey)));
     }
-    for (const char *simKey : {"bus_status", "clock_drift_ppm"}) {
+    for (const char *simKey : {"bus_status", "clock_drift_ppm", "stats"}) {
         if (qt && keys.contains(QLatin1String(simKey)))
             return fail(a.line, section + QStringLiteral("has %1, which only a backend = sim adapter takes").arg(QLatin1String(simKey)));
     }

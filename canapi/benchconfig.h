@@ -11,6 +11,7 @@
 //   trace_name = NAME           interface name in the trace (default canN)
 //   bus_status = WORD           status word the bus reports (sim only)
 //   clock_drift_ppm = X         rate error of the interface clock (sim only)
+//   stats = FILE                bus statistics written when the bench ends (sim only)
 //
 //   [module.NAME]               one per simulated module
 //   adapter = N                 index of the adapter whose bus it is on
@@ -42,6 +43,7 @@ struct AdapterConfig {
     QString interface;
     QString tracePath; // absolute; empty = no trace
     QString traceName;
+    QString statsPath; // absolute; empty = no statistics file
     uint16_t busStatus = 0;
     double clockDriftPpm = 0.0;
     bool hasClockDrift = false;

@@ -6,9 +6,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cinttypes>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <pthread.h>
+#include <sys/prctl.h>
 
 namespace canapi {
 
@@ -30,6 +34,37 @@ modsim::Frame toModuleFrame(const ApiFrame &frame)
     f.len = std::min<uint8_t>(frame.length, 8);
     std::copy(frame.data, frame.data + f.len, f.data.begin());
     return f;
+}
+
+const char *phaseName(modsim::Module::Phase phase)
+{
+    using Phase = modsim::Module::Phase;
+    switch (phase) {
+    case Phase::Idle: return "idle";
+    case Phase::Preparing: return "preparing";
+    case Phase::Update: return "update";
+    case Phase::Flash: return "flash";
+    case Phase::Compare: return "compare";
+    case Phase::Restarting: return "restarting";
+    case Phase::Dead: return "dead";
+    }
+    return "unknown";
+}
+
+int64_t threadCpuNs()
+{
+    timespec ts{};
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) != 0)
+        return 0;
+    return int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
+}
+
+void writeTotals(std::FILE *file, const sim::BusStats &s)
+{
+    std::fprintf(file,
+                 "\"frames\":%" PRIu64 ",\"bits\":%" PRIu64 ",\"busyNs\":%" PRIu64
+                 ",\"sumLatenessNs\":%" PRIu64 ",\"maxLatenessNs\":%" PRIu64,
+                 s.frames, s.bits, s.busyNs, s.sumLatenessNs, s.maxLatenessNs);
 }
 
 ApiFrame fromModuleFrame(const modsim::Frame &frame)
@@ -101,6 +136,7 @@ void SimBus::stop()
     if (thread_.joinable())
         thread_.join();
     saveImages();
+    writeStats();
 }
 
 sim::BusStats SimBus::stats() const
@@ -113,6 +149,7 @@ void SimBus::resetStats()
 {
     std::lock_guard lock(mutex_);
     stats_ = {};
+    markLatenessNs_ = 0;
 }
 
 int64_t SimBus::nextModuleDeadlineNs() const
@@ -130,6 +167,10 @@ int64_t SimBus::nextModuleDeadlineNs() const
 
 void SimBus::run()
 {
+    pthread_setname_np(pthread_self(), "tarvSimBus");
+    // Frames end microseconds apart; with the default timer slack of 50 us
+    // every one would be delivered about that late.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     std::unique_lock lock(mutex_);
     while (!stopping_) {
         const int64_t now = monotonicNs();
@@ -156,6 +197,7 @@ void SimBus::run()
         else
             wake_.wait_until(lock, std::chrono::steady_clock::time_point(std::chrono::nanoseconds(next)));
     }
+    threadCpuNs_ = threadCpuNs();
 }
 
 void SimBus::startSlot(int64_t)
@@ -184,6 +226,7 @@ void SimBus::completeSlot(std::unique_lock<std::mutex> &lock, int64_t nowNs)
     stats_.busyNs += static_cast<uint64_t>(slot.endNs - startNs);
     stats_.maxLatenessNs = std::max(stats_.maxLatenessNs, lateness);
     stats_.sumLatenessNs += lateness;
+    markLatenessNs_ = std::max(markLatenessNs_, lateness);
 
     lock.unlock();
     const ApiFrame &frame = slot.pending.frame;
@@ -199,6 +242,7 @@ void SimBus::completeSlot(std::unique_lock<std::mutex> &lock, int64_t nowNs)
     lock.lock();
     queue_.insert(queue_.end(), outgoing_.begin(), outgoing_.end());
     outgoing_.clear();
+    notePhaseChanges(slot.endNs);
 }
 
 void SimBus::runModuleTimers(std::unique_lock<std::mutex> &lock, int64_t deadlineNs)
@@ -213,6 +257,24 @@ void SimBus::runModuleTimers(std::unique_lock<std::mutex> &lock, int64_t deadlin
     lock.lock();
     queue_.insert(queue_.end(), outgoing_.begin(), outgoing_.end());
     outgoing_.clear();
+    notePhaseChanges(deadlineNs);
+}
+
+void SimBus::notePhaseChanges(int64_t atNs)
+{
+    const bool keep = !config().statsPath.isEmpty();
+    for (Node &node : nodes_) {
+        const modsim::Module::Phase phase = node.module->phase();
+        if (phase == node.phase)
+            continue;
+        node.phase = phase;
+        if (!keep)
+            continue;
+        PhaseMark mark{atNs, node.module->config().id(), phase, stats_};
+        mark.totals.maxLatenessNs = markLatenessNs_;
+        marks_.push_back(mark);
+        markLatenessNs_ = 0;
+    }
 }
 
 void SimBus::collectModuleFrames(int64_t readyNs)
@@ -230,6 +292,29 @@ void SimBus::saveImages()
         if (!node.module->saveImage(&error))
             std::fprintf(stderr, "tarvcanapi: %s\n", error.c_str());
     }
+}
+
+void SimBus::writeStats() const
+{
+    const std::string path = config().statsPath.toStdString();
+    if (path.empty())
+        return;
+    std::FILE *file = std::fopen(path.c_str(), "w");
+    if (!file) {
+        std::fprintf(stderr, "tarvcanapi: cannot write the statistics file %s\n", path.c_str());
+        return;
+    }
+    for (const PhaseMark &mark : marks_) {
+        std::fprintf(file, "{\"event\":\"phase\",\"atNs\":%" PRId64 ",\"module\":%u,\"phase\":\"%s\",",
+                     mark.atNs, unsigned{mark.module}, phaseName(mark.phase));
+        writeTotals(file, mark.totals);
+        std::fputs("}\n", file);
+    }
+    std::fprintf(file, "{\"event\":\"end\",\"atNs\":%" PRId64 ",", busFreeNs_);
+    writeTotals(file, stats_);
+    std::fprintf(file, ",\"threadCpuNs\":%" PRId64 "}\n", threadCpuNs_);
+    if (std::fclose(file) != 0)
+        std::fprintf(stderr, "tarvcanapi: cannot write the statistics file %s\n", path.c_str());
 }
 
 } // namespace canapi

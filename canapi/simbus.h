@@ -2,6 +2,20 @@
 // the bus one at a time in the order they were handed over, each for its
 // length in bits at the bus's bit rate, and are delivered when their slot
 // ends. The simulated modules of the bench sit on this bus.
+//
+// With a statistics file (adapter key "stats"), the bus writes it when it
+// stops, one JSON object per line: a "phase" line each time a module's phase
+// changed, with the bus totals up to that moment, then one "end" line with
+// the totals and the CPU time of the bus thread:
+//
+//   {"event":"phase","atNs":T,"module":520,"phase":"flash","frames":N,"bits":B,
+//    "busyNs":D,"sumLatenessNs":S,"maxLatenessNs":M}
+//   {"event":"end","atNs":T,"frames":N,"bits":B,"busyNs":D,"sumLatenessNs":S,
+//    "maxLatenessNs":M,"threadCpuNs":C}
+//
+// atNs is the monotonic time on the bus's schedule (the end of the frame that
+// caused the change); maxLatenessNs of a phase line covers the frames since
+// the line before it.
 #pragma once
 
 #include "adapter.h"
@@ -42,6 +56,13 @@ private:
     struct Node {
         std::unique_ptr<modsim::Module> module;
         uint64_t origin = 0;
+        modsim::Module::Phase phase = modsim::Module::Phase::Idle;
+    };
+    struct PhaseMark {
+        int64_t atNs = 0;
+        uint16_t module = 0;
+        modsim::Module::Phase phase = modsim::Module::Phase::Idle;
+        sim::BusStats totals;
     };
 
     void run();
@@ -51,7 +72,9 @@ private:
     void collectModuleFrames(int64_t readyNs);
     int64_t nextModuleDeadlineNs() const;
     int64_t moduleUs(int64_t monoNs) const { return (monoNs - epochNs_) / 1000; }
+    void notePhaseChanges(int64_t atNs);
     void saveImages();
+    void writeStats() const;
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;
@@ -68,6 +91,9 @@ private:
     std::vector<Node> nodes_;
     std::vector<Pending> outgoing_;
     int64_t epochNs_;
+    std::vector<PhaseMark> marks_;
+    uint64_t markLatenessNs_ = 0; // worst lateness since the last mark, under mutex_
+    int64_t threadCpuNs_ = 0;     // set as the thread ends
 
     std::thread thread_;
 };
