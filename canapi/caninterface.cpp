@@ -145,9 +145,8 @@ QtIoThread &CanInterface::io()
     std::lock_guard lock(ioMutex_);
     if (!io_) {
         io_ = std::make_unique<QtIoThread>();
-        // Qt's virtual bus keeps its server in a global object that is made
-        // on this thread after this point; handlers registered later run
-        // earlier, so the thread ends before that object goes.
+        // Exit handlers run in reverse order of registration: this one ends
+        // the thread before the Qt objects made from here on are destroyed.
         std::atexit(&CanInterface::finalShutdown);
     }
     return *io_;
@@ -343,8 +342,17 @@ ApiResult CanInterface::registerNet(uint8_t net, const char *name, uint8_t hw, u
     // Outside the lock: a device may take a while to connect, and its
     // frames come in through this object meanwhile.
     std::string error;
-    if (adapter->open(bitRate, &error))
+    if (adapter->open(bitRate, &error)) {
+        if (adapter->config().backend == AdapterConfig::Backend::Qt) {
+            // Qt's virtual bus made its server, a global object living on
+            // the I/O thread, with the first device. Exit handlers run in
+            // reverse order, so this one ends the thread before that object
+            // is destroyed.
+            static std::once_flag afterFirstDevice;
+            std::call_once(afterFirstDevice, [] { std::atexit(&CanInterface::finalShutdown); });
+        }
         return API_OK;
+    }
     qCWarning(lcCanApi, "%s", error.c_str());
     std::lock_guard lock(mutex_);
     if (generation == generation_)

@@ -11,14 +11,35 @@
 #include <QVariant>
 
 #include <atomic>
+#include <clocale>
 #include <future>
 
 Q_LOGGING_CATEGORY(lcQtAdapter, "tarv.canapi.qt")
 
 namespace canapi {
 
+namespace {
+
+QCoreApplication *applicationIfNone()
+{
+    if (QCoreApplication::instance() != nullptr)
+        return nullptr;
+    static int argc = 1;
+    static char name[] = "tarvcanapi";
+    static char *argv[] = {name, nullptr};
+    // The application object sets the C locale from the environment; the
+    // host did not ask for that.
+    const std::string locale = std::setlocale(LC_ALL, nullptr);
+    auto *application = new QCoreApplication(argc, argv);
+    std::setlocale(LC_ALL, locale.c_str());
+    return application;
+}
+
+} // namespace
+
 QtIoThread::QtIoThread()
-    : context_(new QObject)
+    : application_(applicationIfNone())
+    , context_(new QObject)
 {
     thread_.setObjectName(QStringLiteral("tarvcanapi-io"));
     context_->moveToThread(&thread_);

@@ -5,6 +5,7 @@
 
 #include "adapter.h"
 
+#include <QCoreApplication>
 #include <QThread>
 
 #include <chrono>
@@ -26,6 +27,11 @@ public:
     void runBlocking(const std::function<void()> &fn);
 
 private:
+    // Qt delivers no event to any thread while the process has no
+    // application object; a host without one gets one of ours. It lives as
+    // long as the process: its destructor needs Qt's global objects, which
+    // exit handlers may have destroyed by the time this thread ends.
+    [[maybe_unused]] QCoreApplication *application_;
     QThread thread_;
     QObject *context_;
 };
