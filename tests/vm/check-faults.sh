@@ -84,6 +84,9 @@ spoil_lost_sent_frame() {
     local n
     n=$(nth_line candump-vcan1.log ' 209#' 3) && sed -i "${n}d" candump-vcan1.log
 }
+spoil_candump_dropped() {
+    spoil_lost_sent_frame && echo "DROPCOUNT: dropped 1 CAN frame on 'vcan1' socket (total drops 1)" >> candump-vcan1.log
+}
 spoil_changed_module_frame() {
     local n
     n=$(nth_line flasher-vcan1.log ' 20D#1500$' 2) && sed -i "${n}s/#1500$/#1501/" flasher-vcan1.log
@@ -140,6 +143,7 @@ cases=(
     "flasher failed|spoil_flasher_exit|tarvCanFlash exit code 1"
     "simulator failed|spoil_modsim_exit|tarvModuleSim exit code 1"
     "candump lost a frame of the flasher's|spoil_lost_sent_frame|frames (out)"
+    "candump lost a frame and said so|spoil_candump_dropped|candump lost frames: DROPCOUNT"
     "trace changed a module's frame|spoil_changed_module_frame|frames (in)"
     "two frames of the flasher's swapped|spoil_swapped_sent_frames|frames (out)"
     "directions interleaved differently|spoil_interleaving|"

@@ -133,11 +133,18 @@ done
 echo "frames on $bus: $(line_count "$work/trace-out.frames") from the flasher," \
      "$(line_count "$work/trace-in.frames") from the modules"
 
+# candump -d notes lost frames in its record.
+drops=$(file_or_empty "$run/candump-$bus.log" | grep '^DROPCOUNT' || true)
+[[ -z $drops ]] || problem "candump lost frames: $drops"
+
 # Standard data frames only: three hex digits up to 7FF, at most 8 data bytes.
 readonly good_frame='^\([0-9]+\.[0-9]{6}\) [a-z0-9]+ [0-7][0-9A-F]{2}#([0-9A-F]{2}){0,8}$'
-bad=$(file_or_empty "$run/candump-$bus.log" | grep -cvE "$good_frame" || true)
+frames_of() {
+    file_or_empty "$1" | grep -v '^DROPCOUNT' || true
+}
+bad=$(frames_of "$run/candump-$bus.log" | grep -cvE "$good_frame" || true)
 [[ $bad == 0 ]] || problem "$bad frames on $bus without a valid 11-bit identifier, for example:
-$(grep -vE "$good_frame" "$run/candump-$bus.log" | head -n 5)"
+$(frames_of "$run/candump-$bus.log" | grep -vE "$good_frame" | head -n 5)"
 
 # The run's line alone carries frames.
 [[ ! -s $run/candump-$other.log ]] ||
