@@ -1,0 +1,88 @@
+// The front end's check of a chosen firmware file, and the command line it
+// builds from it, on the same bad input the console program meets. The
+// front end looks only at the opening "S0"; the console program refuses the
+// rest with an "Error:" line that the front end shows in red.
+#include "firmwarefile.h"
+#include "firmwaretext.h"
+#include "flashcommand.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace badinput;
+
+namespace {
+
+class GuiFileCheck : public ::testing::Test
+{
+protected:
+    QString write(const QString &name, const QByteArray &content)
+    {
+        const QString path = dir.filePath(name);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        return path;
+    }
+
+    QTemporaryDir dir;
+};
+
+struct FileCase
+{
+    const char *what;
+    QByteArray content;
+    FirmwareFileCheck expected;
+};
+
+TEST_F(GuiFileCheck, judgesTheOpeningOfOddFiles)
+{
+    const QList<QByteArray> records = firmwareRecords(3);
+    const FileCase cases[] = {
+        {"records with CR LF", joined(records, "\r\n"), FirmwareFileCheck::Valid},
+        {"CR-only line ends", joined(records, "\r"), FirmwareFileCheck::Valid},
+        {"one 10 MB line", "S0" + QByteArray(10 * 1024 * 1024, '0'), FirmwareFileCheck::Valid},
+        {"binary", QByteArray("\x7F" "ELF\x02\x01\x01\x00\x00", 9), FirmwareFileCheck::Invalid},
+        {"NUL first", QByteArray("\0S0", 3), FirmwareFileCheck::Invalid},
+        {"UTF-8 byte order mark", "\xEF\xBB\xBF" + joined(records, "\n"), FirmwareFileCheck::Invalid},
+        {"blank before the header", " " + joined(records, "\n"), FirmwareFileCheck::Invalid},
+        {"lower-case header", "s0" + joined(records, "\n").mid(2), FirmwareFileCheck::Invalid},
+        {"a lone S", "S", FirmwareFileCheck::Invalid},
+        {"empty", {}, FirmwareFileCheck::Invalid},
+    };
+    int n = 0;
+    for (const FileCase &c : cases) {
+        const QString path = write(QStringLiteral("case%1.hex").arg(n++), c.content);
+        EXPECT_EQ(checkFirmwareFile(path), c.expected) << c.what;
+    }
+}
+
+TEST_F(GuiFileCheck, refusesWhatCannotBeOpened)
+{
+    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("K3B7_dir.hex"))));
+    EXPECT_EQ(checkFirmwareFile(dir.filePath(QStringLiteral("K3B7_dir.hex"))), FirmwareFileCheck::CannotOpen);
+    EXPECT_EQ(checkFirmwareFile(dir.filePath(QStringLiteral("missing.hex"))), FirmwareFileCheck::CannotOpen);
+    EXPECT_EQ(checkFirmwareFile(QString()), FirmwareFileCheck::CannotOpen);
+}
+
+TEST_F(GuiFileCheck, nameWithBlanksAndNonAsciiStaysOneArgument)
+{
+    const QString path = write(QStringLiteral("fw dir/Übergröße ñ ✓/K3B7 Fïrmwäre  4.21 ✓.hex"),
+                               joined(firmwareRecords(2), "\r\n"));
+    EXPECT_EQ(checkFirmwareFile(path), FirmwareFileCheck::Valid);
+
+    const FlashChoice choice{1, QStringLiteral("250"), QStringLiteral("3"), path};
+    const QStringList args = flasherArguments(choice);
+    ASSERT_EQ(args.size(), 5);
+    EXPECT_EQ(args[3], path);
+    EXPECT_EQ(args[4], QStringLiteral("CLOSE_AUTO"));
+    const QString native = flasherNativeArguments(choice);
+    EXPECT_TRUE(native.contains(u'"' + path + u'"')) << native.toStdString();
+    EXPECT_TRUE(native.endsWith(QStringLiteral("\" CLOSE_AUTO"))) << native.toStdString();
+}
+
+} // namespace
