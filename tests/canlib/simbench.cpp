@@ -35,7 +35,8 @@ void PeerLog::send(uint32_t id, std::vector<uint8_t> data, bool extended, bool r
     frame.extended = extended;
     frame.remote = remote;
     frame.len = static_cast<uint8_t>(data.size());
-    std::memcpy(frame.data, data.data(), std::min<std::size_t>(data.size(), 8));
+    if (!data.empty())
+        std::memcpy(frame.data, data.data(), std::min<std::size_t>(data.size(), 8));
     peer_->send(frame);
 }
 

@@ -2,14 +2,20 @@
 
 #include <cstdlib>
 #include <ctime>
-#include <regex>
 
 namespace canlibtest {
 
 bool isTimeText(const std::string &text)
 {
-    static const std::regex form(R"(([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]\.[0-9]{3})");
-    return std::regex_match(text, form);
+    static const char form[] = "dd:dd:dd.ddd";
+    if (text.size() != sizeof form - 1)
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool digit = text[i] >= '0' && text[i] <= '9';
+        if (form[i] == 'd' ? !digit : text[i] != form[i])
+            return false;
+    }
+    return text.compare(0, 2, "24") < 0 && text[3] <= '5' && text[6] <= '5';
 }
 
 int64_t timeTextMs(const std::string &text)
