@@ -1,0 +1,130 @@
+#include "benchcase.h"
+
+#include <charconv>
+#include <cstdio>
+
+namespace bench {
+
+namespace {
+
+constexpr int kSizesKiB[] = {16, 64, 256};
+constexpr int kRecordBytes[] = {16, 32};
+constexpr int kRatesK[] = {125, 250, 1000};
+constexpr int kModuleCounts[] = {1, 4};
+constexpr int kMaxModules = 64 - kFirstAddress;
+constexpr int kMemoryCaseKiB = 1024;
+
+bool knownRate(int rate)
+{
+    for (int r : kRatesK) {
+        if (r == rate)
+            return true;
+    }
+    return false;
+}
+
+std::optional<int> numberAt(const std::string &text, size_t &pos)
+{
+    int value = 0;
+    const char *first = text.data() + pos;
+    const char *last = text.data() + text.size();
+    const auto [end, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc() || end == first)
+        return std::nullopt;
+    pos = static_cast<size_t>(end - text.data());
+    return value;
+}
+
+} // namespace
+
+std::string Case::name() const
+{
+    return std::to_string(dataKiB) + "KiB-" + std::to_string(bytesPerRecord) + "B-"
+           + std::to_string(bitRateK) + "k-" + std::to_string(modules) + "m";
+}
+
+std::vector<Case> fullCases()
+{
+    std::vector<Case> cases;
+    for (int modules : kModuleCounts) {
+        for (int rate : kRatesK) {
+            for (int record : kRecordBytes) {
+                for (int size : kSizesKiB)
+                    cases.push_back(Case{size, record, rate, modules});
+            }
+        }
+    }
+    cases.push_back(Case{kMemoryCaseKiB, 32, 1000, 1});
+    return cases;
+}
+
+std::vector<Case> shortCases()
+{
+    return {Case{16, 16, 1000, 1}, Case{16, 32, 1000, 4}, Case{4, 16, 125, 1}};
+}
+
+std::optional<Case> parseCase(const std::string &text, std::string *error)
+{
+    std::vector<int> values;
+    size_t pos = 0;
+    while (const std::optional<int> value = numberAt(text, pos)) {
+        values.push_back(*value);
+        if (pos == text.size() || text[pos] != ':')
+            break;
+        ++pos;
+    }
+    if (values.size() != 4 || pos != text.size()) {
+        *error = "a case is SIZE:RECORD:RATE:MODULES, e.g. 64:32:250:4, not \"" + text + "\"";
+        return std::nullopt;
+    }
+    const Case c{values[0], values[1], values[2], values[3]};
+    if (c.dataKiB < 1 || c.dataKiB > 16384)
+        *error = "the size must be 1 to 16384 KiB";
+    else if (c.bytesPerRecord < 1 || c.bytesPerRecord > 251)
+        *error = "the bytes per record must be 1 to 251";
+    else if (!knownRate(c.bitRateK))
+        *error = "the bit rate must be 125, 250 or 1000";
+    else if (c.modules < 1 || c.modules > kMaxModules)
+        *error = "the module count must be 1 to " + std::to_string(kMaxModules);
+    else
+        return c;
+    return std::nullopt;
+}
+
+int moduleId(int index)
+{
+    return 0x200 + 8 * (kFirstAddress + index);
+}
+
+std::string imageName(int index)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "module-0x%03x.s3", static_cast<unsigned>(moduleId(index)));
+    return name;
+}
+
+std::string benchIni(const Case &c, const std::string &statsPath)
+{
+    std::string ini = "[adapter.bench]\n"
+                      "index = 0\n"
+                      "driver = pcan_usb\n"
+                      "backend = sim\n"
+                      "stats = \"" + statsPath + "\"\n";
+    for (int i = 0; i < c.modules; ++i) {
+        ini += "\n[module.m" + std::to_string(i) + "]\n"
+               "adapter = 0\n"
+               "address = " + std::to_string(kFirstAddress + i) + "\n"
+               "name = K3B7\n"
+               "serial = " + std::to_string(100000 + i) + "\n"
+               "seed = " + std::to_string(i + 1) + "\n"
+               "image = " + imageName(i) + "\n"
+               "logon_delay_ms = 0\n"
+               "ready_delay_ms = 0\n"
+               "erase_delay_ms = 0\n"
+               "restart_ms = 0\n"
+               "answer_delay_us = 0\n";
+    }
+    return ini;
+}
+
+} // namespace bench

@@ -1,0 +1,121 @@
+// tarvBench: complete update runs of generated firmware files through the
+// simulated adapter, measured against what the bus and the fixed pauses
+// allow. Prints one JSON line per case as it ends, then the table, the growth
+// check and the targets. Exit code 0 when every case completed, 1 otherwise,
+// 2 on bad arguments.
+#include "benchcase.h"
+#include "caserun.h"
+#include "report.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSysInfo>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstdio>
+#include <iostream>
+
+namespace {
+
+QString firstLineOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readLine()).trimmed() : QString();
+}
+
+QString cpuModel()
+{
+    // Files under /proc have no size, so the text is read whole, not up to atEnd().
+    QFile file(QStringLiteral("/proc/cpuinfo"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (line.startsWith("model name"))
+            return QString::fromUtf8(line.mid(line.indexOf(':') + 1)).trimmed();
+    }
+    return {};
+}
+
+void printMachine()
+{
+    std::printf("machine: %s, %d CPUs, %s; load average %s\n", qPrintable(cpuModel()),
+                QThread::idealThreadCount(), qPrintable(QSysInfo::prettyProductName()),
+                qPrintable(firstLineOf(QStringLiteral("/proc/loadavg")).section(u' ', 0, 2)));
+    std::fflush(stdout);
+}
+
+bool pickCases(const QCommandLineParser &args, std::vector<bench::Case> *cases)
+{
+    for (const QString &text : args.values(QStringLiteral("case"))) {
+        std::string error;
+        const std::optional<bench::Case> c = bench::parseCase(text.toStdString(), &error);
+        if (!c) {
+            std::fprintf(stderr, "tarvBench: %s\n", error.c_str());
+            return false;
+        }
+        cases->push_back(*c);
+    }
+    if (cases->empty())
+        *cases = args.isSet(QStringLiteral("short")) ? bench::shortCases() : bench::fullCases();
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser args;
+    args.setApplicationDescription(QStringLiteral(
+        "Runs complete updates of generated firmware files through the simulated adapter and "
+        "measures them against the bus time and the fixed pauses."));
+    args.addHelpOption();
+    args.addOptions({
+        {QStringLiteral("short"), QStringLiteral("A few small cases (under two minutes).")},
+        {QStringLiteral("case"), QStringLiteral("Only this case, SIZE_KiB:RECORD_BYTES:KBITS:MODULES; repeatable."),
+         QStringLiteral("case")},
+        {QStringLiteral("work"), QStringLiteral("Keep each case's files in a folder under this one."),
+         QStringLiteral("folder")},
+        {QStringLiteral("flasher"), QStringLiteral("The console program (default: tarvCanFlash beside this program)."),
+         QStringLiteral("path")},
+    });
+    args.process(app);
+
+    std::vector<bench::Case> cases;
+    if (!pickCases(args, &cases))
+        return 2;
+    const QString binDir = QCoreApplication::applicationDirPath();
+    bench::Programs programs{
+        (args.isSet(QStringLiteral("flasher")) ? args.value(QStringLiteral("flasher"))
+                                               : binDir + QStringLiteral("/tarvCanFlash"))
+            .toStdString()};
+
+    QTemporaryDir scratch;
+    const QString workRoot = args.isSet(QStringLiteral("work")) ? args.value(QStringLiteral("work"))
+                                                                : scratch.path();
+    printMachine();
+    std::vector<bench::CaseResult> results;
+    for (const bench::Case &c : cases) {
+        const QString dir = QDir(workRoot).filePath(QString::fromStdString(c.name()));
+        QDir(dir).removeRecursively();
+        if (!QDir().mkpath(dir)) {
+            std::fprintf(stderr, "tarvBench: cannot make %s\n", qPrintable(dir));
+            return 1;
+        }
+        std::fprintf(stderr, "tarvBench: %s ...\n", c.name().c_str());
+        results.push_back(bench::runCase(c, programs, dir.toStdString()));
+        std::printf("%s\n", bench::jsonLine(results.back()).constData());
+        std::fflush(stdout);
+    }
+    std::printf("\n%s\n", bench::tableHeader().c_str());
+    bool allOk = true;
+    for (const bench::CaseResult &r : results) {
+        std::printf("%s\n", bench::tableRow(r).c_str());
+        allOk = allOk && r.ok;
+    }
+    std::printf("\n%s\n%s", bench::growthSection(results).c_str(), bench::targetSection(results).c_str());
+    return allOk ? 0 : 1;
+}

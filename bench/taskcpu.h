@@ -1,0 +1,39 @@
+// CPU time of the threads of another process, read from /proc while it runs.
+// A thread's time is known up to the last sample before it ended.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace bench {
+
+// Nanoseconds on the CPU: the first field of /proc/.../schedstat.
+std::optional<uint64_t> cpuNsFromSchedstat(std::string_view text);
+// utime + stime in clock ticks from /proc/.../stat; the name field may hold
+// spaces and parentheses.
+std::optional<uint64_t> cpuTicksFromStat(std::string_view text);
+
+class TaskCpu {
+public:
+    explicit TaskCpu(pid_t pid) : pid_(pid) {}
+    // Reads every thread of the process once; threads that ended keep the
+    // time of their last sample.
+    void sample();
+    // CPU seconds by thread name; the process's first thread is "main".
+    std::map<std::string, double> byName() const;
+
+private:
+    struct Task {
+        std::string name;
+        uint64_t cpuNs = 0;
+    };
+    pid_t pid_;
+    std::map<pid_t, Task> tasks_;
+};
+
+} // namespace bench
