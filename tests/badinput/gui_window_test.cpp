@@ -1,0 +1,183 @@
+// The front end's window meets the same bad input as the console program:
+// files it refuses itself, files it lets through that the console program
+// refuses, a file gone before the start and a name with blanks and non-ASCII
+// characters. Every run ends with the window ready again and a status that
+// tells the truth: red for a refusal, green only for a finished update.
+#include "badinputbench.h"
+#include "firmwaretext.h"
+#include "mainwindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace badinput;
+
+namespace {
+
+constexpr int RunTimeoutMs = 180000;
+
+struct Window
+{
+    explicit Window(const QString &file)
+    {
+        MainWindowHooks hooks;
+        hooks.chooseFile = [file](QWidget *, const QString &, const QString &, const QString &) {
+            return file;
+        };
+        hooks.runningPrograms = [](QDeadlineTimer) { return std::optional<QStringList>(QStringList()); };
+        hooks.flasherProgram = BadInputBench::flasherPath();
+        window = std::make_unique<MainWindow>(hooks);
+        window->show();
+        statusBar = window->findChild<QStatusBar *>(QStringLiteral("statusBar"));
+        start = window->findChild<QPushButton *>(QStringLiteral("pushButton_2"));
+        open = window->findChild<QPushButton *>(QStringLiteral("pushBtnOpen"));
+    }
+
+    bool readyForNextRun() const
+    {
+        return !window->runInProgress()
+               && window->findChild<QAction *>(QStringLiteral("actionOpen"))->isEnabled()
+               && QApplication::overrideCursor() == nullptr;
+    }
+
+    std::unique_ptr<MainWindow> window;
+    QStatusBar *statusBar = nullptr;
+    QPushButton *start = nullptr;
+    QPushButton *open = nullptr;
+};
+
+} // namespace
+
+class BadInputWindowTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void windowRefusesTheFile_data();
+    void windowRefusesTheFile();
+    void consoleRefusalShowsRed_data();
+    void consoleRefusalShowsRed();
+    void fileGoneBeforeTheStartShowsRed();
+    void nameWithBlanksAndNonAsciiFlashes();
+
+private:
+    QTemporaryDir config_;
+    BadInputBench bench_;
+};
+
+void BadInputWindowTest::initTestCase()
+{
+    QVERIFY(config_.isValid() && bench_.valid());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config_.path());
+    qputenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit());
+    // The console program the window starts inherits the simulated bench.
+    qputenv("TARVCAN_CONFIG", bench_.path(QStringLiteral("bench.ini")).toLocal8Bit());
+}
+
+void BadInputWindowTest::windowRefusesTheFile_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content"); // null: a folder of that name
+    QTest::addColumn<QString>("message");
+    QTest::newRow("binary") << "K3B7_bin.hex" << QByteArray("\x7F" "ELF\x02\x01\x01\x00", 8) << "invalid file";
+    QTest::newRow("empty") << "K3B7_empty.hex" << QByteArray("") << "invalid file";
+    QTest::newRow("directory") << "K3B7_dir.hex" << QByteArray() << "Cannot open file";
+    QTest::newRow("missing") << "K3B7_none/K3B7.hex" << QByteArray("") << "Cannot open file";
+}
+
+void BadInputWindowTest::windowRefusesTheFile()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, message);
+    const QString path = bench_.path(name);
+    if (content.isNull())
+        QVERIFY(QDir().mkpath(path));
+    else if (!name.contains(u'/'))
+        QVERIFY(bench_.writeFile(name, content));
+
+    Window w(path);
+    w.open->click();
+    QCOMPARE(w.statusBar->currentMessage(), message);
+    QVERIFY(!w.start->isEnabled());
+    w.start->click();
+    QVERIFY(!w.window->runInProgress());
+}
+
+void BadInputWindowTest::consoleRefusalShowsRed_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    const QList<QByteArray> records = firmwareRecords(3);
+    QTest::newRow("CR-only line ends") << joined(records, "\r");
+    QTest::newRow("one 10 MB line") << "S0" + QByteArray(10 * 1024 * 1024, '0') + "\r\n";
+    QTest::newRow("lone CR inside a line")
+        << records[0] + "\r\n" + records[1] + '\r' + records[2] + "\r\n" + records[3];
+    QList<QByteArray> binaryTail = records;
+    binaryTail[3] = QByteArray("\x01\x02\xFF\x00\x7F", 5);
+    QTest::newRow("binary after the header") << joined(binaryTail, "\n");
+}
+
+// The window checks only the opening "S0"; the console program checks the
+// rest before any CAN activity and the window shows its refusal.
+void BadInputWindowTest::consoleRefusalShowsRed()
+{
+    QFETCH(QByteArray, content);
+    const QString path = bench_.path(QStringLiteral("K3B7_odd.hex"));
+    QVERIFY(bench_.writeFile(QStringLiteral("K3B7_odd.hex"), content));
+
+    Window w(path);
+    w.open->click();
+    QVERIFY(w.start->isEnabled());
+    w.start->click();
+    QVERIFY(w.window->runInProgress());
+    QTRY_VERIFY_WITH_TIMEOUT(w.readyForNextRun(), RunTimeoutMs);
+    QVERIFY2(w.statusBar->currentMessage().startsWith(QStringLiteral("Error: Firmware file '") + path + u'\''),
+             qPrintable(w.statusBar->currentMessage()));
+    QCOMPARE(w.statusBar->styleSheet(), QStringLiteral("color: red"));
+}
+
+void BadInputWindowTest::fileGoneBeforeTheStartShowsRed()
+{
+    const QString path = bench_.path(QStringLiteral("K3B7_gone.hex"));
+    QVERIFY(bench_.writeFile(QStringLiteral("K3B7_gone.hex"), joined(firmwareRecords(3), "\r\n")));
+    Window w(path);
+    w.open->click();
+    QVERIFY(w.start->isEnabled());
+    QVERIFY(QFile::remove(path));
+    w.start->click();
+    QTRY_VERIFY_WITH_TIMEOUT(w.readyForNextRun(), RunTimeoutMs);
+    QCOMPARE(w.statusBar->styleSheet(), QStringLiteral("color: red"));
+    QVERIFY2(!w.statusBar->currentMessage().startsWith(QStringLiteral("Finish:")),
+             qPrintable(w.statusBar->currentMessage()));
+}
+
+void BadInputWindowTest::nameWithBlanksAndNonAsciiFlashes()
+{
+    const QString folder = QStringLiteral("fw dir/Übergröße ñ ✓");
+    QVERIFY(QDir().mkpath(bench_.path(folder)));
+    const QString name = folder + QStringLiteral("/K3B7 Fïrmwäre  4.21 ✓.hex");
+    QVERIFY(bench_.writeFile(name, joined(firmwareRecords(6), "\r\n")));
+    const QString path = bench_.path(name);
+
+    Window w(path);
+    w.open->click();
+    QVERIFY(w.start->isEnabled());
+    w.start->click();
+    QTRY_VERIFY_WITH_TIMEOUT(w.readyForNextRun(), RunTimeoutMs);
+    QVERIFY2(w.statusBar->currentMessage().startsWith(QStringLiteral("Finish: Update Process needed ")),
+             qPrintable(w.statusBar->currentMessage()));
+    QCOMPARE(w.statusBar->styleSheet(), QStringLiteral("color: green"));
+    QString why;
+    QVERIFY2(bench_.moduleHolds(path, &why), qPrintable(why));
+}
+
+QTEST_MAIN(BadInputWindowTest)
+#include "gui_window_test.moc"
