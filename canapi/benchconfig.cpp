@@ -238,6 +238,10 @@ bool Parser::adapterKey(AdapterConfig &a, int number, const QString &key, const 
         if (!parseNumber(value, 0xFFFF, &n))
             return fail(number, QStringLiteral("bus_status must be a number from 0 to 0xFFFF"));
         a.busStatus = static_cast<uint16_t>(n);
+    } else if (key == QLatin1String("bus_off_after_frames")) {
+        if (!parseNumber(value, 0xFFFFFFFF, &n))
+            return fail(number, QStringLiteral("bus_off_after_frames must be a number from 0 to 0xFFFFFFFF"));
+        a.busOffAfterFrames = n;
     } else if (key == QLatin1String("clock_drift_ppm")) {
         bool ok = false;
         const double ppm = value.toDouble(&ok);
@@ -281,7 +285,7 @@ bool Parser::checkAdapter(const AdapterConfig &a, const QSet<QString> &keys)
         if (!qt && keys.contains(QLatin1String(qtKey)))
             return fail(a.line, section + QStringLiteral("has %1, which only a backend = qt adapter takes").arg(QLatin1String(qtKey)));
     }
-    for (const char *simKey : {"bus_status", "clock_drift_ppm", "stats"}) {
+    for (const char *simKey : {"bus_status", "clock_drift_ppm", "stats", "bus_off_after_frames"}) {
         if (qt && keys.contains(QLatin1String(simKey)))
             return fail(a.line, section + QStringLiteral("has %1, which only a backend = sim adapter takes").arg(QLatin1String(simKey)));
     }

@@ -11,6 +11,8 @@
 //   trace_name = NAME           interface name in the trace (default canN)
 //   bus_status = WORD           status word the bus reports (sim only)
 //   clock_drift_ppm = X         rate error of the interface clock (sim only)
+//   bus_off_after_frames = N    the controller goes bus off once N frames have
+//                               completed on the bus; 0 = never (sim only)
 //   stats = FILE                bus statistics written when the bench ends (sim only)
 //
 //   [module.NAME]               one per simulated module
@@ -45,6 +47,7 @@ struct AdapterConfig {
     QString traceName;
     QString statsPath; // absolute; empty = no statistics file
     uint16_t busStatus = 0;
+    uint64_t busOffAfterFrames = 0;
     double clockDriftPpm = 0.0;
     bool hasClockDrift = false;
 };

@@ -170,6 +170,7 @@ bool CanInterface::buildBench(const BenchConfig &config, std::vector<Slot> *slot
         const auto &trace = traces[static_cast<size_t>(i)];
         Slot slot;
         slot.statusWord = a.busStatus;
+        slot.busOffAfterFrames = a.busOffAfterFrames;
         if (a.backend == AdapterConfig::Backend::Sim)
             slot.adapter = std::make_shared<SimBus>(a, *this, trace, config.modulesOn(a.index));
         else
@@ -550,11 +551,17 @@ void CanInterface::onBusFrame(const Adapter &adapter, const ApiFrame &frame, uin
     const ApiTimeStamp ts = clock_.at(monoNs);
     std::lock_guard lock(mutex_);
     for (size_t s = 0; s < slots_.size(); ++s) {
-        if (slots_[s].adapter.get() != &adapter)
+        Slot &slot = slots_[s];
+        if (slot.adapter.get() != &adapter)
             continue;
         const uint8_t hw = registry_.handleOfSlot(static_cast<int>(s));
         if (hw != 0)
             registry_.deliver(hw, frame, origin, ts);
+        // Once only: a reset brings the controller back for good.
+        if (++slot.frames == slot.busOffAfterFrames) {
+            slot.busOff = true;
+            registry_.setBusOff(hw, true);
+        }
         return;
     }
 }

@@ -74,6 +74,8 @@ private:
         std::shared_ptr<Adapter> adapter;
         uint16_t statusWord = 0;
         bool busOff = false;
+        uint64_t frames = 0;            // completed on the bus
+        uint64_t busOffAfterFrames = 0; // 0 = never
     };
 
     CanInterface();

@@ -286,6 +286,32 @@ TEST_F(Api, BusOffUntilTheHardwareIsReset)
     EXPECT_EQ(got[0].id, 0x101u);
 }
 
+TEST_F(Api, BusGoesOffOnceAfterItsFrameCount)
+{
+    configure(simAdapter("usb0", 0, "pcan_usb", "bus_off_after_frames = 3"));
+    ASSERT_EQ(CanApi_LoadDriver("pcan_usb"), API_OK);
+    Line line;
+    openLine(line, 0, 0x0014);
+    Seen seen;
+    auto witness = canapi::sim::attachPeer(0, seen.callback());
+    auto peer = canapi::sim::attachPeer(0, nullptr);
+    peer->send(busFrame(0x100, {1}));
+    peer->send(busFrame(0x101, {2}));
+    ASSERT_EQ(line.receive(2).size(), 2u);
+    EXPECT_EQ(CanApi_ReadBusStatus(16), 0u);
+    EXPECT_EQ(line.send(frame(0x102, {3})), API_OK) << "the third frame still goes out";
+    // The interface has counted a frame before any peer sees it.
+    ASSERT_EQ(seen.waitFor(3).size(), 3u);
+    EXPECT_EQ(CanApi_ReadBusStatus(16), API_ERR_BUSOFF);
+    EXPECT_EQ(line.send(frame(0x103, {})), API_ERR_BUSOFF);
+
+    ASSERT_EQ(CanApi_ResetHardware(16), API_OK);
+    for (uint8_t i = 0; i < 4; ++i)
+        peer->send(busFrame(0x110 + i, {i}));
+    EXPECT_EQ(line.receive(4).size(), 4u) << "after the reset the bus stays on";
+    EXPECT_EQ(CanApi_ReadBusStatus(16), 0u);
+}
+
 TEST_F(Api, DroppedRegistrationsAreGoneForTheLibrary)
 {
     configure(simAdapter("usb0", 0));

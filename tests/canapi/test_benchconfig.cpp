@@ -81,6 +81,17 @@ TEST(BenchConfig, FullBench)
     EXPECT_EQ(config.adapter(2), nullptr);
 }
 
+TEST(BenchConfig, BusOffAfterFramesIsReadAndNeverByDefault)
+{
+    BenchConfig config;
+    QString error;
+    ASSERT_TRUE(parse("[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = sim\nbus_off_after_frames = 0x1F4\n[adapter.b]\nindex = 1\ndriver = pcan_usb\nbackend = sim\n",
+                      &config, &error)) << str(error);
+    ASSERT_EQ(config.adapters.size(), 2);
+    EXPECT_EQ(config.adapters.at(0).busOffAfterFrames, 500u);
+    EXPECT_EQ(config.adapters.at(1).busOffAfterFrames, 0u);
+}
+
 TEST(BenchConfig, EmptyTextIsABenchWithoutAdapters)
 {
     BenchConfig config;
@@ -147,6 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"plugin on sim", SIM_ADAPTER "plugin = socketcan\n", 1, "only a backend = qt"},
         ErrorCase{"bus_status on qt", "[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = qt\nplugin = socketcan\ninterface = can0\nbus_status = 8\n", 1, "only a backend = sim"},
         ErrorCase{"bad bus_status", SIM_ADAPTER "bus_status = 0x10000\n", 5, "bus_status must be"},
+        ErrorCase{"bad bus off count", SIM_ADAPTER "bus_off_after_frames = -1\n", 5, "bus_off_after_frames must be"},
+        ErrorCase{"bus off count on qt", "[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = qt\nplugin = socketcan\ninterface = can0\nbus_off_after_frames = 8\n", 1, "only a backend = sim"},
         ErrorCase{"bad drift", SIM_ADAPTER "clock_drift_ppm = fast\n", 5, "clock_drift_ppm must be"},
         ErrorCase{"two clock drifts", SIM_ADAPTER "clock_drift_ppm = 5\n[adapter.b]\nindex = 1\ndriver = pcan_usb\nbackend = sim\nclock_drift_ppm = 6\n", 6, "one clock"},
         ErrorCase{"open quote", SIM_ADAPTER "trace = \"run.log\n", 5, "missing closing quote"},
