@@ -86,7 +86,8 @@ echo "tarvModuleSim ready on $bus after $SECONDS s"
 
 started=$SECONDS
 flash_rc=0
-TARVCAN_CONFIG=$work/bench.ini timeout 600 "$bin/tarvCanFlash" PCAN_USB 125 "$line" "$firmware" CLOSE_AUTO \
+# Well within the machine's own time-out, so that a hung run still leaves its record.
+TARVCAN_CONFIG=$work/bench.ini timeout 420 "$bin/tarvCanFlash" PCAN_USB 125 "$line" "$firmware" CLOSE_AUTO \
     < /dev/null > "$work/flasher.out" 2> "$work/flasher.err" || flash_rc=$?
 echo "$flash_rc" > "$work/flasher.rc"
 echo "tarvCanFlash on line $line: exit code $flash_rc after $((SECONDS - started)) s"
