@@ -1,0 +1,30 @@
+# The library's dynamic symbol table must hold exactly the functions its
+# public header declares.
+# cmake -DNM=<nm> -DLIBRARY=<library> -DHEADER=<tarvpcan3.h> -P check_exports.cmake
+file(READ ${HEADER} header)
+string(REGEX MATCHALL "\nTARVPCAN3_API[^;(]*[ *]([A-Za-z0-9_]+)\\(" declarations "${header}")
+set(declared)
+foreach(declaration IN LISTS declarations)
+  string(REGEX REPLACE ".*[ *]([A-Za-z0-9_]+)\\($" "\\1" name "${declaration}")
+  list(APPEND declared ${name})
+endforeach()
+
+execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
+                OUTPUT_VARIABLE table RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "${NM} failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${table}")
+set(exported)
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] +" "" name "${line}")
+  list(APPEND exported ${name})
+endforeach()
+
+list(LENGTH declared count)
+list(SORT declared)
+list(SORT exported)
+if(count EQUAL 0 OR NOT declared STREQUAL exported)
+  message(FATAL_ERROR "exports differ from the header\n declared: ${declared}\n exported: ${exported}")
+endif()
+message(STATUS "${count} exports, as declared")
