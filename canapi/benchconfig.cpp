@@ -242,6 +242,10 @@ bool Parser::adapterKey(AdapterConfig &a, int number, const QString &key, const 
         if (!parseNumber(value, 0xFFFFFFFF, &n))
             return fail(number, QStringLiteral("bus_off_after_frames must be a number from 0 to 0xFFFFFFFF"));
         a.busOffAfterFrames = n;
+    } else if (key == QLatin1String("bus_off_for_good")) {
+        if (value != QLatin1String("true") && value != QLatin1String("false"))
+            return fail(number, QStringLiteral("bus_off_for_good must be true or false"));
+        a.busOffForGood = value == QLatin1String("true");
     } else if (key == QLatin1String("clock_drift_ppm")) {
         bool ok = false;
         const double ppm = value.toDouble(&ok);
@@ -285,7 +289,7 @@ bool Parser::checkAdapter(const AdapterConfig &a, const QSet<QString> &keys)
         if (!qt && keys.contains(QLatin1String(qtKey)))
             return fail(a.line, section + QStringLiteral("has %1, which only a backend = qt adapter takes").arg(QLatin1String(qtKey)));
     }
-    for (const char *simKey : {"bus_status", "clock_drift_ppm", "stats", "bus_off_after_frames"}) {
+    for (const char *simKey : {"bus_status", "clock_drift_ppm", "stats", "bus_off_after_frames", "bus_off_for_good"}) {
         if (qt && keys.contains(QLatin1String(simKey)))
             return fail(a.line, section + QStringLiteral("has %1, which only a backend = sim adapter takes").arg(QLatin1String(simKey)));
     }

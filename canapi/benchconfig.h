@@ -13,6 +13,7 @@
 //   clock_drift_ppm = X         rate error of the interface clock (sim only)
 //   bus_off_after_frames = N    the controller goes bus off once N frames have
 //                               completed on the bus; 0 = never (sim only)
+//   bus_off_for_good = BOOL     true: a reset does not bring it back (sim only)
 //   stats = FILE                bus statistics written when the bench ends (sim only)
 //
 //   [module.NAME]               one per simulated module
@@ -48,6 +49,7 @@ struct AdapterConfig {
     QString statsPath; // absolute; empty = no statistics file
     uint16_t busStatus = 0;
     uint64_t busOffAfterFrames = 0;
+    bool busOffForGood = false;
     double clockDriftPpm = 0.0;
     bool hasClockDrift = false;
 };

@@ -171,6 +171,7 @@ bool CanInterface::buildBench(const BenchConfig &config, std::vector<Slot> *slot
         Slot slot;
         slot.statusWord = a.busStatus;
         slot.busOffAfterFrames = a.busOffAfterFrames;
+        slot.busOffForGood = a.busOffForGood;
         if (a.backend == AdapterConfig::Backend::Sim)
             slot.adapter = std::make_shared<SimBus>(a, *this, trace, config.modulesOn(a.index));
         else
@@ -389,8 +390,13 @@ ApiResult CanInterface::resetHardware(uint8_t hw)
 {
     std::lock_guard lock(mutex_);
     const int slot = registry_.slotOf(hw);
-    if (slot >= 0)
-        slots_[static_cast<size_t>(slot)].busOff = false;
+    if (slot >= 0) {
+        Slot &s = slots_[static_cast<size_t>(slot)];
+        // A broken bus: the controller is back off the bus as soon as it is reset.
+        if (s.busOff && s.busOffForGood)
+            return API_OK;
+        s.busOff = false;
+    }
     return registry_.resetHardware(hw);
 }
 
@@ -557,7 +563,8 @@ void CanInterface::onBusFrame(const Adapter &adapter, const ApiFrame &frame, uin
         const uint8_t hw = registry_.handleOfSlot(static_cast<int>(s));
         if (hw != 0)
             registry_.deliver(hw, frame, origin, ts);
-        // Once only: a reset brings the controller back for good.
+        // Once only: a reset brings the controller back, unless the bus is
+        // broken for good.
         if (++slot.frames == slot.busOffAfterFrames) {
             slot.busOff = true;
             registry_.setBusOff(hw, true);

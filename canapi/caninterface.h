@@ -76,6 +76,7 @@ private:
         bool busOff = false;
         uint64_t frames = 0;            // completed on the bus
         uint64_t busOffAfterFrames = 0; // 0 = never
+        bool busOffForGood = false;
     };
 
     CanInterface();

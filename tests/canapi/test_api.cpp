@@ -312,6 +312,21 @@ TEST_F(Api, BusGoesOffOnceAfterItsFrameCount)
     EXPECT_EQ(CanApi_ReadBusStatus(16), 0u);
 }
 
+TEST_F(Api, BrokenBusStaysOffThroughResets)
+{
+    configure(simAdapter("usb0", 0, "pcan_usb", "bus_off_after_frames = 1\nbus_off_for_good = true"));
+    ASSERT_EQ(CanApi_LoadDriver("pcan_usb"), API_OK);
+    Line line;
+    openLine(line, 0, 0x0014);
+    auto peer = canapi::sim::attachPeer(0, nullptr);
+    peer->send(busFrame(0x100, {1}));
+    ASSERT_TRUE(waitReadable(line.event, kWait));
+    EXPECT_EQ(CanApi_ReadBusStatus(16), API_ERR_BUSOFF);
+    EXPECT_EQ(CanApi_ResetHardware(16), API_OK);
+    EXPECT_EQ(CanApi_ReadBusStatus(16), API_ERR_BUSOFF);
+    EXPECT_EQ(line.send(frame(0x101, {})), API_ERR_BUSOFF);
+}
+
 TEST_F(Api, DroppedRegistrationsAreGoneForTheLibrary)
 {
     configure(simAdapter("usb0", 0));

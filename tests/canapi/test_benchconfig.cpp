@@ -85,11 +85,13 @@ TEST(BenchConfig, BusOffAfterFramesIsReadAndNeverByDefault)
 {
     BenchConfig config;
     QString error;
-    ASSERT_TRUE(parse("[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = sim\nbus_off_after_frames = 0x1F4\n[adapter.b]\nindex = 1\ndriver = pcan_usb\nbackend = sim\n",
+    ASSERT_TRUE(parse("[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = sim\nbus_off_after_frames = 0x1F4\nbus_off_for_good = true\n[adapter.b]\nindex = 1\ndriver = pcan_usb\nbackend = sim\n",
                       &config, &error)) << str(error);
     ASSERT_EQ(config.adapters.size(), 2);
     EXPECT_EQ(config.adapters.at(0).busOffAfterFrames, 500u);
     EXPECT_EQ(config.adapters.at(1).busOffAfterFrames, 0u);
+    EXPECT_TRUE(config.adapters.at(0).busOffForGood);
+    EXPECT_FALSE(config.adapters.at(1).busOffForGood);
 }
 
 TEST(BenchConfig, EmptyTextIsABenchWithoutAdapters)
@@ -160,6 +162,7 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"bad bus_status", SIM_ADAPTER "bus_status = 0x10000\n", 5, "bus_status must be"},
         ErrorCase{"bad bus off count", SIM_ADAPTER "bus_off_after_frames = -1\n", 5, "bus_off_after_frames must be"},
         ErrorCase{"bus off count on qt", "[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = qt\nplugin = socketcan\ninterface = can0\nbus_off_after_frames = 8\n", 1, "only a backend = sim"},
+        ErrorCase{"bad bus off for good", SIM_ADAPTER "bus_off_for_good = yes\n", 5, "bus_off_for_good must be"},
         ErrorCase{"bad drift", SIM_ADAPTER "clock_drift_ppm = fast\n", 5, "clock_drift_ppm must be"},
         ErrorCase{"two clock drifts", SIM_ADAPTER "clock_drift_ppm = 5\n[adapter.b]\nindex = 1\ndriver = pcan_usb\nbackend = sim\nclock_drift_ppm = 6\n", 6, "one clock"},
         ErrorCase{"open quote", SIM_ADAPTER "trace = \"run.log\n", 5, "missing closing quote"},
