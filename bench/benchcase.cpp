@@ -40,7 +40,8 @@ std::optional<int> numberAt(const std::string &text, size_t &pos)
 std::string Case::name() const
 {
     return std::to_string(dataKiB) + "KiB-" + std::to_string(bytesPerRecord) + "B-"
-           + std::to_string(bitRateK) + "k-" + std::to_string(modules) + "m";
+           + std::to_string(bitRateK) + "k-" + std::to_string(modules) + "m"
+           + (bus == Bus::VirtualCan ? "-vcan" : "");
 }
 
 std::vector<Case> fullCases()
@@ -54,7 +55,7 @@ std::vector<Case> fullCases()
             }
         }
     }
-    cases.push_back(Case{kMemoryCaseKiB, 32, 1000, 1});
+    cases.push_back(Case{kMemoryCaseKiB, 32, 1000, 1, Bus::VirtualCan});
     return cases;
 }
 
@@ -65,19 +66,25 @@ std::vector<Case> shortCases()
 
 std::optional<Case> parseCase(const std::string &text, std::string *error)
 {
+    static const std::string virtualSuffix = ":vcan";
+    const bool virtualBus = text.size() > virtualSuffix.size()
+                            && text.compare(text.size() - virtualSuffix.size(), virtualSuffix.size(),
+                                            virtualSuffix) == 0;
+    const std::string numbers = virtualBus ? text.substr(0, text.size() - virtualSuffix.size()) : text;
     std::vector<int> values;
     size_t pos = 0;
-    while (const std::optional<int> value = numberAt(text, pos)) {
+    while (const std::optional<int> value = numberAt(numbers, pos)) {
         values.push_back(*value);
-        if (pos == text.size() || text[pos] != ':')
+        if (pos == numbers.size() || numbers[pos] != ':')
             break;
         ++pos;
     }
-    if (values.size() != 4 || pos != text.size()) {
-        *error = "a case is SIZE:RECORD:RATE:MODULES, e.g. 64:32:250:4, not \"" + text + "\"";
+    if (values.size() != 4 || pos != numbers.size()) {
+        *error = "a case is SIZE:RECORD:RATE:MODULES[:vcan], e.g. 64:32:250:4, not \"" + text + "\"";
         return std::nullopt;
     }
-    const Case c{values[0], values[1], values[2], values[3]};
+    const Case c{values[0], values[1], values[2], values[3],
+                 virtualBus ? Bus::VirtualCan : Bus::Simulated};
     if (c.dataKiB < 1 || c.dataKiB > 16384)
         *error = "the size must be 1 to 16384 KiB";
     else if (c.bytesPerRecord < 1 || c.bytesPerRecord > 251)
@@ -103,28 +110,43 @@ std::string imageName(int index)
     return name;
 }
 
-std::string benchIni(const Case &c, const std::string &statsPath)
+std::vector<std::pair<std::string, std::string>> moduleKeys(int index, const std::string &imageDir)
+{
+    return {{"address", std::to_string(kFirstAddress + index)},
+            {"name", "K3B7"},
+            {"serial", std::to_string(100000 + index)},
+            {"seed", std::to_string(index + 1)},
+            {"image", imageDir + "/" + imageName(index)},
+            {"logon_delay_ms", "0"},
+            {"ready_delay_ms", "0"},
+            {"erase_delay_ms", "0"},
+            {"restart_ms", "0"},
+            {"answer_delay_us", "0"}};
+}
+
+std::string benchIni(const Case &c, const std::string &statsPath, const std::string &imageDir,
+                     const std::string &interface)
 {
     std::string ini = "[adapter.bench]\n"
                       "index = 0\n"
-                      "driver = pcan_usb\n"
-                      "backend = sim\n"
-                      "stats = \"" + statsPath + "\"\n";
+                      "driver = pcan_usb\n";
+    if (c.bus == Bus::VirtualCan)
+        return ini + "backend = qt\nplugin = virtualcan\ninterface = " + interface + "\n";
+    ini += "backend = sim\nstats = \"" + statsPath + "\"\n";
     for (int i = 0; i < c.modules; ++i) {
-        ini += "\n[module.m" + std::to_string(i) + "]\n"
-               "adapter = 0\n"
-               "address = " + std::to_string(kFirstAddress + i) + "\n"
-               "name = K3B7\n"
-               "serial = " + std::to_string(100000 + i) + "\n"
-               "seed = " + std::to_string(i + 1) + "\n"
-               "image = " + imageName(i) + "\n"
-               "logon_delay_ms = 0\n"
-               "ready_delay_ms = 0\n"
-               "erase_delay_ms = 0\n"
-               "restart_ms = 0\n"
-               "answer_delay_us = 0\n";
+        ini += "\n[module.m" + std::to_string(i) + "]\nadapter = 0\n";
+        for (const auto &[key, value] : moduleKeys(i, imageDir))
+            ini += key + " = \"" + value + "\"\n";
     }
     return ini;
+}
+
+std::string moduleOption(int index, const std::string &imageDir)
+{
+    std::string option;
+    for (const auto &[key, value] : moduleKeys(index, imageDir))
+        option += (option.empty() ? "" : ",") + key + "=" + value;
+    return option;
 }
 
 } // namespace bench

@@ -8,7 +8,10 @@ namespace bench {
 
 namespace {
 
-constexpr const char *kSimulatorThread = "tarvSimBus";
+// Threads of the interface stand-in in the flasher's process: the simulated
+// bus, and the I/O thread of the Qt adapters. With real hardware their work
+// is the adapter's and its vendor driver's.
+constexpr const char *kStandInThreads[] = {"tarvSimBus", "tarvcanapi-io"};
 
 double percentOf(double part, double whole)
 {
@@ -66,10 +69,26 @@ CpuFigures cpuFigures(double runWallS, double processCpuS, double simulatorCpuS,
     f.flasherPercent = percentOf(f.flasherCpuS, runWallS);
     f.simulatorPercent = percentOf(simulatorCpuS, runWallS);
     for (const auto &[name, cpuS] : threadCpuS) {
-        if (name != kSimulatorThread)
+        if (!isStandInThread(name))
             f.threadPercent[name] = percentOf(cpuS, runWallS);
     }
     return f;
+}
+
+bool isStandInThread(const std::string &name)
+{
+    return std::find(std::begin(kStandInThreads), std::end(kStandInThreads), name)
+           != std::end(kStandInThreads);
+}
+
+double standInCpuS(const std::map<std::string, double> &threadCpuS)
+{
+    double sum = 0;
+    for (const auto &[name, cpuS] : threadCpuS) {
+        if (isStandInThread(name))
+            sum += cpuS;
+    }
+    return sum;
 }
 
 double CaseResult::msPerKiBModule() const

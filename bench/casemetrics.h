@@ -39,17 +39,21 @@ PhaseFigures phaseFigures(const std::vector<Pass> &passes, PassKind kind, int li
 
 struct CpuFigures {
     double runWallS = 0;
-    double flasherCpuS = 0;  // every thread of the process but the simulator's
-    double simulatorCpuS = 0;
+    double flasherCpuS = 0;  // every thread of the process but the stand-in's
+    double simulatorCpuS = 0; // the interface stand-in's threads
     double flasherPercent = 0; // of one core over the run
     double simulatorPercent = 0;
     std::map<std::string, double> threadPercent; // the flasher's threads by name
 };
 
-// processCpuS counts every thread the process had; the simulated bus reports
-// its own thread, sampled threads of that name are left out of the list.
+// processCpuS counts every thread the process had; simulatorCpuS is the
+// stand-in's part of it. The stand-in's threads are left out of the list.
 CpuFigures cpuFigures(double runWallS, double processCpuS, double simulatorCpuS,
                       const std::map<std::string, double> &threadCpuS);
+// Whether a thread of that name belongs to the interface stand-in.
+bool isStandInThread(const std::string &name);
+// The sampled CPU seconds of the stand-in's threads.
+double standInCpuS(const std::map<std::string, double> &threadCpuS);
 
 struct CaseResult {
     Case c;

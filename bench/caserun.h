@@ -11,7 +11,8 @@
 namespace bench {
 
 struct Programs {
-    std::string flasher; // tarvCanFlash, with libtarvpcan3 and libtarvcanapi beside it
+    std::string flasher;   // tarvCanFlash, with libtarvpcan3 and libtarvcanapi beside it
+    std::string moduleSim; // tarvModuleSim, for the virtual bus
 };
 
 // workDir must exist and be empty; everything of the case goes there.

@@ -75,7 +75,8 @@ int main(int argc, char *argv[])
     args.addHelpOption();
     args.addOptions({
         {QStringLiteral("short"), QStringLiteral("A few small cases (under two minutes).")},
-        {QStringLiteral("case"), QStringLiteral("Only this case, SIZE_KiB:RECORD_BYTES:KBITS:MODULES; repeatable."),
+        {QStringLiteral("case"),
+         QStringLiteral("Only this case, SIZE_KiB:RECORD_BYTES:KBITS:MODULES[:vcan]; repeatable."),
          QStringLiteral("case")},
         {QStringLiteral("work"), QStringLiteral("Keep each case's files in a folder under this one."),
          QStringLiteral("folder")},
@@ -91,7 +92,8 @@ int main(int argc, char *argv[])
     bench::Programs programs{
         (args.isSet(QStringLiteral("flasher")) ? args.value(QStringLiteral("flasher"))
                                                : binDir + QStringLiteral("/tarvCanFlash"))
-            .toStdString()};
+            .toStdString(),
+        (binDir + QStringLiteral("/tarvModuleSim")).toStdString()};
 
     QTemporaryDir scratch;
     const QString workRoot = args.isSet(QStringLiteral("work")) ? args.value(QStringLiteral("work"))

@@ -17,8 +17,17 @@ TEST(ParseCase, TakesFourNumbers)
     std::string error;
     const std::optional<Case> c = bench::parseCase("64:32:250:4", &error);
     ASSERT_TRUE(c) << error;
-    EXPECT_EQ(*c, (Case{64, 32, 250, 4}));
+    EXPECT_EQ(*c, (Case{64, 32, 250, 4, bench::Bus::Simulated}));
     EXPECT_EQ(c->name(), "64KiB-32B-250k-4m");
+}
+
+TEST(ParseCase, TakesTheVirtualBus)
+{
+    std::string error;
+    const std::optional<Case> c = bench::parseCase("1024:32:1000:1:vcan", &error);
+    ASSERT_TRUE(c) << error;
+    EXPECT_EQ(*c, (Case{1024, 32, 1000, 1, bench::Bus::VirtualCan}));
+    EXPECT_EQ(c->name(), "1024KiB-32B-1000k-1m-vcan");
 }
 
 class BadCase : public testing::TestWithParam<const char *> {};
@@ -32,6 +41,7 @@ TEST_P(BadCase, IsRefusedWithAReason)
 
 INSTANTIATE_TEST_SUITE_P(Texts, BadCase,
                          testing::Values("", "64:32:250", "64:32:250:4:1", "64:32:250:4x", "64,32,250,4",
+                                         ":vcan", "64:32:250:vcan", "64:32:250:4:sim", "64:32:250:4vcan",
                                          "a:b:c:d", "64:32:300:4", "0:16:125:1", "64:0:125:1",
                                          "64:252:125:1", "64:16:125:0", "64:16:125:64", "-1:16:125:1"));
 
@@ -48,7 +58,10 @@ TEST(CaseSets, FullModeCoversTheWholeMatrixAndTheMemoryCase)
                 for (int modules : {1, 4})
                     EXPECT_TRUE(names.count(Case{size, record, rate, modules}.name()))
                         << Case{size, record, rate, modules}.name();
-    EXPECT_TRUE(std::any_of(cases.begin(), cases.end(), [](const Case &c) { return c.dataKiB == 1024; }));
+    // The memory case runs with the modules outside the flasher's process.
+    EXPECT_TRUE(std::any_of(cases.begin(), cases.end(), [](const Case &c) {
+        return c.dataKiB == 1024 && c.bus == bench::Bus::VirtualCan;
+    }));
     EXPECT_EQ(cases.size(), 37u);
 }
 
@@ -76,10 +89,12 @@ TEST(BenchIni, IsABenchTheInterfaceAccepts)
 {
     const Case c{16, 16, 1000, 4};
     const QString base = QDir::tempPath();
+    const std::string images = "/tmp/case dir";
     canapi::BenchConfig config;
     QString error;
-    ASSERT_TRUE(canapi::parseBenchConfig(QString::fromStdString(bench::benchIni(c, "/tmp/x y/stats.jsonl")),
-                                         QStringLiteral("bench.ini"), base, &config, &error))
+    ASSERT_TRUE(canapi::parseBenchConfig(
+        QString::fromStdString(bench::benchIni(c, "/tmp/x y/stats.jsonl", images)),
+        QStringLiteral("bench.ini"), base, &config, &error))
         << error.toStdString();
     ASSERT_EQ(config.adapters.size(), 1);
     EXPECT_EQ(config.adapters[0].backend, canapi::AdapterConfig::Backend::Sim);
@@ -89,7 +104,7 @@ TEST(BenchIni, IsABenchTheInterfaceAccepts)
         const modsim::ModuleConfig &m = config.modules[i].config;
         EXPECT_EQ(m.id(), bench::moduleId(i));
         EXPECT_EQ(m.name, "K3B7");
-        EXPECT_EQ(m.imagePath, QDir(base).filePath(QString::fromStdString(bench::imageName(i))).toStdString());
+        EXPECT_EQ(m.imagePath, images + "/" + bench::imageName(i));
         // The modules answer at once: what is measured is the flasher's side.
         EXPECT_EQ(m.readyDelayMs, 0);
         EXPECT_EQ(m.eraseDelayMs, 0);
@@ -99,6 +114,51 @@ TEST(BenchIni, IsABenchTheInterfaceAccepts)
         EXPECT_TRUE(m.loseAckFrames.empty());
         EXPECT_EQ(m.checksumErrorProb, 0.0);
     }
+}
+
+TEST(BenchIni, OnTheVirtualBusHasOneQtAdapterAndNoModules)
+{
+    const Case c{1024, 32, 1000, 2, bench::Bus::VirtualCan};
+    canapi::BenchConfig config;
+    QString error;
+    ASSERT_TRUE(canapi::parseBenchConfig(
+        QString::fromStdString(bench::benchIni(c, "/tmp/stats.jsonl", "/tmp", "tcp://127.0.0.1:4711/can0")),
+        QStringLiteral("bench.ini"), QDir::tempPath(), &config, &error))
+        << error.toStdString();
+    ASSERT_EQ(config.adapters.size(), 1);
+    EXPECT_EQ(config.adapters[0].backend, canapi::AdapterConfig::Backend::Qt);
+    EXPECT_EQ(config.adapters[0].plugin, QStringLiteral("virtualcan"));
+    EXPECT_EQ(config.adapters[0].interface, QStringLiteral("tcp://127.0.0.1:4711/can0"));
+    EXPECT_TRUE(config.modules.isEmpty());
+}
+
+TEST(ModuleOption, GivesTheSameModuleAsTheBenchFile)
+{
+    // What tarvModuleSim takes after --module: key=value pairs, comma separated.
+    modsim::ModuleConfig fromOption;
+    std::string error;
+    const std::string option = bench::moduleOption(2, "/tmp/case");
+    size_t start = 0;
+    while (start < option.size()) {
+        const size_t comma = std::min(option.find(',', start), option.size());
+        const std::string pair = option.substr(start, comma - start);
+        const size_t equals = pair.find('=');
+        ASSERT_NE(equals, std::string::npos) << pair;
+        ASSERT_TRUE(modsim::applyModuleKey(fromOption, pair.substr(0, equals), pair.substr(equals + 1), "/", &error))
+            << error;
+        start = comma + 1;
+    }
+    EXPECT_EQ(fromOption.id(), bench::moduleId(2));
+    EXPECT_EQ(fromOption.imagePath, "/tmp/case/" + bench::imageName(2));
+    EXPECT_EQ(fromOption.readyDelayMs, 0);
+    EXPECT_EQ(fromOption.restartMs, 0);
+
+    canapi::BenchConfig config;
+    QString text;
+    ASSERT_TRUE(canapi::parseBenchConfig(
+        QString::fromStdString(bench::benchIni(Case{16, 16, 1000, 3}, "/tmp/s.jsonl", "/tmp/case")),
+        QStringLiteral("bench.ini"), QStringLiteral("/"), &config, &text));
+    EXPECT_EQ(config.modules[2].config, fromOption);
 }
 
 } // namespace

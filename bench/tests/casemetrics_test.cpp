@@ -89,6 +89,18 @@ TEST(CpuFigures, TheSimulatorIsNotTheFlasher)
     EXPECT_DOUBLE_EQ(f.threadPercent.at("main"), 1.0);
 }
 
+TEST(CpuFigures, BothStandInThreadsAreKnown)
+{
+    const std::map<std::string, double> threads{
+        {"tarvSimBus", 1.5}, {"tarvcanapi-io", 0.25}, {"tarvReceive", 2.0}, {"main", 0.1}};
+    EXPECT_DOUBLE_EQ(bench::standInCpuS(threads), 1.75);
+    EXPECT_TRUE(bench::isStandInThread("tarvcanapi-io"));
+    EXPECT_FALSE(bench::isStandInThread("tarvReceive"));
+    const bench::CpuFigures f = bench::cpuFigures(10.0, 4.0, bench::standInCpuS(threads), threads);
+    EXPECT_DOUBLE_EQ(f.flasherCpuS, 2.25);
+    EXPECT_EQ(f.threadPercent.size(), 2u);
+}
+
 TEST(CpuFigures, NeverNegativeNorDividedByZero)
 {
     const bench::CpuFigures f = bench::cpuFigures(0.0, 1.0, 2.0, {});

@@ -68,6 +68,34 @@ TEST(Table, RowsLineUpWithTheHeader)
     EXPECT_NE(bench::tableRow(failed).find("exit code 2"), std::string::npos);
 }
 
+TEST(Table, ACaseWithoutBusStatisticsShowsNoPhaseFigures)
+{
+    bench::CaseResult r = result(bench::Case{1024, 32, 1000, 1, bench::Bus::VirtualCan}, 1.0, 1.0, 3.0);
+    r.flash = {};
+    r.compare = {};
+    const std::string row = bench::tableRow(r);
+    EXPECT_EQ(barColumns(row), barColumns(bench::tableHeader())) << row;
+    EXPECT_EQ(row.find("0.000"), std::string::npos) << row;
+    EXPECT_NE(row.find("  - "), std::string::npos) << row;
+}
+
+TEST(Targets, VirtualBusCasesCountForMemoryOnly)
+{
+    bench::CaseResult vcan = result(bench::Case{1024, 32, 1000, 1, bench::Bus::VirtualCan}, 3.0, 3.0, 50.0);
+    vcan.peakRssMiB = 21.5;
+    const std::string text = bench::targetSection({result(bench::Case{16, 16, 1000, 1}, 1.01, 1.02, 2.0), vcan});
+    EXPECT_NE(text.find("1000 kbit/s: worst 1.020"), std::string::npos) << text;
+    EXPECT_NE(text.find("worst 2.00 % of one core"), std::string::npos) << text;
+    EXPECT_NE(text.find("1024 KiB file: 21.5 MiB (< 40 MiB) met"), std::string::npos) << text;
+}
+
+TEST(Targets, WithoutASimulatedBusCaseNothingIsClaimedForPhasesOrCpu)
+{
+    const std::string text = bench::targetSection({result(bench::Case{16, 16, 1000, 1, bench::Bus::VirtualCan}, 1, 1, 1)});
+    EXPECT_EQ(text.find("met"), std::string::npos) << text;
+    EXPECT_NE(text.find("no completed case on the simulated bus"), std::string::npos) << text;
+}
+
 TEST(Targets, SayWhichAreMetAndWhichMissed)
 {
     const std::vector<bench::CaseResult> results{
