@@ -104,11 +104,11 @@ void BadInputBench::start(QProcess &process, const QStringList &args) const
     process.closeWriteChannel();
 }
 
-FlashRun BadInputBench::run(const QStringList &args) const
+FlashRun BadInputBench::run(const QStringList &args, std::chrono::seconds deadline) const
 {
     QProcess process;
     start(process, args);
-    return finish(process, {});
+    return finish(process, {}, deadline);
 }
 
 FlashRun BadInputBench::runShell(const QString &script, const QStringList &shellArgs) const
@@ -136,11 +136,11 @@ bool BadInputBench::waitForOutput(QProcess &process, QByteArray &out, const QByt
     return true;
 }
 
-FlashRun BadInputBench::finish(QProcess &process, QByteArray out)
+FlashRun BadInputBench::finish(QProcess &process, QByteArray out, std::chrono::seconds deadline)
 {
     FlashRun run;
     run.ended = process.waitForFinished(static_cast<int>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(RunDeadline).count()));
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline).count()));
     if (!run.ended) {
         process.kill();
         process.waitForFinished();

@@ -44,7 +44,7 @@ public:
     bool writeFile(const QString &name, const QByteArray &bytes) const;
 
     // Runs tarvCanFlash with these arguments; standard input is closed.
-    FlashRun run(const QStringList &args) const;
+    FlashRun run(const QStringList &args, std::chrono::seconds deadline = RunDeadline) const;
     // Runs it through the shell, so that an argument may hold bytes that are
     // not text in the locale's encoding. `script` gets the program as $0
     // and `shellArgs` as $1 onward.
@@ -52,7 +52,8 @@ public:
     // Starts it; the caller waits with waitForOutput and finish.
     void start(QProcess &process, const QStringList &args) const;
     static bool waitForOutput(QProcess &process, QByteArray &out, const QByteArray &needle);
-    static FlashRun finish(QProcess &process, QByteArray out);
+    static FlashRun finish(QProcess &process, QByteArray out,
+                           std::chrono::seconds deadline = RunDeadline);
 
     // Frames the adapter's trace recorded on the bus.
     int tracedFrames() const;

@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace badinput;
@@ -90,6 +91,8 @@ private slots:
     void refusedPaths_data();
     void refusedPaths();
     void nameNotInTheLocaleEncodingIsRefused();
+    void specialFilesAreRefused_data();
+    void specialFilesAreRefused();
     void emptyArguments_data();
     void emptyArguments();
     void emptyOptionalArguments_data();
@@ -183,6 +186,29 @@ void BadInputTest::refusedPaths()
     const QString problem = refusalProblem(run, bench);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     QVERIFY2(run.errLines().contains("Can not open file '" + file.toUtf8() + "'"), qPrintable(run.describe()));
+}
+
+// Not a file that can be read to its end: opening a named pipe waits for a
+// writer that never comes, so only a refusal before the open ends the run.
+void BadInputTest::specialFilesAreRefused_data()
+{
+    QTest::addColumn<QString>("path"); // empty: a named pipe in the bench folder
+    QTest::newRow("named pipe") << QString();
+    QTest::newRow("character device") << QStringLiteral("/dev/zero");
+}
+
+void BadInputTest::specialFilesAreRefused()
+{
+    QFETCH(QString, path);
+    BadInputBench bench;
+    if (path.isEmpty()) {
+        path = bench.path(QStringLiteral("K3B7_pipe.hex"));
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+    }
+    const FlashRun run = bench.run(autoArgs(path), 60s);
+    const QString problem = refusalProblem(run, bench);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QVERIFY2(hasErrorLine(run) || run.count("Can not open file '"), qPrintable(run.describe()));
 }
 
 // A file name that is not valid UTF-8 cannot reach the program intact; it

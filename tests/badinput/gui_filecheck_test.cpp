@@ -12,6 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace badinput;
 
 namespace {
@@ -67,6 +74,25 @@ TEST_F(GuiFileCheck, refusesWhatCannotBeOpened)
     EXPECT_EQ(checkFirmwareFile(dir.filePath(QStringLiteral("K3B7_dir.hex"))), FirmwareFileCheck::CannotOpen);
     EXPECT_EQ(checkFirmwareFile(dir.filePath(QStringLiteral("missing.hex"))), FirmwareFileCheck::CannotOpen);
     EXPECT_EQ(checkFirmwareFile(QString()), FirmwareFileCheck::CannotOpen);
+}
+
+// Choosing a named pipe must not freeze the window: opening one for reading
+// waits for a writer.
+TEST_F(GuiFileCheck, namedPipeDoesNotBlock)
+{
+    const QByteArray pipe = QFile::encodeName(dir.filePath(QStringLiteral("K3B7_pipe.hex")));
+    ASSERT_EQ(::mkfifo(pipe.constData(), 0600), 0);
+    auto check = std::async(std::launch::async, [&] { return checkFirmwareFile(QFile::decodeName(pipe)); });
+    const bool returned = check.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    if (!returned) {
+        // A writer that comes and goes releases the blocked open.
+        const int fd = ::open(pipe.constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    const FirmwareFileCheck result = check.get();
+    EXPECT_TRUE(returned) << "checking a named pipe blocked";
+    EXPECT_NE(result, FirmwareFileCheck::Valid);
 }
 
 TEST_F(GuiFileCheck, nameWithBlanksAndNonAsciiStaysOneArgument)
