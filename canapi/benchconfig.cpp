@@ -246,6 +246,10 @@ bool Parser::adapterKey(AdapterConfig &a, int number, const QString &key, const 
         if (value != QLatin1String("true") && value != QLatin1String("false"))
             return fail(number, QStringLiteral("bus_off_for_good must be true or false"));
         a.busOffForGood = value == QLatin1String("true");
+    } else if (key == QLatin1String("realtime")) {
+        if (value != QLatin1String("true") && value != QLatin1String("false"))
+            return fail(number, QStringLiteral("realtime must be true or false"));
+        a.realtime = value == QLatin1String("true");
     } else if (key == QLatin1String("clock_drift_ppm")) {
         bool ok = false;
         const double ppm = value.toDouble(&ok);
@@ -289,7 +293,7 @@ bool Parser::checkAdapter(const AdapterConfig &a, const QSet<QString> &keys)
         if (!qt && keys.contains(QLatin1String(qtKey)))
             return fail(a.line, section + QStringLiteral("has %1, which only a backend = qt adapter takes").arg(QLatin1String(qtKey)));
     }
-    for (const char *simKey : {"bus_status", "clock_drift_ppm", "stats", "bus_off_after_frames", "bus_off_for_good"}) {
+    for (const char *simKey : {"bus_status", "clock_drift_ppm", "stats", "realtime", "bus_off_after_frames", "bus_off_for_good"}) {
         if (qt && keys.contains(QLatin1String(simKey)))
             return fail(a.line, section + QStringLiteral("has %1, which only a backend = sim adapter takes").arg(QLatin1String(simKey)));
     }

@@ -15,6 +15,8 @@
 //                               completed on the bus; 0 = never (sim only)
 //   bus_off_for_good = BOOL     true: a reset does not bring it back (sim only)
 //   stats = FILE                bus statistics written when the bench ends (sim only)
+//   realtime = BOOL             true: the bus thread asks for real-time scheduling, so
+//                               that it keeps its deadlines on a busy machine (sim only)
 //
 //   [module.NAME]               one per simulated module
 //   adapter = N                 index of the adapter whose bus it is on
@@ -47,6 +49,7 @@ struct AdapterConfig {
     QString tracePath; // absolute; empty = no trace
     QString traceName;
     QString statsPath; // absolute; empty = no statistics file
+    bool realtime = false;
     uint16_t busStatus = 0;
     uint64_t busOffAfterFrames = 0;
     bool busOffForGood = false;

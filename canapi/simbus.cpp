@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <pthread.h>
+#include <sched.h>
 #include <sys/prctl.h>
 
 namespace canapi {
@@ -171,6 +172,12 @@ void SimBus::run()
     // Frames end microseconds apart; with the default timer slack of 50 us
     // every one would be delivered about that late.
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    if (config().realtime) {
+        // The lowest real-time priority is enough to be woken ahead of every
+        // ordinary thread; without the right to it the thread stays ordinary.
+        const sched_param param{sched_get_priority_min(SCHED_FIFO)};
+        realtimeGranted_ = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+    }
     std::unique_lock lock(mutex_);
     while (!stopping_) {
         const int64_t now = monotonicNs();
@@ -312,7 +319,8 @@ void SimBus::writeStats() const
     }
     std::fprintf(file, "{\"event\":\"end\",\"atNs\":%" PRId64 ",", busFreeNs_);
     writeTotals(file, stats_);
-    std::fprintf(file, ",\"threadCpuNs\":%" PRId64 "}\n", threadCpuNs_);
+    std::fprintf(file, ",\"threadCpuNs\":%" PRId64 ",\"realtime\":%s}\n", threadCpuNs_,
+                 realtimeGranted_ ? "true" : "false");
     if (std::fclose(file) != 0)
         std::fprintf(stderr, "tarvcanapi: cannot write the statistics file %s\n", path.c_str());
 }

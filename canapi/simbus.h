@@ -11,11 +11,12 @@
 //   {"event":"phase","atNs":T,"module":520,"phase":"flash","frames":N,"bits":B,
 //    "busyNs":D,"sumLatenessNs":S,"maxLatenessNs":M}
 //   {"event":"end","atNs":T,"frames":N,"bits":B,"busyNs":D,"sumLatenessNs":S,
-//    "maxLatenessNs":M,"threadCpuNs":C}
+//    "maxLatenessNs":M,"threadCpuNs":C,"realtime":false}
 //
 // atNs is the monotonic time on the bus's schedule (the end of the frame that
 // caused the change); maxLatenessNs of a phase line covers the frames since
-// the line before it.
+// the line before it; realtime tells whether the bus thread got the
+// real-time scheduling that the adapter key "realtime" asks for.
 #pragma once
 
 #include "adapter.h"
@@ -94,6 +95,7 @@ private:
     std::vector<PhaseMark> marks_;
     uint64_t markLatenessNs_ = 0; // worst lateness since the last mark, under mutex_
     int64_t threadCpuNs_ = 0;     // set as the thread ends
+    bool realtimeGranted_ = false; // set as the thread starts
 
     std::thread thread_;
 };
