@@ -68,8 +68,10 @@ std::optional<BusStatsFile> parseBusStats(const QByteArray &text, QString *error
             mark.phase = object.value(QLatin1String("phase")).toString();
             stats.marks.push_back(mark);
         } else if (ok && event == QLatin1String("end")) {
+            const QJsonValue realtime = object.value(QLatin1String("realtime"));
             ok = readTime(object, "atNs", &stats.endNs) && readTotals(object, &stats.end)
-                 && readTime(object, "threadCpuNs", &stats.threadCpuNs);
+                 && readTime(object, "threadCpuNs", &stats.threadCpuNs) && realtime.isBool();
+            stats.realtime = realtime.toBool();
             ended = true;
         } else {
             ok = false;

@@ -32,6 +32,7 @@ struct BusStatsFile {
     int64_t endNs = 0;
     BusTotals end;
     int64_t threadCpuNs = 0;
+    bool realtime = false; // the bus thread ran with real-time scheduling
 };
 
 // False with a message naming the line when the text is not a complete file.

@@ -67,6 +67,7 @@ struct CaseResult {
     double peakRssMiB = 0;
     double busMeanLatenessUs = 0;
     double busMaxLatenessUs = 0;
+    bool busRealtime = false;
 
     // Flash and compare wall time less their fixed pauses, per KiB of
     // firmware and per module: the same for every size and module count of a

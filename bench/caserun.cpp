@@ -108,6 +108,7 @@ void addFigures(CaseResult &r, const BusStatsFile &stats, const ChildOutcome &ou
         r.busMeanLatenessUs = static_cast<double>(stats.end.sumLatenessNs)
                               / static_cast<double>(stats.end.frames) / 1e3;
     r.busMaxLatenessUs = static_cast<double>(stats.end.maxLatenessNs) / 1e3;
+    r.busRealtime = stats.realtime;
     if (r.problem.empty() && (r.flash.passes != r.c.modules || r.compare.passes != r.c.modules))
         r.problem = "the bus saw " + std::to_string(r.flash.passes) + " flash and "
                     + std::to_string(r.compare.passes) + " compare passes";

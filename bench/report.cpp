@@ -85,7 +85,8 @@ QByteArray jsonLine(const CaseResult &r)
                              {"cpu", cpuJson(r.cpu)},
                              {"peakRssMiB", rounded(r.peakRssMiB, 2)},
                              {"busMeanLatenessUs", rounded(r.busMeanLatenessUs, 2)},
-                             {"busMaxLatenessUs", rounded(r.busMaxLatenessUs, 1)}};
+                             {"busMaxLatenessUs", rounded(r.busMaxLatenessUs, 1)},
+                             {"busRealtime", r.busRealtime}};
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 

@@ -99,6 +99,7 @@ TEST(BenchIni, IsABenchTheInterfaceAccepts)
     ASSERT_EQ(config.adapters.size(), 1);
     EXPECT_EQ(config.adapters[0].backend, canapi::AdapterConfig::Backend::Sim);
     EXPECT_EQ(config.adapters[0].statsPath, QStringLiteral("/tmp/x y/stats.jsonl"));
+    EXPECT_TRUE(config.adapters[0].realtime);
     ASSERT_EQ(config.modules.size(), 4);
     for (int i = 0; i < 4; ++i) {
         const modsim::ModuleConfig &m = config.modules[i].config;

@@ -16,11 +16,13 @@ QByteArray mark(int64_t atNs, int module, const char *phase, uint64_t frames, ui
         .toUtf8();
 }
 
-QByteArray endLine(int64_t atNs, uint64_t frames, uint64_t busyNs, int64_t cpuNs = 5000)
+QByteArray endLine(int64_t atNs, uint64_t frames, uint64_t busyNs, int64_t cpuNs = 5000,
+                   bool realtime = true)
 {
     return QStringLiteral("{\"event\":\"end\",\"atNs\":%1,\"frames\":%2,\"bits\":%3,\"busyNs\":%4,"
-                          "\"sumLatenessNs\":0,\"maxLatenessNs\":7,\"threadCpuNs\":%5}\n")
+                          "\"sumLatenessNs\":0,\"maxLatenessNs\":7,\"threadCpuNs\":%5,\"realtime\":%6}\n")
         .arg(atNs).arg(frames).arg(frames * 100).arg(busyNs).arg(cpuNs)
+        .arg(realtime ? QLatin1String("true") : QLatin1String("false"))
         .toUtf8();
 }
 
@@ -37,7 +39,7 @@ TEST(BusStatsParse, ReadsMarksAndTheEnd)
     // Monotonic times beyond 2^53 ns must come through exactly.
     const int64_t late = (int64_t{1} << 53) + 3;
     const bench::BusStatsFile stats =
-        parsed(mark(late, 0x208, "flash", 10, 2000, 30, 4) + endLine(late + 9, 12, 2500, 123456789));
+        parsed(mark(late, 0x208, "flash", 10, 2000, 30, 4) + endLine(late + 9, 12, 2500, 123456789, false));
     ASSERT_EQ(stats.marks.size(), 1u);
     EXPECT_EQ(stats.marks[0].atNs, late);
     EXPECT_EQ(stats.marks[0].module, 0x208);
@@ -51,6 +53,8 @@ TEST(BusStatsParse, ReadsMarksAndTheEnd)
     EXPECT_EQ(stats.end.frames, 12u);
     EXPECT_EQ(stats.end.maxLatenessNs, 7u);
     EXPECT_EQ(stats.threadCpuNs, 123456789);
+    EXPECT_FALSE(stats.realtime);
+    EXPECT_TRUE(parsed(endLine(5, 1, 1, 1, true)).realtime);
 }
 
 struct BadText {
@@ -82,6 +86,8 @@ INSTANTIATE_TEST_SUITE_P(
                     + endLine(5, 1, 1),
                 "line 1"},
         BadText{"missing CPU time", QByteArray(endLine(5, 1, 1)).replace(",\"threadCpuNs\":5000", ""),
+                "line 1"},
+        BadText{"realtime not a truth value", QByteArray(endLine(5, 1, 1)).replace("true}", "1}"),
                 "line 1"}));
 
 TEST(Passes, RunFromAModulesMarkToItsNextOne)

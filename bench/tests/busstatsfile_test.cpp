@@ -168,6 +168,25 @@ TEST(BusStatsFile, RecordsEveryPassOfAModuleAndTheBusTotals)
     EXPECT_GT(stats->threadCpuNs, 0);
 }
 
+TEST(BusStatsFile, TheRealtimeKeyIsATruthValue)
+{
+    canapi::BenchConfig config;
+    QString error;
+    const QString head = QStringLiteral("[adapter.s]\nindex = 0\ndriver = pcan_usb\nbackend = sim\n");
+    ASSERT_TRUE(canapi::parseBenchConfig(head + "realtime = true\n", QStringLiteral("b.ini"),
+                                         QStringLiteral("/tmp"), &config, &error))
+        << error.toStdString();
+    EXPECT_TRUE(config.adapters[0].realtime);
+    ASSERT_TRUE(canapi::parseBenchConfig(head, QStringLiteral("b.ini"), QStringLiteral("/tmp"), &config, &error));
+    EXPECT_FALSE(config.adapters[0].realtime) << "ordinary unless asked for";
+    EXPECT_FALSE(canapi::parseBenchConfig(head + "realtime = 1\n", QStringLiteral("b.ini"),
+                                          QStringLiteral("/tmp"), &config, &error));
+    EXPECT_FALSE(canapi::parseBenchConfig(
+        QStringLiteral("[adapter.q]\nindex = 0\ndriver = pcan_usb\nbackend = qt\nplugin = virtualcan\n"
+                       "interface = can0\nrealtime = true\n"),
+        QStringLiteral("b.ini"), QStringLiteral("/tmp"), &config, &error));
+}
+
 TEST(BusStatsFile, OnlyASimulatedBusTakesTheKey)
 {
     canapi::BenchConfig config;
