@@ -143,44 +143,54 @@ QCanBusDevice *QtAdapter::createDevice(uint32_t bitRate, QString *error)
     return device;
 }
 
+QCanBusDevice *QtAdapter::startConnecting(uint32_t bitRate, const std::function<void(const QString &)> &settle)
+{
+    QString problem;
+    QCanBusDevice *device = createDevice(bitRate, &problem);
+    if (device == nullptr) {
+        settle(problem.isEmpty() ? QStringLiteral("no such device") : problem);
+        return nullptr;
+    }
+    QObject::connect(device, &QCanBusDevice::stateChanged, device, [device, settle](QCanBusDevice::CanBusDeviceState state) {
+        if (state == QCanBusDevice::ConnectedState)
+            settle(QString());
+        else if (state == QCanBusDevice::UnconnectedState)
+            settle(device->errorString().isEmpty() ? QStringLiteral("connection refused") : device->errorString());
+    });
+    if (!device->connectDevice())
+        settle(device->errorString().isEmpty() ? QStringLiteral("cannot connect") : device->errorString());
+    else if (device->state() == QCanBusDevice::ConnectedState)
+        settle(QString());
+    return device;
+}
+
 bool QtAdapter::open(uint32_t bitRate, std::string *error)
 {
+    bool connected = false;
+    io_.runBlocking([&] {
+        std::lock_guard lock(mutex_);
+        connected = device_ != nullptr && bitRate == bitRate_ && device_->state() == QCanBusDevice::ConnectedState;
+    });
+    if (connected)
+        return true;
     {
         std::lock_guard lock(mutex_);
         if (stopped_) {
             *error = "the adapter is stopped";
             return false;
         }
-        if (device_ != nullptr && bitRate == bitRate_)
-            return true;
     }
     closeDevice();
 
     auto outcome = std::make_shared<std::promise<QString>>();
     auto settled = std::make_shared<std::atomic<bool>>(false);
-    auto settle = [outcome, settled](const QString &problem) {
-        if (!settled->exchange(true))
-            outcome->set_value(problem);
-    };
     std::future<QString> result = outcome->get_future();
     QCanBusDevice *device = nullptr;
     io_.runBlocking([&] {
-        QString problem;
-        device = createDevice(bitRate, &problem);
-        if (device == nullptr) {
-            settle(problem.isEmpty() ? QStringLiteral("no such device") : problem);
-            return;
-        }
-        QObject::connect(device, &QCanBusDevice::stateChanged, device, [device, settle](QCanBusDevice::CanBusDeviceState state) {
-            if (state == QCanBusDevice::ConnectedState)
-                settle(QString());
-            else if (state == QCanBusDevice::UnconnectedState)
-                settle(device->errorString().isEmpty() ? QStringLiteral("connection refused") : device->errorString());
+        device = startConnecting(bitRate, [outcome, settled](const QString &problem) {
+            if (!settled->exchange(true))
+                outcome->set_value(problem);
         });
-        if (!device->connectDevice())
-            settle(device->errorString().isEmpty() ? QStringLiteral("cannot connect") : device->errorString());
-        else if (device->state() == QCanBusDevice::ConnectedState)
-            settle(QString());
     });
 
     QString problem = result.wait_for(kConnectTimeout) == std::future_status::ready
@@ -259,8 +269,13 @@ std::optional<uint16_t> QtAdapter::deviceStatus()
             std::lock_guard lock(mutex_);
             device = device_;
         }
-        // Devices without a status (Qt's virtual bus) count as a good bus.
-        if (device != nullptr && device->hasBusStatus())
+        if (device == nullptr)
+            return;
+        // A device that lost its connection is hardware that is gone, not a
+        // good bus; one without a status (Qt's virtual bus) counts as good.
+        if (device->state() != QCanBusDevice::ConnectedState)
+            word = static_cast<uint16_t>(API_ERR_ILLHW);
+        else if (device->hasBusStatus())
             word = statusWordOf(static_cast<int>(device->busStatus()));
     });
     return word;

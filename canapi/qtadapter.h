@@ -60,6 +60,9 @@ public:
 
 private:
     QCanBusDevice *createDevice(uint32_t bitRate, QString *error);
+    // On the I/O thread: a new device on its way to connect; settle gets
+    // an empty text once it is connected, else the problem.
+    QCanBusDevice *startConnecting(uint32_t bitRate, const std::function<void(const QString &)> &settle);
     void closeDevice();
     void drain(QCanBusDevice *device);
     bool takesBitRate() const;

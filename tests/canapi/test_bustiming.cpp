@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -14,7 +14,7 @@ ApiFrame frame(uint32_t id, std::vector<uint8_t> data, uint8_t type = 0)
     f.id = id;
     f.type = type;
     f.length = static_cast<uint8_t>(data.size());
-    std::memcpy(f.data, data.data(), data.size());
+    std::copy(data.begin(), data.end(), f.data);
     return f;
 }
 

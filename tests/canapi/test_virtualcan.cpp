@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <thread>
+
 namespace {
 
 using namespace canapitest;
@@ -129,6 +131,46 @@ TEST_F(VirtualCan, RoundTripWithADeviceInAnotherProcess)
     ASSERT_EQ(here.send(frame(0x100, {0xFF})), API_OK);
     ASSERT_TRUE(echo.waitForFinished(10000));
     EXPECT_EQ(echo.exitCode(), 0) << echo.readAllStandardError().toStdString();
+}
+
+TEST_F(VirtualCan, DeviceThatLostItsBusDoesNotReadAsGood)
+{
+    // The other process opens first and so hosts Qt's server; when it ends,
+    // the bus is gone for this one.
+    const int port = freePort();
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("host.ini"));
+    QFile file(ini);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(qtAdapter("host", 0, port).c_str());
+    file.close();
+    QProcess host;
+    host.setProcessEnvironment(environmentWith(ini));
+    host.start(QStringLiteral(CANAPI_PROBE), {QStringLiteral("echo"), QStringLiteral("pcan_usb"), QStringLiteral("0")});
+    ASSERT_TRUE(host.waitForReadyRead(10000)) << host.readAllStandardError().toStdString();
+
+    configure(qtAdapter("guest", 0, port));
+    ASSERT_EQ(CanApi_LoadDriver("pcan_usb"), API_OK);
+    Line guest;
+    openLine(guest, 0);
+    std::vector<ApiFrame> back;
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (back.empty() && std::chrono::steady_clock::now() < deadline) {
+        ASSERT_EQ(guest.send(frame(0x300, {1})), API_OK);
+        back = guest.receive(1, 100ms);
+    }
+    ASSERT_FALSE(back.empty()) << "the host process never answered";
+    EXPECT_EQ(CanApi_ReadBusStatus(guest.hw), 0u);
+
+    ASSERT_EQ(guest.send(frame(0x300, {0xFF})), API_OK);
+    ASSERT_TRUE(host.waitForFinished(10000));
+    ApiResult status = 0;
+    const auto until = std::chrono::steady_clock::now() + kWait;
+    while (status == 0 && std::chrono::steady_clock::now() < until) {
+        status = CanApi_ReadBusStatus(guest.hw);
+        std::this_thread::sleep_for(10ms); // polls the status, the check is below
+    }
+    EXPECT_EQ(status, API_ERR_ILLHW);
 }
 
 TEST_F(VirtualCan, RegistrationGivesUpWhenTheDeviceNeverConnects)
