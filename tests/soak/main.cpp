@@ -1,0 +1,150 @@
+// tarvSoak: complete update runs of two simulated modules through the real
+// tarvCanFlash, several at a time, while the modules and the bus inject
+// faults. Every run is judged (time, exit code, error lines, images); the
+// figures of all runs are printed at the end. Exit code 0: no run broke a rule.
+//
+//   tarvSoak [--runs N | --long] [--seed S] [--first I] [--parallel P] [--keep]
+#include "judge.h"
+#include "soakcase.h"
+#include "soakrun.h"
+#include "tally.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int ShortRuns = 20;
+constexpr int LongRuns = 500;
+
+struct Options
+{
+    soak::Programs programs;
+    uint64_t seed = 1;
+    int first = 0;
+    int runs = ShortRuns;
+    int parallel = 6;
+    bool keep = false;
+};
+
+bool parseOptions(const QCoreApplication &app, Options *options, QString *error)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Fault soak of tarvCanFlash against simulated modules."));
+    parser.addHelpOption();
+    parser.addOptions({
+        {QStringLiteral("runs"), QStringLiteral("Number of runs (default 20)."), QStringLiteral("N")},
+        {QStringLiteral("long"), QStringLiteral("The long soak: 500 runs.")},
+        {QStringLiteral("seed"), QStringLiteral("Seed of every random choice (default 1)."), QStringLiteral("S")},
+        {QStringLiteral("first"), QStringLiteral("Index of the first run, to repeat one (default 0)."), QStringLiteral("I")},
+        {QStringLiteral("parallel"), QStringLiteral("Runs at the same time (default 6)."), QStringLiteral("P")},
+        {QStringLiteral("keep"), QStringLiteral("Keep every run's folder, not only those of failed runs.")},
+        {QStringLiteral("flasher"), QStringLiteral("tarvCanFlash to run."), QStringLiteral("PATH"), QStringLiteral(TARV_FLASHER_PATH)},
+        {QStringLiteral("modulesim"), QStringLiteral("tarvModuleSim for --verify."), QStringLiteral("PATH"), QStringLiteral(TARV_MODULESIM_PATH)},
+    });
+    parser.process(app);
+    bool ok = true;
+    const auto number = [&](const QString &name, qulonglong fallback, qulonglong low) {
+        if (!parser.isSet(name))
+            return fallback;
+        bool good = false;
+        const qulonglong value = parser.value(name).toULongLong(&good);
+        ok = ok && good && value >= low && value <= 1000000000;
+        return value;
+    };
+    options->runs = static_cast<int>(number(QStringLiteral("runs"), parser.isSet(QStringLiteral("long")) ? LongRuns : ShortRuns, 1));
+    options->seed = number(QStringLiteral("seed"), 1, 0);
+    options->first = static_cast<int>(number(QStringLiteral("first"), 0, 0));
+    options->parallel = static_cast<int>(number(QStringLiteral("parallel"), 6, 1));
+    options->keep = parser.isSet(QStringLiteral("keep"));
+    options->programs.flasher = parser.value(QStringLiteral("flasher"));
+    options->programs.moduleSim = parser.value(QStringLiteral("modulesim"));
+    if (!ok)
+        *error = QStringLiteral("--runs, --seed, --first and --parallel take whole numbers (runs and parallel from 1)");
+    return ok;
+}
+
+// Keeps `parallel` runs going until every case has run.
+class Scheduler : public QObject
+{
+public:
+    Scheduler(const Options &options, QTextStream &out)
+        : options_(options), out_(out)
+    {
+    }
+
+    void start()
+    {
+        clock_.start();
+        for (int i = 0; i < options_.parallel && next_ < options_.runs; ++i)
+            launch();
+    }
+
+    const soak::Tally &tally() const { return tally_; }
+    double seconds() const { return static_cast<double>(clock_.elapsed()) / 1000.0; }
+
+private:
+    void launch()
+    {
+        soak::SoakCase c = soak::makeCase(options_.seed, options_.first + next_++);
+        auto *run = new soak::SoakRun(options_.programs, std::move(c), this);
+        connect(run, &soak::SoakRun::finished, this, [this, run] { onFinished(run); });
+        ++active_;
+        run->start();
+    }
+
+    void onFinished(soak::SoakRun *run)
+    {
+        const soak::Verdict verdict = soak::judge(run->soakCase(), run->result());
+        tally_.add(run->soakCase(), run->result(), verdict);
+        out_ << soak::runLine(run->soakCase(), run->result(), verdict) << Qt::endl;
+        if (!verdict.violations.isEmpty() || options_.keep)
+            out_ << "  folder kept: " << run->keepFolder() << Qt::endl;
+        run->deleteLater();
+        --active_;
+        if (next_ < options_.runs)
+            launch();
+        else if (active_ == 0)
+            QCoreApplication::quit();
+    }
+
+    const Options &options_;
+    QTextStream &out_;
+    soak::Tally tally_;
+    QElapsedTimer clock_;
+    int next_ = 0;
+    int active_ = 0;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    Options options;
+    QString error;
+    if (!parseOptions(app, &options, &error)) {
+        QTextStream(stderr) << "tarvSoak: " << error << Qt::endl;
+        return 2;
+    }
+    QTemporaryDir work(QDir::tempPath() + QStringLiteral("/tarvsoak-XXXXXX"));
+    work.setAutoRemove(false); // the folders of failed runs stay for a look
+    options.programs.workFolder = work.path();
+    out << "Soak: seed " << options.seed << ", runs " << options.first << " to "
+        << options.first + options.runs - 1 << ", " << options.parallel << " at a time" << Qt::endl;
+    Scheduler scheduler(options, out);
+    QMetaObject::invokeMethod(&scheduler, [&scheduler] { scheduler.start(); }, Qt::QueuedConnection);
+    app.exec();
+    for (const QString &line : scheduler.tally().report())
+        out << line << Qt::endl;
+    out << QStringLiteral("Wall time: %1 s").arg(scheduler.seconds(), 0, 'f', 0) << Qt::endl;
+    QDir().rmdir(work.path()); // only when empty: no run was kept
+    return scheduler.tally().failedRuns() == 0 ? 0 : 1;
+}
