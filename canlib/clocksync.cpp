@@ -6,6 +6,10 @@
 
 #include <system_error>
 
+#ifdef __linux__
+#include <pthread.h>
+#endif
+
 namespace tarvpcan3 {
 
 void applyClockDrift(int64_t drift)
@@ -80,6 +84,9 @@ unsigned ClockSyncThread::starts() const
 
 void ClockSyncThread::run()
 {
+#ifdef __linux__
+    pthread_setname_np(pthread_self(), "tarvpcan3-clock");
+#endif
     std::unique_lock lock(lock_);
     while (!wake_.wait_for(lock, kPeriod, [this] { return stopRequest_; })) {
         lock.unlock();

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <system_error>
@@ -149,6 +150,9 @@ void LineRecord::useClient(uint8_t client)
 
 void LineRecord::LineReader()
 {
+    // A name of its own, so that tools that list threads (top -H, perf)
+    // tell the reader apart from the caller's threads.
+    pthread_setname_np(pthread_self(), "tarvpcan3-rx");
     lowerThreadPriority();
     while (!stopRequest_) {
         if (!waitForEvent() || stopRequest_)
