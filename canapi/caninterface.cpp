@@ -448,9 +448,13 @@ ApiResult CanInterface::readBusStatus(uint8_t hw)
         if (slot < 0)
             return API_ERR_ILLHW;
         adapter = slots_[static_cast<size_t>(slot)].adapter;
-        if (registry_.busStatus(hw) != 0 || adapter->config().backend == AdapterConfig::Backend::Sim)
-            return registry_.busStatus(hw);
+        // The word kept here (set by a test, or bus off) wins over a device.
+        const uint16_t word = registry_.busStatus(hw);
+        if (word != 0 || adapter->config().backend == AdapterConfig::Backend::Sim)
+            return word;
     }
+    // Outside the lock: the device answers on its own thread, which may
+    // be waiting for this lock to hand over a frame.
     return adapter->deviceStatus().value_or(0);
 }
 

@@ -191,7 +191,7 @@ void SimBus::run()
             continue;
         }
         if (!slot_ && !queue_.empty())
-            startSlot(now);
+            startSlot();
         if (slot_ && slot_->endNs <= now) {
             completeSlot(lock, now);
             continue;
@@ -207,7 +207,7 @@ void SimBus::run()
     threadCpuNs_ = threadCpuNs();
 }
 
-void SimBus::startSlot(int64_t)
+void SimBus::startSlot()
 {
     Slot slot;
     slot.pending = queue_.front();

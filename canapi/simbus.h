@@ -67,7 +67,7 @@ private:
     };
 
     void run();
-    void startSlot(int64_t startNs);
+    void startSlot();
     void completeSlot(std::unique_lock<std::mutex> &lock, int64_t nowNs);
     void runModuleTimers(std::unique_lock<std::mutex> &lock, int64_t deadlineNs);
     void collectModuleFrames(int64_t readyNs);
