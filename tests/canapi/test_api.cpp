@@ -2,6 +2,7 @@
 // frames between clients, peers and modules, events, bus status and clock.
 #include "apitestsupport.h"
 
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -470,6 +471,92 @@ TEST_F(Api, PeerOnAnUnknownAdapterIsNone)
     configure(simAdapter("usb0", 0));
     EXPECT_FALSE(canapi::sim::attachPeer(3, nullptr));
     EXPECT_EQ(canapi::sim::busStats(3).frames, 0u);
+}
+
+} // namespace
+
+namespace {
+
+using namespace canapitest;
+
+// The driver library's reader: wait for the event, read; on 0 read again at
+// once, on anything else wait again. No frame may be left behind.
+TEST(ApiReader, ReaderThatWaitsUnlessToldMoreAreQueuedGetsEveryFrame)
+{
+    configure(simAdapter("usb0", 0));
+    ASSERT_EQ(CanApi_LoadDriver("pcan_usb"), API_OK);
+    Line line;
+    openLine(line, 0, 0x0014);
+    constexpr int kFrames = 2000;
+    std::atomic<int> got{0};
+    std::atomic<bool> stop{false};
+    std::vector<uint16_t> order;
+    std::thread reader([&] {
+        while (!stop.load()) {
+            if (!waitReadable(line.event, 100ms))
+                continue;
+            drainEvent(line.event);
+            for (;;) {
+                ApiFrame f{};
+                uint8_t net = line.net;
+                const ApiResult r = CanApi_ReadFrame(line.client, &f, &net, nullptr);
+                if ((r & API_ERR_RXMASK) != 0)
+                    break;
+                order.push_back(static_cast<uint16_t>(f.data[0] | (f.data[1] << 8)));
+                got.fetch_add(1);
+                if (r != API_OK)
+                    break;
+            }
+        }
+    });
+    auto peer = canapi::sim::attachPeer(0, nullptr);
+    for (int i = 0; i < kFrames; ++i) {
+        BusFrame f = busFrame(0x321, {static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8)});
+        peer->send(f);
+        if (i % 100 == 0)
+            std::this_thread::yield(); // lets the bus catch up now and then, so the reader sees both full and empty queues
+    }
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (got.load() < kFrames && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms); // polls the count; the check is below
+    stop.store(true);
+    reader.join();
+    ASSERT_EQ(got.load(), kFrames);
+    for (int i = 0; i < kFrames; ++i)
+        ASSERT_EQ(order[static_cast<size_t>(i)], i);
+    canapi::sim::shutdown();
+}
+
+TEST(ApiReader, ConcurrentSendersKeepTheirOwnOrder)
+{
+    configure(simAdapter("usb0", 0));
+    ASSERT_EQ(CanApi_LoadDriver("pcan_usb"), API_OK);
+    Line a, b, receiver;
+    openLine(a, 0, 0x0014, "a");
+    openLine(b, 0, 0x0014, "b");
+    openLine(receiver, 0, 0x0014, "receiver");
+    constexpr int kEach = 300;
+    auto sendAll = [](Line &line, uint32_t id) {
+        for (int i = 0; i < kEach; ++i)
+            EXPECT_EQ(line.send(frame(id, {static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8)})), API_OK);
+    };
+    std::thread ta(sendAll, std::ref(a), 0x100u);
+    std::thread tb(sendAll, std::ref(b), 0x200u);
+    ta.join();
+    tb.join();
+    const auto got = receiver.receive(2 * kEach, 20s);
+    ASSERT_EQ(got.size(), 2u * kEach);
+    int nextA = 0, nextB = 0;
+    for (const ApiFrame &f : got) {
+        const int seq = f.data[0] | (f.data[1] << 8);
+        EXPECT_EQ(seq, f.id == 0x100 ? nextA++ : nextB++) << std::hex << f.id;
+    }
+    EXPECT_EQ(nextA, kEach);
+    EXPECT_EQ(nextB, kEach);
+    // Each sender saw the other's frames and none of its own.
+    EXPECT_EQ(a.receive(kEach, 5s).size(), static_cast<size_t>(kEach));
+    EXPECT_TRUE(a.receive(1, 100ms).empty());
+    canapi::sim::shutdown();
 }
 
 } // namespace

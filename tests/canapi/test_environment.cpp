@@ -75,6 +75,24 @@ TEST(Environment, FileBesideTheLibraryWhenTheVariableIsUnset)
     EXPECT_EQ(str(r.out), "load 0\n16 12 PCAN-PCI (pci)\n");
 }
 
+TEST(Environment, WithoutAFileOnlyRealPeakAdaptersAreOffered)
+{
+    // A library copy with no tarvcan.ini beside it: the stand-in looks for
+    // real adapters, which a test machine may or may not have.
+    QTemporaryDir dir;
+    ASSERT_TRUE(QFile::copy(QStringLiteral(CANAPI_LIBRARY), dir.filePath(QFileInfo(QStringLiteral(CANAPI_LIBRARY)).fileName())));
+    QProcessEnvironment env = environmentWith(QString());
+    env.insert(QStringLiteral("LD_LIBRARY_PATH"), dir.path());
+    const ProcessResult r = runProcess(kProbe, {QStringLiteral("list"), QStringLiteral("peakcan")}, env);
+    ASSERT_EQ(r.exitCode, 0) << str(r.err);
+    const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_EQ(str(lines.first()), "load 0");
+    for (qsizetype i = 1; i < lines.size(); ++i)
+        EXPECT_TRUE(lines.at(i).contains(QStringLiteral(" PCAN"))) << str(lines.at(i));
+    EXPECT_FALSE(r.err.contains(QStringLiteral("tarvcanapi:"))) << str(r.err);
+}
+
 TEST(Environment, ModuleImagesAreWrittenWhenTheProcessEnds)
 {
     QTemporaryDir dir;
