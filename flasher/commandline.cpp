@@ -24,9 +24,9 @@ std::optional<QString> canIdsArgument(const QList<QByteArray> &args)
 
 } // namespace
 
-int leadingInteger(const QByteArray &text)
+long long leadingInteger(const QByteArray &text)
 {
-    return std::atoi(text.constData());
+    return std::strtoll(text.constData(), nullptr, 10);
 }
 
 CommandLine parseCommandLine(const QList<QByteArray> &args)
@@ -40,12 +40,21 @@ CommandLine parseCommandLine(const QList<QByteArray> &args)
         result.check = CommandLine::Check::BadInterface;
         return result;
     }
-    result.bitRate = leadingInteger(args[1]);
-    if (result.bitRate != 125 && result.bitRate != 250 && result.bitRate != 1000) {
+    const long long bitRate = leadingInteger(args[1]);
+    if (bitRate != 125 && bitRate != 250 && bitRate != 1000) {
         result.check = CommandLine::Check::BadBitRate;
         return result;
     }
-    result.canLine = leadingInteger(args[2]);
+    result.bitRate = static_cast<int>(bitRate);
+    // The line travels in four bits of every address word: a larger number
+    // would silently name another line.
+    result.canLineText = args[2];
+    const long long canLine = leadingInteger(args[2]);
+    if (canLine < 0 || canLine > HighestCanLine) {
+        result.check = CommandLine::Check::BadCanLine;
+        return result;
+    }
+    result.canLine = static_cast<int>(canLine);
     result.fileName = QString::fromLocal8Bit(args[3]);
     result.canIds = canIdsArgument(args);
     result.closeAuto = args.size() >= 5 && args[4] == CloseAuto;

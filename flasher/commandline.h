@@ -12,11 +12,12 @@
 
 struct CommandLine
 {
-    enum class Check { Accepted, TooFewArguments, BadInterface, BadBitRate };
+    enum class Check { Accepted, TooFewArguments, BadInterface, BadBitRate, BadCanLine };
 
     Check check = Check::TooFewArguments;
     QByteArray interfaceName;
     QByteArray bitRateText; // as typed, for the error text
+    QByteArray canLineText;
     int bitRate = 0;
     int canLine = 0;
     QString fileName;
@@ -27,8 +28,11 @@ struct CommandLine
 // args: the program's arguments after the program path, as bytes.
 CommandLine parseCommandLine(const QList<QByteArray> &args);
 
-// C's atoi: optional blanks and sign, leading digits, the rest ignored.
-int leadingInteger(const QByteArray &text);
+// C's atoi rule: optional blanks and sign, leading digits, the rest ignored.
+// Wide and saturating, so that a huge number cannot wrap into a valid one.
+long long leadingInteger(const QByteArray &text);
+
+constexpr int HighestCanLine = 15;
 
 // args: the application's argument list, program path included.
 bool closeAutomatically(const QStringList &args);

@@ -124,6 +124,7 @@ FileCheck checkFile(QIODevice &file, const QString &fileName)
         return result;
     }
     result.ok = true;
+    result.lines = lineNumber;
     return result;
 }
 

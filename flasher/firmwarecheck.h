@@ -25,6 +25,7 @@ struct FileCheck
     bool ok = false;
     int lineNumber = 0; // 1-based; 0 when the file as a whole is refused
     QString message;    // one line beginning with "Error:"
+    int lines = 0;      // lines of the file, blank ones included
 };
 
 // Reads the device line by line from its current position.

@@ -11,6 +11,7 @@
 #include "runlimits.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #ifdef Q_OS_LINUX
 #include <sys/prctl.h>
@@ -79,6 +80,7 @@ bool FirmwareUpdateThread::startUpdate(const char *interfaceName, int bitRate, i
         console_.err(check.message);
         return false;
     }
+    fileLines_ = check.lines;
     if (!rewindFirmwareFile()) {
         console_.err(tr("Error: Firmware file '%1' cannot be read").arg(fileName));
         return false;
@@ -99,7 +101,9 @@ bool FirmwareUpdateThread::openFirmwareFile(const QString &fileName)
     if (firmwareFile_)
         return true;
     firmwareFile_ = std::make_unique<QFile>(fileName);
-    if (!firmwareFile_->open(QIODevice::ReadOnly)) {
+    // A pipe or a device would block the open or never end; a folder has no lines.
+    const QFileInfo info(fileName);
+    if ((info.exists() && !info.isFile()) || !firmwareFile_->open(QIODevice::ReadOnly)) {
         console_.err(QStringLiteral("Can not open file '") + fileName + u'\'');
         return false;
     }
@@ -109,7 +113,19 @@ bool FirmwareUpdateThread::openFirmwareFile(const QString &fileName)
 
 bool FirmwareUpdateThread::rewindFirmwareFile()
 {
+    passLines_ = 0;
     return firmwareFile_->seek(0);
+}
+
+bool FirmwareUpdateThread::firmwareFileUnchanged(bool passFinished) const
+{
+    return firmwareFile_->size() == fileSize_ && (!passFinished || passLines_ == fileLines_);
+}
+
+void FirmwareUpdateThread::failChangedFile()
+{
+    runFailed_ = true;
+    failModule(tr("the firmware file changed during the run"), UpdateState::Finish);
 }
 
 void FirmwareUpdateThread::run()
@@ -278,9 +294,8 @@ void FirmwareUpdateThread::startFlash()
     // Codes still queued cannot answer this phase's first line.
     communication_->clearErrors();
     refusals_ = 0;
-    if (!rewindFirmwareFile()) {
-        failModule(tr("the firmware file cannot be read"), UpdateState::Finish);
-        runFailed_ = true;
+    if (!firmwareFileUnchanged(false) || !rewindFirmwareFile()) {
+        failChangedFile();
         return;
     }
     state_ = UpdateState::Flashing;
@@ -316,9 +331,8 @@ void FirmwareUpdateThread::startCompare()
         return;
     communication_->clearErrors();
     refusals_ = 0;
-    if (!rewindFirmwareFile()) {
-        failModule(tr("the firmware file cannot be read"), UpdateState::Finish);
-        runFailed_ = true;
+    if (!firmwareFileUnchanged(false) || !rewindFirmwareFile()) {
+        failChangedFile();
         return;
     }
     state_ = UpdateState::Comparing;
@@ -433,8 +447,12 @@ FirmwareUpdateThread::LineSend FirmwareUpdateThread::sendNextLine()
     if (repeatLine_) {
         repeatLine_ = false;
     } else {
-        if (firmwareFile_->atEnd())
-            return LineSend::EndOfFile;
+        if (firmwareFile_->atEnd()) {
+            if (firmwareFileUnchanged(true))
+                return LineSend::EndOfFile;
+            failChangedFile();
+            return LineSend::Failed;
+        }
         if (!readNextLine())
             return LineSend::Failed;
     }
@@ -466,6 +484,7 @@ bool FirmwareUpdateThread::readNextLine()
         failModule(tr("the firmware file cannot be read"), UpdateState::Finish);
         return false;
     }
+    ++passLines_;
     currentLine_ = linetext::normalise(raw);
     return true;
 }

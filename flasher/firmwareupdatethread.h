@@ -57,6 +57,10 @@ private:
 
     bool openFirmwareFile(const QString &fileName);
     bool rewindFirmwareFile();
+    // The file still is what the check at the start read: its size, and the
+    // lines a finished pass has read.
+    bool firmwareFileUnchanged(bool passFinished) const;
+    void failChangedFile();
     LineSend sendNextLine();
     bool readNextLine();
     bool transmitCurrentLine();
@@ -95,6 +99,8 @@ private:
     QString fileName_;
     std::unique_ptr<QFile> firmwareFile_;
     qint64 fileSize_ = 0;
+    int fileLines_ = 0;
+    int passLines_ = 0; // new lines read in this pass
     QList<uint16_t> canIds_;
     std::atomic<bool> closeAuto_{false};
     UpdateState state_ = UpdateState::WaitLogOn;

@@ -42,6 +42,10 @@ int refuseArguments(const CommandLine &commandLine, Console &console)
         console.err(tr("Error: Parameter 2: %1 not valid! Please use 125 or 250")
                         .arg(QString::fromLocal8Bit(commandLine.bitRateText)));
         break;
+    case CommandLine::Check::BadCanLine:
+        console.err(tr("Error: Parameter 3: %1 not valid! Please use 0, 1, .. 15")
+                        .arg(QString::fromLocal8Bit(commandLine.canLineText)));
+        break;
     case CommandLine::Check::Accepted:
         return 0;
     }

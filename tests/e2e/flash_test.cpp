@@ -422,6 +422,33 @@ private slots:
         QVERIFY(bench.verifyImage(1));
     }
 
+    void firmwareFileShrinkingDuringTheFlashFailsTheRun()
+    {
+        FlashBench bench;
+        const QStringList file = bench.writeFirmware(QStringLiteral("K3B7_421.hex"), 300);
+        bench.addAdapter(0);
+        bench.addModule(1);
+        bench.writeConfig();
+        QProcess process;
+        bench.start(process, autoArgs(bench));
+        QVERIFY(process.waitForStarted());
+        QByteArray out;
+        QDeadlineTimer deadline(200000);
+        while (!out.contains("\nFlash ") && !deadline.hasExpired()
+               && process.state() == QProcess::Running) {
+            process.waitForReadyRead(1000);
+            out += process.readAllStandardOutput();
+        }
+        QVERIFY2(out.contains("\nFlash "), out.constData());
+        QVERIFY(::truncate(QFile::encodeName(bench.firmwarePath()).constData(), 200) == 0);
+        FlashRun run = FlashBench::collect(process);
+        run.out.prepend(QString::fromLocal8Bit(out));
+        VERIFY_RUN(run, 2);
+        QCOMPARE(run.countErr("\"\" Module 208 not updated: the firmware file changed during the run "), 1);
+        QVERIFY(run.errLines.contains("Error: Modules not updated: 208"));
+        QVERIFY(!run.out.contains("PostFlash"));
+    }
+
     void missingLibrary()
     {
         FlashBench bench;

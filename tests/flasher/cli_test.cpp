@@ -3,6 +3,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 struct Run
@@ -84,6 +86,13 @@ private slots:
                              << "Error: Parameter 2: 500 not valid! Please use 125 or 250\n";
         QTest::newRow("rate as typed") << QStringList{"PCAN_PCI", "50kbit", "0", "f.hex"}
                                        << "Error: Parameter 2: 50kbit not valid! Please use 125 or 250\n";
+        QTest::newRow("rate that wraps to 125")
+            << QStringList{"PCAN_USB", "4294967421", "0", "f.hex"}
+            << "Error: Parameter 2: 4294967421 not valid! Please use 125 or 250\n";
+        QTest::newRow("line that wraps to 0") << QStringList{"PCAN_USB", "125", "65536", "f.hex"}
+                                              << "Error: Parameter 3: 65536 not valid! Please use 0, 1, .. 15\n";
+        QTest::newRow("line 16") << QStringList{"PCAN_USB", "125", "16", "f.hex"}
+                                 << "Error: Parameter 3: 16 not valid! Please use 0, 1, .. 15\n";
     }
 
     void refusedArgumentsGoToStandardError()
@@ -131,6 +140,15 @@ private slots:
         QCOMPARE(run.err, QStringLiteral("Error: Firmware file '") + path
                               + "': line 2 has a wrong checksum\n");
         QVERIFY(!run.out.contains("Finish:"));
+    }
+
+    void namedPipeIsRefusedWithoutWaitingForAWriter()
+    {
+        const QString path = dir_.filePath(QStringLiteral("K3B7_pipe.hex"));
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        const Run run = runFlasher({"PCAN_USB", "125", "0", path, "CLOSE_AUTO"});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.err, QStringLiteral("Can not open file '") + path + "'\n");
     }
 
     void emptyFileIsRefused()

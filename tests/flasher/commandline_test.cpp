@@ -106,6 +106,20 @@ TEST(CommandLineChecks, CanLineTakesTheLeadingInteger)
     EXPECT_EQ(parseCommandLine(args({"PCAN_USB", "125", "3", "f"})).canLine, 3);
     EXPECT_EQ(parseCommandLine(args({"PCAN_USB", "125", "12abc", "f"})).canLine, 12);
     EXPECT_EQ(parseCommandLine(args({"PCAN_USB", "125", "x", "f"})).canLine, 0);
+    EXPECT_EQ(parseCommandLine(args({"PCAN_USB", "125", "15", "f"})).canLine, 15);
+}
+
+TEST(CommandLineChecks, NumbersDoNotWrapIntoValidOnes)
+{
+    // Taken as a plain int, 4294967421 would become 125 and 65536 line 0.
+    for (const char *rate : {"4294967421", "18446744073709551741", "-4294967171"})
+        EXPECT_EQ(parseCommandLine(args({"PCAN_USB", rate, "0", "f"})).check,
+                  CommandLine::Check::BadBitRate)
+            << rate;
+    for (const char *line : {"16", "65536", "-65536", "4294967296", "-1"})
+        EXPECT_EQ(parseCommandLine(args({"PCAN_USB", "125", line, "f"})).check,
+                  CommandLine::Check::BadCanLine)
+            << line;
 }
 
 TEST(Usage, EightLinesWithTheirIndentation)

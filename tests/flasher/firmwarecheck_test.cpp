@@ -70,7 +70,9 @@ firmwarecheck::FileCheck checkText(const QByteArray &text)
 
 TEST(FirmwareFile, AcceptsRecordsWithBlankLinesAndNoFinalLineEnd)
 {
-    EXPECT_TRUE(checkText("S00600004844521B\r\n\r\nS10510000102E7\r\nS9030000FC").ok);
+    const auto check = checkText("S00600004844521B\r\n\r\nS10510000102E7\r\nS9030000FC");
+    EXPECT_TRUE(check.ok);
+    EXPECT_EQ(check.lines, 4);
 }
 
 TEST(FirmwareFile, NamesTheFirstBadLine)
