@@ -1,9 +1,13 @@
 #include "firmwarefile.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 FirmwareFileCheck checkFirmwareFile(const QString &path)
 {
+    // A pipe or device would block the window in open() or never end.
+    if (!QFileInfo(path).isFile())
+        return FirmwareFileCheck::CannotOpen;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return FirmwareFileCheck::CannotOpen;
