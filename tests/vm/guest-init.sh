@@ -45,8 +45,19 @@ mount -t devtmpfs devtmpfs /host/dev
 mkdir -p /host/dev/pts /host/dev/shm
 mount -t devpts devpts /host/dev/pts
 mount -t tmpfs tmpfs /host/dev/shm
+# A build or source folder of the host under /tmp or /run stays visible
+# through the fresh file systems laid over those two.
+for top in tmp run; do
+    mkdir -p "/keep/$top"
+    mount -o bind "/host/$top" "/keep/$top"
+done
 mount -t tmpfs -o mode=1777 tmpfs /host/tmp
 mount -t tmpfs -o mode=755 tmpfs /host/run
+while read -r kept; do
+    [ -n "$kept" ] && [ -d "/keep$kept" ] || continue
+    mkdir -p "/host$kept"
+    mount -o bind "/keep$kept" "/host$kept" || die "cannot keep $kept visible"
+done < /results/keep-paths
 
 run_dir=$(cat /results/host-path)
 [ -d "/host$run_dir" ] || die "run folder $run_dir not visible in the host filesystem"

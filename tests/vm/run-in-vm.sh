@@ -70,10 +70,8 @@ build_dir=$(realpath -e "$1") || fail "no build folder: $1"
 shift 2
 job=("$@")
 
-# The guest lays fresh file systems over /tmp and /run; qemu's options take
-# no commas in paths.
+# qemu's options take no commas in paths.
 case $build_dir/ in
-    /tmp/*|/run/*) fail "the build folder must not lie under /tmp or /run: $build_dir" ;;
     *,*) fail "the build folder's path must not contain a comma: $build_dir" ;;
 esac
 
@@ -185,8 +183,6 @@ prepare_run() {
     shift
     rm -rf "$dir"
     mkdir -p "$dir"
-    # The job runs where the caller stands unless the guest hides that place.
-    case $cwd/ in /tmp/*|/run/*) cwd=$dir ;; esac
     {
         echo "cd $(printf '%q' "$cwd") || exit $BROKEN"
         echo "export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
@@ -199,6 +195,12 @@ prepare_run() {
         echo
     } > "$dir/job.sh"
     echo "$dir" > "$dir/host-path"
+    # The guest lays fresh file systems over /tmp and /run: the folders of
+    # this run that lie there are bound back by their top entry.
+    local path
+    for path in "$build_dir" "$cwd"; do
+        case $path/ in /tmp/*|/run/*) echo "$path" | cut -d/ -f1-3 ;; esac
+    done > "$dir/keep-paths"
 }
 
 qemu_pid=
