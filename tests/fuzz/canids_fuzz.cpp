@@ -119,18 +119,21 @@ void checkCommandLine(const QList<QByteArray> &args)
     }
     const std::optional<int> rate = trueLeadingInteger(args[1]);
     const bool knownRate = rate && (*rate == 125 || *rate == 250 || *rate == 1000);
-    FUZZ_CHECK(parsed.check == (knownRate ? Check::Accepted : Check::BadBitRate));
-    if (!knownRate)
+    if (!knownRate) {
+        FUZZ_CHECK(parsed.check == Check::BadBitRate);
         return;
+    }
     FUZZ_CHECK(parsed.bitRate == *rate);
     FUZZ_CHECK(parsed.interfaceName == args[0]);
 
-    // A line number beyond int must not come out as one of the lines 0..15.
+    // A line outside 0..15, or beyond int, is refused: it must never wrap
+    // onto one of the real lines.
     const std::optional<int> line = trueLeadingInteger(args[2]);
-    if (line)
-        FUZZ_CHECK(parsed.canLine == *line);
-    else
-        FUZZ_CHECK(parsed.canLine < 0 || parsed.canLine > 15);
+    const bool knownLine = line && *line >= 0 && *line <= 15;
+    FUZZ_CHECK(parsed.check == (knownLine ? Check::Accepted : Check::BadCanLine));
+    if (!knownLine)
+        return;
+    FUZZ_CHECK(parsed.canLine == *line);
 
     const bool closeAuto = args.size() >= 5 && args[4] == "CLOSE_AUTO";
     FUZZ_CHECK(parsed.closeAuto == closeAuto);
