@@ -142,6 +142,8 @@ int main(int argc, char *argv[])
     Scheduler scheduler(options, out);
     QMetaObject::invokeMethod(&scheduler, [&scheduler] { scheduler.start(); }, Qt::QueuedConnection);
     app.exec();
+    // The last run goes with its folder before the work folder is removed.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     for (const QString &line : scheduler.tally().report())
         out << line << Qt::endl;
     out << QStringLiteral("Wall time: %1 s").arg(scheduler.seconds(), 0, 'f', 0) << Qt::endl;
