@@ -125,7 +125,9 @@ ChildOutcome runChild(const ChildSpec &spec)
     else if (WIFSIGNALED(status))
         outcome.signal = WTERMSIG(status);
     outcome.cpuS = seconds(usage.ru_utime) + seconds(usage.ru_stime);
-    outcome.maxRssKiB = usage.ru_maxrss;
+    // Not ru_maxrss: a spawned child inherits the high-water mark of the
+    // memory it shared with this process until its exec.
+    outcome.maxRssKiB = tasks.peakRssKiB();
     outcome.threadCpuS = tasks.byName();
     return outcome;
 }

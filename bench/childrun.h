@@ -25,7 +25,7 @@ struct ChildOutcome {
     int signal = 0;
     double wallS = 0;        // start to end
     double cpuS = 0;         // user + system time of every thread it had
-    long maxRssKiB = 0;      // peak resident memory
+    long maxRssKiB = 0;      // peak resident memory, as of the last sample before the end
     std::map<std::string, double> threadCpuS; // by thread name, last sample of each
     std::string error;
 };

@@ -1,5 +1,6 @@
 #include "taskcpu.h"
 
+#include <algorithm>
 #include <charconv>
 #include <dirent.h>
 #include <fcntl.h>
@@ -79,8 +80,27 @@ std::optional<uint64_t> cpuTicksFromStat(std::string_view text)
     return *utime + *stime;
 }
 
+std::optional<long> peakRssKiBFromStatus(std::string_view text)
+{
+    static constexpr std::string_view key = "\nVmHWM:";
+    const size_t at = text.find(key);
+    if (at == std::string_view::npos)
+        return std::nullopt;
+    size_t pos = at + key.size();
+    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t'))
+        ++pos;
+    long value = 0;
+    const auto [end, ec] = std::from_chars(text.data() + pos, text.data() + text.size(), value);
+    if (ec != std::errc() || end == text.data() + pos || text.substr(static_cast<size_t>(end - text.data()), 3) != " kB")
+        return std::nullopt;
+    return value;
+}
+
 void TaskCpu::sample()
 {
+    // A process that has ended has no memory left to report.
+    if (const auto peak = peakRssKiBFromStatus(readFile("/proc/" + std::to_string(pid_) + "/status")))
+        peakRssKiB_ = std::max(peakRssKiB_, *peak);
     const std::string root = "/proc/" + std::to_string(pid_) + "/task";
     DIR *dir = opendir(root.c_str());
     if (!dir)

@@ -1,5 +1,6 @@
-// CPU time of the threads of another process, read from /proc while it runs.
-// A thread's time is known up to the last sample before it ended.
+// CPU time of the threads of another process, and its peak resident memory,
+// read from /proc while it runs. A thread's time is known up to the last
+// sample before it ended.
 #pragma once
 
 #include <sys/types.h>
@@ -17,6 +18,8 @@ std::optional<uint64_t> cpuNsFromSchedstat(std::string_view text);
 // utime + stime in clock ticks from /proc/.../stat; the name field may hold
 // spaces and parentheses.
 std::optional<uint64_t> cpuTicksFromStat(std::string_view text);
+// The high-water mark of resident memory (VmHWM) from /proc/PID/status, in KiB.
+std::optional<long> peakRssKiBFromStatus(std::string_view text);
 
 class TaskCpu {
 public:
@@ -26,6 +29,10 @@ public:
     void sample();
     // CPU seconds by thread name; the process's first thread is "main".
     std::map<std::string, double> byName() const;
+    // The process's own peak resident memory as of the last sample; 0 when
+    // no sample found it. Unlike the rusage of a child, this never holds the
+    // memory of the process that started it.
+    long peakRssKiB() const { return peakRssKiB_; }
 
 private:
     struct Task {
@@ -34,6 +41,7 @@ private:
     };
     pid_t pid_;
     std::map<pid_t, Task> tasks_;
+    long peakRssKiB_ = 0;
 };
 
 } // namespace bench

@@ -49,7 +49,8 @@ protected:
 
 TEST_F(CaseRun, ACompleteRunGivesItsFigures)
 {
-    const bench::CaseResult r = run("write_images; write_stats; echo 'Finish: Update Process needed 5 seconds.'\n");
+    const bench::CaseResult r =
+        run("write_images; write_stats; echo 'Finish: Update Process needed 5 seconds.'; sleep 0.3\n");
     ASSERT_TRUE(r.ok) << r.problem;
     EXPECT_EQ(r.lines, 1024 / 16 + 2);
     EXPECT_EQ(r.flash.passes, 1);

@@ -27,6 +27,15 @@ TEST(ProcFields, StatGivesUserPlusSystemTicksWhateverTheName)
     EXPECT_FALSE(bench::cpuTicksFromStat("no parenthesis at all"));
 }
 
+TEST(ProcFields, StatusGivesThePeakResidentMemory)
+{
+    const char *status = "Name:\ttarvCanFlash\nVmPeak:\t  300000 kB\nVmHWM:\t   36508 kB\nVmRSS:\t   10824 kB\n";
+    EXPECT_EQ(bench::peakRssKiBFromStatus(status), 36508);
+    EXPECT_FALSE(bench::peakRssKiBFromStatus("Name:\tzombie\nState:\tZ (zombie)\n"));
+    EXPECT_FALSE(bench::peakRssKiBFromStatus("Name:\tx\nVmHWM:\t   many kB\n"));
+    EXPECT_FALSE(bench::peakRssKiBFromStatus("Name:\tx\nVmHWM:\t   12 pages\n"));
+}
+
 double threadCpuS()
 {
     timespec ts{};
