@@ -6,6 +6,7 @@
 #include "benchcase.h"
 #include "caserun.h"
 #include "report.h"
+#include "wakeprobe.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -50,6 +51,11 @@ void printMachine(int niceness)
     std::printf("machine: %s, %d CPUs, %s; load average %s; flasher at nice %d\n",
                 qPrintable(cpuModel()), QThread::idealThreadCount(),
                 qPrintable(QSysInfo::prettyProductName()), qPrintable(loadAverage()), niceness);
+    if (const auto wake = bench::measureWakeLatency())
+        std::printf("wake-up of a thread on an idle CPU: median %.1f us, 90th percentile %.1f us\n",
+                    wake->medianUs, wake->p90Us);
+    else
+        std::printf("wake-up of a thread on an idle CPU: not measured (fewer than two CPUs)\n");
     std::fflush(stdout);
 }
 

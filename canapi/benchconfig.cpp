@@ -16,6 +16,7 @@ namespace {
 
 constexpr int kMaxAdapters = 16;
 constexpr int kMaxIndex = 255;
+constexpr int kMaxSpinUs = 1000;
 
 const QStringList kDrivers = {QStringLiteral("pcan_usb"), QStringLiteral("pcan_pci"), QStringLiteral("peakcan")};
 const QStringList kPlugins = {QStringLiteral("peakcan"), QStringLiteral("socketcan"), QStringLiteral("virtualcan")};
@@ -250,6 +251,10 @@ bool Parser::adapterKey(AdapterConfig &a, int number, const QString &key, const 
         if (value != QLatin1String("true") && value != QLatin1String("false"))
             return fail(number, QStringLiteral("realtime must be true or false"));
         a.realtime = value == QLatin1String("true");
+    } else if (key == QLatin1String("spin_us")) {
+        if (!parseNumber(value, kMaxSpinUs, &n))
+            return fail(number, QStringLiteral("spin_us must be a number from 0 to %1").arg(kMaxSpinUs));
+        a.spinUs = static_cast<uint32_t>(n);
     } else if (key == QLatin1String("clock_drift_ppm")) {
         bool ok = false;
         const double ppm = value.toDouble(&ok);
@@ -293,7 +298,7 @@ bool Parser::checkAdapter(const AdapterConfig &a, const QSet<QString> &keys)
         if (!qt && keys.contains(QLatin1String(qtKey)))
             return fail(a.line, section + QStringLiteral("has %1, which only a backend = qt adapter takes").arg(QLatin1String(qtKey)));
     }
-    for (const char *simKey : {"bus_status", "clock_drift_ppm", "stats", "realtime", "bus_off_after_frames", "bus_off_for_good"}) {
+    for (const char *simKey : {"bus_status", "clock_drift_ppm", "stats", "realtime", "spin_us", "bus_off_after_frames", "bus_off_for_good"}) {
         if (qt && keys.contains(QLatin1String(simKey)))
             return fail(a.line, section + QStringLiteral("has %1, which only a backend = sim adapter takes").arg(QLatin1String(simKey)));
     }

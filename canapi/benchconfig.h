@@ -17,6 +17,9 @@
 //   stats = FILE                bus statistics written when the bench ends (sim only)
 //   realtime = BOOL             true: the bus thread asks for real-time scheduling, so
 //                               that it keeps its deadlines on a busy machine (sim only)
+//   spin_us = N                 0..1000: the bus thread sleeps until N us before each
+//                               deadline and spins the rest, for machines whose timer
+//                               wake-ups come tens of us late; 0 = sleep (sim only)
 //
 //   [module.NAME]               one per simulated module
 //   adapter = N                 index of the adapter whose bus it is on
@@ -50,6 +53,7 @@ struct AdapterConfig {
     QString traceName;
     QString statsPath; // absolute; empty = no statistics file
     bool realtime = false;
+    uint32_t spinUs = 0;
     uint16_t busStatus = 0;
     uint64_t busOffAfterFrames = 0;
     bool busOffForGood = false;

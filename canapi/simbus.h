@@ -67,6 +67,7 @@ private:
     };
 
     void run();
+    void waitUntil(std::unique_lock<std::mutex> &lock, int64_t deadlineNs);
     void startSlot();
     void completeSlot(std::unique_lock<std::mutex> &lock, int64_t nowNs);
     void runModuleTimers(std::unique_lock<std::mutex> &lock, int64_t deadlineNs);

@@ -100,6 +100,8 @@ TEST(BenchIni, IsABenchTheInterfaceAccepts)
     EXPECT_EQ(config.adapters[0].backend, canapi::AdapterConfig::Backend::Sim);
     EXPECT_EQ(config.adapters[0].statsPath, QStringLiteral("/tmp/x y/stats.jsonl"));
     EXPECT_TRUE(config.adapters[0].realtime);
+    // Frames must end on time, not a timer wake-up later.
+    EXPECT_GT(config.adapters[0].spinUs, 0u);
     ASSERT_EQ(config.modules.size(), 4);
     for (int i = 0; i < 4; ++i) {
         const modsim::ModuleConfig &m = config.modules[i].config;

@@ -94,6 +94,17 @@ TEST(BenchConfig, BusOffAfterFramesIsReadAndNeverByDefault)
     EXPECT_FALSE(config.adapters.at(1).busOffForGood);
 }
 
+TEST(BenchConfig, SpinMarginIsReadAndZeroByDefault)
+{
+    BenchConfig config;
+    QString error;
+    ASSERT_TRUE(parse("[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = sim\nspin_us = 1000\n[adapter.b]\nindex = 1\ndriver = pcan_usb\nbackend = sim\n",
+                      &config, &error)) << str(error);
+    ASSERT_EQ(config.adapters.size(), 2);
+    EXPECT_EQ(config.adapters.at(0).spinUs, 1000u);
+    EXPECT_EQ(config.adapters.at(1).spinUs, 0u);
+}
+
 TEST(BenchConfig, EmptyTextIsABenchWithoutAdapters)
 {
     BenchConfig config;
@@ -162,6 +173,9 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"bad bus_status", SIM_ADAPTER "bus_status = 0x10000\n", 5, "bus_status must be"},
         ErrorCase{"bad bus off count", SIM_ADAPTER "bus_off_after_frames = -1\n", 5, "bus_off_after_frames must be"},
         ErrorCase{"bus off count on qt", "[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = qt\nplugin = socketcan\ninterface = can0\nbus_off_after_frames = 8\n", 1, "only a backend = sim"},
+        ErrorCase{"spin beyond a millisecond", SIM_ADAPTER "spin_us = 1001\n", 5, "spin_us must be a number from 0 to 1000"},
+        ErrorCase{"negative spin", SIM_ADAPTER "spin_us = -5\n", 5, "spin_us must be"},
+        ErrorCase{"spin on qt", "[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = qt\nplugin = socketcan\ninterface = can0\nspin_us = 60\n", 1, "only a backend = sim"},
         ErrorCase{"bad bus off for good", SIM_ADAPTER "bus_off_for_good = yes\n", 5, "bus_off_for_good must be"},
         ErrorCase{"bad drift", SIM_ADAPTER "clock_drift_ppm = fast\n", 5, "clock_drift_ppm must be"},
         ErrorCase{"two clock drifts", SIM_ADAPTER "clock_drift_ppm = 5\n[adapter.b]\nindex = 1\ndriver = pcan_usb\nbackend = sim\nclock_drift_ppm = 6\n", 6, "one clock"},
