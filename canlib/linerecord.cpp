@@ -2,6 +2,7 @@
 
 #include "apibinding.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -19,6 +20,11 @@ namespace {
 // priority elsewhere. Deeper (nice 19, SCHED_IDLE) a busy machine starves the
 // reader for hundreds of milliseconds, and every frame of the line waits.
 constexpr int kReaderNiceSteps = 2;
+
+// After a waiting caller leaves, the reader waits this long before it takes
+// the event back: a caller in a receive loop is back within microseconds, and
+// each hand-over costs both of them a wake-up.
+constexpr auto kHandBack = std::chrono::milliseconds(50);
 
 void lowerThreadPriority()
 {
@@ -65,8 +71,12 @@ bool LineRecord::start()
             return false;
     }
     event_ = makeEvent();
-    if (event_ < 0)
+    readerKick_ = makeEvent();
+    leaderKick_ = makeEvent();
+    if (event_ < 0 || readerKick_ < 0 || leaderKick_ < 0) {
+        closeEvents();
         return false;
+    }
     const auto &ops = api();
     ops.writeClientParam(setup_.client, API_CLIENTPARAM_EVENT, static_cast<uint32_t>(event_));
     ops.writeClientParam(setup_.client, API_CLIENTPARAM_27, 0);
@@ -76,8 +86,7 @@ bool LineRecord::start()
     } catch (const std::system_error &) {
         readerActive_ = false;
         unregisterEvent();
-        close(event_);
-        event_ = -1;
+        closeEvents();
         return false;
     }
     std::lock_guard lock(queueLock_);
@@ -93,20 +102,34 @@ void LineRecord::stop()
         if (stopped_)
             return;
         stopped_ = true;
+        stopRequest_ = true;
     }
     frameQueued_.notify_all();
+    readerResume_.notify_all();
     if (reader_.joinable()) {
-        stopRequest_ = true;
-        signalEvent();
+        signalFd(readerKick_);
         reader_.join();
     }
-    if (event_ >= 0) {
-        close(event_);
-        event_ = -1;
+    {
+        // The leading caller waits on the descriptors closed below.
+        std::unique_lock lock(queueLock_);
+        if (leader_)
+            signalFd(leaderKick_);
+        leaderGone_.wait(lock, [this] { return !leader_; });
     }
+    closeEvents();
     std::deque<RxRecord> discarded;
     std::lock_guard lock(queueLock_);
     queue_.swap(discarded);
+}
+
+void LineRecord::closeEvents()
+{
+    for (int *fd : {&event_, &readerKick_, &leaderKick_}) {
+        if (*fd >= 0)
+            close(*fd);
+        *fd = -1;
+    }
 }
 
 bool LineRecord::take(RxRecord &out)
@@ -121,11 +144,41 @@ bool LineRecord::take(RxRecord &out)
 
 bool LineRecord::waitForFrame(std::chrono::milliseconds timeout)
 {
+    const TimePoint deadline = std::chrono::steady_clock::now() + timeout;
     std::unique_lock lock(queueLock_);
-    frameQueued_.wait_for(lock, timeout, [this] { return stopped_ || !queue_.empty(); });
+    while (!stopped_ && queue_.empty()) {
+        if (started_ && !leader_) {
+            lead(lock, deadline);
+        } else {
+            ++followers_;
+            frameQueued_.wait_until(lock, deadline);
+            --followers_;
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            break;
+    }
     return !stopped_ && !queue_.empty();
 }
 
+// Called and left with queueLock_ held; waits on the event without it.
+void LineRecord::lead(std::unique_lock<std::mutex> &lock, TimePoint deadline)
+{
+    leader_ = true;
+    const bool kickReader = readerWaiting_;
+    lock.unlock();
+    if (kickReader)
+        signalFd(readerKick_);
+    bool queued = false;
+    // A kick means the reader queued frames first, or the line is stopping.
+    while (!queued && waitForEvent(&deadline, leaderKick_) == Woken::Event)
+        queued = drainInterface();
+    lock.lock();
+    leader_ = false;
+    leaderLeft_ = std::chrono::steady_clock::now();
+    if (followers_ > 0)
+        frameQueued_.notify_all(); // one of them leads from here
+    leaderGone_.notify_all();
+}
 bool LineRecord::isOpen() const
 {
     std::lock_guard lock(queueLock_);
@@ -155,27 +208,63 @@ void LineRecord::LineReader()
     pthread_setname_np(pthread_self(), "tarvpcan3-rx");
     lowerThreadPriority();
     while (!stopRequest_) {
-        if (!waitForEvent() || stopRequest_)
-            continue;
-        drainInterface();
+        parkWhileCallersWait();
+        if (stopRequest_)
+            break;
+        const Woken woken = waitForEvent(nullptr, readerKick_);
+        if (woken == Woken::Event && !stopRequest_ && drainInterface()) {
+            std::lock_guard lock(queueLock_);
+            readerWaiting_ = false;
+            // A caller that began to lead meanwhile waits on the event the
+            // reader has just reset.
+            if (leader_)
+                signalFd(leaderKick_);
+        } else {
+            std::lock_guard lock(queueLock_);
+            readerWaiting_ = false;
+        }
     }
     unregisterEvent();
     readerActive_ = false;
 }
 
-bool LineRecord::waitForEvent()
+void LineRecord::parkWhileCallersWait()
 {
-    pollfd wait{event_, POLLIN, 0};
-    if (poll(&wait, 1, -1) < 0)
-        return false;
-    uint64_t count = 0;
-    // Reading resets the counter: the event is auto-reset.
-    return read(event_, &count, sizeof count) == static_cast<ssize_t>(sizeof count);
+    std::unique_lock lock(queueLock_);
+    while (!stopRequest_ && (leader_ || std::chrono::steady_clock::now() - leaderLeft_ < kHandBack))
+        readerResume_.wait_for(lock, kHandBack);
+    readerWaiting_ = !stopRequest_;
 }
 
-void LineRecord::drainInterface()
+// Waits for the interface's event or the other descriptor, each an
+// auto-reset counter, until the deadline (none: for ever).
+LineRecord::Woken LineRecord::waitForEvent(const TimePoint *deadline, int otherFd)
 {
+    pollfd fds[2] = {{event_, POLLIN, 0}, {otherFd, POLLIN, 0}};
+    timespec left{};
+    if (deadline) {
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+            *deadline - std::chrono::steady_clock::now());
+        const int64_t n = std::max<int64_t>(0, ns.count());
+        left = {static_cast<time_t>(n / 1000000000), static_cast<long>(n % 1000000000)};
+    }
+    if (ppoll(fds, 2, deadline ? &left : nullptr, nullptr) <= 0)
+        return Woken::Failed;
+    uint64_t count = 0;
+    if ((fds[1].revents & POLLIN) != 0) {
+        (void)read(otherFd, &count, sizeof count);
+        return Woken::Kick;
+    }
+    return read(event_, &count, sizeof count) == static_cast<ssize_t>(sizeof count) ? Woken::Event
+                                                                                   : Woken::Failed;
+}
+
+// True when at least one frame was queued.
+bool LineRecord::drainInterface()
+{
+    std::lock_guard drain(drainLock_);
     const auto &ops = api();
+    bool queued = false;
     for (;;) {
         ApiFrame frame{};
         uint8_t net = setup_.net;
@@ -183,33 +272,34 @@ void LineRecord::drainInterface()
         if ((result & API_ERR_RXMASK) != 0) {
             if (result == API_ERR_BUSOFF)
                 ops.resetHardware(setup_.hardware);
-            return;
+            return queued;
         }
         if (const auto record = rxRecordFrom(frame, lastStamp_, setup_.line, setup_.net))
-            append(*record);
+            queued = append(*record) || queued;
         // A flood must not keep a closing line's reader from ending.
         if (result != API_OK || stopRequest_)
-            return;
+            return queued;
     }
 }
 
-void LineRecord::append(const RxRecord &record)
+bool LineRecord::append(const RxRecord &record)
 {
     {
         std::lock_guard lock(queueLock_);
         try {
             queue_.push_back(record);
         } catch (const std::bad_alloc &) {
-            return; // out of memory: the frame is lost, the reader lives on
+            return false; // out of memory: the frame is lost, the reader lives on
         }
     }
     frameQueued_.notify_all();
+    return true;
 }
 
-void LineRecord::signalEvent()
+void LineRecord::signalFd(int fd)
 {
     const uint64_t one = 1;
-    (void)write(event_, &one, sizeof one);
+    (void)write(fd, &one, sizeof one);
 }
 
 // The descriptor is closed after the reader ends, and a number the interface

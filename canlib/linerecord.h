@@ -1,5 +1,11 @@
 // One open CAN line: its registrations in the interface, its reader thread and
 // its receive queue.
+//
+// While a caller waits in waitForFrame, that caller takes the reader's part:
+// it waits on the interface's event itself and fills the queue, so a frame
+// reaches it with one thread wake-up instead of two. The reader stands aside
+// until no caller has waited for a while (kHandBack in the source) and then
+// fills the queue again for callers that only poll.
 #pragma once
 
 #include "linerules.h"
@@ -61,18 +67,28 @@ public:
     void useClient(uint8_t client);
 
 private:
+    enum class Woken { Event, Kick, Failed };
+
+    using TimePoint = std::chrono::steady_clock::time_point;
+
     void LineReader();
-    bool waitForEvent();
-    void drainInterface();
-    void append(const RxRecord &record);
-    void signalEvent();
+    void parkWhileCallersWait();
+    Woken waitForEvent(const TimePoint *deadline, int otherFd);
+    void lead(std::unique_lock<std::mutex> &lock, TimePoint deadline);
+    bool drainInterface();
+    bool append(const RxRecord &record);
+    static void signalFd(int fd);
+    void closeEvents();
     void unregisterEvent();
 
     const LineSetup setup_; // its client is the one the event is registered with
     std::atomic<uint8_t> client_;
     std::atomic<uint8_t> previousClient_{0};
     int event_ = -1;
-    ApiTimeStamp lastStamp_{}; // the reader's alone
+    int readerKick_ = -1; // takes the reader out of its wait on the event
+    int leaderKick_ = -1; // tells the leading caller that the reader queued frames
+    std::mutex drainLock_; // one drain at a time keeps the frames in order
+    ApiTimeStamp lastStamp_{}; // under drainLock_
     std::atomic<bool> stopRequest_{false};
     std::atomic<bool> readerActive_{false};
 
@@ -81,6 +97,14 @@ private:
     std::deque<RxRecord> queue_;
     bool started_ = false; // under queueLock_
     bool stopped_ = false; // under queueLock_
+    // The caller that waits on the event itself; further callers wait on
+    // frameQueued_. Under queueLock_, as are the two below.
+    bool leader_ = false;
+    int followers_ = 0;
+    bool readerWaiting_ = false; // the reader is in its wait on the event
+    TimePoint leaderLeft_{};
+    std::condition_variable readerResume_; // only stop() wakes the parked reader
+    std::condition_variable leaderGone_;   // stop() waits for the leader to leave
 
     std::mutex stopLock_;
     std::thread reader_;
