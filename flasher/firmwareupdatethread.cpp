@@ -287,22 +287,28 @@ void FirmwareUpdateThread::startFlash()
         failModule(tr("flashing restarted %1 times").arg(runlimits::FlashRestarts));
         return;
     }
-    communication_->sendUpdateCommand(CommandFlash);
+    startPass(CommandFlash, UpdateState::Flashing, tr("Flashing %1 of %2"));
+}
+
+// Both passes send the file from its first line, after their update command
+// and the pause the modules need to switch.
+void FirmwareUpdateThread::startPass(uint16_t command, UpdateState pass, const QString &label)
+{
+    communication_->sendUpdateCommand(command);
     QThread::msleep(millis(runlimits::PhasePause));
     if (busLost())
         return;
-    // Codes still queued cannot answer this phase's first line.
+    // Codes still queued cannot answer this pass's first line.
     communication_->clearErrors();
     refusals_ = 0;
     if (!firmwareFileUnchanged(false) || !rewindFirmwareFile()) {
         failChangedFile();
         return;
     }
-    state_ = UpdateState::Flashing;
+    state_ = pass;
     sendNextLine();
-    emit information(peerName_, tr("Flashing %1 of %2")
-                                    .arg(communication_->currentModule())
-                                    .arg(communication_->moduleCount()));
+    emit information(peerName_,
+                     label.arg(communication_->currentModule()).arg(communication_->moduleCount()));
 }
 
 void FirmwareUpdateThread::flashing()
@@ -325,21 +331,7 @@ void FirmwareUpdateThread::flashing()
 
 void FirmwareUpdateThread::startCompare()
 {
-    communication_->sendUpdateCommand(CommandCompare);
-    QThread::msleep(millis(runlimits::PhasePause));
-    if (busLost())
-        return;
-    communication_->clearErrors();
-    refusals_ = 0;
-    if (!firmwareFileUnchanged(false) || !rewindFirmwareFile()) {
-        failChangedFile();
-        return;
-    }
-    state_ = UpdateState::Comparing;
-    sendNextLine();
-    emit information(peerName_, tr("Comparing %1 of %2")
-                                    .arg(communication_->currentModule())
-                                    .arg(communication_->moduleCount()));
+    startPass(CommandCompare, UpdateState::Comparing, tr("Comparing %1 of %2"));
 }
 
 void FirmwareUpdateThread::comparing()

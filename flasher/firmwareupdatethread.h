@@ -84,6 +84,7 @@ private:
     void startFlash();
     void flashing();
     void startCompare();
+    void startPass(uint16_t command, UpdateState pass, const QString &label);
     void comparing();
     void postFlash();
     void nextModule();

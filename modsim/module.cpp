@@ -348,6 +348,27 @@ void Module::lineComplete()
     answer({0x15, code}, eraseUntilUs_);
 }
 
+// What both passes decide before their own checks: a blank line is accepted,
+// a broken record is a checksum error, and a header carries the configured
+// version error. None when the pass has to look at the record itself.
+std::optional<uint8_t> Module::checkRecord(const std::string &line, const std::string &where, SRecord *record)
+{
+    if (line.empty()) {
+        note(where + "blank line accepted");
+        return kAccepted;
+    }
+    std::string why;
+    if (!parseSRecord(line, record, &why)) {
+        note(where + why);
+        return kChecksumError;
+    }
+    if (record->type == 0 && cfg_.versionError != 0) {
+        note(where + "header refused with " + hex2(static_cast<uint8_t>(cfg_.versionError)));
+        return static_cast<uint8_t>(cfg_.versionError);
+    }
+    return std::nullopt;
+}
+
 uint8_t Module::flashLine(const std::string &line, int lineNo)
 {
     const std::string where = "flash line " + std::to_string(lineNo) + ": ";
@@ -355,20 +376,9 @@ uint8_t Module::flashLine(const std::string &line, int lineNo)
         note(where + "checksum error (injected)");
         return kChecksumError;
     }
-    if (line.empty()) {
-        note(where + "blank line accepted");
-        return kAccepted;
-    }
     SRecord record;
-    std::string why;
-    if (!parseSRecord(line, &record, &why)) {
-        note(where + why);
-        return kChecksumError;
-    }
-    if (record.type == 0 && cfg_.versionError != 0) {
-        note(where + "header refused with " + hex2(static_cast<uint8_t>(cfg_.versionError)));
-        return static_cast<uint8_t>(cfg_.versionError);
-    }
+    if (const std::optional<uint8_t> verdict = checkRecord(line, where, &record))
+        return *verdict;
     if (record.isData())
         image_.write(record.address, record.data);
     note(where + "S" + std::to_string(record.type) + " accepted");
@@ -383,20 +393,9 @@ uint8_t Module::compareLine(const std::string &line, int lineNo)
         note(where + "mismatch (injected)");
         return kFlashError;
     }
-    if (line.empty()) {
-        note(where + "blank line accepted");
-        return kAccepted;
-    }
     SRecord record;
-    std::string why;
-    if (!parseSRecord(line, &record, &why)) {
-        note(where + why);
-        return kChecksumError;
-    }
-    if (record.type == 0 && cfg_.versionError != 0) {
-        note(where + "header refused with " + hex2(static_cast<uint8_t>(cfg_.versionError)));
-        return static_cast<uint8_t>(cfg_.versionError);
-    }
+    if (const std::optional<uint8_t> verdict = checkRecord(line, where, &record))
+        return *verdict;
     if (record.isData() && !image_.matches(record.address, record.data)) {
         note(where + "differs from the image");
         return kFlashError;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <map>
+#include <optional>
 #include <random>
 #include <string>
 #include <utility>
@@ -77,6 +78,7 @@ private:
     void handleSequence(const Frame &frame);
     void handleLogOnRequest();
     void lineComplete();
+    std::optional<uint8_t> checkRecord(const std::string &line, const std::string &where, SRecord *record);
     uint8_t flashLine(const std::string &line, int lineNo);
     uint8_t compareLine(const std::string &line, int lineNo);
     bool lineAnswerLost(int lineNo);

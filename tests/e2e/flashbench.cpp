@@ -1,5 +1,7 @@
 #include "flashbench.h"
 
+#include "srecordgen.h"
+
 #include <QFile>
 #include <QProcessEnvironment>
 #include <QTextStream>
@@ -8,18 +10,10 @@ namespace {
 
 constexpr int RunTimeoutMs = 200000;
 
-QString record(char type, uint32_t address, int addressBytes, const QByteArray &data)
+QString record(char type, uint32_t address, const QByteArray &data)
 {
-    QByteArray bytes;
-    bytes.append(static_cast<char>(addressBytes + data.size() + 1));
-    for (int i = addressBytes - 1; i >= 0; --i)
-        bytes.append(static_cast<char>((address >> (8 * i)) & 0xFF));
-    bytes.append(data);
-    unsigned sum = 0;
-    for (char byte : bytes)
-        sum += static_cast<uint8_t>(byte);
-    bytes.append(static_cast<char>(~sum & 0xFF));
-    return QStringLiteral("S") + QChar(type) + QString::fromLatin1(bytes.toHex().toUpper());
+    return QString::fromStdString(
+        bench::srecordLine(type - '0', address, std::vector<uint8_t>(data.begin(), data.end())));
 }
 
 QStringList split(const QString &text)
@@ -59,7 +53,7 @@ FlashBench::FlashBench() = default;
 
 QStringList FlashBench::writeFirmware(const QString &name, int dataLines)
 {
-    QStringList lines{record('0', 0, 2, "K3B7 test")};
+    QStringList lines{record('0', 0, "K3B7 test")};
     uint32_t seed = 0x2545F491;
     for (int i = 0; i < dataLines; ++i) {
         QByteArray data;
@@ -67,9 +61,9 @@ QStringList FlashBench::writeFirmware(const QString &name, int dataLines)
             seed = seed * 1103515245u + 12345u;
             data.append(static_cast<char>(seed >> 16));
         }
-        lines.append(record('2', 0x4000 + 16u * i, 3, data));
+        lines.append(record('2', 0x4000 + 16u * i, data));
     }
-    lines.append(record('8', 0x4000, 3, {}));
+    lines.append(record('8', 0x4000, {}));
     firmwarePath_ = path(name);
     QFile file(firmwarePath_);
     if (file.open(QIODevice::WriteOnly))

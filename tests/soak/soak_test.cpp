@@ -94,8 +94,8 @@ TEST(SoakCase, FirmwareIsValidAndSmall)
 TEST(SRecord, KnownRecord)
 {
     // S1 record of two data bytes at 0x0010: count 05, checksum ~(05+00+10+01+02).
-    EXPECT_EQ(sRecord('1', 0x10, 2, QByteArray("\x01\x02", 2)), QStringLiteral("S10500100102E7"));
-    EXPECT_EQ(sRecord('9', 0, 2, {}), QStringLiteral("S9030000FC"));
+    EXPECT_EQ(sRecord('1', 0x10, QByteArray("\x01\x02", 2)), QStringLiteral("S10500100102E7"));
+    EXPECT_EQ(sRecord('9', 0, {}), QStringLiteral("S9030000FC"));
 }
 
 TEST(BenchIni, ParsedByTheInterfaceWithTheIntendedFaults)

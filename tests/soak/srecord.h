@@ -10,8 +10,8 @@
 
 namespace soak {
 
-// One record: type '0'..'9', address of addressBytes (2, 3 or 4) bytes, data.
-QString sRecord(char type, uint32_t address, int addressBytes, const QByteArray &data);
+// One record: type '0'..'9' (which sets the address size), address, data.
+QString sRecord(char type, uint32_t address, const QByteArray &data);
 
 // A file of `lines` lines (at least 3): an S0 header, data records of
 // dataBytes random bytes each at rising addresses, and the end record that
