@@ -14,7 +14,6 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/prctl.h>
-#include "/tmp/probe/probe.h"
 
 namespace canapi {
 
@@ -113,7 +112,6 @@ bool SimBus::open(uint32_t bitRate, std::string *error)
 bool SimBus::transmit(const ApiFrame &frame, uint64_t origin, int64_t atNs)
 {
     const int64_t now = monotonicNs();
-    if ((frame.id & 0x7FF) == 0x209) probe::hit(4, now);
     {
         std::lock_guard lock(mutex_);
         if (stopping_ || queue_.size() + scheduled_.size() >= kTransmitQueueCapacity)
@@ -255,7 +253,6 @@ void SimBus::completeSlot(std::unique_lock<std::mutex> &lock, int64_t nowNs)
 
     lock.unlock();
     const ApiFrame &frame = slot.pending.frame;
-    if (slot.pending.origin != 0 || true) { if ((frame.id & 0x7FF) == 0x20D) { probe::hit(0, slot.endNs); probe::hit(1); } }
     publish(frame, slot.pending.origin, slot.endNs);
     if (reachesModules(frame)) {
         const modsim::Frame moduleFrame = toModuleFrame(frame);

@@ -179,6 +179,7 @@ void LineRecord::lead(std::unique_lock<std::mutex> &lock, TimePoint deadline)
         frameQueued_.notify_all(); // one of them leads from here
     leaderGone_.notify_all();
 }
+
 bool LineRecord::isOpen() const
 {
     std::lock_guard lock(queueLock_);
