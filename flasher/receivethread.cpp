@@ -33,6 +33,15 @@ ReceiveThread::ReceiveThread(ManageCanCommunication *parent, const CanDriverFunc
     connect(this, &ReceiveThread::receivedLogOnReupdate, parent, &M::onReceivedLogOnReupdate, type);
 }
 
+ReceiveThread::~ReceiveThread()
+{
+    wait();
+    // QThread::wait() synchronises inside Qt, where the thread checker cannot
+    // see it; pairing with run()'s last store makes the end of run() visible
+    // to it before the object's memory is freed.
+    (void)runEnded_.load(std::memory_order_acquire);
+}
+
 void ReceiveThread::run()
 {
     uint16_t word = 0;
@@ -46,6 +55,7 @@ void ReceiveThread::run()
         for (const auto &notification : protocol::decodeFrame(word, frame[0], frame.data() + 1))
             announce(notification);
     }
+    runEnded_.store(true, std::memory_order_release);
 }
 
 void ReceiveThread::waitForFrame()

@@ -22,6 +22,8 @@ public:
     // waits for them, and a hop through the main thread's event loop would
     // slow every frame of a flash down.
     ReceiveThread(ManageCanCommunication *parent, const CanDriverFunctions *driver, uint16_t line);
+    // Waits for run() to end: a running QThread must not be destroyed.
+    ~ReceiveThread() override;
 
     void requestStop() { stopRequested_.store(true); }
 
@@ -44,6 +46,7 @@ private:
     void waitForFrame();
 
     std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> runEnded_{false}; // run()'s last write
     const CanDriverFunctions *driver_;
     uint16_t line_;
 };
