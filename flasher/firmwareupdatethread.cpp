@@ -5,6 +5,7 @@
 #include "debugline.h"
 #include "firmwarecheck.h"
 #include "linecheck.h"
+#include "lineretry.h"
 #include "linetext.h"
 #include "managecancommunication.h"
 #include "protocol.h"
@@ -224,7 +225,7 @@ void FirmwareUpdateThread::announce()
 
 void FirmwareUpdateThread::queryModule()
 {
-    refusals_ = 0;
+    retry_.reset();
     flashStarts_ = 0;
     readyPolls_ = 0;
     updateStartSent_ = false;
@@ -300,7 +301,7 @@ void FirmwareUpdateThread::startPass(uint16_t command, UpdateState pass, const Q
         return;
     // Codes still queued cannot answer this pass's first line.
     communication_->clearErrors();
-    refusals_ = 0;
+    retry_.reset();
     if (!firmwareFileUnchanged(false) || !rewindFirmwareFile()) {
         failChangedFile();
         return;
@@ -436,9 +437,7 @@ void FirmwareUpdateThread::reportOutcome()
 
 FirmwareUpdateThread::LineSend FirmwareUpdateThread::sendNextLine()
 {
-    if (repeatLine_) {
-        repeatLine_ = false;
-    } else {
+    if (!retry_.takeRepeat()) {
         if (firmwareFile_->atEnd()) {
             if (firmwareFileUnchanged(true))
                 return LineSend::EndOfFile;
@@ -451,7 +450,7 @@ FirmwareUpdateThread::LineSend FirmwareUpdateThread::sendNextLine()
     if (busLostDue())
         return LineSend::Failed;
     // A frame that is not acknowledged counts as a line timeout: the line
-    // goes again from its first frame.
+    // goes again from its first frame, once per timeout reported.
     while (!transmitCurrentLine()) {
         if (!lineTimedOut())
             return LineSend::Failed;
@@ -493,14 +492,16 @@ bool FirmwareUpdateThread::lineTimedOut()
     console_.debug(linecheck::timeoutMessage(peerName_, linetext::withoutLineEnd(currentLine_)));
     if (busLost())
         return false;
-    if (++refusals_ >= runlimits::RefusalsInARow) {
+    if (!retry_.refused()) {
         failModule(tr("line refused %1 times in a row").arg(runlimits::RefusalsInARow));
         return false;
     }
     QThread::msleep(millis(runlimits::TimeoutPause));
     if (busLost())
         return false;
-    repeatLine_ = true;
+    // An answer to the timed-out transfer that came late must not pass for
+    // the answer to its repeat, nor to the line after it.
+    communication_->clearErrors();
     return true;
 }
 
@@ -519,21 +520,32 @@ bool FirmwareUpdateThread::checkLineResult()
         }
         if (verdict.flashError)
             state_ = UpdateState::StartFlash;
-        if (verdict.answered) {
-            refusals_ = verdict.repeatLine ? refusals_ + verdict.refusals : 0;
-            if (refusals_ >= runlimits::RefusalsInARow) {
-                failModule(tr("line refused %1 times in a row").arg(runlimits::RefusalsInARow));
-                return false;
-            }
-            repeatLine_ = repeatLine_ || verdict.repeatLine;
-            return true;
-        }
+        if (verdict.answered)
+            return lineAnswered(verdict);
         if (verdict.flashError)
             return false;
         if (!communication_->waitFor(ManageCanCommunication::Event::ErrorQueued,
-                                     lineAnswerDeadline_))
-            return lineTimedOut();
+                                     lineAnswerDeadline_)) {
+            if (!lineTimedOut())
+                return false;
+            retry_.requestRepeat();
+            return true;
+        }
     }
+}
+
+bool FirmwareUpdateThread::lineAnswered(const linecheck::Verdict &verdict)
+{
+    if (!verdict.repeatLine) {
+        retry_.accepted();
+        return true;
+    }
+    if (!retry_.refused(verdict.refusals)) {
+        failModule(tr("line refused %1 times in a row").arg(runlimits::RefusalsInARow));
+        return false;
+    }
+    retry_.requestRepeat();
+    return true;
 }
 
 void FirmwareUpdateThread::processQueuedCodes()

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "candriverfunctions.h"
+#include "lineretry.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -15,6 +16,8 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+
+namespace linecheck { struct Verdict; }
 
 class Console;
 class ManageCanCommunication;
@@ -65,6 +68,7 @@ private:
     bool readNextLine();
     bool transmitCurrentLine();
     bool checkLineResult();
+    bool lineAnswered(const linecheck::Verdict &verdict);
     void processQueuedCodes();
     bool lineTimedOut();
     bool busLost();
@@ -94,7 +98,6 @@ private:
     Console &console_;
     std::atomic<bool> stopAfterModule_{false};
     bool runEnded_ = false;
-    bool repeatLine_ = false;
     ManageCanCommunication *communication_ = nullptr;
     const QString peerName_;
     QString fileName_;
@@ -113,7 +116,7 @@ private:
     QDeadlineTimer firstLogOnDeadline_;
     QDeadlineTimer lineAnswerDeadline_;
     QElapsedTimer sinceBusCheck_;
-    int refusals_ = 0;
+    LineRetry retry_;
     int flashStarts_ = 0;
     int readyPolls_ = 0;
     bool runFailed_ = false; // version error, lost connection, unreadable file
