@@ -13,13 +13,12 @@ QString tr(const char *text)
     return QCoreApplication::translate("main", text);
 }
 
-std::optional<QString> canIdsArgument(const QList<QByteArray> &args)
+// The position (5 or 6) of the CanIds argument, 0 when there is none.
+int canIdsPosition(const QList<QByteArray> &args)
 {
     if (args.size() == 5 && args[4] != CloseAuto)
-        return QString::fromLatin1(args[4]);
-    if (args.size() == 6)
-        return QString::fromLatin1(args[5]);
-    return std::nullopt;
+        return 5;
+    return args.size() == 6 ? 6 : 0;
 }
 
 } // namespace
@@ -56,8 +55,15 @@ CommandLine parseCommandLine(const QList<QByteArray> &args)
     }
     result.canLine = static_cast<int>(canLine);
     result.fileName = QString::fromLocal8Bit(args[3]);
-    result.canIds = canIdsArgument(args);
     result.closeAuto = args.size() >= 5 && args[4] == CloseAuto;
+    result.canIdsPosition = canIdsPosition(args);
+    if (result.canIdsPosition > 0) {
+        result.canIds = QString::fromLatin1(args[result.canIdsPosition - 1]);
+        if (!parseCanIds(*result.canIds)) {
+            result.check = CommandLine::Check::BadCanIds;
+            return result;
+        }
+    }
     result.check = CommandLine::Check::Accepted;
     return result;
 }
@@ -67,7 +73,7 @@ bool closeAutomatically(const QStringList &args)
     return args.size() >= 6 && args[5] == QLatin1String(CloseAuto);
 }
 
-QList<uint16_t> parseCanIds(const QString &list)
+std::optional<QList<uint16_t>> parseCanIds(const QString &list)
 {
     QList<uint16_t> ids;
     const QStringList parts = list.split(u',', Qt::SkipEmptyParts);
@@ -76,8 +82,9 @@ QList<uint16_t> parseCanIds(const QString &list)
         qulonglong value = part.toULongLong(&ok, 10);
         if (part.contains(QLatin1String("0x")))
             value = part.toULongLong(&ok, 16);
-        if (ok)
-            ids.append(static_cast<uint16_t>(value & 0xFFFF));
+        if (!ok || value > HighestCanId)
+            return std::nullopt;
+        ids.append(static_cast<uint16_t>(value));
     }
     return ids;
 }

@@ -12,7 +12,7 @@
 
 struct CommandLine
 {
-    enum class Check { Accepted, TooFewArguments, BadInterface, BadBitRate, BadCanLine };
+    enum class Check { Accepted, TooFewArguments, BadInterface, BadBitRate, BadCanLine, BadCanIds };
 
     Check check = Check::TooFewArguments;
     QByteArray interfaceName;
@@ -22,6 +22,7 @@ struct CommandLine
     int canLine = 0;
     QString fileName;
     std::optional<QString> canIds;
+    int canIdsPosition = 0; // 5 or 6, for the error text
     bool closeAuto = false;
 };
 
@@ -37,9 +38,12 @@ constexpr int HighestCanLine = 15;
 // args: the application's argument list, program path included.
 bool closeAutomatically(const QStringList &args);
 
-// Comma-separated decimal or "0x" hexadecimal ids; parts that do not parse are
-// dropped, values keep their low 16 bits, order and duplicates stay.
-QList<uint16_t> parseCanIds(const QString &list);
+constexpr uint16_t HighestCanId = 0x7FF;
+
+// Comma-separated decimal or "0x" hexadecimal ids; empty parts are skipped,
+// order and duplicates stay. Empty (no value) when any other part is not an
+// 11-bit identifier: a mistyped list must not select every module.
+std::optional<QList<uint16_t>> parseCanIds(const QString &list);
 
 QString bannerLine();
 QStringList usageLines();

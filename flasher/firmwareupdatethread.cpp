@@ -65,13 +65,14 @@ FirmwareUpdateThread::~FirmwareUpdateThread()
 
 void FirmwareUpdateThread::setCanIds(const QString &list)
 {
-    canIds_ = parseCanIds(list);
+    canIds_ = parseCanIds(list).value_or(QList<uint16_t>());
 }
 
 bool FirmwareUpdateThread::startUpdate(const char *interfaceName, int bitRate, int canLine,
                                        const QString &fileName, const CanDriverFunctions *driver)
 {
     fileName_ = fileName;
+    canLine_ = static_cast<uint16_t>(canLine);
     if (!openFirmwareFile(fileName))
         return false;
     // Refused before any CAN activity: a module must never enter update mode
@@ -228,6 +229,7 @@ void FirmwareUpdateThread::queryModule()
     retry_.reset();
     flashStarts_ = 0;
     readyPolls_ = 0;
+    nameRequests_ = 0;
     updateStartSent_ = false;
     communication_->sendRequest1200();
     communication_->requestFirmwareRelease();
@@ -236,22 +238,35 @@ void FirmwareUpdateThread::queryModule()
     state_ = UpdateState::CheckFirmwareName;
 }
 
+// An empty name is contained in every file name, so it decides nothing: it
+// may only not have arrived yet. A module that never names itself is not
+// flashed (the loader of a module in re-update state has no name).
 void FirmwareUpdateThread::checkFirmwareName()
 {
     const QString name = communication_->currentFirmwareName();
-    if (fileName_.contains(name) || communication_->isReupdateModule()) {
+    if (communication_->isReupdateModule() || (!name.isEmpty() && fileName_.contains(name))) {
         state_ = UpdateState::CheckSelection;
         communication_->clearReady();
-    } else {
+    } else if (!name.isEmpty() || !selected()) {
         state_ = UpdateState::NextModule;
         communication_->markSkipped();
+    } else if (nameRequests_++ < runlimits::NameRequests) {
+        communication_->requestFirmwareName();
+        QThread::msleep(millis(runlimits::QueryPause));
+    } else {
+        failModule(tr("no firmware name after %1 requests").arg(runlimits::NameRequests + 1));
     }
+}
+
+bool FirmwareUpdateThread::selected() const
+{
+    const auto id = static_cast<uint16_t>(communication_->currentModule() & IdentifierBits);
+    return canIds_.isEmpty() || canIds_.contains(id);
 }
 
 void FirmwareUpdateThread::checkSelection()
 {
-    const auto id = static_cast<uint16_t>(communication_->currentModule() & IdentifierBits);
-    if (canIds_.isEmpty() || canIds_.contains(id)) {
+    if (selected()) {
         state_ = UpdateState::WaitReady;
     } else {
         state_ = UpdateState::NextModule;
@@ -416,9 +431,24 @@ void FirmwareUpdateThread::closeRun()
     runEnded_ = true;
 }
 
+// Selected modules that never logged on were not updated either.
+QList<uint16_t> FirmwareUpdateThread::selectedButAbsent() const
+{
+    QList<uint16_t> present;
+    for (uint16_t id : communication_->moduleIds())
+        present.append(id & IdentifierBits);
+    QList<uint16_t> absent;
+    for (uint16_t id : canIds_) {
+        const auto onLine = static_cast<uint16_t>((canLine_ << 12) | id);
+        if (!present.contains(id) && !absent.contains(onLine))
+            absent.append(onLine);
+    }
+    return absent;
+}
+
 void FirmwareUpdateThread::reportOutcome()
 {
-    const QList<uint16_t> notUpdated = communication_->modulesNotUpdated();
+    const QList<uint16_t> notUpdated = communication_->modulesNotUpdated() + selectedButAbsent();
     if (communication_->moduleCount() == 0) {
         console_.err(tr("Error: No module logged on, no module updated"));
     } else if (!notUpdated.isEmpty()) {

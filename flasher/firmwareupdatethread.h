@@ -78,6 +78,8 @@ private:
     void failModule(const QString &reason, UpdateState next = UpdateState::NextModule);
     void closeRun();
     void reportOutcome();
+    QList<uint16_t> selectedButAbsent() const;
+    bool selected() const;
 
     void waitLogOn();
     void announce();
@@ -119,6 +121,8 @@ private:
     LineRetry retry_;
     int flashStarts_ = 0;
     int readyPolls_ = 0;
+    int nameRequests_ = 0;
+    uint16_t canLine_ = 0;
     bool runFailed_ = false; // version error, lost connection, unreadable file
     bool succeeded_ = false;
 };

@@ -46,6 +46,12 @@ int refuseArguments(const CommandLine &commandLine, Console &console)
         console.err(tr("Error: Parameter 3: %1 not valid! Please use 0, 1, .. 15")
                         .arg(QString::fromLocal8Bit(commandLine.canLineText)));
         break;
+    case CommandLine::Check::BadCanIds:
+        console.err(tr("Error: Parameter %1: %2 not valid! Please use CAN-Ids as comma separated "
+                       "dec. numbers or 0x hex numbers, 0 .. 2047")
+                        .arg(commandLine.canIdsPosition)
+                        .arg(*commandLine.canIds));
+        break;
     case CommandLine::Check::Accepted:
         return 0;
     }

@@ -215,12 +215,17 @@ void ManageCanCommunication::requestFirmwareName()
 
 void ManageCanCommunication::sendUpdateCommand(uint16_t code)
 {
-    const uint16_t current = currentModule();
-    sendMessage(protocol::updateCommandFrame(line_, current, code));
-    if (code == RestartCommand) {
+    uint16_t current = 0;
+    {
         std::lock_guard lock(mutex_);
-        record(current).loggedOn = false;
+        current = current_;
+        // Cleared before the command goes out: a module that boots at once
+        // logs on within a frame time, and the receive thread may record that
+        // before this thread gets the CPU back from the send.
+        if (code == RestartCommand)
+            record(current).loggedOn = false;
     }
+    sendMessage(protocol::updateCommandFrame(line_, current, code));
 }
 
 void ManageCanCommunication::sendFlashData(const QByteArray &bytes)
@@ -357,6 +362,15 @@ QList<uint16_t> ManageCanCommunication::modulesNotUpdated() const
         if (!entry.done && !entry.skipped)
             ids.append(id);
     }
+    return ids;
+}
+
+QList<uint16_t> ManageCanCommunication::moduleIds() const
+{
+    std::lock_guard lock(mutex_);
+    QList<uint16_t> ids;
+    for (const auto &entry : moduleTable_)
+        ids.append(entry.first);
     return ids;
 }
 

@@ -84,6 +84,7 @@ public:
     bool takeError(uint8_t &code);
     // Modules neither done nor skipped: those a run has not updated.
     QList<uint16_t> modulesNotUpdated() const;
+    QList<uint16_t> moduleIds() const; // every module that logged on
     int modulesDone() const;
 
     // Sends a firmware line to the current module as flash data frames of up

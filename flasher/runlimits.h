@@ -12,6 +12,7 @@ constexpr auto FirstLogOn = 10s;         // until the first module logs on
 constexpr int LogOnWindowPasses = 300;   // then 300 passes of 10 ms for more modules
 constexpr auto LogOnWindowPass = 10ms;
 constexpr auto QueryPause = 500ms;       // after the opening sequence and the identity requests
+constexpr int NameRequests = 4;          // more, QueryPause apart, while a module has no name
 constexpr auto ReadyPoll = 500ms;
 constexpr int ReadyPolls = 20;           // 10 s until the module reports ready
 constexpr auto PhasePause = 500ms;       // after update commands 3 and 5

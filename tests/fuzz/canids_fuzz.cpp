@@ -40,9 +40,9 @@ std::optional<uint64_t> plainNumber(const QString &digits, int base)
 }
 
 // What one part of the list must give when its form is unambiguous.
-void checkPart(const QString &part, const QList<uint16_t> &ids)
+void checkPart(const QString &part, const std::optional<QList<uint16_t>> &ids)
 {
-    FUZZ_CHECK(ids.size() <= 1);
+    FUZZ_CHECK(!ids || ids->size() == 1);
     bool digitsOnly = !part.isEmpty();
     bool anyHexDigit = false;
     for (QChar c : part) {
@@ -50,7 +50,7 @@ void checkPart(const QString &part, const QList<uint16_t> &ids)
         anyHexDigit = anyHexDigit || isHexDigit(c);
     }
     if (!anyHexDigit)
-        FUZZ_CHECK(ids.isEmpty());
+        FUZZ_CHECK(!ids);
     std::optional<uint64_t> expected;
     bool knownForm = false;
     if (digitsOnly) {
@@ -63,22 +63,26 @@ void checkPart(const QString &part, const QList<uint16_t> &ids)
     }
     if (!knownForm)
         return;
-    if (expected) {
-        FUZZ_CHECK(ids.size() == 1 && ids[0] == static_cast<uint16_t>(*expected & 0xFFFF));
-    } else {
-        FUZZ_CHECK(ids.isEmpty()); // a wrapped number would select another module
-    }
+    // A number beyond an 11-bit id, wrapped or not, would select another module.
+    if (expected && *expected <= HighestCanId)
+        FUZZ_CHECK(ids && ids->constFirst() == *expected);
+    else
+        FUZZ_CHECK(!ids);
 }
 
 void checkCanIds(const QString &list)
 {
-    const QList<uint16_t> ids = parseCanIds(list);
-    // Parts are taken one by one, in order, nothing carried between them.
-    QList<uint16_t> joined;
+    const std::optional<QList<uint16_t>> ids = parseCanIds(list);
+    // Parts are taken one by one, in order, nothing carried between them; one
+    // part that is not an id refuses the whole list.
+    std::optional<QList<uint16_t>> joined = QList<uint16_t>();
     for (const QString &part : list.split(u',', Qt::SkipEmptyParts)) {
-        const QList<uint16_t> one = parseCanIds(part);
+        const std::optional<QList<uint16_t>> one = parseCanIds(part);
         checkPart(part, one);
-        joined += one;
+        if (!one)
+            joined.reset();
+        else if (joined)
+            *joined += *one;
     }
     FUZZ_CHECK(ids == joined);
 }
@@ -130,9 +134,10 @@ void checkCommandLine(const QList<QByteArray> &args)
     // onto one of the real lines.
     const std::optional<int> line = trueLeadingInteger(args[2]);
     const bool knownLine = line && *line >= 0 && *line <= 15;
-    FUZZ_CHECK(parsed.check == (knownLine ? Check::Accepted : Check::BadCanLine));
-    if (!knownLine)
+    if (!knownLine) {
+        FUZZ_CHECK(parsed.check == Check::BadCanLine);
         return;
+    }
     FUZZ_CHECK(parsed.canLine == *line);
 
     const bool closeAuto = args.size() >= 5 && args[4] == "CLOSE_AUTO";
@@ -143,6 +148,7 @@ void checkCommandLine(const QList<QByteArray> &args)
     else if (args.size() == 6)
         ids = QString::fromLatin1(args[5]);
     FUZZ_CHECK(parsed.canIds == ids);
+    FUZZ_CHECK(parsed.check == (!ids || parseCanIds(*ids) ? Check::Accepted : Check::BadCanIds));
 }
 
 } // namespace
