@@ -6,14 +6,41 @@
 #include <ctime>
 #include <mutex>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace tarvpcan3 {
 
 namespace {
 
 std::mutex g_baseLock;
 ClockBase g_base;
+std::mutex g_correctionLock;
 
 } // namespace
+
+#ifdef _WIN32
+
+PcTime pcTimeNow()
+{
+    FILETIME utc{};
+    GetSystemTimePreciseAsFileTime(&utc);
+    SYSTEMTIME utcParts{};
+    SYSTEMTIME local{};
+    // The zone's rules for that instant, as the clock on the task bar shows it.
+    if (!FileTimeToSystemTime(&utc, &utcParts) || !SystemTimeToTzSpecificLocalTime(nullptr, &utcParts, &local))
+        local = utcParts;
+    PcTime result;
+    result.fileTime = static_cast<int64_t>((uint64_t{utc.dwHighDateTime} << 32) | utc.dwLowDateTime);
+    result.wall.hour = local.wHour;
+    result.wall.minute = local.wMinute;
+    result.wall.second = local.wSecond;
+    result.wall.millisecond = local.wMilliseconds;
+    return result;
+}
+
+#else
 
 PcTime pcTimeNow()
 {
@@ -31,8 +58,12 @@ PcTime pcTimeNow()
     return result;
 }
 
+#endif
+
 void takeClockBase()
 {
+    std::lock_guard correction(g_correctionLock);
+    api().writeDriverParam(API_DRVPARAM_CLOCKCORR, 0);
     ClockBase base;
     api().readClock(&base.stamp);
     const PcTime pc = pcTimeNow();
@@ -40,6 +71,11 @@ void takeClockBase()
     base.fileTime = pc.fileTime;
     std::lock_guard lock(g_baseLock);
     g_base = base;
+}
+
+std::mutex &clockCorrectionLock()
+{
+    return g_correctionLock;
 }
 
 ClockBase clockBase()

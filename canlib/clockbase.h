@@ -6,6 +6,7 @@
 #include "timetext.h"
 
 #include <cstdint>
+#include <mutex>
 
 namespace tarvpcan3 {
 
@@ -22,7 +23,13 @@ struct PcTime {
 };
 PcTime pcTimeNow();
 
+// Zeroes the interface's clock correction (driver parameter 95), then takes the
+// bases. Zeroed afterwards, a correction left by an earlier run would set the
+// clock back behind the bases it was just read for.
 void takeClockBase();
+// Held by the timer's tick and by takeClockBase, so that a tick's
+// read-measure-write never straddles a new set of bases.
+std::mutex &clockCorrectionLock();
 // A consistent copy: the bases are written by the thread opening a line while
 // readers of other lines use them.
 ClockBase clockBase();

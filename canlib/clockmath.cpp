@@ -23,6 +23,13 @@ int64_t clockAdvance(const ApiTimeStamp &now, const ApiTimeStamp &base)
     return millis * kFileTimeUnitsPerMs + wraps * kFileTimeUnitsPerMs * kMillisWrap + micros * 10;
 }
 
+int64_t stampElapsedMs(const ApiTimeStamp &stamp, const ApiTimeStamp &base)
+{
+    const int64_t millis = int64_t{stamp.millis} - int64_t{base.millis};
+    const int64_t wraps = int64_t{stamp.millisOverflow} - int64_t{base.millisOverflow};
+    return millis + wraps * kMillisWrap;
+}
+
 int64_t receptionFileTime(const ApiTimeStamp &stamp, const ApiTimeStamp &base, int64_t baseFileTime)
 {
     return baseFileTime + clockAdvance(stamp, base);

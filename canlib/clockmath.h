@@ -20,6 +20,10 @@ int64_t fileTimeFromUnix(int64_t seconds, int64_t nanoseconds);
 // The interface clock's advance from base to now, in file-time units.
 int64_t clockAdvance(const ApiTimeStamp &now, const ApiTimeStamp &base);
 
+// Whole milliseconds from base to stamp, negative for a stamp taken before the
+// base: a frame can wait in a line's queue while another line retakes the bases.
+int64_t stampElapsedMs(const ApiTimeStamp &stamp, const ApiTimeStamp &base);
+
 // File time of a frame stamped by the interface's clock.
 int64_t receptionFileTime(const ApiTimeStamp &stamp, const ApiTimeStamp &base, int64_t baseFileTime);
 

@@ -28,6 +28,7 @@ void applyClockDrift(int64_t drift)
 
 void ClockSyncTimer()
 {
+    std::lock_guard correction(clockCorrectionLock());
     ApiTimeStamp clock{};
     if (api().readClock(&clock) != API_OK)
         return;

@@ -107,8 +107,9 @@ void removeClientsNamed(uint8_t net, unsigned line, const char *name)
     for (int c = 1; c <= kClientHandles; ++c) {
         const auto client = static_cast<uint8_t>(c);
         char found[kClientNameProbeSize] = {};
-        if (api().readClientParam(client, API_CLIENTPARAM_NAME, found, sizeof found - 1) != API_OK)
+        if (api().readClientParam(client, API_CLIENTPARAM_NAME, found, sizeof found) != API_OK)
             continue;
+        found[sizeof found - 1] = '\0';
         if (std::strncmp(found, name, sizeof found) == 0)
             api().removeClient(client);
     }

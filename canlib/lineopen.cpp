@@ -102,8 +102,9 @@ bool probeLineNet(const std::string &netName)
 {
     for (int net = 1; net <= kNetHandles; ++net) {
         char name[128] = {};
-        const ApiResult result = api().readNetParam(static_cast<uint8_t>(net), API_NETPARAM_NAME, name,
-                                                    sizeof name - 1);
+        const ApiResult result =
+            api().readNetParam(static_cast<uint8_t>(net), API_NETPARAM_NAME, name, sizeof name);
+        name[sizeof name - 1] = '\0';
         if (result == API_ERR_NODRIVER)
             return false;
         if (result == API_OK && netName == name)
@@ -123,7 +124,6 @@ uint8_t openLineLocked(uint16_t line, uint16_t bitRateKbit, uint32_t notify, uin
         return 0;
     }
     takeClockBase();
-    api().writeDriverParam(API_DRVPARAM_CLOCKCORR, 0);
     const std::string clientName = setup.clientName;
     if (!openLine(line, std::make_shared<LineRecord>(std::move(setup)))) {
         writeMessage(text, kClientRefused);

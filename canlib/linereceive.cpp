@@ -10,6 +10,11 @@ namespace {
 
 enum class Take { LineClosed, QueueEmpty, Taken };
 
+ApiTimeStamp stampOf(const RxRecord &record)
+{
+    return ApiTimeStamp{record.millis, record.millisOverflow, record.micros};
+}
+
 Take takeFrame(uint16_t line, uint16_t *id, uint8_t *frame, char *text, RxRecord &record, ClockBase &base)
 {
     const auto owner = openRecord(line);
@@ -19,7 +24,7 @@ Take takeFrame(uint16_t line, uint16_t *id, uint8_t *frame, char *text, RxRecord
         return Take::QueueEmpty;
     base = clockBase();
     unpackRxRecord(record, id, frame);
-    FormatTimeText(record.millis - base.stamp.millis, base.wall, text, TARVPCAN3_READ_TEXT_SIZE);
+    FormatTimeText(stampElapsedMs(stampOf(record), base.stamp), base.wall, text, TARVPCAN3_READ_TEXT_SIZE);
     return Take::Taken;
 }
 
@@ -41,10 +46,8 @@ extern "C" uint8_t ReadfBuffFTime(uint16_t line, uint16_t *id, uint8_t *frame, c
         writeClosedLineTime(text);
     if (taken != Take::Taken)
         return 0;
-    if (fileTime != nullptr) {
-        const ApiTimeStamp stamp{record.millis, record.millisOverflow, record.micros};
-        *fileTime = static_cast<uint64_t>(receptionFileTime(stamp, base.stamp, base.fileTime));
-    }
+    if (fileTime != nullptr)
+        *fileTime = static_cast<uint64_t>(receptionFileTime(stampOf(record), base.stamp, base.fileTime));
     return 1;
 }
 

@@ -2,53 +2,16 @@
 
 #include "apibinding.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
-#include <poll.h>
-#include <pthread.h>
-#include <sys/eventfd.h>
-#include <sys/resource.h>
 #include <system_error>
-#include <unistd.h>
 
 namespace tarvpcan3 {
 
 namespace {
 
-// Two steps below the process's own level, like the lowest normal thread
-// priority elsewhere. Deeper (nice 19, SCHED_IDLE) a busy machine starves the
-// reader for hundreds of milliseconds, and every frame of the line waits.
-constexpr int kReaderNiceSteps = 2;
-
 // After a waiting caller leaves, the reader waits this long before it takes
 // the event back: a caller in a receive loop is back within microseconds, and
 // each hand-over costs both of them a wake-up.
 constexpr auto kHandBack = std::chrono::milliseconds(50);
-
-void lowerThreadPriority()
-{
-    const pid_t self = gettid();
-    errno = 0;
-    const int current = getpriority(PRIO_PROCESS, static_cast<id_t>(self));
-    if (errno != 0)
-        return;
-    // Failure only means the reader keeps the normal priority.
-    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(self), current + kReaderNiceSteps);
-}
-
-// The interface takes 0 for "no event", so the descriptor must not be 0; it is
-// kept clear of the standard streams altogether.
-int makeEvent()
-{
-    int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (fd >= 0 && fd < 3) {
-        const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-        close(fd);
-        fd = moved;
-    }
-    return fd;
-}
 
 } // namespace
 
@@ -70,15 +33,12 @@ bool LineRecord::start()
         if (started_ || stopped_)
             return false;
     }
-    event_ = makeEvent();
-    readerKick_ = makeEvent();
-    leaderKick_ = makeEvent();
-    if (event_ < 0 || readerKick_ < 0 || leaderKick_ < 0) {
+    if (!event_.create() || !readerKick_.create() || !leaderKick_.create()) {
         closeEvents();
         return false;
     }
     const auto &ops = api();
-    ops.writeClientParam(setup_.client, API_CLIENTPARAM_EVENT, static_cast<uint32_t>(event_));
+    ops.writeClientParam(setup_.client, API_CLIENTPARAM_EVENT, event_.interfaceHandle());
     ops.writeClientParam(setup_.client, API_CLIENTPARAM_27, 0);
     try {
         readerActive_ = true;
@@ -107,14 +67,14 @@ void LineRecord::stop()
     frameQueued_.notify_all();
     readerResume_.notify_all();
     if (reader_.joinable()) {
-        signalFd(readerKick_);
+        readerKick_.signal();
         reader_.join();
     }
     {
-        // The leading caller waits on the descriptors closed below.
+        // The leading caller waits on the events closed below.
         std::unique_lock lock(queueLock_);
         if (leader_)
-            signalFd(leaderKick_);
+            leaderKick_.signal();
         leaderGone_.wait(lock, [this] { return !leader_; });
     }
     closeEvents();
@@ -125,11 +85,8 @@ void LineRecord::stop()
 
 void LineRecord::closeEvents()
 {
-    for (int *fd : {&event_, &readerKick_, &leaderKick_}) {
-        if (*fd >= 0)
-            close(*fd);
-        *fd = -1;
-    }
+    for (RxEvent *event : {&event_, &readerKick_, &leaderKick_})
+        event->close();
 }
 
 bool LineRecord::take(RxRecord &out)
@@ -167,7 +124,7 @@ void LineRecord::lead(std::unique_lock<std::mutex> &lock, TimePoint deadline)
     const bool kickReader = readerWaiting_;
     lock.unlock();
     if (kickReader)
-        signalFd(readerKick_);
+        readerKick_.signal();
     bool queued = false;
     // A kick means the reader queued frames first, or the line is stopping.
     while (!queued && waitForEvent(&deadline, leaderKick_) == Woken::Event)
@@ -204,10 +161,7 @@ void LineRecord::useClient(uint8_t client)
 
 void LineRecord::LineReader()
 {
-    // A name of its own, so that tools that list threads (top -H, perf)
-    // tell the reader apart from the caller's threads.
-    pthread_setname_np(pthread_self(), "tarvpcan3-rx");
-    lowerThreadPriority();
+    prepareReaderThread();
     while (!stopRequest_) {
         parkWhileCallersWait();
         if (stopRequest_)
@@ -219,7 +173,7 @@ void LineRecord::LineReader()
             // A caller that began to lead meanwhile waits on the event the
             // reader has just reset.
             if (leader_)
-                signalFd(leaderKick_);
+                leaderKick_.signal();
         } else {
             std::lock_guard lock(queueLock_);
             readerWaiting_ = false;
@@ -237,27 +191,19 @@ void LineRecord::parkWhileCallersWait()
     readerWaiting_ = !stopRequest_;
 }
 
-// Waits for the interface's event or the other descriptor, each an
-// auto-reset counter, until the deadline (none: for ever).
-LineRecord::Woken LineRecord::waitForEvent(const TimePoint *deadline, int otherFd)
+// Waits for the interface's event or the other event until the deadline
+// (none: for ever).
+LineRecord::Woken LineRecord::waitForEvent(const TimePoint *deadline, RxEvent &other)
 {
-    pollfd fds[2] = {{event_, POLLIN, 0}, {otherFd, POLLIN, 0}};
-    timespec left{};
-    if (deadline) {
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-            *deadline - std::chrono::steady_clock::now());
-        const int64_t n = std::max<int64_t>(0, ns.count());
-        left = {static_cast<time_t>(n / 1000000000), static_cast<long>(n % 1000000000)};
-    }
-    if (ppoll(fds, 2, deadline ? &left : nullptr, nullptr) <= 0)
-        return Woken::Failed;
-    uint64_t count = 0;
-    if ((fds[1].revents & POLLIN) != 0) {
-        (void)read(otherFd, &count, sizeof count);
+    switch (waitForEither(event_, other, deadline)) {
+    case Signalled::First:
+        return Woken::Event;
+    case Signalled::Second:
         return Woken::Kick;
+    case Signalled::Neither:
+        break;
     }
-    return read(event_, &count, sizeof count) == static_cast<ssize_t>(sizeof count) ? Woken::Event
-                                                                                   : Woken::Failed;
+    return Woken::Failed;
 }
 
 // True when at least one frame was queued.
@@ -297,15 +243,9 @@ bool LineRecord::append(const RxRecord &record)
     return true;
 }
 
-void LineRecord::signalFd(int fd)
-{
-    const uint64_t one = 1;
-    (void)write(fd, &one, sizeof one);
-}
-
-// The descriptor is closed after the reader ends, and a number the interface
-// still held could by then name another file; so every client that may carry
-// it is told first.
+// The event is closed after the reader ends, and a number the interface still
+// held could by then name another file or handle; so every client that may
+// carry it is told first.
 void LineRecord::unregisterEvent()
 {
     const auto &ops = api();

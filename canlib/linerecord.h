@@ -9,6 +9,7 @@
 #pragma once
 
 #include "linerules.h"
+#include "readerplatform.h"
 
 #include <atomic>
 #include <chrono>
@@ -73,20 +74,19 @@ private:
 
     void LineReader();
     void parkWhileCallersWait();
-    Woken waitForEvent(const TimePoint *deadline, int otherFd);
+    Woken waitForEvent(const TimePoint *deadline, RxEvent &other);
     void lead(std::unique_lock<std::mutex> &lock, TimePoint deadline);
     bool drainInterface();
     bool append(const RxRecord &record);
-    static void signalFd(int fd);
     void closeEvents();
     void unregisterEvent();
 
     const LineSetup setup_; // its client is the one the event is registered with
     std::atomic<uint8_t> client_;
     std::atomic<uint8_t> previousClient_{0};
-    int event_ = -1;
-    int readerKick_ = -1; // takes the reader out of its wait on the event
-    int leaderKick_ = -1; // tells the leading caller that the reader queued frames
+    RxEvent event_;
+    RxEvent readerKick_; // takes the reader out of its wait on the event
+    RxEvent leaderKick_; // tells the leading caller that the reader queued frames
     std::mutex drainLock_; // one drain at a time keeps the frames in order
     ApiTimeStamp lastStamp_{}; // under drainLock_
     std::atomic<bool> stopRequest_{false};

@@ -17,8 +17,9 @@ constexpr std::size_t kParamTextSize = 128;
 bool clientStillRegistered(const LineRecord &record)
 {
     char name[kParamTextSize] = {};
-    if (api().readClientParam(record.client(), API_CLIENTPARAM_NAME, name, sizeof name - 1) != API_OK)
+    if (api().readClientParam(record.client(), API_CLIENTPARAM_NAME, name, sizeof name) != API_OK)
         return false;
+    name[sizeof name - 1] = '\0';
     const std::string &stored = record.clientName();
     return std::strncmp(name, stored.c_str(), stored.size()) == 0;
 }
@@ -26,8 +27,9 @@ bool clientStillRegistered(const LineRecord &record)
 bool netStillRegistered(const LineRecord &record)
 {
     char name[kParamTextSize] = {};
-    if (api().readNetParam(record.net(), API_NETPARAM_NAME, name, sizeof name - 1) != API_OK)
+    if (api().readNetParam(record.net(), API_NETPARAM_NAME, name, sizeof name) != API_OK)
         return false;
+    name[sizeof name - 1] = '\0';
     return netNameFor(record.line()) == name;
 }
 

@@ -21,7 +21,9 @@
 extern "C" {
 #endif
 
-#if defined(TARVPCAN3_BUILD)
+#if defined(TARVPCAN3_BUILD) && defined(_WIN32)
+#define TARVPCAN3_API __declspec(dllexport)
+#elif defined(TARVPCAN3_BUILD)
 #define TARVPCAN3_API __attribute__((visibility("default")))
 #else
 #define TARVPCAN3_API

@@ -10,6 +10,7 @@ namespace {
 constexpr uint32_t kMsPerSecond = 1000;
 constexpr uint32_t kMsPerMinute = 60 * kMsPerSecond;
 constexpr uint32_t kMsPerHour = 60 * kMsPerMinute;
+constexpr int64_t kMsPerDay = 24 * int64_t{kMsPerHour};
 
 bool isDigit(char c)
 {
@@ -40,12 +41,15 @@ bool isFullForm(const char *text, std::size_t length)
 
 } // namespace
 
-void FormatTimeText(uint32_t elapsedMs, const WallTime &base, char *out, std::size_t outSize)
+void FormatTimeText(int64_t elapsedMs, const WallTime &base, char *out, std::size_t outSize)
 {
     if (out == nullptr || outSize == 0)
         return;
-    uint32_t h = elapsedMs / kMsPerHour;
-    uint32_t r = elapsedMs % kMsPerHour;
+    // Whole days leave the time of day as it is, so a time before the base
+    // becomes the same time of day counted forwards.
+    const auto dayMs = static_cast<uint32_t>((elapsedMs % kMsPerDay + kMsPerDay) % kMsPerDay);
+    uint32_t h = dayMs / kMsPerHour;
+    uint32_t r = dayMs % kMsPerHour;
     uint32_t m = r / kMsPerMinute;
     r %= kMsPerMinute;
     uint32_t s = r / kMsPerSecond;
@@ -64,7 +68,7 @@ void FormatTimeText(uint32_t elapsedMs, const WallTime &base, char *out, std::si
         m -= 60;
         ++h;
     }
-    h = (h % 24 + std::min(base.hour, 23u)) % 24;
+    h = (h + std::min(base.hour, 23u)) % 24;
     std::snprintf(out, outSize, "%02u:%02u:%02u.%03u", static_cast<unsigned>(h), static_cast<unsigned>(m),
                   static_cast<unsigned>(s), static_cast<unsigned>(ms));
 }

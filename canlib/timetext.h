@@ -18,9 +18,10 @@ struct WallTime {
 inline constexpr std::size_t kTimeTextLength = 12;
 inline constexpr char kClosedLineTime[] = "00:00:00.000";
 
-// Writes base + elapsed as hh:mm:ss.mmm (hours modulo 24), truncated to
-// outSize bytes with the NUL. A base outside a valid time of day is clamped.
-void FormatTimeText(uint32_t elapsedMs, const WallTime &base, char *out, std::size_t outSize);
+// Writes base + elapsed as hh:mm:ss.mmm, the time of day wrapping at midnight
+// both ways, truncated to outSize bytes with the NUL. Elapsed is negative for a
+// time before the base. A base outside a valid time of day is clamped.
+void FormatTimeText(int64_t elapsedMs, const WallTime &base, char *out, std::size_t outSize);
 
 // Milliseconds of a text in the full form hh:mm:ss.mmm; reads at most
 // maxLength bytes. Any other text, and a null text, gives 0.

@@ -103,24 +103,29 @@ TEST_F(Cleanup, StaleRegistrationsOfAnEarlierRunAreCleared)
     EXPECT_EQ(ExtendedInitCan(0, 250, 0, 0, text), 1) << text;
 }
 
+// Names are compared in a 40-byte buffer: up to 39 characters in full.
 TEST_F(Cleanup, ReInitCanClientRemovesTheClientsOfOneName)
 {
-    ASSERT_TRUE(openLine(0));
-    const auto record = tarvpcan3::lineTable().find(0);
-    ASSERT_NE(record, nullptr);
-    const uint8_t own = record->client();
-    const uint8_t helperA = registerClient("helper", "tarvnet0");
-    const uint8_t helperB = registerClient("helper", "tarvnet0");
-    const uint8_t keeper = registerClient("keeper", "tarvnet0");
-    ReInitCanClient(0, "helper");
-    EXPECT_FALSE(clientExists(helperA));
-    EXPECT_FALSE(clientExists(helperB));
-    EXPECT_TRUE(clientExists(keeper));
-    EXPECT_FALSE(clientExists(own)) << "the line's own client stays registered";
-    EXPECT_EQ(tarvpcan3::lineTable().find(0), nullptr);
-    EXPECT_FALSE(record->isOpen());
-    char status[9];
-    EXPECT_EQ(GetCanStatus(0, status), nullptr);
+    const std::pair<std::string, std::string> names[] = {{"helper", "helpers"}, {std::string(39, 'h'), "keeper"}};
+    for (const auto &[helper, keeperName] : names) {
+        SCOPED_TRACE(helper);
+        ASSERT_TRUE(openLine(0));
+        const auto record = tarvpcan3::lineTable().find(0);
+        ASSERT_NE(record, nullptr);
+        const uint8_t own = record->client();
+        const uint8_t helperA = registerClient(helper.c_str(), "tarvnet0");
+        const uint8_t helperB = registerClient(helper.c_str(), "tarvnet0");
+        const uint8_t keeper = registerClient(keeperName.c_str(), "tarvnet0");
+        ReInitCanClient(0, helper.c_str());
+        EXPECT_FALSE(clientExists(helperA));
+        EXPECT_FALSE(clientExists(helperB));
+        EXPECT_TRUE(clientExists(keeper));
+        EXPECT_FALSE(clientExists(own)) << "the line's own client stays registered";
+        EXPECT_EQ(tarvpcan3::lineTable().find(0), nullptr);
+        EXPECT_FALSE(record->isOpen());
+        char status[9];
+        EXPECT_EQ(GetCanStatus(0, status), nullptr);
+    }
 }
 
 TEST_F(Cleanup, ReInitCanClientOnAClosedLineDoesNothing)

@@ -76,4 +76,25 @@ TEST_F(ClockSync, TimerStepMeasuresTheInterfaceClock)
     EXPECT_GT(correction, -2000);
 }
 
+// The running timer, not a direct call, must hold a 2 % fast interface clock
+// back: 200 ms ahead after one period.
+TEST_F(ClockSync, RunningTimerCorrectsWithinItsPeriod)
+{
+    canapi::sim::setClockDriftPpm(20000);
+    ASSERT_TRUE(openLine(0));
+    const auto opened = std::chrono::steady_clock::now();
+    const auto deadline = opened + tarvpcan3::ClockSyncThread::kPeriod + kPatience;
+    int32_t correction = 0;
+    while (correction == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(50ms);
+        correction = clockCorrection();
+    }
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - opened).count();
+    canapi::sim::setClockDriftPpm(0);
+    ASSERT_NE(correction, 0) << "no correction within " << seconds << " s";
+    // The drift grows by 20 ms a second until the timer measures it.
+    EXPECT_LE(correction, -150);
+    EXPECT_GE(correction, -static_cast<int32_t>(seconds * 20) - 20);
+}
+
 } // namespace

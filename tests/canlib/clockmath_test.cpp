@@ -21,6 +21,7 @@ struct ReceptionCase {
     ApiTimeStamp base;
     ApiTimeStamp stamp;
     int64_t expectedAdvance;
+    int64_t expectedMs; // whole milliseconds, for the time text
 };
 
 class ReceptionFileTimeCases : public ::testing::TestWithParam<ReceptionCase> {};
@@ -30,15 +31,18 @@ TEST_P(ReceptionFileTimeCases, AddsTheClockAdvanceToTheBase)
     const ReceptionCase &c = GetParam();
     const int64_t baseFileTime = kUnixEpochFileTime + 123456789;
     EXPECT_EQ(receptionFileTime(c.stamp, c.base, baseFileTime), baseFileTime + c.expectedAdvance);
+    EXPECT_EQ(stampElapsedMs(c.stamp, c.base), c.expectedMs);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     ClockMath, ReceptionFileTimeCases,
-    ::testing::Values(ReceptionCase{"same", {1000, 0, 500}, {1000, 0, 500}, 0},
-                      ReceptionCase{"millisAndMicros", {1000, 0, 500}, {1250, 0, 700}, 2502000},
-                      ReceptionCase{"microsBelowBase", {100, 0, 900}, {101, 0, 100}, 2000},
-                      ReceptionCase{"overflowWrap", {0xFFFFFF00u, 0, 0}, {0x10, 1, 0}, 272 * 10000},
-                      ReceptionCase{"beforeBase", {1000, 0, 0}, {900, 0, 0}, -100 * 10000}),
+    ::testing::Values(ReceptionCase{"same", {1000, 0, 500}, {1000, 0, 500}, 0, 0},
+                      ReceptionCase{"millisAndMicros", {1000, 0, 500}, {1250, 0, 700}, 2502000, 250},
+                      ReceptionCase{"microsBelowBase", {100, 0, 900}, {101, 0, 100}, 2000, 1},
+                      ReceptionCase{"overflowWrap", {0xFFFFFF00u, 0, 0}, {0x10, 1, 0}, 272 * 10000, 272},
+                      ReceptionCase{"beforeBase", {1000, 0, 0}, {900, 0, 0}, -100 * 10000, -100},
+                      ReceptionCase{"beforeBaseAcrossWrap", {0x10, 1, 0}, {0xFFFFFF00u, 0, 0}, -272 * 10000,
+                                    -272}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(ClockMath, DriftIsPcAdvanceMinusClockAdvance)

@@ -2,10 +2,13 @@
 #include "simbench.h"
 #include "timecheck.h"
 
+#include "canapi.h"
 #include "clockbase.h"
 #include "clockmath.h"
 
 #include <cstring>
+#include <ctime>
+#include <thread>
 
 using namespace canlibtest;
 
@@ -137,6 +140,66 @@ TEST_F(Receive, ReceptionTimeAsTextAndFileTime)
                                   (static_cast<int64_t>(fileTime) / 10000) % 1000;
     EXPECT_LE(timeOfDayDistanceMs(fileTimeOfDay, timeTextMs(text)), 1) << text;
 }
+
+// The time tests run in a zone away from UTC (set in the test's environment),
+// or a time text written in UTC would pass them.
+TEST(TimeZone, LocalTimeIsNotUtc)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    std::tm utc{};
+    localtime_r(&now, &local);
+    gmtime_r(&now, &utc);
+    EXPECT_NE(local.tm_hour * 60 + local.tm_min, utc.tm_hour * 60 + utc.tm_min) << "TZ is unset or UTC";
+}
+
+struct StampCase {
+    const char *name;
+    int32_t leftCorrectionMs; // in the clock correction before each opening
+    bool openAnotherLine;     // line 1 opened while line 0 holds the frame
+};
+
+class FrameTime : public SimBench, public ::testing::WithParamInterface<StampCase> {};
+
+// A frame's text and file time lie between its sending and its arrival, give
+// or take the clocks' granularity, whatever the openings did to the clock.
+TEST_P(FrameTime, NamesTheMomentOfSending)
+{
+    const StampCase &c = GetParam();
+    const auto correction = static_cast<uint32_t>(c.leftCorrectionMs);
+    configure(2);
+    ASSERT_EQ(CanApi_WriteDriverParam(API_DRVPARAM_CLOCKCORR, correction), API_OK);
+    ASSERT_TRUE(openLine(0));
+    PeerLog peer(0);
+    const WallClock sent = wallClockNow();
+    peer.send(0x111, {1});
+    ASSERT_TRUE(WaitForFrame(0, static_cast<uint32_t>(kPatience.count())));
+    const WallClock arrived = wallClockNow();
+    if (c.openAnotherLine) {
+        std::this_thread::sleep_for(20ms); // the new bases come clearly after the frame
+        ASSERT_EQ(CanApi_WriteDriverParam(API_DRVPARAM_CLOCKCORR, correction), API_OK);
+        ASSERT_TRUE(openLine(1));
+    }
+    uint16_t id = 0;
+    uint8_t data[9] = {};
+    char text[13] = {};
+    uint64_t fileTime = 0;
+    ASSERT_EQ(ReadfBuffFTime(0, &id, data, text, &fileTime), 1);
+    constexpr int64_t kSlackMs = 20;
+    const int64_t textMs = timeOfDayOffsetMs(timeTextMs(text), sent.timeOfDayMs);
+    EXPECT_GE(textMs, -kSlackMs) << text;
+    EXPECT_LE(textMs, timeOfDayOffsetMs(arrived.timeOfDayMs, sent.timeOfDayMs) + kSlackMs) << text;
+    const int64_t fileMs = (static_cast<int64_t>(fileTime) - sent.fileTime) / 10000;
+    EXPECT_GE(fileMs, -kSlackMs);
+    EXPECT_LE(fileMs, (arrived.fileTime - sent.fileTime) / 10000 + kSlackMs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Receive, FrameTime,
+                         ::testing::Values(StampCase{"correctionLeftOver", 300, false},
+                                           StampCase{"negativeCorrectionLeftOver", -300, false},
+                                           StampCase{"frameOlderThanTheBases", 0, true},
+                                           StampCase{"both", 300, true}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(Receive, BusOffResetsTheHardware)
 {

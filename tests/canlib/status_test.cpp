@@ -80,16 +80,36 @@ TEST_F(Status, NetCheckWinsOverClientCheck)
     EXPECT_EQ(statusOf(0), "NONET");
 }
 
-TEST_F(Status, ClientUnderAnotherNameGivesNoClient)
+// The line's client handle given to a client of another name: the stored name
+// need only begin the interface's name.
+TEST_F(Status, ClientCheckTakesTheStoredNameAsAPrefix)
 {
-    ASSERT_TRUE(openLine(0));
-    const auto record = tarvpcan3::lineTable().find(0);
-    ASSERT_NE(record, nullptr);
-    canapi::sim::dropClient(record->client());
-    uint8_t client = 0;
-    ASSERT_EQ(CanApi_RegisterClient("someoneElse", 0, &client), API_OK);
-    ASSERT_EQ(client, record->client()) << "the interface gave the freed handle to another client";
-    EXPECT_EQ(statusOf(0), "NOCLIENT");
+    const std::pair<const char *, const char *> table[] = {
+        {"someoneElse", "NOCLIENT"},
+        {"tarvCanFLashHelper", "OK"},
+        {"tarvCanFLash", "OK"},
+        {"tarvCanFLas", "NOCLIENT"},
+    };
+    for (const auto &[registered, expected] : table) {
+        ASSERT_TRUE(openLine(0, 0, "tarvCanFLash"));
+        const auto record = tarvpcan3::lineTable().find(0);
+        ASSERT_NE(record, nullptr);
+        canapi::sim::dropClient(record->client());
+        uint8_t client = 0;
+        ASSERT_EQ(CanApi_RegisterClient(registered, 0, &client), API_OK);
+        ASSERT_EQ(client, record->client()) << "the interface gave the freed handle to another client";
+        EXPECT_EQ(statusOf(0), expected) << registered;
+    }
+}
+
+// Names up to the 127 characters the line keeps pass the check; longer ones
+// are kept and registered cut to 127.
+TEST_F(Status, LongClientNamesPassTheCheck)
+{
+    for (const std::size_t length : {126, 127, 128, 190}) {
+        ASSERT_TRUE(openLine(0, 0, std::string(length, 'n'))) << lastText;
+        EXPECT_EQ(statusOf(0), "OK") << length;
+    }
 }
 
 TEST_F(Status, BusStatusIsReportedBeforeTheChecks)

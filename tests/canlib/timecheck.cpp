@@ -1,5 +1,7 @@
 #include "timecheck.h"
 
+#include "clockmath.h"
+
 #include <cstdlib>
 #include <ctime>
 
@@ -28,18 +30,31 @@ int64_t timeTextMs(const std::string &text)
 
 int64_t localTimeOfDayMs()
 {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    std::tm local{};
-    localtime_r(&now.tv_sec, &local);
-    return ((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000LL + now.tv_nsec / 1000000;
+    return wallClockNow().timeOfDayMs;
 }
 
 int64_t timeOfDayDistanceMs(int64_t a, int64_t b)
 {
+    return std::llabs(timeOfDayOffsetMs(a, b));
+}
+
+int64_t timeOfDayOffsetMs(int64_t a, int64_t b)
+{
     constexpr int64_t kDay = 24LL * 3600 * 1000;
-    const int64_t d = std::llabs(a - b) % kDay;
-    return d > kDay / 2 ? kDay - d : d;
+    const int64_t d = ((a - b) % kDay + kDay) % kDay;
+    return d > kDay / 2 ? d - kDay : d;
+}
+
+WallClock wallClockNow()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    std::tm local{};
+    localtime_r(&now.tv_sec, &local);
+    WallClock wall;
+    wall.timeOfDayMs = ((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000LL + now.tv_nsec / 1000000;
+    wall.fileTime = tarvpcan3::fileTimeFromUnix(now.tv_sec, now.tv_nsec);
+    return wall;
 }
 
 } // namespace canlibtest

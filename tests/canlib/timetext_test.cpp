@@ -11,7 +11,7 @@ using namespace tarvpcan3;
 
 namespace {
 
-std::string format(uint32_t elapsedMs, WallTime base, std::size_t size = 13)
+std::string format(int64_t elapsedMs, WallTime base, std::size_t size = 13)
 {
     char text[32];
     std::memset(text, '#', sizeof text);
@@ -22,7 +22,7 @@ std::string format(uint32_t elapsedMs, WallTime base, std::size_t size = 13)
 struct FormatCase {
     const char *name;
     WallTime base;
-    uint32_t elapsedMs;
+    int64_t elapsedMs;
     const char *expected;
 };
 
@@ -48,8 +48,9 @@ INSTANTIATE_TEST_SUITE_P(
                       FormatCase{"elapsedParts", {1, 2, 3, 4}, 2 * kHour + 3 * 60000 + 4 * 1000 + 5,
                                  "03:05:07.009"},
                       FormatCase{"largestElapsed", {0, 0, 0, 0}, 0xFFFFFFFFu, "17:02:47.295"},
-                      FormatCase{"wrappedDifference", {8, 0, 0, 0}, static_cast<uint32_t>(0u - 1000u),
-                                 "01:02:46.296"}),
+                      FormatCase{"beforeTheBase", {8, 0, 0, 0}, -1000, "07:59:59.000"},
+                      FormatCase{"beforeMidnight", {0, 0, 0, 100}, -250, "23:59:59.850"},
+                      FormatCase{"daysBefore", {10, 0, 0, 0}, -49 * int64_t{kHour}, "09:00:00.000"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(TimeText, FormatKeepsToTheStatedSize)
