@@ -13,7 +13,8 @@ LogWindow::~LogWindow() = default;
 
 void LogWindow::appendLine(const QByteArray &line)
 {
-    ui->plainTextEdit->appendPlainText(QString::fromLatin1(line.trimmed()));
+    // A whole line of the console program, which writes UTF-8.
+    ui->plainTextEdit->appendPlainText(QString::fromUtf8(line.trimmed()));
 }
 
 void LogWindow::on_pushButton_clicked()

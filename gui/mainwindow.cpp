@@ -48,6 +48,7 @@ MainWindow::MainWindow(MainWindowHooks windowHooks, QWidget *parent)
     , hooks(withSystemDefaults(std::move(windowHooks)))
 {
     ui->setupUi(this);
+    fitToTexts();
     ui->actionStart_firmware_flashing->setEnabled(false);
 
     connect(process, &QProcess::readyRead, this, &MainWindow::readFromProcess);
@@ -77,6 +78,21 @@ MainWindow::~MainWindow()
     settings.reset();
     ui.reset();
     logWindow.reset();
+}
+
+void MainWindow::fitToTexts()
+{
+    // The form's 320 x 270 pixels were drawn for small desktop fonts; with
+    // larger ones the labels and the longest adapter name would be cut. The
+    // window then starts, and stays at least, as large as its texts need;
+    // the height stays fixed all the same.
+    ensurePolished();
+    const QSize needed = minimumSizeHint().expandedTo(minimumSize());
+    if (needed == minimumSize())
+        return;
+    setMinimumSize(needed);
+    setMaximumSize(maximumSize().expandedTo(needed));
+    resize(needed);
 }
 
 void MainWindow::readSettings()

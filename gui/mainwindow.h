@@ -61,6 +61,7 @@ private:
 
     void on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus);
     void onProcessError(QProcess::ProcessError error);
+    void fitToTexts();
     void readSettings();
     void writeSettings();
     void checkRunningPrograms();

@@ -99,7 +99,7 @@ QString statusText(const QByteArray &line)
     QByteArray text = line;
     while (text.endsWith('\n') || text.endsWith('\r'))
         text.chop(1);
-    return QString::fromLatin1(text);
+    return QString::fromUtf8(text);
 }
 
 void RunMonitor::startRun()

@@ -81,5 +81,7 @@ private:
     bool announceComparing = true;
 };
 
-// The line as the status bar shows it: 8-bit text without its line end.
+// The line as the status bar shows it, without its line end. The console
+// program writes UTF-8 (its Qt text streams do, on every platform); a line
+// is only decoded whole, so a character split between two reads stays whole.
 QString statusText(const QByteArray &line);

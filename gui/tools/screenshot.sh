@@ -28,7 +28,9 @@ name = K3B7
 image = n.s3
 INI
 mkdir -p "$ROOT/docs"
+# Run from the firmware's folder, so that the file field shows its plain name.
+cd "$WORK"
 TARVCAN_CONFIG="$WORK/bench.ini" XDG_CONFIG_HOME="$WORK/config" QT_QPA_PLATFORM=xcb \
   xvfb-run -a -s "-screen 0 800x600x24" \
-  "$BUILD/bin/tarvGuiScreenshot" "$WORK/K3B7_421.hex" "$ROOT/docs/gui-main-window.png"
+  "$BUILD/bin/tarvGuiScreenshot" K3B7_421.hex "$ROOT/docs/gui-main-window.png"
 echo "wrote $ROOT/docs/gui-main-window.png"

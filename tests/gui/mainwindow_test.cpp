@@ -19,9 +19,11 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QStyleOptionComboBox>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -174,6 +176,8 @@ private slots:
 
     void initialForm();
     void formLayouts();
+    void textsFitAtStartingSize_data();
+    void textsFitAtStartingSize();
     void readSettings_data();
     void readSettings();
     void closeWritesSettings();
@@ -195,6 +199,7 @@ private slots:
     void runPassesArguments();
     void runShowsPhasesAndFinalLine();
     void runJoinsSplitLines();
+    void runShowsUtf8Output();
     void runTwoBlankProgressLineChangesNothing();
     void errorLineKillsChild();
     void unterminatedErrorWhileChildRuns();
@@ -242,9 +247,6 @@ void TestMainWindow::initialForm()
     MainWindow *w = window.get();
     QCOMPARE(w->objectName(), QStringLiteral("MainWindow"));
     QCOMPARE(w->windowTitle(), QStringLiteral("tarv CAN Flash"));
-    QCOMPARE(w->size(), QSize(320, 270));
-    QCOMPARE(w->minimumSize(), QSize(320, 270));
-    QCOMPARE(w->maximumSize(), QSize(430, 270));
     QCOMPARE(w->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
     QCOMPARE(w->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
     QVERIFY(w->documentMode());
@@ -289,8 +291,6 @@ void TestMainWindow::initialForm()
     QCOMPARE(widget<QLabel>(w, "label")->text(), QStringLiteral("Hardware Type:"));
     QCOMPARE(widget<QLabel>(w, "label_2")->text(), QStringLiteral("CAN Bitrate (kBit/s):"));
     QCOMPARE(widget<QLabel>(w, "label_3")->text(), QStringLiteral("Channel:"));
-    for (const char *name : {"label", "label_2", "label_3"})
-        QCOMPARE(widget<QLabel>(w, name)->maximumWidth(), 100);
 
     auto *hw = widget<QComboBox>(w, "cmbBoxHwType");
     auto *rate = widget<QComboBox>(w, "cmbBoxBitRate");
@@ -382,6 +382,62 @@ void TestMainWindow::formLayouts()
     QCOMPARE(logRow->itemAt(0)->expandingDirections(), Qt::Horizontal);
     QCOMPARE(logRow->itemAt(1)->widget(), widget<QPushButton>(w, "logButton"));
     QCOMPARE(widget<QMenuBar>(w, "menuBar")->geometry().size().height() > 0, true);
+}
+
+void TestMainWindow::textsFitAtStartingSize_data()
+{
+    QTest::addColumn<int>("fontPixels"); // 0: the desktop's own font
+    QTest::newRow("desktop font") << 0;
+    QTest::newRow("small font") << 9;
+    QTest::newRow("large font") << 16;
+}
+
+void TestMainWindow::textsFitAtStartingSize()
+{
+    QFETCH(int, fontPixels);
+    const QFont desktopFont = QApplication::font();
+    const auto restoreFont = qScopeGuard([&] { QApplication::setFont(desktopFont); });
+    if (fontPixels > 0) {
+        QFont font = desktopFont;
+        font.setPixelSize(fontPixels);
+        QApplication::setFont(font);
+    }
+    auto window = makeWindow();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    // The window starts at its smallest; only its width may change.
+    QCOMPARE(window->size(), window->minimumSize());
+    QCOMPARE(window->maximumHeight(), window->minimumHeight());
+    QVERIFY(window->minimumHeight() >= 270);
+    QVERIFY(window->minimumWidth() >= 320);
+    QCOMPARE(window->maximumWidth(), std::max(430, window->minimumWidth()));
+    if (fontPixels == 9) // small fonts keep the form's own size
+        QCOMPARE(window->size(), QSize(320, 270));
+
+    QStringList cut;
+    const auto check = [&cut](const QString &text, const QFontMetrics &metrics, const QRect &room) {
+        const QSize needed(metrics.horizontalAdvance(text), metrics.height());
+        if (needed.width() > room.width() || needed.height() > room.height())
+            cut.append(QStringLiteral("'%1' needs %2x%3, has %4x%5")
+                           .arg(text).arg(needed.width()).arg(needed.height()).arg(room.width()).arg(room.height()));
+    };
+    for (const char *name : {"label", "label_2", "label_3"}) {
+        const QLabel *label = widget<QLabel>(window.get(), name);
+        check(label->text(), label->fontMetrics(), label->contentsRect());
+    }
+    for (const char *name : {"cmbBoxHwType", "cmbBoxBitRate", "cmbBoxChn"}) {
+        const QComboBox *box = widget<QComboBox>(window.get(), name);
+        QStyleOptionComboBox option;
+        option.initFrom(box);
+        option.frame = box->hasFrame();
+        option.subControls = QStyle::SC_All;
+        // Any item may be the current one, drawn with a pixel to spare on either side of the edit field.
+        const QRect field =
+            box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box);
+        for (const QString &text : itemTexts(box))
+            check(text, box->fontMetrics(), field.adjusted(1, 0, -1, 0));
+    }
+    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral("; "))));
 }
 
 void TestMainWindow::readSettings_data()
@@ -592,10 +648,11 @@ void TestMainWindow::processListFailure()
 void TestMainWindow::logWindowPlacement()
 {
     auto window = makeWindow();
-    window->setGeometry(100, 200, 320, 270);
+    const int width = window->width();
+    window->setGeometry(100, 200, width, 270);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    QCOMPARE(window->geometry(), QRect(100, 200, 320, 270));
+    QCOMPARE(window->geometry(), QRect(100, 200, width, 270));
     widget<QPushButton>(window.get(), "logButton")->click();
     LogWindow *log = openLogWindow();
     QVERIFY(log);
@@ -603,7 +660,7 @@ void TestMainWindow::logWindowPlacement()
     QCOMPARE(log->objectName(), QStringLiteral("LogWindow"));
     QCOMPARE(log->windowTitle(), QStringLiteral("Log Window"));
     QCOMPARE(log->parentWidget(), nullptr);
-    QCOMPARE(log->geometry(), QRect(439, 200, 260, 270));
+    QCOMPARE(log->geometry(), QRect(100 + width + 19, 200, 260, 270));
     window.reset();
     QCOMPARE(openLogWindow(), nullptr);
 }
@@ -664,8 +721,9 @@ void TestMainWindow::logWindowTrimAndClear()
     log.appendLine("Flash ID 208 37.5% S2140020\r\n");
     log.appendLine("   leading blanks\t\n");
     log.appendLine(" \r\n");
-    log.appendLine("Error: \xe4nderung\n");
-    QCOMPARE(text->toPlainText(), QString::fromLatin1("Flash ID 208 37.5% S2140020\nleading blanks\n\nError: \xe4nderung"));
+    log.appendLine("Error: \xc3\xa4nderung\n");
+    QCOMPARE(text->toPlainText(),
+             QStringLiteral("Flash ID 208 37.5% S2140020\nleading blanks\n\nError: \u00e4nderung"));
     QCOMPARE(text->document()->blockCount(), 4);
 
     clear->click();
@@ -754,6 +812,27 @@ void TestMainWindow::runJoinsSplitLines()
     QCOMPARE(values(barSpy), QList<int>({37, 50}));
     QCOMPARE(widget<QStatusBar>(window.get(), "statusBar")->currentMessage(),
              QStringLiteral("Finish: Update Process needed 1 seconds."));
+}
+
+void TestMainWindow::runShowsUtf8Output()
+{
+    // "K3B7 Übergröße.hex" in UTF-8, each line cut inside a two-byte character.
+    flasher->setBody("printf 'Programflash from hex file: K3B7 \\303'\n"
+                     "sleep 0.2\n"
+                     "printf '\\234bergr\\303\\266\\303\\237e.hex\\nError: Firmware file \"K3B7 \\303\\234bergr\\303'\n"
+                     "sleep 0.2\n"
+                     "printf '\\266\\303\\237e.hex\" holds no S-record\\n'\n"
+                     "exec sleep 60\n");
+    auto window = windowWithValidFile();
+    widget<QPushButton>(window.get(), "logButton")->click();
+    start(window.get());
+    waitForRunEnd(window.get());
+    const QString name = QStringLiteral("K3B7 \u00dcbergr\u00f6\u00dfe.hex");
+    const QString error = QStringLiteral("Error: Firmware file \"%1\" holds no S-record").arg(name);
+    QCOMPARE(widget<QStatusBar>(window.get(), "statusBar")->currentMessage(), error);
+    QCOMPARE(widget<QPlainTextEdit>(openLogWindow(), "plainTextEdit")->toPlainText(),
+             QStringLiteral("Programflash from hex file: ") + name + u'\n' + error);
+    window.reset();
 }
 
 void TestMainWindow::runTwoBlankProgressLineChangesNothing()

@@ -268,7 +268,8 @@ TEST(StatusText, DropsOnlyTheLineEnd)
     EXPECT_EQ(statusText("Error: x \r\n"), QStringLiteral("Error: x "));
     EXPECT_EQ(statusText("  Error\n\n"), QStringLiteral("  Error"));
     EXPECT_EQ(statusText("Finish: 3"), QStringLiteral("Finish: 3"));
-    EXPECT_EQ(statusText("Error: \xe4\n"), QString::fromLatin1("Error: \xe4"));
+    // The console program writes UTF-8: "ä" is two bytes and one character.
+    EXPECT_EQ(statusText("Error: \xc3\xa4\n"), QStringLiteral("Error: \u00e4"));
 }
 
 TEST(StyleSheet, ColoursOfTheStatusBar)
