@@ -98,8 +98,10 @@ void ClockSyncThread::run()
 
 ClockSyncThread &clockSync()
 {
-    static ClockSyncThread timer;
-    return timer;
+    // Never destroyed, like the line table: at the process's end the system
+    // has ended the thread already.
+    static ClockSyncThread *const timer = new ClockSyncThread;
+    return *timer;
 }
 
 } // namespace tarvpcan3

@@ -40,6 +40,7 @@ bool LineRecord::start()
     const auto &ops = api();
     ops.writeClientParam(setup_.client, API_CLIENTPARAM_EVENT, event_.interfaceHandle());
     ops.writeClientParam(setup_.client, API_CLIENTPARAM_27, 0);
+    pinLibrary();
     try {
         readerActive_ = true;
         reader_ = std::thread(&LineRecord::LineReader, this);

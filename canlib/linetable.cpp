@@ -44,8 +44,11 @@ bool LineTable::empty() const
 
 LineTable &lineTable()
 {
-    static LineTable table;
-    return table;
+    // Never destroyed: when the process ends with a line open, the system has
+    // ended the line's threads already, and a destructor that stops the line
+    // then can wait for ever (it did under Windows).
+    static LineTable *const table = new LineTable;
+    return *table;
 }
 
 std::mutex &lifecycleLock()

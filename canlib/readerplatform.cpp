@@ -32,6 +32,13 @@ RxEvent::~RxEvent()
     close();
 }
 
+// A descriptor fits anyway; kernel handles of a 64-bit Windows process hold 32
+// significant bits, so the interface's 32-bit parameter carries them whole.
+uint32_t RxEvent::interfaceHandle() const
+{
+    return static_cast<uint32_t>(native_);
+}
+
 #ifdef _WIN32
 
 namespace {
@@ -60,13 +67,6 @@ void RxEvent::close()
     native_ = kNone;
 }
 
-// Kernel handles of a 64-bit process hold 32 significant bits, so the
-// interface's 32-bit parameter carries them whole.
-uint32_t RxEvent::interfaceHandle() const
-{
-    return static_cast<uint32_t>(native_);
-}
-
 void RxEvent::signal()
 {
     if (isOpen())
@@ -91,6 +91,13 @@ Signalled waitForEither(RxEvent &first, RxEvent &second, const TimePoint *deadli
     default:
         return Signalled::Neither;
     }
+}
+
+void pinLibrary()
+{
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&pinLibrary), &self);
 }
 
 void prepareReaderThread()
@@ -125,11 +132,6 @@ void RxEvent::close()
     native_ = kNone;
 }
 
-uint32_t RxEvent::interfaceHandle() const
-{
-    return static_cast<uint32_t>(native_);
-}
-
 void RxEvent::signal()
 {
     const uint64_t one = 1;
@@ -157,6 +159,12 @@ Signalled waitForEither(RxEvent &first, RxEvent &second, const TimePoint *deadli
     }
     return read(firstFd, &count, sizeof count) == static_cast<ssize_t>(sizeof count) ? Signalled::First
                                                                                     : Signalled::Neither;
+}
+
+// The library is linked with -z nodelete: dlclose never unmaps the code its
+// threads run.
+void pinLibrary()
+{
 }
 
 // Deeper than two steps (nice 19, SCHED_IDLE) a busy machine starves the

@@ -38,6 +38,13 @@ private:
     intptr_t native_ = kNone; // the descriptor, or the event's handle
 };
 
+// Called before the library starts a thread of its own: from then on the
+// library stays loaded until the process ends, so that unloading it with a
+// line open neither pulls the code from under the line's threads nor waits
+// for them (on Windows a thread cannot end while FreeLibrary holds the
+// loader's lock).
+void pinLibrary();
+
 // Called by the reader on its own thread: lowers its priority two steps below
 // the process's own level (the lowest normal thread priority) and, where the
 // system keeps thread names for tools such as top -H, names it.

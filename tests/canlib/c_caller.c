@@ -1,16 +1,24 @@
-/* A foreign caller of tarvpcan3: loads the library with dlopen and calls its
- * exports through their C signatures against the simulated bench named by
- * TARVCAN_CONFIG. Usage: c_caller <library> <expected version text>. */
+/* A foreign caller of tarvpcan3: loads the library at run time, resolves its
+ * exports by name and calls them through their C signatures. On Linux it runs
+ * against the simulated bench named by TARVCAN_CONFIG, on Windows against a
+ * stand-in CANAPI2.dll beside it with the same one adapter and module.
+ * Usage: c_caller <library> <expected version text>. */
 #include "tarvpcan3.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 #include <stdio.h>
 #include <string.h>
 
+static int checks;
 static int failures;
 
 #define CHECK(cond)                                                                     \
     do {                                                                                \
+        ++checks;                                                                       \
         if (!(cond)) {                                                                  \
             fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);    \
             ++failures;                                                                 \
@@ -38,9 +46,27 @@ struct Exports {
     TarvGetCanHwParamFn getCanHwParam;
 };
 
-static void *resolve(void *library, const char *name)
+/* The only platform differences: loading, resolving, unloading. */
+#ifdef _WIN32
+typedef HMODULE Library;
+typedef FARPROC Symbol;
+static Library openLibrary(const char *path) { return LoadLibraryA(path); }
+static Symbol symbolOf(Library library, const char *name) { return GetProcAddress(library, name); }
+static void closeLibrary(Library library) { FreeLibrary(library); }
+static void printLoadError(const char *path) { fprintf(stderr, "cannot load %s: error %lu\n", path, GetLastError()); }
+#else
+typedef void *Library;
+typedef void *Symbol;
+static Library openLibrary(const char *path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
+static Symbol symbolOf(Library library, const char *name) { return dlsym(library, name); }
+static void closeLibrary(Library library) { dlclose(library); }
+static void printLoadError(const char *path) { fprintf(stderr, "cannot load %s: %s\n", path, dlerror()); }
+#endif
+
+static Symbol resolve(Library library, const char *name)
 {
-    void *symbol = dlsym(library, name);
+    Symbol symbol = symbolOf(library, name);
+    ++checks;
     if (symbol == NULL) {
         fprintf(stderr, "export missing: %s\n", name);
         ++failures;
@@ -48,10 +74,15 @@ static void *resolve(void *library, const char *name)
     return symbol;
 }
 
-/* Object pointers to function pointers, the way POSIX allows for dlsym. */
-#define RESOLVE(field, name) *(void **)(&exports->field) = resolve(library, name)
+/* Copied bytewise into the typed pointer: how POSIX allows it for dlsym's
+ * object pointer, and free of casts between unrelated function types. */
+#define RESOLVE(field, name)                                            \
+    do {                                                                \
+        Symbol symbol = resolve(library, name);                         \
+        memcpy(&exports->field, &symbol, sizeof exports->field);        \
+    } while (0)
 
-static int resolveAll(void *library, struct Exports *exports)
+static int resolveAll(Library library, struct Exports *exports)
 {
     const int before = failures;
     RESOLVE(connectDriver, "ConnectCANHw2Driver");
@@ -76,7 +107,7 @@ static int resolveAll(void *library, struct Exports *exports)
 }
 
 /* The library's internals must stay out of its symbol table. */
-static void checkHidden(void *library)
+static void checkHidden(Library library)
 {
     static const char *const internals[] = {
         "_ZN9tarvpcan313ParseTimeTextEPKcm",
@@ -84,12 +115,34 @@ static void checkHidden(void *library)
         "_ZN9tarvpcan33apiEv",
     };
     for (size_t i = 0; i < sizeof internals / sizeof internals[0]; ++i) {
-        if (dlsym(library, internals[i]) != NULL) {
+        ++checks;
+        if (symbolOf(library, internals[i]) != NULL) {
             fprintf(stderr, "internal symbol visible: %s\n", internals[i]);
             ++failures;
         }
     }
 }
+
+#ifdef _WIN32
+/* The file version that Windows shows for the DLL gives the version text too. */
+static void checkVersionResource(Library library, const char *expected)
+{
+    static char info[8192];
+    char path[MAX_PATH];
+    DWORD unused = 0;
+    const DWORD size = GetModuleFileNameA(library, path, sizeof path) ? GetFileVersionInfoSizeA(path, &unused) : 0;
+    VS_FIXEDFILEINFO *fixed = NULL;
+    UINT length = 0;
+    CHECK(size > 0 && size <= sizeof info && GetFileVersionInfoA(path, 0, size, info)
+          && VerQueryValueA(info, "\\", (void **)&fixed, &length) && length >= sizeof *fixed);
+    if (fixed == NULL)
+        return;
+    char text[32];
+    snprintf(text, sizeof text, "%u.%u%up", (unsigned)HIWORD(fixed->dwFileVersionMS),
+             (unsigned)LOWORD(fixed->dwFileVersionMS), (unsigned)HIWORD(fixed->dwFileVersionLS));
+    CHECK(strcmp(text, expected) == 0);
+}
+#endif
 
 static int isTimeText(const char *text)
 {
@@ -126,6 +179,7 @@ static void runLine(const struct Exports *exports)
     CHECK(strcmp(text, "Client tarvCanFLash") == 0);
     CHECK(exports->getCanStatus(0, status) == status);
     CHECK(strcmp(status, "OK") == 0);
+    printf("c_caller: %s on line 0, bus status %s\n", text, status);
 
     strcpy(text, "tarvCanFLash");
     CHECK(exports->initCan(1, 250, 0, text) == 0);
@@ -138,10 +192,11 @@ static void runLine(const struct Exports *exports)
 
     uint16_t id = 0;
     uint8_t frame[9] = {0};
-    char received[TARVPCAN3_READ_TEXT_SIZE];
+    char received[TARVPCAN3_READ_TEXT_SIZE] = "";
     CHECK(awaitLogOn(exports, &id, frame, received));
     CHECK((id & 0xFFFA) == 0x208);
     CHECK(isTimeText(received));
+    printf("c_caller: log-on answer from 0x%03X at %s\n", (unsigned)id, received);
 
     uint64_t fileTime = 1;
     strcpy(received, "unchanged");
@@ -166,9 +221,9 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: c_caller <library> <version text>\n");
         return 2;
     }
-    void *library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+    Library library = openLibrary(argv[1]);
     if (library == NULL) {
-        fprintf(stderr, "cannot load %s: %s\n", argv[1], dlerror());
+        printLoadError(argv[1]);
         return 1;
     }
     struct Exports exports;
@@ -176,10 +231,12 @@ int main(int argc, char **argv)
     if (resolveAll(library, &exports)) {
         checkHidden(library);
         CHECK(strcmp(exports.getDLLVer(), argv[2]) == 0);
+#ifdef _WIN32
+        checkVersionResource(library, argv[2]);
+#endif
         runLine(&exports);
     }
-    dlclose(library);
-    if (failures != 0)
-        fprintf(stderr, "%d check(s) failed\n", failures);
+    closeLibrary(library);
+    printf("c_caller: %d passed, %d failed\n", checks - failures, failures);
     return failures == 0 ? 0 : 1;
 }
