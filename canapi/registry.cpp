@@ -372,19 +372,21 @@ ApiResult Registry::readFrame(uint8_t c, ApiFrame *frame, uint8_t *netInOut, Api
     if (frame == nullptr)
         return readFailure(API_ERR_ILLPARAM);
     const uint8_t wanted = (netInOut != nullptr && *netInOut <= kMaxNets) ? *netInOut : 0;
-    if (clientBusOff(*cl, wanted))
-        return API_ERR_BUSOFF;
+    // Frames received before the bus went off are read first: held back until
+    // after the reset, an old acknowledgement would pass for a new one.
+    const bool busOff = clientBusOff(*cl, wanted);
     const auto matches = [wanted](const Received &r) { return wanted == 0 || r.net == wanted; };
     const auto it = std::find_if(cl->queue.begin(), cl->queue.end(), matches);
     if (it == cl->queue.end())
-        return API_ERR_QRCVEMPTY;
+        return busOff ? API_ERR_BUSOFF : API_ERR_QRCVEMPTY;
     *frame = it->frame;
     if (netInOut != nullptr)
         *netInOut = it->net;
     if (ts != nullptr)
         *ts = it->ts;
     const auto next = cl->queue.erase(it);
-    const bool more = std::find_if(next, cl->queue.end(), matches) != cl->queue.end();
+    // While the bus is off the reader reads on, to the bus-off report.
+    const bool more = busOff || std::find_if(next, cl->queue.end(), matches) != cl->queue.end();
     return more ? API_OK : API_MORE_QUEUED;
 }
 
