@@ -132,6 +132,9 @@ void SimBus::stop()
         if (stopping_)
             return;
         stopping_ = true;
+        // A frame the adapter accepted goes out, also when the line closes
+        // right after it (the last frame of the closing sequence).
+        drainLeft_ = queue_.size() + (slot_ ? 1 : 0);
     }
     wake_.notify_one();
     if (thread_.joinable())
@@ -179,7 +182,7 @@ void SimBus::run()
         realtimeGranted_ = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
     }
     std::unique_lock lock(mutex_);
-    while (!stopping_) {
+    while (!stopping_ || drainLeft_ > 0) {
         const int64_t now = monotonicNs();
         while (!scheduled_.empty() && scheduled_.begin()->first <= now) {
             queue_.push_back(scheduled_.begin()->second);
@@ -241,6 +244,8 @@ void SimBus::completeSlot(std::unique_lock<std::mutex> &lock, int64_t nowNs)
 {
     const Slot slot = *slot_;
     slot_.reset();
+    if (stopping_ && drainLeft_ > 0)
+        --drainLeft_;
     const int64_t startNs = std::max(slot.pending.readyNs, busFreeNs_);
     busFreeNs_ = slot.endNs;
     const auto lateness = static_cast<uint64_t>(std::max<int64_t>(0, nowNs - slot.endNs));

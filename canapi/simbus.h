@@ -81,6 +81,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;
+    size_t drainLeft_ = 0; // frames still to send once stopping
     bool stopped_ = false;
     uint32_t bitRate_ = kDefaultBitRate;
     std::deque<Pending> queue_;

@@ -32,7 +32,8 @@ TARVCANAPI_EXPORT void resetBusStats(int adapterIndex);
 
 // The 16-bit word that the bus-status read reports for the adapter.
 TARVCANAPI_EXPORT void setBusStatus(int adapterIndex, uint16_t statusWord);
-// Bus off: reading frames answers API_ERR_BUSOFF until the hardware is reset.
+// Bus off: reading frames answers API_ERR_BUSOFF, once the frames received
+// before are read, until the hardware is reset.
 // A controller that is bus off takes no frames from the bus, but each frame
 // still signals the clients' events, so that a waiting reader finds out.
 TARVCANAPI_EXPORT void setBusOff(int adapterIndex, bool off);

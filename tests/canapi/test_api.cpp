@@ -319,6 +319,24 @@ TEST_F(Api, BusGoesOffOnceAfterItsFrameCount)
     EXPECT_EQ(CanApi_ReadBusStatus(16), 0u);
 }
 
+// The last frames before a line closes (the closing sequence) still reach the bus.
+TEST_F(Api, StoppingTheBusSendsTheFramesItAccepted)
+{
+    configure(simAdapter("usb0", 0));
+    ASSERT_EQ(CanApi_LoadDriver("pcan_usb"), API_OK);
+    Line line;
+    openLine(line, 0, 0x0014);
+    Seen seen;
+    auto witness = canapi::sim::attachPeer(0, seen.callback());
+    constexpr size_t kFrames = 32; // about 3 ms of bus time
+    for (size_t i = 0; i < kFrames; ++i)
+        ASSERT_EQ(line.send(frame(0x200 + static_cast<uint32_t>(i), {1, 2, 3, 4, 5, 6, 7, 8})), API_OK);
+    canapi::sim::shutdown();
+    const auto frames = seen.waitFor(kFrames, std::chrono::milliseconds(100));
+    ASSERT_EQ(frames.size(), kFrames);
+    EXPECT_EQ(frames.back().id, 0x200u + kFrames - 1);
+}
+
 TEST_F(Api, BrokenBusStaysOffThroughResets)
 {
     configure(simAdapter("usb0", 0, "pcan_usb", "bus_off_after_frames = 1\nbus_off_for_good = true"));
