@@ -16,11 +16,6 @@
 
 Q_LOGGING_CATEGORY(lcConsole, "tarv.gui.console")
 
-// A line of the console program normally arrives whole; a tail without line
-// feed that stays alone this long is a line of its own (the final line has
-// no line feed, and the child may go on running after it).
-static constexpr int quietLineMs = 1000;
-
 static MainWindowHooks withSystemDefaults(MainWindowHooks hooks)
 {
     if (!hooks.chooseFile) {
@@ -55,7 +50,7 @@ MainWindow::MainWindow(MainWindowHooks windowHooks, QWidget *parent)
     connect(process, &QProcess::finished, this, &MainWindow::on_ProcessFinish);
     connect(process, &QProcess::errorOccurred, this, &MainWindow::onProcessError);
     quietTimer.setSingleShot(true);
-    quietTimer.setInterval(quietLineMs);
+    quietTimer.setInterval(hooks.quietLineMs);
     connect(&quietTimer, &QTimer::timeout, this, &MainWindow::flushPendingLine);
 
     settings = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,

@@ -30,6 +30,10 @@ struct MainWindowHooks
     // True when the user goes on in spite of the warning.
     std::function<bool(QWidget *parent, const QString &title, const QString &text)> confirmWarning;
     QString flasherProgram;
+    // A line of the console program normally arrives whole; a tail without
+    // line feed that stays alone this long is a line of its own (the final
+    // line has no line feed, and the child may go on running after it).
+    int quietLineMs = 1000;
 };
 
 class MainWindow : public QMainWindow

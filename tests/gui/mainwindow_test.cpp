@@ -98,6 +98,7 @@ private:
 
     std::unique_ptr<QTemporaryDir> temp;
     std::unique_ptr<FakeFlasher> flasher;
+    int quietLineMs = 1000; // of the windows made by makeWindow
     Chooser chooser;
     Warnings warnings;
     std::optional<QStringList> running = QStringList();
@@ -139,6 +140,7 @@ private:
             return warnings.answers.isEmpty() ? true : warnings.answers.takeFirst();
         };
         hooks.flasherProgram = program.isEmpty() ? flasher->program() : program;
+        hooks.quietLineMs = quietLineMs;
         return std::make_unique<MainWindow>(hooks);
     }
 
@@ -224,6 +226,7 @@ void TestMainWindow::init()
     QVERIFY(temp->isValid());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, temp->filePath(QStringLiteral("config")));
     flasher = std::make_unique<FakeFlasher>(temp->path());
+    quietLineMs = 1000;
     flasher->setBody("printf 'Finish: Update Process needed 0 seconds.'");
     chooser = {};
     warnings = {};
@@ -798,6 +801,7 @@ void TestMainWindow::runShowsPhasesAndFinalLine()
 
 void TestMainWindow::runJoinsSplitLines()
 {
+    quietLineMs = 60000; // the pauses between the pieces may stretch on a loaded machine
     flasher->setBody("printf 'Flash ID 208 3'\n"
                      "sleep 0.1\n"
                      "printf '7.5%% S2140020\\nCompare ID 208 5'\n"
@@ -816,6 +820,7 @@ void TestMainWindow::runJoinsSplitLines()
 
 void TestMainWindow::runShowsUtf8Output()
 {
+    quietLineMs = 60000;
     // "K3B7 Übergröße.hex" in UTF-8, each line cut inside a two-byte character.
     flasher->setBody("printf 'Programflash from hex file: K3B7 \\303'\n"
                      "sleep 0.2\n"
