@@ -21,6 +21,7 @@ struct State
 {
     std::mutex mutex;
     std::condition_variable queued;
+    std::condition_variable wrote;
     std::deque<Frame> rx;
     QList<Sent> sent;
     std::string status = "OK";
@@ -32,6 +33,8 @@ struct State
     int flashFrames = 0;
     bool outstanding = false;
     int overlapping = 0;
+    uint16_t restartCommand = 0;
+    uint16_t restartLogOn = 0;
 };
 
 State &state()
@@ -84,15 +87,37 @@ bool acknowledge(State &s, uint16_t word, const uint8_t *frame)
     return true;
 }
 
+// Called with the lock held: a restart answered by an immediate log-on, and
+// the sender held until the flasher's answer to it is written.
+void answerRestart(State &s, std::unique_lock<std::mutex> &lock, uint16_t word, const QByteArray &data)
+{
+    if (s.restartCommand == 0 || word != s.restartCommand || data != QByteArray("\x15\x06", 2))
+        return;
+    const qsizetype before = s.sent.size();
+    s.rx.push_back({s.restartLogOn, QByteArray("\xD8\x03\x11", 3)});
+    s.queued.notify_all();
+    const QByteArray logOnAnswer("\xD8\x01", 2);
+    s.wrote.wait_for(lock, std::chrono::seconds(10), [&] {
+        for (qsizetype i = before; i < s.sent.size(); ++i) {
+            if (s.sent[i].word == word && s.sent[i].data == logOnAnswer)
+                return true;
+        }
+        return false;
+    });
+}
+
 void write2Can(uint16_t word, const uint8_t *frame, char *text)
 {
     bool answered = false;
     {
-        std::lock_guard lock(state().mutex);
+        std::unique_lock lock(state().mutex);
         ++state().calls.write;
-        state().sent.append({word, QByteArray(reinterpret_cast<const char *>(frame + 1), frame[0])});
+        const QByteArray data(reinterpret_cast<const char *>(frame + 1), frame[0]);
+        state().sent.append({word, data});
         std::strcpy(text, "00:00:00.000");
         answered = acknowledge(state(), word, frame);
+        state().wrote.notify_all();
+        answerRestart(state(), lock, word, data);
     }
     if (answered)
         state().queued.notify_all();
@@ -156,6 +181,7 @@ void reset()
     state().ackRequest = state().ackAnswer = 0;
     state().dropFrame = state().flashFrames = state().overlapping = 0;
     state().outstanding = false;
+    state().restartCommand = state().restartLogOn = 0;
 }
 
 void autoAcknowledge(uint16_t requestWord, uint16_t answerWord, int dropFrame)
@@ -165,6 +191,13 @@ void autoAcknowledge(uint16_t requestWord, uint16_t answerWord, int dropFrame)
     state().ackAnswer = answerWord;
     state().dropFrame = dropFrame;
     state().flashFrames = 0;
+}
+
+void logOnAtRestart(uint16_t commandWord, uint16_t answerWord)
+{
+    std::lock_guard lock(state().mutex);
+    state().restartCommand = commandWord;
+    state().restartLogOn = answerWord;
 }
 
 int overlappingFrames()

@@ -29,6 +29,11 @@ void setInitResult(bool ok);
 void autoAcknowledge(uint16_t requestWord, uint16_t answerWord, int dropFrame = 0);
 // Flash data frames written while an earlier one was still unacknowledged.
 int overlappingFrames();
+// Answers the restart command to `commandWord` with a log-on from
+// `answerWord` as a module that boots at once, and returns from that
+// Write2Can only once the flasher has answered the log-on: the receive thread
+// overtakes the sender, as a busy machine may let it.
+void logOnAtRestart(uint16_t commandWord, uint16_t answerWord);
 
 struct Calls
 {

@@ -318,6 +318,16 @@ private slots:
         QCOMPARE(fakedriver::sent().last().data, bytes({0x15, 0x06}));
     }
 
+    void logOnThatOvertakesTheRestartSendCounts()
+    {
+        ManageCanCommunication &manager = openLine(0);
+        manager.setCurrentModule(0x208);
+        fakedriver::logOnAtRestart(0x208, 0x20D);
+        manager.sendUpdateCommand(6);
+        QCOMPARE(countSent(0x208, bytes({0xD8, 0x01})), 1);
+        QVERIFY(manager.isLoggedOn());
+    }
+
     void tableBookkeeping()
     {
         ManageCanCommunication &manager = makeManager(fakedriver::table());
