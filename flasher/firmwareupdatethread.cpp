@@ -505,6 +505,12 @@ bool FirmwareUpdateThread::readNextLine()
         failModule(tr("the firmware file cannot be read"), UpdateState::Finish);
         return false;
     }
+    // Only the file's last line may lack its line end; any other line that
+    // does is the cut end of a file that shrank, and must not be flashed.
+    if (!raw.endsWith('\n') && (passLines_ + 1 != fileLines_ || !firmwareFileUnchanged(false))) {
+        failChangedFile();
+        return false;
+    }
     ++passLines_;
     currentLine_ = linetext::normalise(raw);
     return true;
