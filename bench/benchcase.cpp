@@ -1,7 +1,6 @@
 #include "benchcase.h"
 
 #include <charconv>
-#include <cstdio>
 
 namespace bench {
 
@@ -105,53 +104,28 @@ int moduleId(int index)
     return 0x200 + 8 * (kFirstAddress + index);
 }
 
-std::string imageName(int index)
+testkit::Keys moduleKeys(int index)
 {
-    char name[32];
-    std::snprintf(name, sizeof name, "module-0x%03x.s3", static_cast<unsigned>(moduleId(index)));
-    return name;
-}
-
-std::vector<std::pair<std::string, std::string>> moduleKeys(int index, const std::string &imageDir)
-{
-    return {{"address", std::to_string(kFirstAddress + index)},
-            {"name", "K3B7"},
-            {"serial", std::to_string(100000 + index)},
-            {"seed", std::to_string(index + 1)},
-            {"image", imageDir + "/" + imageName(index)},
-            {"logon_delay_ms", "0"},
-            {"ready_delay_ms", "0"},
-            {"erase_delay_ms", "0"},
-            {"restart_ms", "0"},
+    return {{"serial", QString::number(100000 + index)}, {"seed", QString::number(index + 1)},
+            {"logon_delay_ms", "0"},  {"ready_delay_ms", "0"},
+            {"erase_delay_ms", "0"},  {"restart_ms", "0"},
             {"answer_delay_us", "0"}};
 }
 
-std::string benchIni(const Case &c, const std::string &statsPath, const std::string &imageDir,
-                     const std::string &interface)
+testkit::BenchIni benchIni(const Case &c, const QString &statsPath, const QString &interface)
 {
-    std::string ini = "[adapter.bench]\n"
-                      "index = 0\n"
-                      "driver = pcan_usb\n";
-    if (c.bus == Bus::VirtualCan)
-        return ini + "backend = qt\nplugin = virtualcan\ninterface = " + interface + "\n";
+    testkit::BenchIni ini;
+    if (c.bus == Bus::VirtualCan) {
+        ini.addQtAdapter(0, QStringLiteral("virtualcan"), interface);
+        return ini;
+    }
     // A bus thread that keeps its deadlines on a busy machine, where it may,
     // and that spins the last stretch before each: timer wake-ups in a
     // virtual machine come about 30 us late, which would stretch every frame.
-    ini += "backend = sim\nstats = \"" + statsPath + "\"\nrealtime = true\nspin_us = " + std::to_string(kSpinUs) + "\n";
-    for (int i = 0; i < c.modules; ++i) {
-        ini += "\n[module.m" + std::to_string(i) + "]\nadapter = 0\n";
-        for (const auto &[key, value] : moduleKeys(i, imageDir))
-            ini += key + " = \"" + value + "\"\n";
-    }
+    ini.addAdapter(0, {{"stats", statsPath}, {"realtime", "true"}, {"spin_us", QString::number(kSpinUs)}});
+    for (int i = 0; i < c.modules; ++i)
+        ini.addModule(kFirstAddress + i, moduleKeys(i));
     return ini;
-}
-
-std::string moduleOption(int index, const std::string &imageDir)
-{
-    std::string option;
-    for (const auto &[key, value] : moduleKeys(index, imageDir))
-        option += (option.empty() ? "" : ",") + key + "=" + value;
-    return option;
 }
 
 } // namespace bench

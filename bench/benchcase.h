@@ -2,9 +2,10 @@
 // configuration that puts the case's modules on a simulated bus.
 #pragma once
 
+#include "benchini.h"
+
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace bench {
@@ -40,18 +41,14 @@ std::optional<Case> parseCase(const std::string &text, std::string *error);
 // its identifier is 0x200 + 8 * address.
 constexpr int kFirstAddress = 1;
 int moduleId(int index);
-std::string imageName(int index);
 
-// The keys of module n (from 0): its address, name and image, and every
-// processing delay at zero, so that what is measured is the flasher's side.
-std::vector<std::pair<std::string, std::string>> moduleKeys(int index, const std::string &imageDir);
+// The keys of module n (from 0) beyond the kit's: its serial and seed, and
+// every processing delay at zero, so that what is measured is the flasher's side.
+testkit::Keys moduleKeys(int index);
 
 // The bench configuration. Simulated bus: one adapter that writes its
 // statistics to statsPath, and the case's modules. Virtual bus: one Qt
 // adapter on interface, no modules.
-std::string benchIni(const Case &c, const std::string &statsPath, const std::string &imageDir,
-                     const std::string &interface = {});
-// tarvModuleSim's --module value for module n.
-std::string moduleOption(int index, const std::string &imageDir);
+testkit::BenchIni benchIni(const Case &c, const QString &statsPath, const QString &interface = {});
 
 } // namespace bench

@@ -59,6 +59,7 @@ struct CaseResult {
     Case c;
     bool ok = false;
     std::string problem;   // why not ok
+    std::string output;    // the console program's output when not ok
     int lines = 0;
     double runS = 0;
     PhaseFigures flash;

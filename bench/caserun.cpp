@@ -2,19 +2,15 @@
 
 #include "busstats.h"
 #include "childrun.h"
-#include "srecordgen.h"
+#include "modulesimprocess.h"
+#include "srecord.h"
 #include "verify.h"
+#include "wirejudge.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QStringList>
 
-#include <arpa/inet.h>
 #include <cmath>
-#include <fstream>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace bench {
 
@@ -30,6 +26,12 @@ std::chrono::seconds timeoutFor(const Case &c, int lines)
     const double passS = lines * (bitsPerLine / (c.bitRateK * 1000.0) + 0.002);
     const double runS = c.modules * (2 * passS + 6) + 10;
     return std::chrono::seconds(static_cast<long>(4 * runS + 60));
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // The run ended as a success: the final line on standard output, no error
@@ -70,11 +72,33 @@ std::string childProblem(const ChildOutcome &outcome)
 std::string imagesProblem(const Case &c, const std::string &firmware, const std::string &workDir)
 {
     for (int i = 0; i < c.modules; ++i) {
-        const modsim::VerifyOutcome check = modsim::verifyImage(firmware, workDir + "/" + imageName(i));
+        const std::string image = testkit::BenchIni::imageName(kFirstAddress + i).toStdString();
+        const modsim::VerifyOutcome check = modsim::verifyImage(firmware, workDir + "/" + image);
         if (check.exitCode != modsim::VerifyEqual)
-            return imageName(i) + ": " + check.message;
+            return image + ": " + check.message;
     }
     return {};
+}
+
+// The frames on the bus kept every rule of the protocol; nothing to say
+// without a trace, which a real run always leaves.
+std::string wireProblem(const ChildSpec &spec, const QString &tracePath)
+{
+    if (!QFile::exists(tracePath))
+        return {};
+    const testkit::WireVerdict verdict = testkit::judgeWire(
+        {fileBytes(tracePath), QString(), fileBytes(QString::fromStdString(spec.args[3])),
+         QString::fromStdString(spec.args[3]), QString(), fileBytes(QString::fromStdString(spec.stdoutPath)),
+         fileBytes(QString::fromStdString(spec.stderrPath)), 0});
+    return verdict.ok() ? std::string() : "wire: " + verdict.describe().toStdString();
+}
+
+// What the console program printed, for a look at a failed case.
+std::string consoleOutput(const ChildSpec &spec)
+{
+    return ("--- stdout\n" + fileBytes(QString::fromStdString(spec.stdoutPath)).right(6000) + "\n--- stderr\n"
+            + fileBytes(QString::fromStdString(spec.stderrPath)).right(6000))
+        .toStdString();
 }
 
 std::optional<BusStatsFile> readBusStats(const std::string &path, std::string *problem)
@@ -114,76 +138,19 @@ void addFigures(CaseResult &r, const BusStatsFile &stats, const ChildOutcome &ou
                     + std::to_string(r.compare.passes) + " compare passes";
 }
 
-// A port nobody listens on at this moment.
-int freeTcpPort()
+// tarvModuleSim with the case's modules on Qt's virtual bus.
+bool startModules(const Case &c, const Programs &programs, const QString &workDir, testkit::ModuleSimProcess &modules,
+                  QString *interface, std::string *problem)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
-        && getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    close(fd);
-    return port;
+    *interface = testkit::freeVirtualCanInterface();
+    QStringList args{"--plugin", "virtualcan", "--interface", *interface, "--bitrate", QString::number(c.bitRateK)};
+    for (int i = 0; i < c.modules; ++i)
+        args << "--module" << testkit::BenchIni::moduleOption(kFirstAddress + i, moduleKeys(i), workDir);
+    QString why;
+    if (!modules.start(QString::fromStdString(programs.moduleSim), args, workDir + "/modules.txt", &why))
+        *problem = why.toStdString();
+    return problem->empty();
 }
-
-// tarvModuleSim with the case's modules on Qt's virtual bus, for as long as
-// the object lives.
-class ModuleProcess {
-public:
-    ~ModuleProcess() { stop(); }
-
-    bool start(const Case &c, const std::string &program, const std::string &workDir, std::string *problem)
-    {
-        const int port = freeTcpPort();
-        interface_ = "tcp://127.0.0.1:" + std::to_string(port) + "/can0";
-        QStringList args{"--plugin", "virtualcan", "--interface", QString::fromStdString(interface_),
-                         "--bitrate", QString::number(c.bitRateK)};
-        for (int i = 0; i < c.modules; ++i)
-            args << "--module" << QString::fromStdString(moduleOption(i, workDir));
-        process_.setProcessChannelMode(QProcess::MergedChannels);
-        process_.setStandardOutputFile(QString::fromStdString(workDir + "/modules.txt"));
-        process_.start(QString::fromStdString(program), args);
-        if (port == 0 || !process_.waitForStarted()) {
-            *problem = "cannot start " + program;
-            return false;
-        }
-        // Up once its device is connected; it says so in its first line.
-        const QString log = QString::fromStdString(workDir + "/modules.txt");
-        for (int waited = 0; waited < 300; ++waited) {
-            QFile file(log);
-            if (file.open(QIODevice::ReadOnly) && file.readAll().contains("tarvModuleSim ready on"))
-                return true;
-            if (process_.waitForFinished(100))
-                break;
-        }
-        *problem = "tarvModuleSim did not come up";
-        return false;
-    }
-    const std::string &interface() const { return interface_; }
-    // The end of its input ends it, and it writes the images.
-    bool stop()
-    {
-        if (process_.state() == QProcess::NotRunning)
-            return process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
-        process_.closeWriteChannel();
-        if (!process_.waitForFinished(30000)) {
-            process_.kill();
-            process_.waitForFinished();
-            return false;
-        }
-        return process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
-    }
-
-private:
-    QProcess process_;
-    std::string interface_;
-};
 
 } // namespace
 
@@ -191,26 +158,33 @@ CaseResult runCase(const Case &c, const Programs &programs, const std::string &w
 {
     CaseResult r;
     r.c = c;
+    const QString dir = QString::fromStdString(workDir);
     const std::string firmware = workDir + "/K3B7_bench.hex";
-    const std::string config = workDir + "/bench.ini";
-    const std::string statsPath = workDir + "/bus-stats.jsonl";
-    FirmwareFacts facts;
-    if (!writeFirmwareFile(firmware, FirmwareShape{uint32_t(c.dataKiB) * 1024, uint32_t(c.bytesPerRecord)},
-                           &facts, &r.problem))
+    QString error;
+    r.lines = testkit::writeFirmwareFile(QString::fromStdString(firmware),
+                                         {.title = "K3B7 benchmark firmware", .dataBytes = int64_t{c.dataKiB} * 1024,
+                                          .bytesPerRecord = c.bytesPerRecord, .addressBytes = 3, .base = 0},
+                                         &error);
+    r.problem = error.toStdString();
+    testkit::ModuleSimProcess modules;
+    QString interface;
+    if (r.lines < 0 || (c.bus == Bus::VirtualCan && !startModules(c, programs, dir, modules, &interface, &r.problem)))
         return r;
-    r.lines = facts.lines;
-    ModuleProcess modules;
-    if (c.bus == Bus::VirtualCan && !modules.start(c, programs.moduleSim, workDir, &r.problem))
+    QFile config(dir + "/bench.ini");
+    if (!config.open(QIODevice::WriteOnly)
+        || config.write(benchIni(c, dir + "/bus-stats.jsonl", interface).text().toUtf8()) < 0) {
+        r.problem = "cannot write the bench configuration";
         return r;
-    std::ofstream(config) << benchIni(c, statsPath, workDir, modules.interface());
+    }
+    config.close();
 
     ChildSpec spec;
     spec.program = programs.flasher;
     spec.args = {"PCAN_USB", std::to_string(c.bitRateK), "0", firmware, "CLOSE_AUTO"};
-    spec.env = {{"TARVCAN_CONFIG", config}};
+    spec.env = {{"TARVCAN_CONFIG", workDir + "/bench.ini"}};
     spec.stdoutPath = workDir + "/stdout.txt";
     spec.stderrPath = workDir + "/stderr.txt";
-    spec.timeout = timeoutFor(c, facts.lines);
+    spec.timeout = timeoutFor(c, r.lines);
     const ChildOutcome outcome = runChild(spec);
     r.runS = outcome.wallS;
     const bool modulesEnded = c.bus != Bus::VirtualCan || modules.stop();
@@ -222,16 +196,20 @@ CaseResult runCase(const Case &c, const Programs &programs, const std::string &w
         r.problem = "tarvModuleSim did not end cleanly";
     if (r.problem.empty())
         r.problem = imagesProblem(c, firmware, workDir);
+    if (const std::string wire = wireProblem(spec, dir + "/" + testkit::BenchIni::traceName(0)); !wire.empty())
+        r.problem += (r.problem.empty() ? "" : "; ") + wire;
     if (c.bus == Bus::VirtualCan) {
         addProcessFigures(r, outcome, standInCpuS(outcome.threadCpuS));
     } else {
         std::string statsProblem;
-        if (const std::optional<BusStatsFile> stats = readBusStats(statsPath, &statsProblem))
+        if (const std::optional<BusStatsFile> stats = readBusStats(workDir + "/bus-stats.jsonl", &statsProblem))
             addFigures(r, *stats, outcome);
         else if (r.problem.empty())
             r.problem = statsProblem;
     }
     r.ok = r.problem.empty();
+    if (!r.ok)
+        r.output = consoleOutput(spec);
     return r;
 }
 

@@ -143,6 +143,9 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "tarvBench: %s ...\n", c.name().c_str());
         results.push_back(bench::runCase(c, programs, dir.toStdString()));
         std::printf("%s\n", bench::jsonLine(results.back()).constData());
+        if (!results.back().ok)
+            std::printf("%s failed: %s\n%s\n", c.name().c_str(), results.back().problem.c_str(),
+                        results.back().output.c_str());
         std::fflush(stdout);
     }
     std::printf("\n%s\n", bench::tableHeader().c_str());

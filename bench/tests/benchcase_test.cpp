@@ -81,20 +81,16 @@ TEST(ModuleNames, FollowTheAddresses)
 {
     EXPECT_EQ(bench::moduleId(0), 0x208);
     EXPECT_EQ(bench::moduleId(3), 0x220);
-    EXPECT_EQ(bench::imageName(0), "module-0x208.s3");
-    EXPECT_EQ(bench::imageName(3), "module-0x220.s3");
 }
 
 TEST(BenchIni, IsABenchTheInterfaceAccepts)
 {
     const Case c{16, 16, 1000, 4};
-    const QString base = QDir::tempPath();
-    const std::string images = "/tmp/case dir";
+    const QString base = QStringLiteral("/tmp/case dir");
     canapi::BenchConfig config;
     QString error;
-    ASSERT_TRUE(canapi::parseBenchConfig(
-        QString::fromStdString(bench::benchIni(c, "/tmp/x y/stats.jsonl", images)),
-        QStringLiteral("bench.ini"), base, &config, &error))
+    ASSERT_TRUE(canapi::parseBenchConfig(bench::benchIni(c, "/tmp/x y/stats.jsonl").text(),
+                                         QStringLiteral("bench.ini"), base, &config, &error))
         << error.toStdString();
     ASSERT_EQ(config.adapters.size(), 1);
     EXPECT_EQ(config.adapters[0].backend, canapi::AdapterConfig::Backend::Sim);
@@ -107,7 +103,7 @@ TEST(BenchIni, IsABenchTheInterfaceAccepts)
         const modsim::ModuleConfig &m = config.modules[i].config;
         EXPECT_EQ(m.id(), bench::moduleId(i));
         EXPECT_EQ(m.name, "K3B7");
-        EXPECT_EQ(m.imagePath, images + "/" + bench::imageName(i));
+        EXPECT_EQ(QString::fromStdString(m.imagePath), base + "/module-" + QString::number(1 + i) + ".s3");
         // The modules answer at once: what is measured is the flasher's side.
         EXPECT_EQ(m.readyDelayMs, 0);
         EXPECT_EQ(m.eraseDelayMs, 0);
@@ -124,44 +120,14 @@ TEST(BenchIni, OnTheVirtualBusHasOneQtAdapterAndNoModules)
     const Case c{1024, 32, 1000, 2, bench::Bus::VirtualCan};
     canapi::BenchConfig config;
     QString error;
-    ASSERT_TRUE(canapi::parseBenchConfig(
-        QString::fromStdString(bench::benchIni(c, "/tmp/stats.jsonl", "/tmp", "tcp://127.0.0.1:4711/can0")),
-        QStringLiteral("bench.ini"), QDir::tempPath(), &config, &error))
+    ASSERT_TRUE(canapi::parseBenchConfig(bench::benchIni(c, "/tmp/stats.jsonl", "tcp://127.0.0.1:4711/can0").text(),
+                                         QStringLiteral("bench.ini"), QDir::tempPath(), &config, &error))
         << error.toStdString();
     ASSERT_EQ(config.adapters.size(), 1);
     EXPECT_EQ(config.adapters[0].backend, canapi::AdapterConfig::Backend::Qt);
     EXPECT_EQ(config.adapters[0].plugin, QStringLiteral("virtualcan"));
     EXPECT_EQ(config.adapters[0].interface, QStringLiteral("tcp://127.0.0.1:4711/can0"));
     EXPECT_TRUE(config.modules.isEmpty());
-}
-
-TEST(ModuleOption, GivesTheSameModuleAsTheBenchFile)
-{
-    // What tarvModuleSim takes after --module: key=value pairs, comma separated.
-    modsim::ModuleConfig fromOption;
-    std::string error;
-    const std::string option = bench::moduleOption(2, "/tmp/case");
-    size_t start = 0;
-    while (start < option.size()) {
-        const size_t comma = std::min(option.find(',', start), option.size());
-        const std::string pair = option.substr(start, comma - start);
-        const size_t equals = pair.find('=');
-        ASSERT_NE(equals, std::string::npos) << pair;
-        ASSERT_TRUE(modsim::applyModuleKey(fromOption, pair.substr(0, equals), pair.substr(equals + 1), "/", &error))
-            << error;
-        start = comma + 1;
-    }
-    EXPECT_EQ(fromOption.id(), bench::moduleId(2));
-    EXPECT_EQ(fromOption.imagePath, "/tmp/case/" + bench::imageName(2));
-    EXPECT_EQ(fromOption.readyDelayMs, 0);
-    EXPECT_EQ(fromOption.restartMs, 0);
-
-    canapi::BenchConfig config;
-    QString text;
-    ASSERT_TRUE(canapi::parseBenchConfig(
-        QString::fromStdString(bench::benchIni(Case{16, 16, 1000, 3}, "/tmp/s.jsonl", "/tmp/case")),
-        QStringLiteral("bench.ini"), QStringLiteral("/"), &config, &text));
-    EXPECT_EQ(config.modules[2].config, fromOption);
 }
 
 } // namespace

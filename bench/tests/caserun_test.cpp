@@ -16,7 +16,7 @@ const char *const kHeader = R"sh(#!/bin/sh
 ini="$TARVCAN_CONFIG"
 firmware="$4"
 stats=$(sed -n 's/^stats = "\(.*\)"$/\1/p' "$ini")
-images=$(sed -n 's/^image = "\(.*\)"$/\1/p' "$ini")
+images=$(sed -n 's/^image = "\(.*\)"$/\1/p' "$ini" | sed "s|^|$(dirname "$ini")/|")
 write_images() { for image in $images; do cp "$firmware" "$image"; done; }
 write_stats() {
   printf '%s\n' \
@@ -91,9 +91,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "Error: CAN-Bus not OK"},
         Failure{"no final line", "write_images; write_stats\n", "no Finish: line"},
         Failure{"crash", "write_images; write_stats; kill -SEGV $$\n", "signal 11"},
-        Failure{"image missing", "write_stats; echo 'Finish: x'\n", "module-0x208.s3"},
+        Failure{"image missing", "write_stats; echo 'Finish: x'\n", "module-1.s3"},
         Failure{"image differs", "write_images; write_stats; for i in $images; do echo S804000000FB > $i; done; echo 'Finish: x'\n",
-                "module-0x208.s3"},
+                "module-1.s3"},
         Failure{"no statistics", "write_images; echo 'Finish: x'\n", "no bus statistics"},
         Failure{"pass missing", "write_images; write_stats; sed -i '/compare/d' \"$stats\"; echo 'Finish: x'\n",
                 "0 compare passes"}));

@@ -3,8 +3,8 @@
 // front end looks only at the opening "S0"; the console program refuses the
 // rest with an "Error:" line that the front end shows in red.
 #include "firmwarefile.h"
-#include "firmwaretext.h"
 #include "flashcommand.h"
+#include "srecord.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,7 +19,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using namespace badinput;
+using testkit::joined;
 
 namespace {
 
@@ -48,7 +48,7 @@ struct FileCase
 
 TEST_F(GuiFileCheck, judgesTheOpeningOfOddFiles)
 {
-    const QList<QByteArray> records = firmwareRecords(3);
+    const QList<QByteArray> records = testkit::firmwareRecords({});
     const FileCase cases[] = {
         {"records with CR LF", joined(records, "\r\n"), FirmwareFileCheck::Valid},
         {"CR-only line ends", joined(records, "\r"), FirmwareFileCheck::Valid},
@@ -98,7 +98,7 @@ TEST_F(GuiFileCheck, namedPipeDoesNotBlock)
 TEST_F(GuiFileCheck, nameWithBlanksAndNonAsciiStaysOneArgument)
 {
     const QString path = write(QStringLiteral("fw dir/Übergröße ñ ✓/K3B7 Fïrmwäre  4.21 ✓.hex"),
-                               joined(firmwareRecords(2), "\r\n"));
+                               joined(testkit::firmwareRecords({})));
     EXPECT_EQ(checkFirmwareFile(path), FirmwareFileCheck::Valid);
 
     const FlashChoice choice{1, QStringLiteral("250"), QStringLiteral("3"), path};

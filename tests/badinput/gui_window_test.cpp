@@ -1,11 +1,11 @@
 // The front end's window meets the same bad input as the console program:
-// files it refuses itself, files it lets through that the console program
-// refuses, a file gone before the start and a name with blanks and non-ASCII
-// characters. Every run ends with the window ready again and a status that
-// tells the truth: red for a refusal, green only for a finished update.
-#include "badinputbench.h"
-#include "firmwaretext.h"
+// files it refuses itself, a file it lets through that the console program
+// refuses, and a file gone before the start. Every run ends with the window
+// ready again and a status that tells the truth: red for a refusal. Which
+// files the console program refuses is the bad-input test's; a whole run from
+// the window is the front end's end-to-end test.
 #include "mainwindow.h"
+#include "testbench.h"
 
 #include <QAction>
 #include <QApplication>
@@ -16,8 +16,6 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
-
-using namespace badinput;
 
 namespace {
 
@@ -32,7 +30,7 @@ struct Window
             return file;
         };
         hooks.runningPrograms = [](QDeadlineTimer) { return std::optional<QStringList>(QStringList()); };
-        hooks.flasherProgram = BadInputBench::flasherPath();
+        hooks.flasherProgram = testkit::flasherPath();
         window = std::make_unique<MainWindow>(hooks);
         window->show();
         statusBar = window->findChild<QStatusBar *>(QStringLiteral("statusBar"));
@@ -63,23 +61,23 @@ private slots:
     void initTestCase();
     void windowRefusesTheFile_data();
     void windowRefusesTheFile();
-    void consoleRefusalShowsRed_data();
     void consoleRefusalShowsRed();
     void fileGoneBeforeTheStartShowsRed();
-    void nameWithBlanksAndNonAsciiFlashes();
 
 private:
     QTemporaryDir config_;
-    BadInputBench bench_;
+    testkit::Bench bench_;
 };
 
 void BadInputWindowTest::initTestCase()
 {
-    QVERIFY(config_.isValid() && bench_.valid());
+    bench_.addAdapter(0);
+    bench_.addModule(1);
+    QVERIFY(config_.isValid() && bench_.valid() && bench_.writeConfig());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config_.path());
     qputenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit());
     // The console program the window starts inherits the simulated bench.
-    qputenv("TARVCAN_CONFIG", bench_.path(QStringLiteral("bench.ini")).toLocal8Bit());
+    qputenv("TARVCAN_CONFIG", bench_.configPath().toLocal8Bit());
 }
 
 void BadInputWindowTest::windowRefusesTheFile_data()
@@ -112,26 +110,14 @@ void BadInputWindowTest::windowRefusesTheFile()
     QVERIFY(!w.window->runInProgress());
 }
 
-void BadInputWindowTest::consoleRefusalShowsRed_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    const QList<QByteArray> records = firmwareRecords(3);
-    QTest::newRow("CR-only line ends") << joined(records, "\r");
-    QTest::newRow("one 10 MB line") << "S0" + QByteArray(10 * 1024 * 1024, '0') + "\r\n";
-    QTest::newRow("lone CR inside a line")
-        << records[0] + "\r\n" + records[1] + '\r' + records[2] + "\r\n" + records[3];
-    QList<QByteArray> binaryTail = records;
-    binaryTail[3] = QByteArray("\x01\x02\xFF\x00\x7F", 5);
-    QTest::newRow("binary after the header") << joined(binaryTail, "\n");
-}
-
 // The window checks only the opening "S0"; the console program checks the
 // rest before any CAN activity and the window shows its refusal.
 void BadInputWindowTest::consoleRefusalShowsRed()
 {
-    QFETCH(QByteArray, content);
+    QList<QByteArray> content = testkit::firmwareRecords({});
+    content[3] = QByteArray("\x01\x02\xFF\x00\x7F", 5);
     const QString path = bench_.path(QStringLiteral("K3B7_odd.hex"));
-    QVERIFY(bench_.writeFile(QStringLiteral("K3B7_odd.hex"), content));
+    QVERIFY(bench_.writeFile(QStringLiteral("K3B7_odd.hex"), testkit::joined(content, "\n")));
 
     Window w(path);
     w.open->click();
@@ -147,7 +133,7 @@ void BadInputWindowTest::consoleRefusalShowsRed()
 void BadInputWindowTest::fileGoneBeforeTheStartShowsRed()
 {
     const QString path = bench_.path(QStringLiteral("K3B7_gone.hex"));
-    QVERIFY(bench_.writeFile(QStringLiteral("K3B7_gone.hex"), joined(firmwareRecords(3), "\r\n")));
+    QVERIFY(bench_.writeFile(QStringLiteral("K3B7_gone.hex"), testkit::joined(testkit::firmwareRecords({}))));
     Window w(path);
     w.open->click();
     QVERIFY(w.start->isEnabled());
@@ -157,26 +143,6 @@ void BadInputWindowTest::fileGoneBeforeTheStartShowsRed()
     QCOMPARE(w.statusBar->styleSheet(), QStringLiteral("color: red"));
     QVERIFY2(!w.statusBar->currentMessage().startsWith(QStringLiteral("Finish:")),
              qPrintable(w.statusBar->currentMessage()));
-}
-
-void BadInputWindowTest::nameWithBlanksAndNonAsciiFlashes()
-{
-    const QString folder = QStringLiteral("fw dir/Übergröße ñ ✓");
-    QVERIFY(QDir().mkpath(bench_.path(folder)));
-    const QString name = folder + QStringLiteral("/K3B7 Fïrmwäre  4.21 ✓.hex");
-    QVERIFY(bench_.writeFile(name, joined(firmwareRecords(6), "\r\n")));
-    const QString path = bench_.path(name);
-
-    Window w(path);
-    w.open->click();
-    QVERIFY(w.start->isEnabled());
-    w.start->click();
-    QTRY_VERIFY_WITH_TIMEOUT(w.readyForNextRun(), RunTimeoutMs);
-    QVERIFY2(w.statusBar->currentMessage().startsWith(QStringLiteral("Finish: Update Process needed ")),
-             qPrintable(w.statusBar->currentMessage()));
-    QCOMPARE(w.statusBar->styleSheet(), QStringLiteral("color: green"));
-    QString why;
-    QVERIFY2(bench_.moduleHolds(path, &why), qPrintable(why));
 }
 
 QTEST_MAIN(BadInputWindowTest)

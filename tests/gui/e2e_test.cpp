@@ -3,18 +3,17 @@
 
 #include "logwindow.h"
 #include "mainwindow.h"
+#include "testbench.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QtTest>
 
 class TestGuiEndToEnd : public QObject
@@ -24,13 +23,6 @@ class TestGuiEndToEnd : public QObject
 private slots:
     void simulatedRunEndsGreenAtFullProgress();
 };
-
-static void writeText(const QString &path, const QByteArray &text)
-{
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
-    file.write(text);
-}
 
 static QStringList nonEmpty(const QSignalSpy &spy)
 {
@@ -44,23 +36,18 @@ static QStringList nonEmpty(const QSignalSpy &spy)
 
 void TestGuiEndToEnd::simulatedRunEndsGreenAtFullProgress()
 {
-    const QString binDir = QCoreApplication::applicationDirPath();
-    if (!QFile::exists(binDir + QStringLiteral("/tarvCanFlash")))
-        QFAIL("tarvCanFlash is not built beside this test");
-
-    QTemporaryDir temp;
-    QVERIFY(temp.isValid());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, temp.filePath(QStringLiteral("config")));
-    qputenv("XDG_CONFIG_HOME", temp.filePath(QStringLiteral("config")).toLocal8Bit());
-
-    const QString firmware = temp.filePath(QStringLiteral("fw dir/K3B7_421.hex"));
-    QVERIFY(QDir().mkpath(temp.filePath(QStringLiteral("fw dir"))));
-    QVERIFY(QFile::copy(QStringLiteral(TARV_EXAMPLES_DIR "/K3B7_421.hex"), firmware));
-    const QString bench = temp.filePath(QStringLiteral("bench.ini"));
-    writeText(bench, "[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = sim\n\n"
-                     "[module.m]\nadapter = 0\naddress = 1\nname = K3B7\nimage = m.s3\n\n"
-                     "[module.n]\nadapter = 0\naddress = 3\nname = K3B7\nimage = n.s3\n");
-    qputenv("TARVCAN_CONFIG", bench.toLocal8Bit());
+    testkit::Bench bench;
+    QVERIFY(bench.valid());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, bench.path(QStringLiteral("config")));
+    qputenv("XDG_CONFIG_HOME", bench.path(QStringLiteral("config")).toLocal8Bit());
+    QVERIFY(QDir().mkpath(bench.path(QStringLiteral("fw dir"))));
+    bench.writeFirmware(testkit::FirmwareShape(), QStringLiteral("fw dir/K3B7_421.hex"));
+    const QString firmware = bench.firmwarePath();
+    bench.addAdapter(0);
+    bench.addModule(1);
+    bench.addModule(3);
+    QVERIFY(bench.writeConfig());
+    qputenv("TARVCAN_CONFIG", bench.configPath().toLocal8Bit());
 
     MainWindowHooks hooks;
     hooks.chooseFile = [&](QWidget *, const QString &, const QString &, const QString &) { return firmware; };
@@ -103,14 +90,8 @@ void TestGuiEndToEnd::simulatedRunEndsGreenAtFullProgress()
     QVERIFY(logText.contains(QStringLiteral("Compare ID 218 100.0% ")));
 
     // The modules hold the file: the simulator's own check of the written images.
-    for (const char *image : {"m.s3", "n.s3"}) {
-        QProcess verify;
-        verify.start(binDir + QStringLiteral("/tarvModuleSim"),
-                     {QStringLiteral("--verify"), firmware, temp.filePath(QLatin1String(image))});
-        QVERIFY(verify.waitForFinished(60000));
-        QVERIFY2(verify.exitStatus() == QProcess::NormalExit && verify.exitCode() == 0,
-                 verify.readAllStandardOutput() + verify.readAllStandardError());
-    }
+    QVERIFY(bench.verifyImage(1));
+    QVERIFY(bench.verifyImage(3));
 }
 
 QTEST_MAIN(TestGuiEndToEnd)

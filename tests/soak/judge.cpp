@@ -84,13 +84,13 @@ QSet<uint16_t> modulesNamedNotUpdated(const QStringList &errLines, bool *allName
     return ids;
 }
 
-bool loggedOnInTrace(const QString &trace, uint16_t id)
+bool loggedOnInTrace(const QByteArray &trace, uint16_t id)
 {
     // "(seconds) can0 20D#D80111": the module sends from its id + 4 or + 5;
     // the flasher's log-on and log-off frames go to the id itself.
     static const QRegularExpression frame(QStringLiteral("^\\(\\S+\\) \\S+ ([0-9A-F]{3})#D8"),
                                           QRegularExpression::MultilineOption);
-    for (auto it = frame.globalMatch(trace); it.hasNext();) {
+    for (auto it = frame.globalMatch(QString::fromLatin1(trace)); it.hasNext();) {
         const uint sender = it.next().captured(1).toUInt(nullptr, 16);
         if ((sender & 0x7FAu) == id && (sender & 0x4u) != 0)
             return true;
@@ -121,6 +121,8 @@ Verdict judge(const SoakCase &c, const RunResult &r)
         return v;
     }
     judgeProcess(c, r, v.violations);
+    if (!r.wireOk())
+        v.violations << QStringLiteral("wire: ") + r.wire->describe();
     bool allNamed = false;
     const QSet<uint16_t> named = modulesNamedNotUpdated(r.errLines, &allNamed);
     for (size_t i = 0; i < c.modules.size(); ++i) {
@@ -129,9 +131,9 @@ Verdict judge(const SoakCase &c, const RunResult &r)
         if (!loggedOnInTrace(r.trace, m.id()))
             outcome = ModuleOutcome::NeverLoggedOn;
         else if (!allNamed && !named.contains(m.id()))
-            outcome = r.imageEqual[i] ? ModuleOutcome::Updated : ModuleOutcome::Wrong;
+            outcome = r.imageEqual(m.address) ? ModuleOutcome::Updated : ModuleOutcome::Wrong;
         v.modules[i] = outcome;
-        judgeModule(m, outcome, r.imageEqual[i], v.violations);
+        judgeModule(m, outcome, r.imageEqual(m.address), v.violations);
     }
     return v;
 }

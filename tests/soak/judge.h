@@ -2,6 +2,7 @@
 // modules hold and what the injected faults allow.
 #pragma once
 
+#include "flasherrun.h"
 #include "soakcase.h"
 
 #include <QSet>
@@ -13,17 +14,7 @@
 
 namespace soak {
 
-struct RunResult
-{
-    bool ended = false;       // false: killed at its deadline
-    bool crashed = false;
-    int exitCode = -1;
-    double seconds = 0.0;
-    QStringList outLines;     // standard output, without line ends
-    QStringList errLines;     // standard error
-    std::array<bool, 2> imageEqual{}; // tarvModuleSim --verify found the file's data, per module
-    QString trace;            // candump log of the bus
-};
+using testkit::RunResult;
 
 enum class ModuleOutcome {
     Updated,       // reported as updated, image equal to the file
@@ -53,7 +44,7 @@ struct Verdict
 // allNamed is set by an error line that says no module was updated.
 QSet<uint16_t> modulesNamedNotUpdated(const QStringList &errLines, bool *allNamed);
 // Whether the module with this id sent a log-on frame (D8) onto the bus.
-bool loggedOnInTrace(const QString &trace, uint16_t id);
+bool loggedOnInTrace(const QByteArray &trace, uint16_t id);
 Reactions countReactions(const QStringList &errLines);
 
 Verdict judge(const SoakCase &c, const RunResult &r);

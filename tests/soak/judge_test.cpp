@@ -21,10 +21,9 @@ SoakCase twoModules(Expect first = Expect::Updated, Expect second = Expect::Upda
     return c;
 }
 
-const QString BothLoggedOn = QStringLiteral(
-    "(1.000100) can0 208#D800\n"
-    "(1.002000) can0 20D#D80111\n"
-    "(1.003000) can0 21D#D80111\n");
+const QByteArray BothLoggedOn = "(1.000100) can0 208#D800\n"
+                                "(1.002000) can0 20D#D80111\n"
+                                "(1.003000) can0 21D#D80111\n";
 
 RunResult cleanRun()
 {
@@ -34,7 +33,7 @@ RunResult cleanRun()
     r.seconds = 20.0;
     r.outLines = {"Flash ID 208 100.0% S9030000FC", "", "PostFlash ", "Finish: Update Process needed 20 seconds."};
     r.errLines = {"2  of  2 completed. "};
-    r.imageEqual = {true, true};
+    r.images = {{1, true, QString()}, {3, true, QString()}};
     r.trace = BothLoggedOn;
     return r;
 }
@@ -43,7 +42,7 @@ RunResult cleanRun()
 void firstNamed(RunResult &r)
 {
     r.exitCode = 2;
-    r.imageEqual[0] = false;
+    r.images[0].equal = false;
     r.errLines << "\"\" Module 208 not updated: line refused 10 times in a row "
                << "Error: Modules not updated: 208";
 }
@@ -58,13 +57,13 @@ struct Row
 
 const Row Rows[] = {
     {"clean", {}, {}, nullptr},
-    {"success with a wrong image", {}, [](RunResult &r) { r.imageEqual[1] = false; },
+    {"success with a wrong image", {}, [](RunResult &r) { r.images[1].equal = false; },
      "module 218 reported as updated, but its image differs from the file"},
     {"failure named", [](SoakCase &c) { c.modules[0].expect = Expect::Either; }, firstNamed, nullptr},
     {"failure named although recoverable", {}, firstNamed,
      "module 208 not updated although its faults are recoverable"},
     {"wrong image while the other is named", [](SoakCase &c) { c.modules[0].expect = Expect::Either; },
-     [](RunResult &r) { firstNamed(r); r.imageEqual[1] = false; },
+     [](RunResult &r) { firstNamed(r); r.images[1].equal = false; },
      "module 218 reported as updated, but its image differs from the file"},
     {"fatal fault reported as success", [](SoakCase &c) { c.modules[1].expect = Expect::NotUpdated; }, {},
      "module 218 reported as updated although its fault forbids it"},
@@ -77,6 +76,9 @@ const Row Rows[] = {
     {"hang", {}, [](RunResult &r) { r.ended = false; r.seconds = 160.0; }, "did not end; killed after 160.0 s"},
     {"too slow", {}, [](RunResult &r) { r.seconds = 100.5; }, "took 100.5 s, bound 100.0 s"},
     {"no timing line", {}, [](RunResult &r) { r.outLines.removeLast(); }, "no Finish: line"},
+    {"rule broken on the wire", {},
+     [](RunResult &r) { r.wire = testkit::WireVerdict{4, "stray line", "a line to a module given up"}; },
+     "wire: frame 4: stray line: a line to a module given up"},
     {"broken bus unnoticed",
      [](SoakCase &c) {
          c.busOffAfterFrames = 300;
@@ -92,14 +94,14 @@ const Row Rows[] = {
      },
      [](RunResult &r) {
          r.exitCode = 2;
-         r.imageEqual = {false, false};
+         r.images[0].equal = r.images[1].equal = false;
          r.errLines << "Error: CAN-Connection lost BUSOFF" << "Error: Modules not updated: 208 218";
      },
      nullptr},
     {"never logged on, unknown to the flasher", [](SoakCase &c) { c.modules[1].expect = Expect::Either; },
      [](RunResult &r) {
          r.trace = "(1.0) can0 218#D800\n(1.1) can0 20D#D80111\n"; // only the flasher's frame to 0x218
-         r.imageEqual[1] = false;
+         r.images[1].equal = false;
      },
      nullptr},
     {"image written without a log-on", {},
@@ -108,7 +110,7 @@ const Row Rows[] = {
     {"no module logged on", [](SoakCase &c) { c.modules[0].expect = c.modules[1].expect = Expect::Either; },
      [](RunResult &r) {
          r.exitCode = 2;
-         r.imageEqual = {false, false};
+         r.images[0].equal = r.images[1].equal = false;
          r.errLines << "Error: No module logged on, no module updated";
      },
      nullptr},

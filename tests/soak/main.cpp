@@ -1,13 +1,14 @@
 // tarvSoak: complete update runs of two simulated modules through the real
 // tarvCanFlash, several at a time, while the modules and the bus inject
-// faults. Every run is judged (time, exit code, error lines, images); the
-// figures of all runs are printed at the end. Exit code 0: no run broke a rule.
+// faults. Every run is judged (time, exit code, error lines, images, the
+// frames on the wire); the figures of all runs are printed at the end. Exit
+// code 0: no run broke a rule.
 //
 //   tarvSoak [--runs N | --long] [--seed S] [--first I] [--parallel P] [--keep]
 #include "judge.h"
 #include "soakcase.h"
-#include "soakrun.h"
 #include "tally.h"
+#include "testbench.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -17,15 +18,20 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
 constexpr int ShortRuns = 20;
 constexpr int LongRuns = 500;
+// Past its bound a run still gets this long to end by itself, so that a slow
+// run is told apart from one that hangs.
+constexpr int GraceMs = 60000;
 
 struct Options
 {
-    soak::Programs programs;
+    QString flasher;
+    QString workFolder; // parent of the runs' folders
     uint64_t seed = 1;
     int first = 0;
     int runs = ShortRuns;
@@ -45,8 +51,7 @@ bool parseOptions(const QCoreApplication &app, Options *options, QString *error)
         {QStringLiteral("first"), QStringLiteral("Index of the first run, to repeat one (default 0)."), QStringLiteral("I")},
         {QStringLiteral("parallel"), QStringLiteral("Runs at the same time (default 6)."), QStringLiteral("P")},
         {QStringLiteral("keep"), QStringLiteral("Keep every run's folder, not only those of failed runs.")},
-        {QStringLiteral("flasher"), QStringLiteral("tarvCanFlash to run."), QStringLiteral("PATH"), QStringLiteral(TARV_FLASHER_PATH)},
-        {QStringLiteral("modulesim"), QStringLiteral("tarvModuleSim for --verify."), QStringLiteral("PATH"), QStringLiteral(TARV_MODULESIM_PATH)},
+        {QStringLiteral("flasher"), QStringLiteral("tarvCanFlash to run."), QStringLiteral("PATH"), testkit::flasherPath()},
     });
     parser.process(app);
     bool ok = true;
@@ -63,8 +68,7 @@ bool parseOptions(const QCoreApplication &app, Options *options, QString *error)
     options->first = static_cast<int>(number(QStringLiteral("first"), 0, 0));
     options->parallel = static_cast<int>(number(QStringLiteral("parallel"), 6, 1));
     options->keep = parser.isSet(QStringLiteral("keep"));
-    options->programs.flasher = parser.value(QStringLiteral("flasher"));
-    options->programs.moduleSim = parser.value(QStringLiteral("modulesim"));
+    options->flasher = parser.value(QStringLiteral("flasher"));
     if (!ok)
         *error = QStringLiteral("--runs, --seed, --first and --parallel take whole numbers (runs and parallel from 1)");
     return ok;
@@ -92,20 +96,32 @@ public:
 private:
     void launch()
     {
-        soak::SoakCase c = soak::makeCase(options_.seed, options_.first + next_++);
-        auto *run = new soak::SoakRun(options_.programs, std::move(c), this);
-        connect(run, &soak::SoakRun::finished, this, [this, run] { onFinished(run); });
+        const soak::SoakCase c = soak::makeCase(options_.seed, options_.first + next_++);
+        auto bench = std::make_shared<testkit::Bench>(options_.workFolder + QStringLiteral("/run%1-XXXXXX").arg(c.index));
+        QList<QByteArray> firmware;
+        for (const QString &line : c.firmware)
+            firmware.append(line.toLatin1());
+        bench->writeFirmware(firmware, c.fileName);
+        bench->ini() = soak::benchIni(c);
+        bench->writeConfig();
+        testkit::RunSpec spec = bench->spec({"PCAN_USB", "1000", "0", c.fileName, "CLOSE_AUTO"});
+        spec.program = options_.flasher;
+        spec.deadlineMs = static_cast<int>(c.boundSeconds * 1000) + GraceMs;
+        auto *run = new testkit::FlasherRun(spec, this);
+        connect(run, &testkit::FlasherRun::finished, this, [this, run, bench, c] { onFinished(c, *bench, run); });
         ++active_;
         run->start();
     }
 
-    void onFinished(soak::SoakRun *run)
+    void onFinished(const soak::SoakCase &c, testkit::Bench &bench, testkit::FlasherRun *run)
     {
-        const soak::Verdict verdict = soak::judge(run->soakCase(), run->result());
-        tally_.add(run->soakCase(), run->result(), verdict);
-        out_ << soak::runLine(run->soakCase(), run->result(), verdict) << Qt::endl;
+        const soak::Verdict verdict = soak::judge(c, run->result());
+        tally_.add(c, run->result(), verdict);
+        out_ << soak::runLine(c, run->result(), verdict) << Qt::endl;
+        if (!verdict.violations.isEmpty())
+            out_ << run->result().describe() << Qt::endl;
         if (!verdict.violations.isEmpty() || options_.keep)
-            out_ << "  folder kept: " << run->keepFolder() << Qt::endl;
+            out_ << "  folder kept: " << bench.keepFolder() << Qt::endl;
         run->deleteLater();
         --active_;
         if (next_ < options_.runs)
@@ -136,7 +152,7 @@ int main(int argc, char *argv[])
     }
     QTemporaryDir work(QDir::tempPath() + QStringLiteral("/tarvsoak-XXXXXX"));
     work.setAutoRemove(false); // the folders of failed runs stay for a look
-    options.programs.workFolder = work.path();
+    options.workFolder = work.path();
     out << "Soak: seed " << options.seed << ", runs " << options.first << " to "
         << options.first + options.runs - 1 << ", " << options.parallel << " at a time" << Qt::endl;
     Scheduler scheduler(options, out);

@@ -168,7 +168,14 @@ SoakCase makeCase(uint64_t seed, int index)
     const bool heavyLoss = c.kind == FaultKind::FrameLoss5;
     const int lines = heavyLoss ? pick(random, 5, 12) : pick(random, 6, 30);
     const int dataBytes = heavyLoss ? 8 : 8 * pick(random, 1, 4);
-    c.firmware = firmwareLines(random, lines, dataBytes, pick(random, 2, 4));
+    testkit::FirmwareShape shape{.title = "K3B7 soak",
+                                 .dataBytes = (lines - 2) * dataBytes,
+                                 .bytesPerRecord = dataBytes,
+                                 .addressBytes = pick(random, 2, 4),
+                                 .base = 0x1000u * static_cast<uint32_t>(pick(random, 0, 7)),
+                                 .seed = random()};
+    for (const QByteArray &record : testkit::firmwareRecords(shape))
+        c.firmware.append(QString::fromLatin1(record));
     c.fileName = QStringLiteral("K3B7_%1.hex").arg(pick(random, 100, 999));
     c.modules[0].address = pick(random, 0, 63);
     do {
@@ -181,31 +188,17 @@ SoakCase makeCase(uint64_t seed, int index)
     return c;
 }
 
-QString imageName(const ModulePlan &module)
+testkit::BenchIni benchIni(const SoakCase &c)
 {
-    return QStringLiteral("module-%1.s3").arg(module.address);
-}
-
-QString traceName()
-{
-    return QStringLiteral("trace.log");
-}
-
-QString benchIni(const SoakCase &c, const QString &folder)
-{
-    QStringList ini{"[adapter.usb0]", "index = 0", "driver = pcan_usb", "backend = sim",
-                    "trace = " + folder + u'/' + traceName()};
+    testkit::BenchIni ini;
     if (c.busOffAfterFrames > 0)
-        ini << QStringLiteral("bus_off_after_frames = %1").arg(c.busOffAfterFrames)
-            << QStringLiteral("bus_off_for_good = ") + (c.busOffForGood ? "true" : "false");
-    for (const ModulePlan &m : c.modules) {
-        ini << QString() << QStringLiteral("[module.m%1]").arg(m.address) << "adapter = 0"
-            << QStringLiteral("address = %1").arg(m.address) << "name = K3B7"
-            << "image = " + folder + u'/' + imageName(m);
-        for (const auto &[key, value] : m.keys)
-            ini << key + QStringLiteral(" = ") + value;
-    }
-    return ini.join(u'\n') + u'\n';
+        ini.addAdapter(0, {{"bus_off_after_frames", QString::number(c.busOffAfterFrames)},
+                           {"bus_off_for_good", c.busOffForGood ? "true" : "false"}});
+    else
+        ini.addAdapter(0);
+    for (const ModulePlan &m : c.modules)
+        ini.addModule(m.address, m.keys);
+    return ini;
 }
 
 int framesPerLine(const QString &line)

@@ -3,8 +3,8 @@
 // end as, and the time the run may take.
 #pragma once
 
-#include <QList>
-#include <QPair>
+#include "benchini.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -30,7 +30,7 @@ QString faultKindName(FaultKind kind);
 
 enum class Expect { Updated, NotUpdated, Either };
 
-using Keys = QList<QPair<QString, QString>>;
+using testkit::Keys;
 
 struct ModulePlan
 {
@@ -62,10 +62,8 @@ struct SoakCase
 // The index-th run of the soak seeded with seed; the same pair gives the same case.
 SoakCase makeCase(uint64_t seed, int index);
 
-// The bench configuration of the case; images and trace are written into folder.
-QString benchIni(const SoakCase &c, const QString &folder);
-QString imageName(const ModulePlan &module);
-QString traceName();
+// The bench configuration of the case: one adapter with the two modules.
+testkit::BenchIni benchIni(const SoakCase &c);
 
 // CAN frames that carry one line of the file (six text bytes each, CR LF added).
 int framesPerLine(const QString &line);

@@ -1,0 +1,769 @@
+#include "wirejudge.h"
+
+#include "candumplog.h"
+#include "wireconsole.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+
+namespace testkit {
+
+namespace {
+
+using Us = qint64;
+constexpr Us Ms = 1000;
+// The flasher waits 251 ms for a frame's acknowledgement and for a line's
+// answer, counted from its own, later, view of the bus.
+constexpr Us ResponseBound = 250 * Ms;
+// Bus time stamps against the sender's clock; for lower bounds.
+constexpr Us StampSlack = 20 * Ms;
+// After a timeout the flasher pauses 2 s; after a code it goes on at once.
+// A step this long after a code followed a timeout, not the code: a loaded
+// machine may starve the flasher's reader past its bound.
+constexpr Us AfterTimeout = 1000 * Ms;
+// From a module's first frame until the flasher's table surely holds it.
+constexpr Us KnownSlack = 50 * Ms;
+// The firmware name is looked at 500 ms after the identity requests.
+constexpr Us NameSure = 400 * Ms;
+constexpr Us ClosingPause1 = 500 * Ms;
+constexpr Us ClosingPause2 = 1000 * Ms;
+constexpr int SweepFrames = 64;
+constexpr int TextPerFrame = 6;
+
+const QByteArray LogOff = QByteArray::fromHex("d800");
+const QByteArray LogOn = QByteArray::fromHex("d801");
+const QByteArray LogOnFollowUp = QByteArray::fromHex("12a00001");
+const QByteArray Pattern = QByteArray::fromHex("123412345678");
+const QByteArray Opening = QByteArray::fromHex("f415e6");
+const QByteArray FlashData = QByteArray::fromHex("1500");
+
+bool isAcceptance(uint8_t code) { return code == 0x81 || code == 0x85; }
+bool isFlashError(uint8_t code) { return code == 0x91 || code == 0x93; }
+bool isRefusal(uint8_t code) { return code == 0x92 || code == 0x97 || code == 0x98; }
+// The codes the flasher queues; 15 94..96 decode to nothing.
+bool isQueued(uint8_t code) { return isAcceptance(code) || isFlashError(code) || isRefusal(code); }
+
+QString hex(uint32_t value) { return QString::number(value, 16); }
+
+// Who sends a frame, by its identifier alone: the modules answer from their
+// id + 4 or + 5; the flasher writes to id and id + 1 and to fixed words.
+enum class Origin { FromModule, ToModule, ToModuleRequest, Sequence, LogOnRequest, Pattern, Unknown };
+
+Origin originOf(uint32_t id)
+{
+    if (id >= 0x200 && id <= 0x3FF) {
+        const uint32_t low = id & 7;
+        return low == 0               ? Origin::ToModule
+               : low == 1             ? Origin::ToModuleRequest
+               : low == 4 || low == 5 ? Origin::FromModule
+                                      : Origin::Unknown;
+    }
+    // 0x601 is the fixed word 0x1E01, which names line 1 with bit 11 set.
+    return id == 0x004   ? Origin::Sequence
+           : id == 0x7FF ? Origin::LogOnRequest
+           : id == 0x601 ? Origin::Pattern
+                         : Origin::Unknown;
+}
+
+struct FileLine
+{
+    QByteArray text; // trimmed, inner white space as one space, without CR LF
+    qint64 end;      // file position after the raw line
+};
+
+QByteArray simplified(const QByteArray &raw)
+{
+    QByteArray text;
+    bool gap = false;
+    for (char c : raw) {
+        const bool space = c == ' ' || (c >= '\t' && c <= '\r');
+        if (!space && gap && !text.isEmpty())
+            text += ' ';
+        if (!space)
+            text += c;
+        gap = space;
+    }
+    return text;
+}
+
+QList<FileLine> fileLinesOf(const QByteArray &firmware)
+{
+    QList<FileLine> lines;
+    qint64 pos = 0;
+    while (pos < firmware.size()) {
+        const qint64 newline = firmware.indexOf('\n', pos);
+        const qint64 end = newline < 0 ? firmware.size() : newline + 1;
+        lines.append({simplified(firmware.mid(pos, end - pos)), end});
+        pos = end;
+    }
+    return lines;
+}
+
+struct Code
+{
+    uint8_t value;
+    Us at;
+};
+
+// One transfer of a line, from its first frame on.
+struct Transfer
+{
+    int line = -1; // -1: no line yet in this pass
+    int sent = 0;  // bytes sent, CR LF included
+    Us lastFrameUs = 0;
+    Us ackUs = -1; // acknowledgement of the latest frame
+};
+
+enum class Stage { Idle, Queried, Updating, PostFlash, Done, Left };
+enum class Pass { None, Flash, Compare };
+enum class Next { Line, PassEnd, Restart, Leave };
+
+struct Module
+{
+    uint16_t id = 0;
+    Us knownUs = -1; // its first frame the flasher decodes
+    int knownFrame = -1;
+    bool reupdate = false;
+    QList<std::pair<int, Us>> logOnsToAnswer;
+    int followUpsDue = 0;
+    QList<std::pair<Us, QString>> names;
+    Stage stage = Stage::Idle;
+    Us queryUs = -1;
+    Us readyUs = -1;
+    Us zeroUs = -1;
+    bool flashStarted = false;
+    Pass pass = Pass::None;
+    bool restartDue = false; // a flash error was taken
+    Transfer transfer;
+    QList<Code> codes; // queued since the transfer began, or left over
+    bool patternAfterRestart = false;
+    bool loggedOnAfterRestart = false;
+};
+
+class Judge
+{
+public:
+    explicit Judge(const WireRun &run);
+    WireVerdict verdict();
+
+private:
+    bool fail(int frame, const char *rule, const QString &detail);
+    bool fail(const char *rule, const QString &detail) { return fail(index_, rule, detail); }
+    void onFrame(const LoggedFrame &frame);
+    bool onStartupFrame(Origin origin, const LoggedFrame &frame);
+    void onModuleFrame(Module &m, const QByteArray &data);
+    bool onCommandFrame(Module &m, const QByteArray &data);
+    bool onRequestFrame(Module &m, const QByteArray &data);
+    bool onUpdateCommand(Module &m, uint8_t code);
+    bool onDataFrame(Module &m, const QByteArray &bytes);
+    bool onPattern(const QByteArray &data);
+    bool onSequence(const QByteArray &data);
+    bool onClosingStart();
+    bool beginWork(Module &m);
+    bool checkOrder(const Module &next, Us decidedBy);
+    bool checkSelection(const Module &m, bool updated);
+    bool nameless(const Module &m) const;
+    bool selected(const Module &m) const { return canIds_.isEmpty() || canIds_.contains(uint16_t(m.id & 0x7FF)); }
+    void startPass(Module &m, Pass pass);
+    bool settleLine(Module &m, Next next, bool *repeat);
+    void takeCodes(Module &m, qsizetype count, bool required);
+    void leaveModule(Module &m, bool runEnds);
+    bool finish();
+    Module &module(uint32_t id);
+    QByteArray lineBytes(int line) const { return lines_[line].text + "\r\n"; }
+    void expectNotice(const QString &text, bool required) { notices_.append({text, required, index_}); }
+    void expectProgress(const Module &m, bool required);
+
+    const WireRun &run_;
+    const QList<FileLine> lines_;
+    QList<uint16_t> canIds_;
+    bool busLostReported_ = false;
+    WireVerdict verdict_;
+    bool stopped_ = false;
+    int index_ = -1;
+    Us now_ = 0;
+    std::map<uint16_t, Module> modules_;
+    Module *current_ = nullptr;
+    int startupStep_ = 0;
+    bool startupDone_ = false;
+    bool busNotOk_ = false;
+    Us startupEndUs_ = 0;
+    Us openingUs_ = -1;
+    Us lastWorkUs_ = 0;
+    int closingStep_ = 0; // frames of the closing sequence under way
+    Us closingStepUs_ = 0;
+    Module *closingFor_ = nullptr;
+    Us finalClosingUs_ = -1;
+    bool versionError_ = false;
+    QList<DueLine> progress_;
+    QList<DueLine> notices_;
+};
+
+Judge::Judge(const WireRun &run)
+    : run_(run)
+    , lines_(fileLinesOf(run.firmware))
+{
+    for (const QString &part : run.canIds.split(u',', Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const qulonglong value = part.toULongLong(&ok, part.contains(QLatin1String("0x")) ? 16 : 10);
+        if (ok)
+            canIds_.append(static_cast<uint16_t>(value & 0xFFFF));
+    }
+    busLostReported_ = run.err.contains("Error: CAN-Connection lost");
+}
+
+// The first broken rule wins: the first on the wire, or an earlier one that
+// the console comparison finds afterwards.
+bool Judge::fail(int frame, const char *rule, const QString &detail)
+{
+    if (verdict_.ok() || (frame >= 0 && (verdict_.frame < 0 || frame < verdict_.frame)))
+        verdict_ = {frame, QString::fromLatin1(rule), detail};
+    stopped_ = true;
+    return false;
+}
+
+Module &Judge::module(uint32_t id)
+{
+    Module &m = modules_[static_cast<uint16_t>(id)];
+    m.id = static_cast<uint16_t>(id);
+    return m;
+}
+
+WireVerdict Judge::verdict()
+{
+    const CandumpLog log = readCandumpLog(run_.trace, run_.interfaceName);
+    if (log.badLine > 0)
+        return {-1, QStringLiteral("trace format"),
+                QStringLiteral("line %1: %2").arg(log.badLine).arg(log.problem)};
+    for (const LoggedFrame &frame : log.frames) {
+        if (stopped_)
+            break;
+        index_ = frame.index;
+        now_ = frame.timeUs;
+        onFrame(frame);
+    }
+    const bool complete = !stopped_ && finish();
+    const WireVerdict console[] = {
+        compareLines(progress_, progressLinesOf(run_.out), complete, QStringLiteral("progress line"),
+                     QStringLiteral("standard output")),
+        compareLines(notices_, noticesOf(run_.err), complete, QStringLiteral("console notice"),
+                     QStringLiteral("standard error"))};
+    for (const WireVerdict &broken : console) {
+        if (!broken.ok())
+            fail(broken.frame, qPrintable(broken.rule), broken.detail);
+    }
+    return verdict_;
+}
+
+void Judge::onFrame(const LoggedFrame &frame)
+{
+    if (frame.extended || frame.remote) {
+        fail("identifier", QStringLiteral("%1 frame %2: the protocol has standard data frames only")
+                               .arg(frame.extended ? "extended" : "remote", hex(frame.id)));
+        return;
+    }
+    const Origin origin = originOf(frame.id);
+    if (origin == Origin::Unknown)
+        fail("identifier",
+             QStringLiteral("%1 is no module's identifier nor one the flasher writes to").arg(hex(frame.id)));
+    else if (origin == Origin::FromModule)
+        onModuleFrame(module(frame.id & 0x7F8), frame.data);
+    else if (!startupDone_)
+        onStartupFrame(origin, frame);
+    else if (busNotOk_)
+        fail("start-up", QStringLiteral("a frame after the bus was found not OK"));
+    else if (origin == Origin::ToModule)
+        onCommandFrame(module(frame.id), frame.data);
+    else if (origin == Origin::ToModuleRequest)
+        onRequestFrame(module(frame.id & 0x7F8), frame.data);
+    else if (origin == Origin::Sequence)
+        onSequence(frame.data);
+    else if (origin == Origin::Pattern)
+        onPattern(frame.data);
+    else
+        fail("start-up", QStringLiteral("log-on request to 7ff after the start-up"));
+}
+
+// On line 1 the pattern frame (no other line's bus carries its fixed word),
+// a log-off sweep, with the bus OK a second one, then the log-on request.
+bool Judge::onStartupFrame(Origin origin, const LoggedFrame &frame)
+{
+    const bool patternDue = run_.canLine == 1 && startupStep_ == 0;
+    const int sweepStep = startupStep_++ - (run_.canLine == 1 ? 1 : 0);
+    if (patternDue)
+        return (origin == Origin::Pattern && frame.data == Pattern)
+               || fail("start-up",
+                       QStringLiteral("a run on line 1 begins with the pattern frame 601#123412345678"));
+    if ((sweepStep == SweepFrames || sweepStep == 2 * SweepFrames) && origin == Origin::LogOnRequest
+        && frame.data == LogOn) {
+        startupDone_ = true;
+        busNotOk_ = sweepStep == SweepFrames;
+        startupEndUs_ = now_;
+        return true;
+    }
+    const uint32_t sweepId = 0x200 + 8 * uint32_t(sweepStep % SweepFrames);
+    if (sweepStep < 2 * SweepFrames && frame.id == sweepId && frame.data == LogOff)
+        return true;
+    const QString due =
+        sweepStep < 2 * SweepFrames ? hex(sweepId) + QStringLiteral("#d800") : QStringLiteral("7ff#d801");
+    return fail("start-up",
+                QStringLiteral("%1#%2 where %3 was due").arg(hex(frame.id), frame.data.toHex(), due));
+}
+
+void Judge::onModuleFrame(Module &m, const QByteArray &data)
+{
+    if (data.size() < 2)
+        return;
+    const uint8_t command = uint8_t(data[0]);
+    const uint8_t code = uint8_t(data[1]);
+    if (m.knownUs < 0) {
+        m.knownUs = now_;
+        m.knownFrame = index_;
+        m.reupdate = command == 0x15 && code == 0x99;
+    }
+    Transfer &t = m.transfer;
+    if (command == 0xD8 && data.size() >= 3) {
+        m.logOnsToAnswer.append({index_, now_});
+        m.loggedOnAfterRestart = m.loggedOnAfterRestart || m.stage == Stage::PostFlash;
+    } else if (command == 0x12 && code == 0x03) {
+        m.names.append({now_, QString::fromLatin1(data.mid(2))});
+    } else if (command == 0x15 && code == 0x00) {
+        // Whether a late one still counted shows in the flasher's next frame.
+        if (m.pass != Pass::None && t.line >= 0 && t.ackUs < 0)
+            t.ackUs = now_;
+    } else if (command == 0x15) {
+        if (isAcceptance(code) || code == 0x99)
+            m.readyUs = now_;
+        // Codes before a pass's first line are cleared with the pass start.
+        if (isQueued(code) && m.pass != Pass::None && t.line >= 0)
+            m.codes.append({code, now_});
+    }
+}
+
+bool Judge::onCommandFrame(Module &m, const QByteArray &data)
+{
+    if (data == LogOn) {
+        if (m.logOnsToAnswer.isEmpty())
+            return fail("log-on answer",
+                        QStringLiteral("log-on to %1 without a log-on frame of it").arg(hex(m.id)));
+        m.logOnsToAnswer.removeFirst();
+        ++m.followUpsDue;
+        return true;
+    }
+    if (data == LogOnFollowUp) {
+        if (m.followUpsDue == 0)
+            return fail("log-on answer", QStringLiteral("follow-up to %1 without its log-on").arg(hex(m.id)));
+        --m.followUpsDue;
+        return true;
+    }
+    if (data.size() == 2 && data[0] == 0x15)
+        return onUpdateCommand(m, uint8_t(data[1]));
+    return fail("frame layout",
+                QStringLiteral("%1#%2 is no frame for a module").arg(hex(m.id), data.toHex()));
+}
+
+bool Judge::onRequestFrame(Module &m, const QByteArray &data)
+{
+    if (data.size() > 2 && data.startsWith(FlashData))
+        return onDataFrame(m, data.mid(2));
+    if (data.size() != 2 || data[0] != 0x12 || !(data[1] == 0x00 || data[1] == 0x01 || data[1] == 0x03))
+        return fail("frame layout", QStringLiteral("%1#%2 is no request").arg(hex(m.id | 1), data.toHex()));
+    if (!beginWork(m))
+        return false;
+    if (data[1] == 0x00 && m.queryUs >= 0)
+        return fail("module order", QStringLiteral("module %1 asked for its identity twice").arg(hex(m.id)));
+    if (data[1] == 0x00)
+        m.queryUs = now_;
+    return true;
+}
+
+// Work on a module (requests, update commands, data) comes in one block per
+// module, after the opening sequence and before the run's closing sequence.
+bool Judge::beginWork(Module &m)
+{
+    if (finalClosingUs_ >= 0 || versionError_)
+        return fail("run end", QStringLiteral("work for module %1 after the run ended").arg(hex(m.id)));
+    if (&m == current_ && m.stage != Stage::Done) {
+        lastWorkUs_ = now_;
+        return true;
+    }
+    if (openingUs_ < 0)
+        return fail("opening sequence",
+                    QStringLiteral("work for module %1 before the opening sequence").arg(hex(m.id)));
+    if (m.stage != Stage::Idle)
+        return fail("module order",
+                    QStringLiteral("work for module %1 after the flasher moved on from it").arg(hex(m.id)));
+    if (m.knownUs < 0)
+        return fail("module order",
+                    QStringLiteral("work for module %1, which never logged on").arg(hex(m.id)));
+    const Us decidedBy = current_ ? lastWorkUs_ : openingUs_;
+    if (current_)
+        leaveModule(*current_, false);
+    if (stopped_ || !checkOrder(m, decidedBy))
+        return false;
+    m.stage = Stage::Queried;
+    current_ = &m;
+    lastWorkUs_ = now_;
+    return true;
+}
+
+// The flasher takes the lowest id its table holds that was not handled yet.
+bool Judge::checkOrder(const Module &next, Us decidedBy)
+{
+    for (const auto &[id, other] : modules_) {
+        const bool known =
+            other.knownUs >= 0 && std::max(other.knownUs, startupEndUs_) + KnownSlack <= decidedBy;
+        if (id < next.id && other.stage == Stage::Idle && known)
+            return fail(
+                "module order",
+                QStringLiteral("module %1 before %2, which logged on in time").arg(hex(next.id), hex(id)));
+    }
+    return true;
+}
+
+// Whether the name that came before the decision fits the file and the id the
+// selection; a name that came too close to the decision leaves it open.
+bool Judge::nameless(const Module &m) const
+{
+    return !m.reupdate && std::all_of(m.names.begin(), m.names.end(),
+                                      [this](const auto &reply) { return reply.first > now_ || reply.second.isEmpty(); });
+}
+
+bool Judge::checkSelection(const Module &m, bool updated)
+{
+    bool sure = true;
+    QString name;
+    for (const auto &[at, text] : m.names) {
+        if (at <= m.queryUs + NameSure)
+            name = text;
+        else if (at <= now_)
+            sure = false;
+    }
+    // An empty name is in every file name; a module that never names itself
+    // is not flashed (it is given up, see leaveModule).
+    if (updated && nameless(m))
+        return fail("module selection", QStringLiteral("update of module %1, which named no firmware").arg(hex(m.id)));
+    const bool fits = selected(m) && (m.reupdate || (!name.isEmpty() && run_.fileName.contains(name)));
+    if (fits == updated || (!sure && selected(m) && !m.reupdate))
+        return true;
+    const QString what = updated
+                             ? QStringLiteral("update of module %1, whose name or id is not selected")
+                             : QStringLiteral("module %1 fits the file and the selection but was skipped");
+    return fail("module selection", what.arg(hex(m.id)));
+}
+
+bool Judge::onUpdateCommand(Module &m, uint8_t code)
+{
+    if (!beginWork(m))
+        return false;
+    if (m.stage == Stage::Queried && !checkSelection(m, true))
+        return false;
+    if (m.stage == Stage::Queried)
+        m.stage = Stage::Updating;
+    const bool beforeFlash = !m.flashStarted && m.stage == Stage::Updating;
+    const Pass passBefore = code == 5 ? Pass::Flash : Pass::Compare;
+    bool repeat = false;
+    switch (code) {
+    case 0:
+        if (!beforeFlash)
+            return fail("pass order", QStringLiteral("update command 0 after the update began"));
+        m.zeroUs = now_;
+        return true;
+    case 3:
+        if (beforeFlash && (m.readyUs < m.queryUs || m.zeroUs < m.readyUs))
+            return fail("ready before flash",
+                        QStringLiteral("update command 3 before a ready report and command 0"));
+        if (!beforeFlash && m.pass == Pass::None)
+            return fail("pass order", QStringLiteral("update command 3 outside the update"));
+        if (!beforeFlash && !settleLine(m, Next::Restart, &repeat))
+            return false;
+        m.flashStarted = true;
+        startPass(m, Pass::Flash);
+        return true;
+    case 5:
+    case 6:
+        if (m.pass != passBefore)
+            return fail("pass order",
+                        QStringLiteral("update command %1 without the pass before it").arg(code));
+        if (!settleLine(m, Next::PassEnd, &repeat))
+            return false;
+        startPass(m, code == 5 ? Pass::Compare : Pass::None);
+        if (code == 6)
+            m.stage = Stage::PostFlash;
+        return true;
+    default:
+        return fail("frame layout", QStringLiteral("update command %1 is none the flasher sends").arg(code));
+    }
+}
+
+void Judge::startPass(Module &m, Pass pass)
+{
+    m.pass = pass;
+    m.transfer = Transfer();
+    m.codes.clear();
+    m.restartDue = false;
+}
+
+void Judge::expectProgress(const Module &m, bool required)
+{
+    const FileLine &line = lines_[m.transfer.line];
+    progress_.append({progressText(m.pass == Pass::Flash, unsigned(run_.canLine << 12 | m.id), line.end,
+                                   run_.firmware.size(), line.text),
+                      required, index_});
+}
+
+// The flasher takes queued codes oldest first; a version error stops the run.
+void Judge::takeCodes(Module &m, qsizetype count, bool required)
+{
+    for (qsizetype i = 0; i < count; ++i) {
+        const uint8_t code = m.codes[i].value;
+        const bool versionError = code == 0x97 || code == 0x98;
+        for (const QString &notice :
+             isAcceptance(code) ? QStringList() : codeNotices(code, lines_[m.transfer.line].text))
+            expectNotice(notice, required || versionError);
+        m.restartDue = m.restartDue || isFlashError(code);
+        versionError_ = versionError_ || versionError;
+    }
+    m.codes.remove(0, count);
+}
+
+// What the flasher may do after a line went out: send it again after a
+// refusal or a timeout, go on after an acceptance of this transfer (a stale
+// one answers an earlier transfer), restart after a flash error, or give up.
+bool Judge::settleLine(Module &m, Next next, bool *repeat)
+{
+    const Transfer &t = m.transfer;
+    *repeat = false;
+    if (t.line < 0)
+        return next == Next::Leave || next == Next::Line
+               || fail("pass order", QStringLiteral("pass without a line"));
+    const QByteArray &text = lines_[t.line].text;
+    if (t.sent < lineBytes(t.line).size() || t.ackUs < 0) {
+        // A frame without acknowledgement: the line goes again from its first
+        // frame; what the module answered meanwhile answers no later transfer.
+        expectNotice(timeoutNotice(text), next != Next::Leave);
+        m.codes.clear();
+        *repeat = true;
+        return next == Next::Line || next == Next::Leave
+               || fail("pass order",
+                       QStringLiteral("pass ended while line %1 was not acknowledged").arg(t.line + 1));
+    }
+    qsizetype decider = -1;
+    for (qsizetype i = 0; i < m.codes.size(); ++i) {
+        const Code &c = m.codes[i];
+        const bool refusal = isRefusal(c.value) && c.at <= t.ackUs + ResponseBound;
+        if (decider < 0 && (refusal || (isAcceptance(c.value) && c.at > t.lastFrameUs)))
+            decider = i;
+    }
+    const bool timedOut = now_ - t.ackUs >= ResponseBound - StampSlack
+                          && (decider < 0 || now_ - m.codes[decider].at > AfterTimeout);
+    // A timeout leaves open whether the flasher saw the last acknowledgement
+    // in time and wrote the progress line; a code shows that it did.
+    expectProgress(m, next == Next::Restart || (next != Next::Leave && !timedOut));
+    if (next == Next::Leave || next == Next::Restart) {
+        takeCodes(m, m.codes.size(), next == Next::Restart);
+        if (next == Next::Leave && timedOut)
+            expectNotice(timeoutNotice(text), false);
+        if (next == Next::Restart && versionError_)
+            return fail("run end", QStringLiteral("flash pass restarted after a version error"));
+        return next == Next::Leave || m.restartDue
+               || fail("pass order", QStringLiteral("flash pass restarted without a flash error"));
+    }
+    if (m.restartDue)
+        return fail("pass order",
+                    QStringLiteral("line %1 went out after a flash error, not the restart").arg(t.line + 2));
+    if (timedOut) {
+        expectNotice(timeoutNotice(text), true);
+        m.codes.clear();
+        *repeat = true;
+    } else if (decider >= 0) {
+        *repeat = !isAcceptance(m.codes[decider].value);
+        takeCodes(m, decider + 1, true);
+    } else {
+        return fail("line in flight", QStringLiteral("%1 %2 ms after line %3 (%4), which had no answer yet")
+                                          .arg(next == Next::PassEnd ? "the pass ended" : "a line went out")
+                                          .arg((now_ - t.ackUs) / Ms)
+                                          .arg(t.line + 1)
+                                          .arg(QString::fromLatin1(text)));
+    }
+    if (versionError_)
+        return fail("run end", QStringLiteral("work went on after a version error"));
+    if (next == Next::PassEnd && (*repeat || m.restartDue))
+        return fail("pass order", QStringLiteral("pass ended though line %1 was %2")
+                                      .arg(t.line + 1)
+                                      .arg(*repeat ? "due again" : "answered with a flash error"));
+    if (next == Next::PassEnd && t.line != lines_.size() - 1)
+        return fail("pass order",
+                    QStringLiteral("pass ended after line %1 of %2").arg(t.line + 1).arg(lines_.size()));
+    return true;
+}
+
+bool Judge::onDataFrame(Module &m, const QByteArray &bytes)
+{
+    if (!beginWork(m))
+        return false;
+    if (m.pass == Pass::None)
+        return fail("line order",
+                    QStringLiteral("flash data to %1 outside a flash or compare pass").arg(hex(m.id)));
+    Transfer &t = m.transfer;
+    const Us silence = now_ - t.lastFrameUs;
+    if (t.line >= 0 && t.ackUs < 0 && silence < ResponseBound - StampSlack)
+        return fail("frame in flight",
+                    QStringLiteral("a data frame %1 ms after one without acknowledgement").arg(silence / Ms));
+    const bool midLine = t.line >= 0 && t.sent < lineBytes(t.line).size();
+    // After a long silence a line may start again behind an acknowledged
+    // frame: the acknowledgement came too late for the flasher, or the bus
+    // lost the flasher's next frame, which then never shows in the record.
+    if (midLine && silence >= ResponseBound - StampSlack && bytes == lineBytes(t.line).left(TextPerFrame))
+        t.ackUs = -1;
+    if (!midLine || t.ackUs < 0) {
+        bool repeat = false;
+        if (!settleLine(m, Next::Line, &repeat))
+            return false;
+        const int line = repeat ? t.line : t.line + 1;
+        if (line >= lines_.size())
+            return fail("line order", QStringLiteral("a line beyond the file's %1 lines").arg(lines_.size()));
+        t = Transfer();
+        t.line = line;
+    }
+    const QByteArray due = lineBytes(t.line).mid(t.sent, TextPerFrame);
+    if (bytes != due)
+        return fail("line order", QStringLiteral("frame carries \"%1\" where \"%2\" of line %3 was due")
+                                      .arg(QString::fromLatin1(bytes), QString::fromLatin1(due))
+                                      .arg(t.line + 1));
+    t.sent += int(bytes.size());
+    t.lastFrameUs = now_;
+    t.ackUs = -1;
+    return true;
+}
+
+// A module's work ends when the flasher turns to another module or ends the run.
+void Judge::leaveModule(Module &m, bool runEnds)
+{
+    if (m.stage == Stage::Queried && !(runEnds && busLostReported_)) {
+        checkSelection(m, false);
+        if (selected(m) && nameless(m))
+            expectNotice(moduleNotice(unsigned(run_.canLine << 12 | m.id)), true);
+    }
+    if (m.stage == Stage::Updating || m.stage == Stage::PostFlash) {
+        bool repeat = false;
+        if (m.pass != Pass::None)
+            settleLine(m, Next::Leave, &repeat);
+        if (!versionError_)
+            expectNotice(moduleNotice(unsigned(run_.canLine << 12 | m.id)), !(runEnds && busLostReported_));
+    }
+    if (m.stage != Stage::Done)
+        m.stage = Stage::Left;
+}
+
+bool Judge::onPattern(const QByteArray &data)
+{
+    // Line 1 carries it once more on the first poll after update command 6.
+    const bool due = run_.canLine == 1 && current_ && current_->stage == Stage::PostFlash
+                     && !current_->patternAfterRestart && data == Pattern;
+    if (due)
+        current_->patternAfterRestart = true;
+    return due || fail("identifier", QStringLiteral("pattern frame outside the start-up and the post-flash"));
+}
+
+bool Judge::onSequence(const QByteArray &data)
+{
+    if (data == Opening) {
+        const bool anyKnown = std::any_of(modules_.begin(), modules_.end(),
+                                          [](const auto &entry) { return entry.second.knownUs >= 0; });
+        if (openingUs_ >= 0 || !anyKnown || closingStep_ != 0)
+            return fail("opening sequence",
+                        QStringLiteral("the opening sequence goes out once, after a log-on"));
+        openingUs_ = now_;
+        return true;
+    }
+    const char step = data.size() == 1 ? data[0] : 0;
+    if (step == char(0xC8) && closingStep_ == 0)
+        return onClosingStart();
+    const Us pause = closingStep_ == 1 ? ClosingPause1 : ClosingPause2;
+    if (closingStep_ == 0 || step != (closingStep_ == 1 ? char(0xCC) : char(0xC4)))
+        return fail("closing sequence",
+                    QStringLiteral("004#%1 out of the order C8, CC, C4").arg(data.toHex()));
+    if (now_ - closingStepUs_ < pause - StampSlack)
+        return fail("closing sequence", QStringLiteral("004#%1 %2 ms after the frame before, due %3 ms")
+                                            .arg(data.toHex())
+                                            .arg((now_ - closingStepUs_) / Ms)
+                                            .arg(pause / Ms));
+    closingStepUs_ = now_;
+    closingStep_ = closingStep_ == 1 ? 2 : 0;
+    if (closingStep_ == 0 && closingFor_) {
+        closingFor_->stage = Stage::Done;
+        lastWorkUs_ = now_;
+    }
+    return true;
+}
+
+// A closing sequence ends a module's post-flash once it has logged on again;
+// any other ends the run.
+bool Judge::onClosingStart()
+{
+    closingStep_ = 1;
+    closingStepUs_ = now_;
+    closingFor_ = nullptr;
+    if (current_ && current_->stage == Stage::PostFlash && current_->loggedOnAfterRestart) {
+        closingFor_ = current_;
+        return run_.canLine != 1 || current_->patternAfterRestart
+               || fail("closing sequence",
+                       QStringLiteral("post-flash of %1 without its pattern frame").arg(hex(current_->id)));
+    }
+    if (finalClosingUs_ >= 0)
+        return fail("closing sequence", QStringLiteral("a second closing sequence at the end of the run"));
+    if (current_)
+        leaveModule(*current_, true);
+    finalClosingUs_ = now_;
+    return !stopped_;
+}
+
+bool Judge::finish()
+{
+    index_ = -1;
+    if (!startupDone_)
+        return !(startupStep_ > 0 || run_.out.contains("Finish:"))
+               || fail("start-up", QStringLiteral("the start-up ends after %1 frames").arg(startupStep_));
+    if (busNotOk_)
+        return true;
+    // The line closes as soon as the run's last frame is handed over, which
+    // may stop it short of the bus.
+    const bool lastFrameCut = closingStep_ == 2 && !closingFor_;
+    if (closingStep_ != 0 && !lastFrameCut)
+        return fail("closing sequence", QStringLiteral("the record ends inside a closing sequence"));
+    if (finalClosingUs_ < 0 && current_)
+        leaveModule(*current_, true);
+    // A lost bus may swallow the closing sequence.
+    if (finalClosingUs_ < 0 && !busLostReported_)
+        return fail("closing sequence", QStringLiteral("the run ended without its closing sequence"));
+    for (const auto &[id, m] : modules_) {
+        if (!m.logOnsToAnswer.isEmpty() && m.logOnsToAnswer.first().second < finalClosingUs_)
+            return fail(m.logOnsToAnswer.first().first, "log-on answer",
+                        QStringLiteral("no log-on to %1 after its log-on frame").arg(hex(id)));
+        if (m.followUpsDue > 0)
+            return fail("log-on answer", QStringLiteral("no follow-up to %1 after its log-on").arg(hex(id)));
+        const bool forgotten = m.stage == Stage::Idle && m.knownUs >= 0 && finalClosingUs_ >= 0
+                               && !versionError_
+                               && std::max(m.knownUs, startupEndUs_) + KnownSlack <= lastWorkUs_;
+        if (forgotten)
+            return fail(m.knownFrame, "module order",
+                        QStringLiteral("module %1 logged on but was never taken").arg(hex(id)));
+    }
+    return !stopped_;
+}
+
+} // namespace
+
+QString WireVerdict::describe() const
+{
+    if (ok())
+        return QStringLiteral("ok");
+    const QString text = rule + QStringLiteral(": ") + detail;
+    return frame >= 0 ? QStringLiteral("frame %1: ").arg(frame) + text : text;
+}
+
+WireVerdict judgeWire(const WireRun &run) { return Judge(run).verdict(); }
+
+} // namespace testkit

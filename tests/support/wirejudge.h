@@ -1,0 +1,32 @@
+// Judges one tarvCanFlash run by the conversation on its bus: a candump record
+// of the bus, the firmware file and the console output go in; the first broken
+// rule, tied to the frame where it broke, comes out.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace testkit {
+
+struct WireRun {
+    QByteArray trace;      // candump log text, one frame per line: "(1700000000.123456) can0 205#D80311"
+    QString interfaceName; // only frames of this interface count; empty: every frame of the trace
+    QByteArray firmware;   // the firmware file's bytes as flashed
+    QString fileName;      // the firmware file argument as given (the module name check uses it)
+    QString canIds;        // the CanIds argument; empty when none was given
+    QByteArray out;        // tarvCanFlash's standard output
+    QByteArray err;        // tarvCanFlash's standard error
+    int canLine = 0;       // the run's CAN line
+};
+
+struct WireVerdict {
+    bool ok() const { return rule.isEmpty(); }
+    int frame = -1;        // 0-based index of the frame (among the judged frames) where a rule broke; -1: none or not tied to a frame
+    QString rule;          // short name of the first broken rule; empty: the run kept every rule
+    QString detail;        // what was seen and what was due
+    QString describe() const; // "frame 123: <rule>: <detail>" or "ok"
+};
+
+WireVerdict judgeWire(const WireRun &run);
+
+} // namespace testkit

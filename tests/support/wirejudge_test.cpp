@@ -1,0 +1,302 @@
+// The wire judge against conversations built here: one good update run of a
+// module beside a module whose name does not fit, and the same run with one
+// fault each, which the judge must pin on the rule it breaks.
+#include "wirejudge.h"
+
+#include <QList>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using testkit::WireRun;
+
+constexpr uint16_t Updated = 0x208;
+constexpr uint16_t Skipped = 0x210;
+// Lines 2 and 3 share their first frame; the third line carries white space.
+const QByteArray Firmware = "S00600004844521B\r\nS1070000AABBCC00\n  S1070003DDEEFF00 \r\nS9030000FC\r\n";
+const QList<QByteArray> Lines{"S00600004844521B", "S1070000AABBCC00", "S1070003DDEEFF00", "S9030000FC"};
+const char *const Shares[] = {"26.5", "51.5", "82.4", "100.0"};
+
+enum class Fault {
+    None, LineTwice, DataBeforeHeader, FrameBeforeAck, LineBeforeAnswer, StaleAcceptance,
+    SkippedModuleUpdated, WorkAfterMovingOn, NoClosing, ProgressMissing, ExtendedIdentifier,
+    NoticeMissing, CompareEarly, NoReadyReport, NoLogOnAnswer, SweepOutOfOrder, HigherIdFirst,
+    ForeignInterfaceNoise, UnnamedModuleUpdated
+};
+
+class Conversation
+{
+public:
+    Conversation(int line, Fault fault)
+        : line_(line)
+        , fault_(fault)
+    {}
+
+    WireRun build();
+
+private:
+    void frame(uint32_t id, const QByteArray &hex, int afterMs = 1);
+    void fromModule(uint16_t id, const QByteArray &hex) { frame(id + 5, hex); }
+    void wait(int ms) { us_ += ms * 1000; }
+    void startup();
+    void logOn(uint16_t id);
+    void query(uint16_t id, const QByteArray &name);
+    void prepare(uint16_t id);
+    // answer 0: none; ackLast false: the last frame's acknowledgement is lost.
+    void sendLine(uint16_t id, int line, bool flash, int answer = 0x81, bool ackLast = true);
+    void pass(uint16_t id, bool flash);
+    void postFlash(uint16_t id);
+    void closing();
+    void notice(const char *what, int line);
+
+    const int line_;
+    const Fault fault_;
+    qint64 us_ = 1700000000000000;
+    QByteArray trace_, out_, err_;
+};
+
+void Conversation::frame(uint32_t id, const QByteArray &hex, int afterMs)
+{
+    wait(afterMs);
+    const QByteArray name = fault_ == Fault::ExtendedIdentifier && id == Updated && hex == "1503"
+                                ? QByteArray::number(line_ << 12 | id, 16).rightJustified(8, '0')
+                                : QByteArray::number(id, 16).toUpper().rightJustified(3, '0');
+    trace_ += QStringLiteral("(%1.%2) can%3 ")
+                  .arg(us_ / 1000000)
+                  .arg(us_ % 1000000, 6, 10, QLatin1Char('0'))
+                  .arg(line_)
+                  .toLatin1()
+              + name + '#' + hex.toUpper() + '\n';
+}
+
+void Conversation::startup()
+{
+    if (line_ == 1)
+        frame(0x601, "123412345678");
+    for (int sweep = 0; sweep < 2; ++sweep) {
+        for (int a = 0; a < 64; ++a) {
+            const int swapped = fault_ == Fault::SweepOutOfOrder && a < 2 ? 1 - a : a;
+            frame(0x200 + 8 * swapped, "d800");
+        }
+        wait(500);
+    }
+    frame(0x7FF, "d801");
+}
+
+void Conversation::logOn(uint16_t id)
+{
+    fromModule(id, "d80311");
+    if (fault_ == Fault::NoLogOnAnswer && id == Skipped)
+        return;
+    frame(id, "d801");
+    frame(id, "12a00001");
+}
+
+void Conversation::query(uint16_t id, const QByteArray &name)
+{
+    for (const char *request : {"1200", "1201", "1203"})
+        frame(id | 1, request);
+    fromModule(id, "e0120034042001");
+    fromModule(id, "1201000420");
+    fromModule(id, "1203" + name.toHex());
+    wait(500);
+}
+
+void Conversation::prepare(uint16_t id)
+{
+    frame(id, "1500");
+    wait(50);
+    if (fault_ != Fault::NoReadyReport)
+        fromModule(id, "1581");
+    wait(500);
+    frame(id, "1500");
+    frame(id, "1503");
+    wait(500);
+}
+
+void Conversation::sendLine(uint16_t id, int line, bool flash, int answer, bool ackLast)
+{
+    const QByteArray bytes = Lines[line] + "\r\n";
+    for (int offset = 0; offset < bytes.size(); offset += 6) {
+        frame(id | 1, "1500" + bytes.mid(offset, 6).toHex());
+        const bool last = offset + 6 >= bytes.size();
+        const bool lostAck =
+            (last && !ackLast) || (fault_ == Fault::FrameBeforeAck && flash && line == 1 && offset == 0);
+        if (!lostAck)
+            fromModule(id, "1500");
+    }
+    if (answer != 0)
+        fromModule(id, "15" + QByteArray::number(answer, 16));
+    if (ackLast && !(fault_ == Fault::ProgressMissing && !flash && line == 2))
+        out_ += QStringLiteral("%1 ID %2 %3% %4\n")
+                    .arg(flash ? "Flash" : "Compare")
+                    .arg(line_ << 12 | id, 0, 16)
+                    .arg(Shares[line], QString::fromLatin1(Lines[line]))
+                    .toLatin1();
+}
+
+void Conversation::notice(const char *what, int line)
+{
+    if (fault_ != Fault::NoticeMissing)
+        err_ += QByteArray("\"\" ") + what + ", repeating line: \"" + Lines[line] + "\" \n";
+}
+
+void Conversation::pass(uint16_t id, bool flash)
+{
+    for (int line = 0; line < Lines.size(); ++line) {
+        const int sent = fault_ == Fault::DataBeforeHeader && flash && line < 2 ? 1 - line : line;
+        if (fault_ == Fault::CompareEarly && flash && line == 3)
+            break;
+        if (flash && line == 1) {
+            // The module refuses line 2 once; the flasher says so and sends it again.
+            sendLine(id, sent, flash, 0x92);
+            notice("Checksum error", 1);
+        }
+        if (fault_ == Fault::StaleAcceptance && flash && line == 2) {
+            sendLine(id, line, flash, 0x81, false);
+            wait(2300);
+            notice("Timeout", line);
+            sendLine(id, line, flash, 0);
+            continue;
+        }
+        sendLine(id, sent, flash, fault_ == Fault::LineBeforeAnswer && flash && line == 0 ? 0 : 0x81);
+        if (fault_ == Fault::LineTwice && flash && line == 1)
+            sendLine(id, line, flash);
+    }
+    frame(id, flash ? "1505" : "1506");
+    wait(500);
+}
+
+void Conversation::closing()
+{
+    frame(0x004, "c8");
+    wait(500);
+    frame(0x004, "cc");
+    wait(1000);
+    frame(0x004, "c4");
+}
+
+void Conversation::postFlash(uint16_t id)
+{
+    out_ += "\nPostFlash \n";
+    wait(100);
+    if (line_ == 1)
+        frame(0x601, "123412345678");
+    wait(400);
+    logOn(id);
+    closing();
+}
+
+WireRun Conversation::build()
+{
+    startup();
+    logOn(Updated);
+    logOn(Skipped);
+    wait(3000);
+    frame(0x004, "f415e6");
+    wait(500);
+    if (fault_ == Fault::HigherIdFirst)
+        query(Skipped, "K31B7");
+    query(Updated, fault_ == Fault::UnnamedModuleUpdated ? "" : "K3B7");
+    prepare(Updated);
+    pass(Updated, true);
+    pass(Updated, false);
+    postFlash(Updated);
+    query(Skipped, "K31B7");
+    if (fault_ == Fault::SkippedModuleUpdated)
+        frame(Skipped, "1500");
+    if (fault_ == Fault::WorkAfterMovingOn)
+        frame(Updated | 1, "1201");
+    if (fault_ == Fault::ForeignInterfaceNoise)
+        trace_ += "(1700000100.000000) can9 7E7#1500\n";
+    err_ += "2  of  2 completed. \n";
+    if (fault_ != Fault::NoClosing)
+        closing();
+    const QString interface = QStringLiteral("can%1").arg(line_);
+    return {trace_, interface, Firmware, QStringLiteral("K3B7_421.hex"), {}, out_, err_, line_};
+}
+
+TEST(WireJudge, PassesAGoodRunOnEachLine)
+{
+    for (int line : {0, 1, 2}) {
+        const testkit::WireVerdict verdict = testkit::judgeWire(Conversation(line, Fault::None).build());
+        EXPECT_TRUE(verdict.ok()) << "line " << line << ": " << qPrintable(verdict.describe());
+    }
+}
+
+struct FaultCase
+{
+    Fault fault;
+    const char *rule; // empty: the run still keeps every rule
+};
+
+class WireJudgeFault : public testing::TestWithParam<FaultCase>
+{
+};
+
+TEST_P(WireJudgeFault, IsPinnedOnItsRule)
+{
+    for (int line : {0, 1}) {
+        const testkit::WireVerdict verdict = testkit::judgeWire(Conversation(line, GetParam().fault).build());
+        EXPECT_EQ(verdict.rule, QString::fromLatin1(GetParam().rule))
+            << "line " << line << ": " << qPrintable(verdict.describe());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, WireJudgeFault,
+                         testing::Values(FaultCase{Fault::LineTwice, "line order"},
+                                         FaultCase{Fault::DataBeforeHeader, "line order"},
+                                         FaultCase{Fault::CompareEarly, "pass order"},
+                                         FaultCase{Fault::FrameBeforeAck, "frame in flight"},
+                                         FaultCase{Fault::LineBeforeAnswer, "line in flight"},
+                                         FaultCase{Fault::StaleAcceptance, "line in flight"},
+                                         FaultCase{Fault::SkippedModuleUpdated, "module selection"},
+                                         FaultCase{Fault::UnnamedModuleUpdated, "module selection"},
+                                         FaultCase{Fault::WorkAfterMovingOn, "module order"},
+                                         FaultCase{Fault::HigherIdFirst, "module order"},
+                                         FaultCase{Fault::NoReadyReport, "ready before flash"},
+                                         FaultCase{Fault::NoLogOnAnswer, "log-on answer"},
+                                         FaultCase{Fault::SweepOutOfOrder, "start-up"},
+                                         FaultCase{Fault::NoClosing, "closing sequence"},
+                                         FaultCase{Fault::ExtendedIdentifier, "identifier"},
+                                         FaultCase{Fault::ProgressMissing, "progress line"},
+                                         FaultCase{Fault::NoticeMissing, "console notice"},
+                                         FaultCase{Fault::ForeignInterfaceNoise, ""}));
+
+// A recorder on several processors may write a module's answer after the
+// flasher's next frame; the time stamps keep the order on the bus.
+TEST(WireJudge, ReadsFramesInTheOrderOfTheirTimeStamps)
+{
+    WireRun run = Conversation(0, Fault::None).build();
+    QList<QByteArray> lines = run.trace.split('\n');
+    qsizetype ack = 0;
+    while (!lines[ack].endsWith("20D#1500"))
+        ++ack;
+    lines.swapItemsAt(ack, ack + 1);
+    run.trace = lines.join('\n');
+    EXPECT_TRUE(testkit::judgeWire(run).ok()) << qPrintable(testkit::judgeWire(run).describe());
+}
+
+TEST(WireJudge, RefusesATraceItCannotRead)
+{
+    WireRun run = Conversation(0, Fault::None).build();
+    run.trace.insert(0, "(1700000000.000000) can0 20#\n");
+    EXPECT_EQ(testkit::judgeWire(run).rule, QStringLiteral("trace format"));
+}
+
+TEST(WireJudge, PassesARunThatFoundTheBusNotOk)
+{
+    WireRun run;
+    for (int a = 0; a < 64; ++a)
+        run.trace += QStringLiteral("(1700000000.%1) can0 %2#D800\n")
+                         .arg(a, 6, 10, QLatin1Char('0'))
+                         .arg(0x200 + 8 * a, 0, 16)
+                         .toLatin1();
+    run.trace += "(1700000000.600000) can0 7FF#D801\n";
+    EXPECT_TRUE(testkit::judgeWire(run).ok()) << qPrintable(testkit::judgeWire(run).describe());
+    run.trace += "(1700000000.700000) can0 004#C8\n";
+    EXPECT_EQ(testkit::judgeWire(run).rule, QStringLiteral("start-up"));
+}
+
+} // namespace
