@@ -650,6 +650,16 @@ void Judge::leaveModule(Module &m, bool runEnds)
         bool repeat = false;
         if (m.pass != Pass::None)
             settleLine(m, Next::Leave, &repeat);
+        // A controller that went off the bus missed what the wire still
+        // carried (the last answer), or kept the next line from the wire
+        // altogether; the flasher reports that timeout before the lost bus.
+        const int line = m.transfer.line;
+        if (runEnds && busLostReported_ && m.pass != Pass::None) {
+            if (line >= 0 && !repeat)
+                expectNotice(timeoutNotice(lines_[line].text), false);
+            if (line + 1 < lines_.size())
+                expectNotice(timeoutNotice(lines_[line + 1].text), false);
+        }
         if (!versionError_)
             expectNotice(moduleNotice(unsigned(run_.canLine << 12 | m.id)), !(runEnds && busLostReported_));
     }
