@@ -7,7 +7,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QLoggingCategory>
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -15,8 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-Q_LOGGING_CATEGORY(lcCanApi, "tarv.canapi")
 
 namespace canapi {
 
@@ -355,7 +352,9 @@ ApiResult CanInterface::registerNet(uint8_t net, const char *name, uint8_t hw, u
         }
         return API_OK;
     }
-    qCWarning(lcCanApi, "%s", error.c_str());
+    // The end of the caller's run: said where its user reads, on a line of
+    // the kind that ends a run in the front end.
+    std::fprintf(stderr, "Error: %s\n", error.c_str());
     std::lock_guard lock(mutex_);
     if (generation == generation_)
         registry_.removeNet(net);

@@ -8,7 +8,9 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 
 class QCanBusDevice;
@@ -46,11 +48,22 @@ QCanBusFrame toQtFrame(const ApiFrame &frame);
 // False for frames the interface does not pass on (errors, CAN FD, own echo).
 bool fromQtFrame(const QCanBusFrame &frame, ApiFrame *out);
 
+class QtTransmitter;
+
 class QtAdapter final : public Adapter {
 public:
     static constexpr std::chrono::seconds kConnectTimeout{5};
+    // Frames taken and not yet handed to the device; about a second of a
+    // bus at 125 kbit/s. Beyond it transmit() refuses.
+    static constexpr int kTransmitQueueFrames = 1024;
+    // How long a closing adapter waits for the frames still queued.
+    static constexpr std::chrono::seconds kDrainTimeout{1};
+    // Makes the device, on the I/O thread; the default asks QCanBus for the
+    // configured plugin and interface.
+    using DeviceFactory = std::function<QCanBusDevice *(QString *error)>;
 
-    QtAdapter(const AdapterConfig &config, AdapterSink &sink, std::shared_ptr<TraceFile> trace, QtIoThread &io);
+    QtAdapter(const AdapterConfig &config, AdapterSink &sink, std::shared_ptr<TraceFile> trace, QtIoThread &io,
+              DeviceFactory factory = {});
     ~QtAdapter() override;
 
     bool open(uint32_t bitRate, std::string *error) override;
@@ -59,19 +72,42 @@ public:
     void stop() override;
 
 private:
-    QCanBusDevice *createDevice(uint32_t bitRate, QString *error);
+    bool isSocketCan() const;
+    QCanBusDevice *createDevice(bool setBitRate, uint32_t bitRate, QString *error);
     // On the I/O thread: a new device on its way to connect; settle gets
     // an empty text once it is connected, else the problem.
-    QCanBusDevice *startConnecting(uint32_t bitRate, const std::function<void(const QString &)> &settle);
+    QCanBusDevice *startConnecting(bool setBitRate, uint32_t bitRate, const std::function<void(const QString &)> &settle);
+    // A new device connected at bitRate and in use; else the problem.
+    QString openDevice(uint32_t bitRate);
+    QString connectDevice(bool setBitRate, uint32_t bitRate, QCanBusDevice **device);
+    QString linkProblemAfterConnect(uint32_t bitRate) const;
+    // False when the adapter was stopped meanwhile.
+    bool install(QCanBusDevice *device, uint32_t bitRate);
+    QtTransmitter *attachTransmitter(QCanBusDevice *device);
     void closeDevice();
     void drain(QCanBusDevice *device);
-    bool takesBitRate() const;
+    void countReceiveDrops();
+    // One frame less waiting: written or lost.
+    void leave();
+    void latch(uint16_t word);
+    uint16_t liveStatusWord();
 
     QtIoThread &io_;
+    DeviceFactory factory_;
     std::mutex mutex_;
-    QCanBusDevice *device_ = nullptr; // deleted on the I/O thread only
+    QCanBusDevice *device_ = nullptr;      // deleted on the I/O thread only
+    QtTransmitter *transmitter_ = nullptr; // the device's child
     uint32_t bitRate_ = 0;
     bool stopped_ = false;
+    // Frames transmit() took that are neither written nor lost yet.
+    std::atomic<int> waiting_{0};
+    std::mutex drainMutex_;
+    std::condition_variable drained_;
+    // What the bus status shows of frames lost, until the next open().
+    std::atomic<uint16_t> latched_{0};
+    // I/O thread only: the socket the kernel drops received frames on.
+    int receiveSocket_ = -1;
+    uint32_t receiveDrops_ = 0;
 };
 
 } // namespace canapi

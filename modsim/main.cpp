@@ -173,6 +173,10 @@ int main(int argc, char *argv[])
             return kExitUsage;
         }
         device->setConfigurationParameter(QCanBusDevice::BitRateKey, kbit * 1000);
+    } else if (choice.plugin == QLatin1String("socketcan")) {
+        // The plugin keeps a rate of its own (500 kbit/s) and, with
+        // libsocketcan, applies it to the interface on connecting.
+        device->setConfigurationParameter(QCanBusDevice::BitRateKey, QVariant());
     }
 
     modsim::ModuleHost host(std::move(device), choice.plugin + QLatin1Char(' ') + choice.interface,

@@ -3,7 +3,8 @@
 # First process of the test machine. Loads the kernel modules listed in
 # /modules/order, mounts the host's root filesystem read-only at /host and the
 # run folder writable over the same path inside it, brings up vcan0 and vcan1,
-# runs /job.sh of the run folder in chroot /host and powers off.
+# runs /job.sh of the run folder in chroot /host and powers off. The
+# controllers can0 and can1 stay down: each job sets their bit rate.
 #
 # Run folder files written here:
 #   output  the job's standard output and standard error

@@ -1,6 +1,8 @@
 #!/bin/bash
 # Runs one command inside a small virtual machine that has a real kernel CAN
-# stack (vcan0 and vcan1 up), and returns the command's output and exit code.
+# stack (vcan0 and vcan1 up; can0 and can1, two emulated SJA1000 controllers
+# on one bus, down and unconfigured), and returns the command's output and
+# exit code.
 #
 # The machine boots Debian's own kernel (fetched once with apt-get download into
 # the build tree) from a busybox initramfs, sees this machine's root filesystem
@@ -15,13 +17,14 @@ readonly SKIP=77
 readonly BROKEN=125
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # The leaves of the module graph; their dependencies come from the modules.
-readonly root_modules=(virtio_pci 9pnet_virtio 9p can-raw vcan)
+readonly root_modules=(virtio_pci 9pnet_virtio 9p can-raw vcan kvaser_pci sch_tbf)
 
 usage() {
     cat <<EOF
 Usage: $(basename "$0") [options] BUILD_DIR -- COMMAND [ARG...]
 
-Runs COMMAND in a virtual machine with the SocketCAN buses vcan0 and vcan1.
+Runs COMMAND in a virtual machine with the SocketCAN buses vcan0 and vcan1,
+and the controllers can0 and can1 (kvaser_pci, SJA1000) on one emulated bus.
 Inside, the environment variable TARV_VM_RESULTS names a writable folder
 (BUILD_DIR/tests/vm/runs/NAME) whose files remain after the run.
 
@@ -221,6 +224,11 @@ boot() {
         -append "console=ttyS0 panic=-1 quiet loglevel=3"
         -virtfs "local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap"
         -virtfs "local,path=$dir,mount_tag=results,security_model=none,multidevs=remap"
+        # qemu's bus has no bit timing: frames pass at once, whatever rate
+        # the controllers are set to.
+        -object can-bus,id=canbus0
+        -device kvaser_pci,canbus=canbus0
+        -device kvaser_pci,canbus=canbus0
     )
     if [[ $verbose == 1 ]]; then
         timeout -k 10 "$seconds" "$qemu" "${args[@]}" < /dev/null > >(tee "$console" >&2) 2>&1 &
