@@ -371,7 +371,8 @@ private slots:
         QCOMPARE(run.countErr("Error: GeneralProjectVersion "), 1);
         QFile image(bench.imagePath(2));
         QVERIFY(image.open(QIODevice::ReadOnly));
-        QVERIFY2(!image.readAll().contains("\nS3"), "the refusing module holds data");
+        // A data record may be the image's first line.
+        QVERIFY2(!('\n' + image.readAll()).contains("\nS3"), "the refusing module holds data");
     }
 
     void moduleNeverReadyIsGivenUp()
