@@ -24,7 +24,6 @@ constexpr char kRangeRefused[] = "Error while registering message";
 constexpr char kNoDriver[] = "No driver!";
 
 constexpr uint32_t kLastStandardId = 0x7FF;
-constexpr uint8_t kExtendedSendType = 2;
 constexpr uint8_t kOpenRangeType = 1;
 constexpr uint8_t kClientRangeType = 3;
 

@@ -23,13 +23,16 @@
 
 namespace tarvpcan3 {
 
+// The send type of a line opened for 29-bit frames; 0 sends standard frames.
+constexpr uint8_t kExtendedSendType = 2;
+
 struct LineSetup {
     uint16_t line = 0;
     std::string clientName;
     uint8_t hardware = 0;
     uint8_t client = 0;
     uint8_t net = 0;
-    uint8_t sendType = 0; // 0 standard frames, 2 29-bit frames
+    uint8_t sendType = 0;
 };
 
 class LineRecord {

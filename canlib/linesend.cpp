@@ -11,7 +11,6 @@ using namespace tarvpcan3;
 
 namespace {
 
-constexpr uint8_t kExtendedSendType = 2;
 constexpr uint16_t kRtrStandardBit = 0x400;
 constexpr uint8_t kLogOnCommand = 0xD8;
 constexpr uint32_t kLogOnSettleMicros = 200;

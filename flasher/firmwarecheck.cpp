@@ -1,5 +1,7 @@
 #include "firmwarecheck.h"
 
+#include "srecordformat.h"
+
 #include <QCoreApplication>
 #include <QIODevice>
 
@@ -17,50 +19,19 @@ bool isLineSpace(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-// Address bytes of each record type; S4 is reserved and has none defined.
-int addressBytes(char type)
-{
-    switch (type) {
-    case '0': case '1': case '5': case '9': return 2;
-    case '2': case '6': case '8': return 3;
-    case '3': case '7': return 4;
-    default: return -1;
-    }
-}
-
 LineProblem checkRecord(const QByteArray &record)
 {
-    if (record.size() < 4 || record[0] != 'S' || addressBytes(record[1]) < 0)
-        return LineProblem::NotSRecord;
-    const QByteArray hex = record.mid(2);
-    if (hex.size() % 2 != 0)
-        return LineProblem::NotSRecord;
-    QByteArray bytes;
-    for (int i = 0; i < hex.size(); i += 2) {
-        const int high = hexValue(hex[i]);
-        const int low = hexValue(hex[i + 1]);
-        if (high < 0 || low < 0)
-            return LineProblem::NotSRecord;
-        bytes.append(static_cast<char>(high << 4 | low));
+    switch (srecord::parse(std::string_view(record.constData(), record.size()))) {
+    case srecord::Problem::None: return LineProblem::None;
+    case srecord::Problem::CountMismatch:
+    case srecord::Problem::TooShort: return LineProblem::BadCount;
+    case srecord::Problem::BadChecksum: return LineProblem::BadChecksum;
+    case srecord::Problem::NotSRecord:
+    case srecord::Problem::UnknownType:
+    case srecord::Problem::OddDigits:
+    case srecord::Problem::NotHex: break;
     }
-    const int count = static_cast<uint8_t>(bytes[0]);
-    if (count != bytes.size() - 1 || count < addressBytes(record[1]) + 1)
-        return LineProblem::BadCount;
-    unsigned sum = 0;
-    for (char byte : bytes)
-        sum += static_cast<uint8_t>(byte);
-    return (sum & 0xFF) == 0xFF ? LineProblem::None : LineProblem::BadChecksum;
+    return LineProblem::NotSRecord;
 }
 
 QString problemText(LineProblem problem)
@@ -88,7 +59,7 @@ LineProblem checkLine(const QByteArray &rawLine)
     const QByteArray record = rawLine.simplified();
     if (record.isEmpty())
         return LineProblem::None;
-    if (record.size() > LongestRecord)
+    if (record.size() > srecord::LongestRecord)
         return LineProblem::TooLong;
     return checkRecord(record);
 }

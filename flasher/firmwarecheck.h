@@ -2,6 +2,8 @@
 // module must never be put into update mode for it.
 #pragma once
 
+#include "srecordformat.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -9,11 +11,9 @@ class QIODevice;
 
 namespace firmwarecheck {
 
-// Longest S-record after normalisation: "S", type, count and 255 bytes in hex.
-constexpr int LongestRecord = 4 + 2 * 255;
 // A raw line may carry white space around the record; beyond this it is not
 // a record line at all, and it is never read whole.
-constexpr int LongestRawLine = 4 * LongestRecord;
+constexpr int LongestRawLine = 4 * srecord::LongestRecord;
 
 enum class LineProblem { None, NotPrintable, TooLong, NotSRecord, BadCount, BadChecksum };
 

@@ -3,16 +3,9 @@
 #include "commandline.h"
 #include "console.h"
 #include "debugline.h"
-#include "firmwarecheck.h"
-#include "linecheck.h"
-#include "lineretry.h"
-#include "linetext.h"
 #include "managecancommunication.h"
-#include "protocol.h"
+#include "runoutcome.h"
 #include "runlimits.h"
-
-#include <QFile>
-#include <QFileInfo>
 
 #ifdef Q_OS_LINUX
 #include <sys/prctl.h>
@@ -20,27 +13,10 @@
 
 #include <cstdio>
 
+using runlimits::deadlineIn;
+using runlimits::millis;
+
 namespace {
-
-constexpr uint16_t CommandAnnounce = 0;
-constexpr uint16_t CommandFlash = 3;
-constexpr uint16_t CommandCompare = 5;
-constexpr uint16_t CommandRestart = 6;
-constexpr uint16_t IdentifierBits = 0x7FF;
-
-template <typename Duration>
-unsigned long millis(Duration duration)
-{
-    return static_cast<unsigned long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(duration).count());
-}
-
-template <typename Duration>
-QDeadlineTimer deadlineIn(Duration duration)
-{
-    return QDeadlineTimer(std::chrono::duration_cast<std::chrono::milliseconds>(duration),
-                          Qt::PreciseTimer);
-}
 
 QString hexId(uint16_t id)
 {
@@ -58,9 +34,17 @@ FirmwareUpdateThread::FirmwareUpdateThread(Console &console, QObject *parent)
 FirmwareUpdateThread::~FirmwareUpdateThread()
 {
     wait();
-    if (firmwareFile_)
-        firmwareFile_->close();
     delete communication_;
+}
+
+ModuleTable &FirmwareUpdateThread::modules() const
+{
+    return communication_->modules();
+}
+
+uint16_t FirmwareUpdateThread::currentModule() const
+{
+    return modules().current();
 }
 
 void FirmwareUpdateThread::setCanIds(const QString &list)
@@ -73,18 +57,10 @@ bool FirmwareUpdateThread::startUpdate(const char *interfaceName, int bitRate, i
 {
     fileName_ = fileName;
     canLine_ = static_cast<uint16_t>(canLine);
-    if (!openFirmwareFile(fileName))
-        return false;
     // Refused before any CAN activity: a module must never enter update mode
     // for a file that cannot be flashed.
-    const firmwarecheck::FileCheck check = firmwarecheck::checkFile(*firmwareFile_, fileName);
-    if (!check.ok) {
-        console_.err(check.message);
-        return false;
-    }
-    fileLines_ = check.lines;
-    if (!rewindFirmwareFile()) {
-        console_.err(tr("Error: Firmware file '%1' cannot be read").arg(fileName));
+    if (const QString problem = file_.open(fileName); !problem.isEmpty()) {
+        console_.err(problem);
         return false;
     }
     communication_ = driver ? new ManageCanCommunication(*driver, console_, this)
@@ -96,32 +72,6 @@ bool FirmwareUpdateThread::startUpdate(const char *interfaceName, int bitRate, i
     firstLogOnDeadline_ = deadlineIn(runlimits::FirstLogOn);
     start();
     return true;
-}
-
-bool FirmwareUpdateThread::openFirmwareFile(const QString &fileName)
-{
-    if (firmwareFile_)
-        return true;
-    firmwareFile_ = std::make_unique<QFile>(fileName);
-    // A pipe or a device would block the open or never end; a folder has no lines.
-    const QFileInfo info(fileName);
-    if ((info.exists() && !info.isFile()) || !firmwareFile_->open(QIODevice::ReadOnly)) {
-        console_.err(QStringLiteral("Can not open file '") + fileName + u'\'');
-        return false;
-    }
-    fileSize_ = firmwareFile_->size();
-    return true;
-}
-
-bool FirmwareUpdateThread::rewindFirmwareFile()
-{
-    passLines_ = 0;
-    return firmwareFile_->seek(0);
-}
-
-bool FirmwareUpdateThread::firmwareFileUnchanged(bool passFinished) const
-{
-    return firmwareFile_->size() == fileSize_ && (!passFinished || passLines_ == fileLines_);
 }
 
 void FirmwareUpdateThread::failChangedFile()
@@ -182,9 +132,9 @@ void FirmwareUpdateThread::failModule(const QString &reason, UpdateState next)
 {
     DebugLine line;
     line.quoted(peerName_) << "Module";
-    line.plain(hexId(communication_->currentModule())) << "not updated:";
+    line.plain(hexId(currentModule())) << "not updated:";
     console_.debug(line.plain(reason));
-    communication_->markFailed();
+    modules().withCurrent([](ModuleRecord &record) { record.failed = true; });
     state_ = next;
 }
 
@@ -192,7 +142,7 @@ void FirmwareUpdateThread::waitLogOn()
 {
     if (!firstModuleSeen_) {
         // Woken by the first log-on; the bus is looked at once a second meanwhile.
-        while (!communication_->waitFor(ManageCanCommunication::Event::AnyModule,
+        while (!modules().waitFor(ModuleTable::Event::AnyModule,
                                         std::min(firstLogOnDeadline_,
                                                  deadlineIn(runlimits::BusStatusEvery)))) {
             if (busLost())
@@ -207,9 +157,7 @@ void FirmwareUpdateThread::waitLogOn()
         }
         firstModuleSeen_ = true;
     }
-    uint16_t id = 0;
-    communication_->firstModule(id);
-    communication_->setCurrentModule(id);
+    modules().setCurrent(modules().first().value_or(0));
     QThread::msleep(millis(runlimits::LogOnWindowPass));
     if (busLostDue())
         return;
@@ -243,13 +191,14 @@ void FirmwareUpdateThread::queryModule()
 // flashed (the loader of a module in re-update state has no name).
 void FirmwareUpdateThread::checkFirmwareName()
 {
-    const QString name = communication_->currentFirmwareName();
-    if (communication_->isReupdateModule() || (!name.isEmpty() && fileName_.contains(name))) {
+    const ModuleRecord module = modules().currentRecord();
+    const QString &name = module.firmwareName;
+    if (module.reupdate || (!name.isEmpty() && fileName_.contains(name))) {
         state_ = UpdateState::CheckSelection;
-        communication_->clearReady();
+        modules().withCurrent([](ModuleRecord &record) { record.updateReady = false; });
     } else if (!name.isEmpty() || !selected()) {
         state_ = UpdateState::NextModule;
-        communication_->markSkipped();
+        modules().withCurrent([](ModuleRecord &record) { record.skipped = true; });
     } else if (nameRequests_++ < runlimits::NameRequests) {
         communication_->requestFirmwareName();
         QThread::msleep(millis(runlimits::QueryPause));
@@ -260,7 +209,7 @@ void FirmwareUpdateThread::checkFirmwareName()
 
 bool FirmwareUpdateThread::selected() const
 {
-    const auto id = static_cast<uint16_t>(communication_->currentModule() & IdentifierBits);
+    const auto id = protocol::identifierOf(currentModule());
     return canIds_.isEmpty() || canIds_.contains(id);
 }
 
@@ -270,14 +219,14 @@ void FirmwareUpdateThread::checkSelection()
         state_ = UpdateState::WaitReady;
     } else {
         state_ = UpdateState::NextModule;
-        communication_->markSkipped();
+        modules().withCurrent([](ModuleRecord &record) { record.skipped = true; });
     }
 }
 
 void FirmwareUpdateThread::waitReady()
 {
-    if (communication_->isReady()) {
-        communication_->sendUpdateCommand(CommandAnnounce);
+    if (modules().currentRecord().updateReady) {
+        communication_->sendUpdateCommand(protocol::Announce);
         processQueuedCodes();
         if (state_ != UpdateState::Finish)
             state_ = UpdateState::StartFlash;
@@ -290,7 +239,7 @@ void FirmwareUpdateThread::waitReady()
         return;
     }
     if (!updateStartSent_) {
-        communication_->sendUpdateCommand(CommandAnnounce);
+        communication_->sendUpdateCommand(protocol::Announce);
         updateStartSent_ = true;
     }
     QThread::msleep(millis(runlimits::ReadyPoll));
@@ -303,28 +252,29 @@ void FirmwareUpdateThread::startFlash()
         failModule(tr("flashing restarted %1 times").arg(runlimits::FlashRestarts));
         return;
     }
-    startPass(CommandFlash, UpdateState::Flashing, tr("Flashing %1 of %2"));
+    startPass(protocol::Flash, UpdateState::Flashing, tr("Flashing %1 of %2"));
 }
 
 // Both passes send the file from its first line, after their update command
 // and the pause the modules need to switch.
-void FirmwareUpdateThread::startPass(uint16_t command, UpdateState pass, const QString &label)
+void FirmwareUpdateThread::startPass(protocol::UpdateCommand command, UpdateState pass,
+                                     const QString &label)
 {
     communication_->sendUpdateCommand(command);
     QThread::msleep(millis(runlimits::PhasePause));
     if (busLost())
         return;
     // Codes still queued cannot answer this pass's first line.
-    communication_->clearErrors();
+    modules().withCurrent([](ModuleRecord &record) { record.errors.clear(); });
     retry_.reset();
-    if (!firmwareFileUnchanged(false) || !rewindFirmwareFile()) {
+    if (!file_.rewind()) {
         failChangedFile();
         return;
     }
     state_ = pass;
     sendNextLine();
     emit information(peerName_,
-                     label.arg(communication_->currentModule()).arg(communication_->moduleCount()));
+                     label.arg(currentModule()).arg(modules().count()));
 }
 
 void FirmwareUpdateThread::flashing()
@@ -347,7 +297,7 @@ void FirmwareUpdateThread::flashing()
 
 void FirmwareUpdateThread::startCompare()
 {
-    startPass(CommandCompare, UpdateState::Comparing, tr("Comparing %1 of %2"));
+    startPass(protocol::Compare, UpdateState::Comparing, tr("Comparing %1 of %2"));
 }
 
 void FirmwareUpdateThread::comparing()
@@ -362,15 +312,15 @@ void FirmwareUpdateThread::postFlash()
     if (busLost())
         return;
     emit information(peerName_, tr("Postflash %1 of %2")
-                                    .arg(communication_->currentModule())
-                                    .arg(communication_->moduleCount()));
-    communication_->sendUpdateCommand(CommandRestart);
+                                    .arg(currentModule())
+                                    .arg(modules().count()));
+    communication_->sendUpdateCommand(protocol::Restart);
     console_.out(QStringLiteral("\nPostFlash "));
     for (int poll = 1;; ++poll) {
         QThread::msleep(millis(runlimits::PostFlashPoll));
         if (poll == 1)
             communication_->sendPatternFrame();
-        if (communication_->isLoggedOn())
+        if (modules().currentRecord().loggedOn)
             break;
         if (poll >= runlimits::PostFlashPolls) {
             failModule(tr("no log-on within %1 seconds after the restart")
@@ -380,7 +330,7 @@ void FirmwareUpdateThread::postFlash()
         if (busLostDue())
             return;
     }
-    communication_->markDone();
+    modules().withCurrent([](ModuleRecord &record) { record.done = true; });
     communication_->sendClosingSequence();
     nextModule();
 }
@@ -389,18 +339,17 @@ void FirmwareUpdateThread::nextModule()
 {
     if (stopAfterModule_.exchange(false)) {
         emit information(peerName_, tr("Stopped after %1 of %2.")
-                                        .arg(communication_->currentModule())
-                                        .arg(communication_->moduleCount()));
+                                        .arg(currentModule())
+                                        .arg(modules().count()));
         state_ = UpdateState::Finish;
         return;
     }
-    uint16_t id = communication_->currentModule();
-    if (communication_->nextPendingModule(id)) {
-        communication_->setCurrentModule(id);
+    if (const auto id = modules().nextPending()) {
+        modules().setCurrent(*id);
         state_ = UpdateState::QueryModule;
         return;
     }
-    const int count = communication_->moduleCount();
+    const int count = modules().count();
     emit information(peerName_, tr("%1 of %1 completed.").arg(count));
     console_.debug(DebugLine() << count << " of " << count << "completed.");
     state_ = UpdateState::Finish;
@@ -431,169 +380,12 @@ void FirmwareUpdateThread::closeRun()
     runEnded_ = true;
 }
 
-// Selected modules that never logged on were not updated either.
-QList<uint16_t> FirmwareUpdateThread::selectedButAbsent() const
-{
-    QList<uint16_t> present;
-    for (uint16_t id : communication_->moduleIds())
-        present.append(id & IdentifierBits);
-    QList<uint16_t> absent;
-    for (uint16_t id : canIds_) {
-        const auto onLine = static_cast<uint16_t>((canLine_ << 12) | id);
-        if (!present.contains(id) && !absent.contains(onLine))
-            absent.append(onLine);
-    }
-    return absent;
-}
-
 void FirmwareUpdateThread::reportOutcome()
 {
-    const QList<uint16_t> notUpdated = communication_->modulesNotUpdated() + selectedButAbsent();
-    if (communication_->moduleCount() == 0) {
-        console_.err(tr("Error: No module logged on, no module updated"));
-    } else if (!notUpdated.isEmpty()) {
-        QStringList ids;
-        for (uint16_t id : notUpdated)
-            ids.append(hexId(id));
-        console_.err(tr("Error: Modules not updated: %1").arg(ids.join(u' ')));
-    } else if (communication_->modulesDone() == 0) {
-        console_.err(tr("Error: No module fits the file and the selection, no module updated"));
-    } else {
-        succeeded_ = !runFailed_;
-    }
-    if (!succeeded_ && notUpdated.isEmpty() && runFailed_ && communication_->modulesDone() > 0)
-        console_.err(tr("Error: The run did not end normally"));
-}
-
-FirmwareUpdateThread::LineSend FirmwareUpdateThread::sendNextLine()
-{
-    if (!retry_.takeRepeat()) {
-        if (firmwareFile_->atEnd()) {
-            if (firmwareFileUnchanged(true))
-                return LineSend::EndOfFile;
-            failChangedFile();
-            return LineSend::Failed;
-        }
-        if (!readNextLine())
-            return LineSend::Failed;
-    }
-    if (busLostDue())
-        return LineSend::Failed;
-    // A frame that is not acknowledged counts as a line timeout: the line
-    // goes again from its first frame, once per timeout reported.
-    while (!transmitCurrentLine()) {
-        if (!lineTimedOut())
-            return LineSend::Failed;
-    }
-    const qint64 position = firmwareFile_->pos();
-    emit progress(linetext::progressPercent(position, fileSize_));
-    console_.out(linetext::progressLine(state_ == UpdateState::Flashing,
-                                        communication_->currentModule(), position, fileSize_,
-                                        currentLine_));
-    lineAnswerDeadline_ = deadlineIn(runlimits::LineAnswer);
-    return LineSend::Sent;
-}
-
-bool FirmwareUpdateThread::readNextLine()
-{
-    // The file passed the check at start; a line beyond the longest record
-    // now means it changed underneath, which counts as a read error.
-    const QByteArray raw = firmwareFile_->readLine(firmwarecheck::LongestRawLine + 1);
-    const bool cut = !raw.endsWith('\n') && !firmwareFile_->atEnd();
-    if (raw.isEmpty() || cut || firmwareFile_->error() != QFileDevice::NoError) {
-        runFailed_ = true;
-        failModule(tr("the firmware file cannot be read"), UpdateState::Finish);
-        return false;
-    }
-    // Only the file's last line may lack its line end; any other line that
-    // does is the cut end of a file that shrank, and must not be flashed.
-    if (!raw.endsWith('\n') && (passLines_ + 1 != fileLines_ || !firmwareFileUnchanged(false))) {
-        failChangedFile();
-        return false;
-    }
-    ++passLines_;
-    currentLine_ = linetext::normalise(raw);
-    return true;
-}
-
-bool FirmwareUpdateThread::transmitCurrentLine()
-{
-    communication_->startLineTransfer(currentLine_);
-    return communication_->waitLineTransferred(
-        std::chrono::duration_cast<std::chrono::milliseconds>(runlimits::FrameAck));
-}
-
-bool FirmwareUpdateThread::lineTimedOut()
-{
-    console_.debug(linecheck::timeoutMessage(peerName_, linetext::withoutLineEnd(currentLine_)));
-    if (busLost())
-        return false;
-    if (!retry_.refused()) {
-        failModule(tr("line refused %1 times in a row").arg(runlimits::RefusalsInARow));
-        return false;
-    }
-    QThread::msleep(millis(runlimits::TimeoutPause));
-    if (busLost())
-        return false;
-    // An answer to the timed-out transfer that came late must not pass for
-    // the answer to its repeat, nor to the line after it.
-    communication_->clearErrors();
-    return true;
-}
-
-bool FirmwareUpdateThread::checkLineResult()
-{
-    const auto takeCode = [this](uint8_t &code) { return communication_->takeError(code); };
-    const QByteArray lineText = linetext::withoutLineEnd(currentLine_);
-    for (;;) {
-        const linecheck::Verdict verdict = linecheck::evaluate(takeCode, peerName_, lineText);
-        for (const DebugLine &message : verdict.messages)
-            console_.debug(message);
-        if (verdict.versionError != linecheck::VersionError::None) {
-            runFailed_ = true;
-            state_ = UpdateState::Finish;
-            return false;
-        }
-        if (verdict.flashError)
-            state_ = UpdateState::StartFlash;
-        if (verdict.answered)
-            return lineAnswered(verdict);
-        if (verdict.flashError)
-            return false;
-        if (!communication_->waitFor(ManageCanCommunication::Event::ErrorQueued,
-                                     lineAnswerDeadline_)) {
-            if (!lineTimedOut())
-                return false;
-            retry_.requestRepeat();
-            return true;
-        }
-    }
-}
-
-bool FirmwareUpdateThread::lineAnswered(const linecheck::Verdict &verdict)
-{
-    if (!verdict.repeatLine) {
-        retry_.accepted();
-        return true;
-    }
-    if (!retry_.refused(verdict.refusals)) {
-        failModule(tr("line refused %1 times in a row").arg(runlimits::RefusalsInARow));
-        return false;
-    }
-    retry_.requestRepeat();
-    return true;
-}
-
-void FirmwareUpdateThread::processQueuedCodes()
-{
-    const auto takeCode = [this](uint8_t &code) { return communication_->takeError(code); };
-    const linecheck::Verdict verdict =
-        linecheck::evaluate(takeCode, peerName_, linetext::withoutLineEnd(currentLine_));
-    for (const DebugLine &message : verdict.messages)
-        console_.debug(message);
-    // A module that refuses the update for its version must not be flashed.
-    if (verdict.versionError != linecheck::VersionError::None) {
-        runFailed_ = true;
-        state_ = UpdateState::Finish;
-    }
+    const runoutcome::Outcome outcome = runoutcome::judge(
+        {modules().ids(), modules().notUpdated(), modules().doneCount(), canIds_, canLine_,
+         runFailed_});
+    for (const QString &error : outcome.errors)
+        console_.err(error);
+    succeeded_ = outcome.succeeded;
 }

@@ -4,7 +4,9 @@
 #pragma once
 
 #include "candriverfunctions.h"
+#include "firmwarefile.h"
 #include "lineretry.h"
+#include "protocol.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -15,13 +17,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace linecheck { struct Verdict; }
 
 class Console;
 class ManageCanCommunication;
-class QFile;
+class ModuleTable;
 
 class FirmwareUpdateThread : public QThread
 {
@@ -58,15 +61,14 @@ protected:
 private:
     enum class LineSend { Sent, EndOfFile, Failed };
 
-    bool openFirmwareFile(const QString &fileName);
-    bool rewindFirmwareFile();
-    // The file still is what the check at the start read: its size, and the
-    // lines a finished pass has read.
-    bool firmwareFileUnchanged(bool passFinished) const;
+    ModuleTable &modules() const;
+    uint16_t currentModule() const;
     void failChangedFile();
     LineSend sendNextLine();
-    bool readNextLine();
+    LineSend readNextLine();
     bool transmitCurrentLine();
+    // Takes the current module's status codes, oldest first.
+    std::function<bool(uint8_t &)> codes();
     bool checkLineResult();
     bool lineAnswered(const linecheck::Verdict &verdict);
     void processQueuedCodes();
@@ -78,7 +80,6 @@ private:
     void failModule(const QString &reason, UpdateState next = UpdateState::NextModule);
     void closeRun();
     void reportOutcome();
-    QList<uint16_t> selectedButAbsent() const;
     bool selected() const;
 
     void waitLogOn();
@@ -90,7 +91,7 @@ private:
     void startFlash();
     void flashing();
     void startCompare();
-    void startPass(uint16_t command, UpdateState pass, const QString &label);
+    void startPass(protocol::UpdateCommand command, UpdateState pass, const QString &label);
     void comparing();
     void postFlash();
     void nextModule();
@@ -103,10 +104,7 @@ private:
     ManageCanCommunication *communication_ = nullptr;
     const QString peerName_;
     QString fileName_;
-    std::unique_ptr<QFile> firmwareFile_;
-    qint64 fileSize_ = 0;
-    int fileLines_ = 0;
-    int passLines_ = 0; // new lines read in this pass
+    FirmwareFile file_;
     QList<uint16_t> canIds_;
     std::atomic<bool> closeAuto_{false};
     UpdateState state_ = UpdateState::WaitLogOn;

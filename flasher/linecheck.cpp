@@ -1,12 +1,20 @@
 #include "linecheck.h"
 
+#include "protocol.h"
+
 namespace linecheck {
+
+using namespace protocol::status;
 
 namespace {
 
-bool isAcceptance(uint8_t code) { return code == 0x81 || code == 0x85; }
-bool isFlashError(uint8_t code) { return code == 0x91 || code == 0x93; }
-bool isOtherError(uint8_t code) { return code >= 0x94 && code <= 0x98; }
+bool isAcceptance(uint8_t code) { return code == LineAccepted || code == LineAcceptedToo; }
+bool isFlashError(uint8_t code) { return code == FlashError || code == FlashErrorToo; }
+bool isOtherError(uint8_t code) { return code >= OtherErrorFirst && code <= OtherErrorLast; }
+bool isVersionError(uint8_t code)
+{
+    return code == GeneralProjectVersion || code == UpdateVersionToHigh;
+}
 
 } // namespace
 
@@ -22,7 +30,7 @@ Verdict evaluate(const std::function<bool(uint8_t &)> &takeCode, const QString &
             verdict.messages.append(DebugLine().quoted(peerName)
                                     << "Flash error, restarting writing from the beginning.");
             verdict.flashError = true;
-        } else if (code == 0x92) {
+        } else if (code == ChecksumError) {
             verdict.messages.append(DebugLine().quoted(peerName)
                                     << "Checksum error, repeating line:");
             verdict.messages.last().quoted(lineText);
@@ -36,11 +44,12 @@ Verdict evaluate(const std::function<bool(uint8_t &)> &takeCode, const QString &
             verdict.repeatLine = verdict.answered = true;
             ++verdict.refusals;
         }
-        if (code == 0x97 || code == 0x98) {
-            verdict.messages.append(DebugLine() << (code == 0x97 ? "Error: GeneralProjectVersion"
-                                                                 : "Error: UpdateVersionToHigh"));
-            verdict.versionError = code == 0x97 ? VersionError::GeneralProjectVersion
-                                                : VersionError::UpdateVersionToHigh;
+        if (isVersionError(code)) {
+            const bool project = code == GeneralProjectVersion;
+            verdict.messages.append(DebugLine() << (project ? "Error: GeneralProjectVersion"
+                                                            : "Error: UpdateVersionToHigh"));
+            verdict.versionError = project ? VersionError::GeneralProjectVersion
+                                           : VersionError::UpdateVersionToHigh;
             verdict.answered = false;
             return verdict;
         }

@@ -8,6 +8,7 @@
 
 struct ModuleRecord
 {
+    uint16_t id = 0; // the table's key
     uint8_t deviceClass = 0;
     uint32_t serialNumber = 0;
     QString firmwareReleaseStr;
@@ -23,4 +24,14 @@ struct ModuleRecord
     // Gave up on: no answer within a bound, too many refusals or restarts.
     bool failed = false;
     std::deque<uint8_t> errors; // status codes, oldest first
+
+    // The oldest status code; false when none is queued.
+    bool takeError(uint8_t &code)
+    {
+        if (errors.empty())
+            return false;
+        code = errors.front();
+        errors.pop_front();
+        return true;
+    }
 };

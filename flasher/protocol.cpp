@@ -12,28 +12,37 @@ CanMessage frame(uint16_t address, std::initializer_list<uint8_t> bytes)
     return CanMessage(address, data);
 }
 
+// Command bytes, and the words of a command byte and its request byte. The
+// fixed payloads (pattern, follow-up, sequences) stand in their frames below.
 constexpr uint8_t CmdLogOn = 0xD8;
+constexpr uint8_t LogOff = 0x00;
+constexpr uint8_t LogOnRequest = 0x01;
 constexpr uint8_t CmdDeviceInformation = 0xE0;
-constexpr uint16_t CmdFirmwareRelease = 0x1201;
-constexpr uint16_t CmdFirmwareName = 0x1203;
-constexpr uint16_t CmdFlashFrame = 0x1500;
-constexpr uint8_t UpdateByte = 0x15;
+constexpr uint8_t CmdRequest = 0x12;
+constexpr uint8_t Request1200 = 0x00;
+constexpr uint8_t RequestFirmwareRelease = 0x01;
+constexpr uint8_t RequestFirmwareName = 0x03;
+constexpr uint16_t CmdFirmwareRelease = CmdRequest << 8 | RequestFirmwareRelease;
+constexpr uint16_t CmdFirmwareName = CmdRequest << 8 | RequestFirmwareName;
+constexpr uint8_t CmdUpdate = 0x15;
+constexpr uint16_t CmdFlashFrame = CmdUpdate << 8 | status::FlashFrameAck;
 
 std::vector<Notification> decodeUpdateStatus(uint16_t id, uint8_t code)
 {
+    using namespace status;
     switch (code) {
-    case 0x00:
+    case FlashFrameAck:
         return {FlashFrame{id}};
-    case 0x81:
-    case 0x85:
+    case LineAccepted:
+    case LineAcceptedToo:
         return {UpdateStatusReady{id}, UpdateStatusError{id, code}};
-    case 0x91:
-    case 0x92:
-    case 0x93:
-    case 0x97:
-    case 0x98:
+    case FlashError:
+    case ChecksumError:
+    case FlashErrorToo:
+    case GeneralProjectVersion:
+    case UpdateVersionToHigh:
         return {UpdateStatusError{id, code}};
-    case 0x99:
+    case Reupdate:
         return {LogOnReupdate{id}, UpdateStatusReady{id}};
     default:
         return {};
@@ -49,22 +58,22 @@ QString releaseText(uint8_t major, uint8_t minor)
 
 } // namespace
 
-QList<CanMessage> logOffAllFrames(uint16_t line)
+QList<CanMessage> logOffAllFrames(uint16_t canLine)
 {
     QList<CanMessage> frames;
     for (int a = 0; a < ModuleAddresses; ++a)
-        frames.append(frame(logOffAddress(line, a), {0xD8, 0x00}));
+        frames.append(frame(logOffAddress(canLine, a), {CmdLogOn, LogOff}));
     return frames;
 }
 
-CanMessage logOnFrame(uint16_t line, uint16_t id)
+CanMessage logOnFrame(uint16_t canLine, uint16_t id)
 {
-    return frame(commandAddress(line, id), {0xD8, 0x01});
+    return frame(commandAddress(canLine, id), {CmdLogOn, LogOnRequest});
 }
 
-CanMessage logOnFollowUpFrame(uint16_t line, uint16_t id)
+CanMessage logOnFollowUpFrame(uint16_t canLine, uint16_t id)
 {
-    return frame(commandAddress(line, id), {0x12, 0xA0, 0x00, 0x01});
+    return frame(commandAddress(canLine, id), {CmdRequest, 0xA0, 0x00, 0x01});
 }
 
 CanMessage patternFrame()
@@ -74,40 +83,40 @@ CanMessage patternFrame()
 
 // The sequences on 0x004 follow the run's line: on the fixed word they would
 // reach modules on line 0 only.
-CanMessage openingSequenceFrame(uint16_t line)
+CanMessage openingSequenceFrame(uint16_t canLine)
 {
-    return frame(commandAddress(line, SequenceId), {0xF4, 0x15, 0xE6});
+    return frame(commandAddress(canLine, SequenceId), {0xF4, 0x15, 0xE6});
 }
 
-QList<CanMessage> closingSequenceFrames(uint16_t line)
+QList<CanMessage> closingSequenceFrames(uint16_t canLine)
 {
-    const uint16_t address = commandAddress(line, SequenceId);
+    const uint16_t address = commandAddress(canLine, SequenceId);
     return {frame(address, {0xC8}), frame(address, {0xCC}), frame(address, {0xC4})};
 }
 
-CanMessage request1200Frame(uint16_t line, uint16_t current)
+CanMessage request1200Frame(uint16_t canLine, uint16_t current)
 {
-    return frame(requestAddress(line, current), {0x12, 0x00});
+    return frame(requestAddress(canLine, current), {CmdRequest, Request1200});
 }
 
-CanMessage firmwareReleaseRequestFrame(uint16_t line, uint16_t current)
+CanMessage firmwareReleaseRequestFrame(uint16_t canLine, uint16_t current)
 {
-    return frame(requestAddress(line, current), {0x12, 0x01});
+    return frame(requestAddress(canLine, current), {CmdRequest, RequestFirmwareRelease});
 }
 
-CanMessage firmwareNameRequestFrame(uint16_t line, uint16_t current)
+CanMessage firmwareNameRequestFrame(uint16_t canLine, uint16_t current)
 {
-    return frame(requestAddress(line, current), {0x12, 0x03});
+    return frame(requestAddress(canLine, current), {CmdRequest, RequestFirmwareName});
 }
 
-CanMessage updateCommandFrame(uint16_t line, uint16_t current, uint16_t code)
+CanMessage updateCommandFrame(uint16_t canLine, uint16_t current, UpdateCommand command)
 {
-    return frame(commandAddress(line, current), {UpdateByte, static_cast<uint8_t>(code)});
+    return frame(commandAddress(canLine, current), {CmdUpdate, command});
 }
 
-CanMessage flashDataFrame(uint16_t line, uint16_t current, const QByteArray &text)
+CanMessage flashDataFrame(uint16_t canLine, uint16_t current, const QByteArray &text)
 {
-    CanMessage message(requestAddress(line, current), {});
+    CanMessage message(requestAddress(canLine, current), {});
     message.setCommandWord(CmdFlashFrame);
     message.appendBytes(text);
     return message;
@@ -154,7 +163,7 @@ std::vector<Notification> decodeFrame(uint16_t word, int length, const uint8_t *
         const auto *name = reinterpret_cast<const char *>(data + 2);
         return {FirmwareName{id, QString::fromLatin1(name, length - 2)}};
     }
-    if (data[0] == UpdateByte)
+    if (data[0] == CmdUpdate)
         return decodeUpdateStatus(id, data[1]);
     return {};
 }

@@ -33,48 +33,78 @@
 #include <QList>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <variant>
 #include <vector>
 
 namespace protocol {
 
+using namespace std::chrono_literals;
+
 constexpr uint16_t ModuleIdMask = 0xFFFA;
+constexpr uint16_t IdentifierBits = 0x7FF; // of an address word or a module id
+constexpr int CanLineShift = 12;
 constexpr uint16_t BroadcastLogOnId = 0x7FF;
 constexpr uint16_t DiscardedWord = 0x7E7;
 constexpr uint16_t PatternWord = 0x1E01;
 constexpr uint16_t SequenceId = 0x004;
 constexpr int ModuleAddresses = 64;
 constexpr int FlashTextPerFrame = 6;
+// After the first and the second frame of the closing sequence.
+constexpr auto ClosingPauseFirst = 500ms;
+constexpr auto ClosingPauseSecond = 1000ms;
 
-constexpr uint16_t lineBits(uint16_t line) { return static_cast<uint16_t>(line << 12); }
+// The code of an update command, 15 code.
+enum UpdateCommand : uint8_t { Announce = 0, Flash = 3, Compare = 5, Restart = 6 };
+
+// The status codes a module reports as 15 code.
+namespace status {
+constexpr uint8_t FlashFrameAck = 0x00;
+constexpr uint8_t LineAccepted = 0x81;
+constexpr uint8_t LineAcceptedToo = 0x85;
+constexpr uint8_t FlashError = 0x91;
+constexpr uint8_t ChecksumError = 0x92;
+constexpr uint8_t FlashErrorToo = 0x93;
+constexpr uint8_t OtherErrorFirst = 0x94;
+constexpr uint8_t GeneralProjectVersion = 0x97;
+constexpr uint8_t UpdateVersionToHigh = 0x98;
+constexpr uint8_t OtherErrorLast = UpdateVersionToHigh;
+constexpr uint8_t Reupdate = 0x99;
+} // namespace status
+
+constexpr uint16_t canLineBits(uint16_t canLine)
+{
+    return static_cast<uint16_t>(canLine << CanLineShift);
+}
 constexpr uint16_t moduleIdOf(uint16_t word) { return word & ModuleIdMask; }
-constexpr uint16_t requestAddress(uint16_t line, uint16_t id)
+constexpr uint16_t identifierOf(uint16_t word) { return word & IdentifierBits; }
+constexpr uint16_t requestAddress(uint16_t canLine, uint16_t id)
 {
-    return static_cast<uint16_t>(lineBits(line) | id | 1);
+    return static_cast<uint16_t>(canLineBits(canLine) | id | 1);
 }
-constexpr uint16_t commandAddress(uint16_t line, uint16_t id)
+constexpr uint16_t commandAddress(uint16_t canLine, uint16_t id)
 {
-    return static_cast<uint16_t>(lineBits(line) | id);
+    return static_cast<uint16_t>(canLineBits(canLine) | id);
 }
-constexpr uint16_t logOffAddress(uint16_t line, int moduleAddress)
+constexpr uint16_t logOffAddress(uint16_t canLine, int moduleAddress)
 {
-    return static_cast<uint16_t>(lineBits(line) | ((moduleAddress | 0x40) << 3));
+    return static_cast<uint16_t>(canLineBits(canLine) | ((moduleAddress | 0x40) << 3));
 }
 
-QList<CanMessage> logOffAllFrames(uint16_t line);
-CanMessage logOnFrame(uint16_t line, uint16_t id);
-CanMessage logOnFollowUpFrame(uint16_t line, uint16_t id);
+QList<CanMessage> logOffAllFrames(uint16_t canLine);
+CanMessage logOnFrame(uint16_t canLine, uint16_t id);
+CanMessage logOnFollowUpFrame(uint16_t canLine, uint16_t id);
 CanMessage patternFrame();
-CanMessage openingSequenceFrame(uint16_t line);
-// C8, CC, C4: the sender pauses 500 ms after the first and 1000 ms after the second.
-QList<CanMessage> closingSequenceFrames(uint16_t line);
-CanMessage request1200Frame(uint16_t line, uint16_t current);
-CanMessage firmwareReleaseRequestFrame(uint16_t line, uint16_t current);
-CanMessage firmwareNameRequestFrame(uint16_t line, uint16_t current);
-CanMessage updateCommandFrame(uint16_t line, uint16_t current, uint16_t code);
+CanMessage openingSequenceFrame(uint16_t canLine);
+// C8, CC, C4, with the closing pauses between them.
+QList<CanMessage> closingSequenceFrames(uint16_t canLine);
+CanMessage request1200Frame(uint16_t canLine, uint16_t current);
+CanMessage firmwareReleaseRequestFrame(uint16_t canLine, uint16_t current);
+CanMessage firmwareNameRequestFrame(uint16_t canLine, uint16_t current);
+CanMessage updateCommandFrame(uint16_t canLine, uint16_t current, UpdateCommand command);
 // Only the first six bytes of text fit beside the command word.
-CanMessage flashDataFrame(uint16_t line, uint16_t current, const QByteArray &text);
+CanMessage flashDataFrame(uint16_t canLine, uint16_t current, const QByteArray &text);
 
 struct LogOn
 {

@@ -1,7 +1,6 @@
 #include "receivethread.h"
 
 #include "candriverfunctions.h"
-#include "managecancommunication.h"
 
 #include <QElapsedTimer>
 
@@ -15,22 +14,10 @@ constexpr uint32_t FrameWaitMs = 20;
 constexpr unsigned long EmptyPollUs = 200;
 } // namespace
 
-ReceiveThread::ReceiveThread(ManageCanCommunication *parent, const CanDriverFunctions *driver, uint16_t line)
-    : QThread(parent), driver_(driver), line_(line)
+ReceiveThread::ReceiveThread(QObject *parent, const CanDriverFunctions *driver, uint16_t canLine)
+    : QThread(parent), driver_(driver), canLine_(canLine)
 {
     setObjectName(QStringLiteral("tarvReceive"));
-    using M = ManageCanCommunication;
-    const auto type = Qt::DirectConnection;
-    connect(this, &ReceiveThread::receivedDeviceInformation, parent, &M::onReceivedDeviceInformation, type);
-    connect(this, &ReceiveThread::receivedFirmwareRelease, parent, &M::onReceivedFirmwareRelease, type);
-    connect(this, &ReceiveThread::receivedFirmwareName, parent, &M::onReceivedFirmwareName, type);
-    connect(this, &ReceiveThread::receivedLogOn, parent, &M::onReceivedLogOn, type);
-    connect(this, &ReceiveThread::receivedFlashFrame, parent, &M::onReceivedFlashFrame, type);
-    connect(this, &ReceiveThread::receivedFirmwareUpdateStatusReady, parent,
-            &M::onReceivedFirmwareUpdateStatusReady, type);
-    connect(this, &ReceiveThread::receivedFirmwareUpdateStatusError, parent,
-            &M::onReceivedFirmwareUpdateStatusError, type);
-    connect(this, &ReceiveThread::receivedLogOnReupdate, parent, &M::onReceivedLogOnReupdate, type);
 }
 
 ReceiveThread::~ReceiveThread()
@@ -48,7 +35,7 @@ void ReceiveThread::run()
     std::array<uint8_t, 9> frame{};
     std::array<char, 20> timeText{};
     while (!stopRequested_.load()) {
-        if (!driver_->ReadfBuff(line_, &word, frame.data(), timeText.data())) {
+        if (!driver_->ReadfBuff(canLine_, &word, frame.data(), timeText.data())) {
             waitForFrame();
             continue;
         }
@@ -67,7 +54,7 @@ void ReceiveThread::waitForFrame()
     QElapsedTimer waited;
     waited.start();
     // A closed line answers at once; do not turn that into a spin.
-    if (!driver_->WaitForFrame(line_, FrameWaitMs) && waited.elapsed() < 1)
+    if (!driver_->WaitForFrame(canLine_, FrameWaitMs) && waited.elapsed() < 1)
         QThread::msleep(1);
 }
 

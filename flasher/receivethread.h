@@ -10,18 +10,14 @@
 #include <cstdint>
 
 struct CanDriverFunctions;
-class ManageCanCommunication;
 
 class ReceiveThread : public QThread
 {
     Q_OBJECT
 
 public:
-    // Connects each signal to the parent's slot of the same name with "on" in
-    // front. The slots run on this thread, in arrival order: the update thread
-    // waits for them, and a hop through the main thread's event loop would
-    // slow every frame of a flash down.
-    ReceiveThread(ManageCanCommunication *parent, const CanDriverFunctions *driver, uint16_t line);
+    // Reads the driver's queue for canLine. The owner connects the signals.
+    ReceiveThread(QObject *parent, const CanDriverFunctions *driver, uint16_t canLine);
     // Waits for run() to end: a running QThread must not be destroyed.
     ~ReceiveThread() override;
 
@@ -48,5 +44,5 @@ private:
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> runEnded_{false}; // run()'s last write
     const CanDriverFunctions *driver_;
-    uint16_t line_;
+    uint16_t canLine_;
 };

@@ -2,12 +2,15 @@
 // the fixed pauses that pace the modules; the README lists them.
 #pragma once
 
+#include <QDeadlineTimer>
+
 #include <chrono>
 
 namespace runlimits {
 
 using namespace std::chrono_literals;
 
+constexpr auto StartupSettle = 500ms;      // after the first log-off sweep, before the bus status
 constexpr auto FirstLogOn = 10s;         // until the first module logs on
 constexpr int LogOnWindowPasses = 300;   // then 300 passes of 10 ms for more modules
 constexpr auto LogOnWindowPass = 10ms;
@@ -25,5 +28,19 @@ constexpr int FlashRestarts = 5;         // flash errors of one module
 constexpr auto PostFlashPoll = 100ms;
 constexpr int PostFlashPolls = 200;      // 20 s for the log-on after the restart
 constexpr auto BusStatusEvery = 1s;      // bus status read while waiting
+
+template <typename Duration>
+unsigned long millis(Duration duration)
+{
+    return static_cast<unsigned long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(duration).count());
+}
+
+template <typename Duration>
+QDeadlineTimer deadlineIn(Duration duration)
+{
+    return QDeadlineTimer(std::chrono::duration_cast<std::chrono::milliseconds>(duration),
+                          Qt::PreciseTimer);
+}
 
 } // namespace runlimits

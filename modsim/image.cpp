@@ -32,24 +32,6 @@ bool Image::matches(uint32_t address, const std::vector<uint8_t> &bytes) const
 
 namespace {
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// Address length in bytes per record type; 0 for the reserved type 4.
-int addressBytes(int type)
-{
-    static constexpr int table[10] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
-    return table[type];
-}
-
 bool fail(std::string *error, std::string text)
 {
     if (error)
@@ -61,42 +43,8 @@ bool fail(std::string *error, std::string text)
 
 bool parseSRecord(std::string_view line, SRecord *record, std::string *error)
 {
-    if (line.size() < 4 || line[0] != 'S')
-        return fail(error, "not an S-record");
-    const int type = line[1] - '0';
-    if (type < 0 || type > 9 || addressBytes(type) == 0)
-        return fail(error, "unknown record type");
-    const std::string_view hex = line.substr(2);
-    if (hex.size() % 2 != 0)
-        return fail(error, "odd number of hex digits");
-    std::vector<uint8_t> bytes;
-    bytes.reserve(hex.size() / 2);
-    for (size_t i = 0; i < hex.size(); i += 2) {
-        const int hi = hexValue(hex[i]);
-        const int lo = hexValue(hex[i + 1]);
-        if (hi < 0 || lo < 0)
-            return fail(error, "not a hex digit");
-        bytes.push_back(static_cast<uint8_t>(hi * 16 + lo));
-    }
-    const size_t count = bytes[0];
-    if (count != bytes.size() - 1)
-        return fail(error, "count does not match the record length");
-    const size_t addrLen = static_cast<size_t>(addressBytes(type));
-    if (count < addrLen + 1)
-        return fail(error, "record too short for its address");
-    unsigned sum = 0;
-    for (size_t i = 0; i + 1 < bytes.size(); ++i)
-        sum += bytes[i];
-    if (static_cast<uint8_t>(~sum & 0xFF) != bytes.back())
-        return fail(error, "checksum error");
-    SRecord result;
-    result.type = type;
-    for (size_t i = 0; i < addrLen; ++i)
-        result.address = (result.address << 8) | bytes[1 + i];
-    result.data.assign(bytes.begin() + 1 + static_cast<long>(addrLen), bytes.end() - 1);
-    if (record)
-        *record = std::move(result);
-    return true;
+    const srecord::Problem problem = srecord::parse(line, record);
+    return problem == srecord::Problem::None || fail(error, srecord::problemText(problem));
 }
 
 bool imageFromSRecordText(std::string_view text, Image *image, std::string *error)
@@ -154,10 +102,7 @@ std::string s3Line(int type, uint32_t address, const std::vector<uint8_t> &data)
     for (int shift = 24; shift >= 0; shift -= 8)
         bytes.push_back(static_cast<uint8_t>(address >> shift));
     bytes.insert(bytes.end(), data.begin(), data.end());
-    unsigned sum = 0;
-    for (uint8_t b : bytes)
-        sum += b;
-    bytes.push_back(static_cast<uint8_t>(~sum & 0xFF));
+    bytes.push_back(srecord::checksum(bytes));
     std::string line = "S" + std::to_string(type);
     for (uint8_t b : bytes) {
         line += digits[b >> 4];

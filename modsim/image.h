@@ -1,11 +1,8 @@
-// A module's flash: a sparse byte image, and the Motorola S-record handling
-// around it.
-//
-// S-record line: 'S', type digit, count (2 hex digits: bytes of address, data
-// and checksum), address (4, 6 or 8 hex digits for types 1/5/9, 2/6/8, 3/7),
-// data, checksum = ones' complement of the low byte of the sum of count,
-// address and data bytes. Hex digits in either case.
+// A module's flash: a sparse byte image, filled from and written as
+// S-record text.
 #pragma once
+
+#include "srecordformat.h"
 
 #include <cstdint>
 #include <map>
@@ -31,13 +28,7 @@ private:
     std::map<uint32_t, uint8_t> bytes_;
 };
 
-struct SRecord {
-    int type = 0; // 0..9
-    uint32_t address = 0;
-    std::vector<uint8_t> data;
-
-    bool isData() const { return type >= 1 && type <= 3; }
-};
+using SRecord = srecord::Record;
 
 // Parses one line (without its line end). False with a message on any fault:
 // syntax, unknown type, count that disagrees with the line, bad checksum.

@@ -1,5 +1,6 @@
 #include "debugline.h"
 #include "linetext.h"
+#include "progressline.h"
 
 #include <gtest/gtest.h>
 
@@ -31,31 +32,31 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ProgressLine, TheExampleOfTheManual)
 {
     // 37.46 % of the file consumed.
-    EXPECT_EQ(linetext::progressLine(true, 0x208, 3746, 10000,
+    EXPECT_EQ(progressline::line(true, 0x208, 3746, 10000,
                                      "S214002000101112131415161718191A1B1C1D1E1F53\r\n"),
               "Flash ID 208 37.5% S21400200010111213141516171819");
 }
 
 TEST(ProgressLine, CompareShortLineAndLastLine)
 {
-    EXPECT_EQ(linetext::progressLine(false, 0x1F, 50, 50, "S9030000FC\r\n"),
+    EXPECT_EQ(progressline::line(false, 0x1F, 50, 50, "S9030000FC\r\n"),
               "Compare ID 1f 100.0% S9030000FC");
-    EXPECT_EQ(linetext::progressLine(true, 0x3218, 1234, 10000, "\r\n"), "Flash ID 3218 12.4% ");
+    EXPECT_EQ(progressline::line(true, 0x3218, 1234, 10000, "\r\n"), "Flash ID 3218 12.4% ");
 }
 
 TEST(ProgressLine, FourthFieldIsThePercentage)
 {
-    const QString line = linetext::progressLine(true, 0x210, 427, 1000, "S1130000\r\n");
+    const QString line = progressline::line(true, 0x210, 427, 1000, "S1130000\r\n");
     EXPECT_EQ(line.split(u' ').value(3), "42.8%");
 }
 
 TEST(ProgressPercent, RoundedAndSafeForAnEmptyFile)
 {
-    EXPECT_EQ(linetext::progressPercent(0, 1000), 0);
-    EXPECT_EQ(linetext::progressPercent(4, 1000), 0);
-    EXPECT_EQ(linetext::progressPercent(5, 1000), 1);
-    EXPECT_EQ(linetext::progressPercent(1000, 1000), 100);
-    EXPECT_EQ(linetext::progressPercent(0, 0), 100);
+    EXPECT_EQ(progressline::percent(0, 1000), 0);
+    EXPECT_EQ(progressline::percent(4, 1000), 0);
+    EXPECT_EQ(progressline::percent(5, 1000), 1);
+    EXPECT_EQ(progressline::percent(1000, 1000), 100);
+    EXPECT_EQ(progressline::percent(0, 0), 100);
 }
 
 TEST(DebugLines, ItemsFollowedBySpaceVariablesQuoted)

@@ -23,7 +23,17 @@ QByteArray bytes(std::initializer_list<int> values)
     return data;
 }
 
-using Event = ManageCanCommunication::Event;
+using Event = ModuleTable::Event;
+
+ModuleRecord current(ManageCanCommunication &manager)
+{
+    return manager.modules().currentRecord();
+}
+
+bool takeError(ManageCanCommunication &manager, uint8_t &code)
+{
+    return manager.modules().withCurrent([&code](ModuleRecord &record) { return record.takeError(code); });
+}
 
 } // namespace
 
@@ -161,66 +171,64 @@ private slots:
         fakedriver::pushFrame(0x120D, bytes({0xD8, 0x00, 0x11}));
         fakedriver::pushFrame(0x1205, bytes({0xD8, 0x00, 0x22}));
         QTRY_COMPARE_WITH_TIMEOUT(countSent(0x1200, bytes({0x12, 0xA0, 0x00, 0x01})), 1, 10000);
-        QCOMPARE(manager.moduleCount(), 2);
-        uint16_t first = 0;
-        QVERIFY(manager.firstModule(first));
-        QCOMPARE(first, uint16_t(0x1200));
+        QCOMPARE(manager.modules().count(), 2);
+        QCOMPARE(manager.modules().first(), std::optional<uint16_t>(0x1200));
         QCOMPARE(countSent(0x1208, bytes({0xD8, 0x01})), 1);
         QCOMPARE(countSent(0x1208, bytes({0x12, 0xA0, 0x00, 0x01})), 1);
 
         // Known module, current one: record kept, marked logged on, answered again.
-        manager.setCurrentModule(0x1208);
-        QVERIFY(!manager.isLoggedOn());
+        manager.modules().setCurrent(0x1208);
+        QVERIFY(!current(manager).loggedOn);
         fakedriver::pushFrame(0x120D, bytes({0xD8, 0x00, 0x33}));
-        QVERIFY(manager.waitFor(Event::LoggedOn, QDeadlineTimer(10000)));
+        QVERIFY(manager.modules().waitFor(Event::LoggedOn, QDeadlineTimer(10000)));
         QTRY_COMPARE_WITH_TIMEOUT(countSent(0x1208, bytes({0xD8, 0x01})), 2, 10000);
-        QCOMPARE(manager.moduleCount(), 2);
-        manager.setCurrentModule(0x1200);
-        QVERIFY(!manager.isLoggedOn());
+        QCOMPARE(manager.modules().count(), 2);
+        manager.modules().setCurrent(0x1200);
+        QVERIFY(!current(manager).loggedOn);
     }
 
     void statusCodesQueueInArrivalOrder()
     {
         ManageCanCommunication &manager = openLine();
-        manager.setCurrentModule(0x208);
+        manager.modules().setCurrent(0x208);
         fakedriver::pushFrame(0x20D, bytes({0x15, 0x91}));
         fakedriver::pushFrame(0x20D, bytes({0x15, 0x92}));
         fakedriver::pushFrame(0x215, bytes({0x15, 0x85})); // another module's code
         // The other module's frame came last: once its record exists, all are in.
-        QTRY_COMPARE_WITH_TIMEOUT(manager.moduleCount(), 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(manager.modules().count(), 2, 10000);
         uint8_t code = 0;
-        QVERIFY(manager.takeError(code));
+        QVERIFY(takeError(manager, code));
         QCOMPARE(code, uint8_t(0x91));
-        QVERIFY(manager.takeError(code));
+        QVERIFY(takeError(manager, code));
         QCOMPARE(code, uint8_t(0x92));
-        QVERIFY(!manager.takeError(code));
-        QVERIFY(!manager.isReady());
-        manager.setCurrentModule(0x210);
-        QVERIFY(manager.isReady());
-        QVERIFY(manager.takeError(code));
+        QVERIFY(!takeError(manager, code));
+        QVERIFY(!current(manager).updateReady);
+        manager.modules().setCurrent(0x210);
+        QVERIFY(current(manager).updateReady);
+        QVERIFY(takeError(manager, code));
         QCOMPARE(code, uint8_t(0x85));
     }
 
     void waitsWakeWhenTheAnswerArrives()
     {
         ManageCanCommunication &manager = openLine(0);
-        manager.setCurrentModule(0x208);
+        manager.modules().setCurrent(0x208);
         manager.sendFlashData("S00600");
-        QVERIFY(!manager.isFlashFrameAcked());
+        QVERIFY(!current(manager).flashFrameAcked);
         std::thread module([] {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             fakedriver::pushFrame(0x20D, bytes({0x15, 0x00}));
         });
         QElapsedTimer waited;
         waited.start();
-        const bool acked = manager.waitFor(Event::FlashFrameAcked, QDeadlineTimer(20000));
+        const bool acked = manager.modules().waitFor(Event::FlashFrameAcked, QDeadlineTimer(20000));
         const qint64 elapsed = waited.elapsed();
         module.join();
         QVERIFY(acked);
         QVERIFY2(elapsed < 15000, "the wait ran into its deadline instead of waking");
         // The next frame clears the acknowledgement before it goes out.
         manager.sendFlashData("1B\r\n");
-        QVERIFY(!manager.isFlashFrameAcked());
+        QVERIFY(!current(manager).flashFrameAcked);
         QCOMPARE(fakedriver::sent().last().data, bytes({0x15, 0x00, '1', 'B', 0x0D, 0x0A}));
         QCOMPARE(fakedriver::sent().last().word, uint16_t(0x209));
     }
@@ -228,7 +236,7 @@ private slots:
     void lineGoesOutFrameByFrameEachAfterItsAcknowledgement()
     {
         ManageCanCommunication &manager = openLine(0);
-        manager.setCurrentModule(0x208);
+        manager.modules().setCurrent(0x208);
         fakedriver::autoAcknowledge(0x209, 0x20D);
         const QByteArray line = "S00600004844521B\r\n";
         manager.startLineTransfer(line);
@@ -239,13 +247,13 @@ private slots:
         QCOMPARE(frames[1].data, QByteArray("\x15\x00" "004844", 8));
         QCOMPARE(frames[2].data, QByteArray("\x15\x00" "521B\r\n", 8));
         QCOMPARE(fakedriver::overlappingFrames(), 0);
-        QVERIFY(manager.isFlashFrameAcked());
+        QVERIFY(current(manager).flashFrameAcked);
     }
 
     void unacknowledgedFrameStopsTheLine()
     {
         ManageCanCommunication &manager = openLine(0);
-        manager.setCurrentModule(0x208);
+        manager.modules().setCurrent(0x208);
         fakedriver::autoAcknowledge(0x209, 0x20D, 2);
         manager.startLineTransfer("S10510000102E7\r\n");
         QElapsedTimer waited;
@@ -255,17 +263,17 @@ private slots:
         QCOMPARE(fakedriver::sent().size(), 2);
         // A late acknowledgement of the dropped transfer sends nothing more.
         fakedriver::pushFrame(0x20D, bytes({0x15, 0x00}));
-        QVERIFY(manager.waitFor(Event::FlashFrameAcked, QDeadlineTimer(10000)));
+        QVERIFY(manager.modules().waitFor(Event::FlashFrameAcked, QDeadlineTimer(10000)));
         QCOMPARE(fakedriver::sent().size(), 2);
     }
 
     void waitWithoutAnswerEndsAtItsDeadline()
     {
         ManageCanCommunication &manager = openLine(0);
-        manager.setCurrentModule(0x208);
+        manager.modules().setCurrent(0x208);
         QElapsedTimer waited;
         waited.start();
-        QVERIFY(!manager.waitFor(Event::ErrorQueued, QDeadlineTimer(100)));
+        QVERIFY(!manager.modules().waitFor(Event::ErrorQueued, QDeadlineTimer(100)));
         QVERIFY(waited.elapsed() >= 99);
     }
 
@@ -273,16 +281,14 @@ private slots:
     {
         ManageCanCommunication &manager = openLine(0, false);
         fakedriver::pushFrame(0x21D, bytes({0xD8, 0x00, 0x11}));
-        QVERIFY(manager.waitFor(Event::AnyModule, QDeadlineTimer(10000)));
-        uint16_t id = 0;
-        QVERIFY(manager.firstModule(id));
-        QCOMPARE(id, uint16_t(0x218));
+        QVERIFY(manager.modules().waitFor(Event::AnyModule, QDeadlineTimer(10000)));
+        QCOMPARE(manager.modules().first(), std::optional<uint16_t>(0x218));
     }
 
     void deviceInformationAsksTheCurrentModuleForItsName()
     {
         ManageCanCommunication &manager = openLine(0);
-        manager.setCurrentModule(0x210);
+        manager.modules().setCurrent(0x210);
         fakedriver::pushFrame(0x20D, bytes({0xE0, 0x12, 0x34, 0x56, 0x02, 0x15, 0x01}));
         QTRY_COMPARE_WITH_TIMEOUT(countSent(0x211, bytes({0x12, 0x03})), 1, 10000);
         QCOMPARE(countSent(0x209, bytes({0x12, 0x03})), 0);
@@ -295,25 +301,25 @@ private slots:
         fakedriver::pushFrame(0x215, bytes({0x15, 0x99}));
         fakedriver::pushFrame(0x20D, bytes({0x15, 0x99}));
         fakedriver::pushFrame(0x21D, bytes({0x12, 0x03, 'K', '3', 'B', '7'}));
-        manager.setCurrentModule(0x218);
-        QTRY_COMPARE_WITH_TIMEOUT(manager.currentFirmwareName(), QStringLiteral("K3B7"), 10000);
-        manager.setCurrentModule(0x210);
-        QVERIFY(manager.isReupdateModule());
-        QVERIFY(manager.isReady());
-        manager.setCurrentModule(0x208);
-        QVERIFY(!manager.isReupdateModule());
+        manager.modules().setCurrent(0x218);
+        QTRY_COMPARE_WITH_TIMEOUT(current(manager).firmwareName, QStringLiteral("K3B7"), 10000);
+        manager.modules().setCurrent(0x210);
+        QVERIFY(current(manager).reupdate);
+        QVERIFY(current(manager).updateReady);
+        manager.modules().setCurrent(0x208);
+        QVERIFY(!current(manager).reupdate);
     }
 
     void restartCommandClearsTheLogOnMark()
     {
         ManageCanCommunication &manager = openLine(0);
-        manager.setCurrentModule(0x208);
+        manager.modules().setCurrent(0x208);
         fakedriver::pushFrame(0x20D, bytes({0xD8, 0x00, 0x11}));
-        QVERIFY(manager.waitFor(Event::LoggedOn, QDeadlineTimer(10000)));
-        manager.sendUpdateCommand(5);
-        QVERIFY(manager.isLoggedOn());
-        manager.sendUpdateCommand(6);
-        QVERIFY(!manager.isLoggedOn());
+        QVERIFY(manager.modules().waitFor(Event::LoggedOn, QDeadlineTimer(10000)));
+        manager.sendUpdateCommand(protocol::Compare);
+        QVERIFY(current(manager).loggedOn);
+        manager.sendUpdateCommand(protocol::Restart);
+        QVERIFY(!current(manager).loggedOn);
         QCOMPARE(fakedriver::sent().last().word, uint16_t(0x208));
         QCOMPARE(fakedriver::sent().last().data, bytes({0x15, 0x06}));
     }
@@ -321,40 +327,36 @@ private slots:
     void logOnThatOvertakesTheRestartSendCounts()
     {
         ManageCanCommunication &manager = openLine(0);
-        manager.setCurrentModule(0x208);
+        manager.modules().setCurrent(0x208);
         fakedriver::logOnAtRestart(0x208, 0x20D);
-        manager.sendUpdateCommand(6);
+        manager.sendUpdateCommand(protocol::Restart);
         QCOMPARE(countSent(0x208, bytes({0xD8, 0x01})), 1);
-        QVERIFY(manager.isLoggedOn());
+        QVERIFY(current(manager).loggedOn);
     }
 
     void tableBookkeeping()
     {
-        ManageCanCommunication &manager = makeManager(fakedriver::table());
-        uint16_t id = 0x1234;
-        QVERIFY(!manager.firstModule(id));
-        QVERIFY(!manager.nextPendingModule(id));
-        QCOMPARE(id, uint16_t(0x1234));
+        ModuleTable table;
+        QVERIFY(!table.first());
+        QVERIFY(!table.nextPending());
 
         // Any access by id creates the record.
         for (uint16_t module : {0x200, 0x208, 0x210, 0x218}) {
-            manager.setCurrentModule(module);
-            QVERIFY(!manager.isReady());
+            table.setCurrent(module);
+            QVERIFY(!table.currentRecord().updateReady);
         }
-        QCOMPARE(manager.moduleCount(), 4);
-        manager.setCurrentModule(0x200);
-        manager.markDone();
-        manager.setCurrentModule(0x208);
-        manager.markSkipped();
-        manager.setCurrentModule(0x210);
-        manager.markFailed();
-        QVERIFY(manager.nextPendingModule(id));
-        QCOMPARE(id, uint16_t(0x218));
-        QCOMPARE(manager.modulesNotUpdated(), (QList<uint16_t>{0x210, 0x218}));
-        manager.setCurrentModule(0x218);
-        manager.markDone();
-        QVERIFY(!manager.nextPendingModule(id));
-        QCOMPARE(manager.modulesDone(), 2);
+        QCOMPARE(table.count(), 4);
+        const auto mark = [&table](uint16_t id, bool ModuleRecord::*flag) {
+            table.with(id, [flag](ModuleRecord &record) { record.*flag = true; });
+        };
+        mark(0x200, &ModuleRecord::done);
+        mark(0x208, &ModuleRecord::skipped);
+        mark(0x210, &ModuleRecord::failed);
+        QCOMPARE(table.nextPending(), std::optional<uint16_t>(0x218));
+        QCOMPARE(table.notUpdated(), (QList<uint16_t>{0x210, 0x218}));
+        mark(0x218, &ModuleRecord::done);
+        QVERIFY(!table.nextPending());
+        QCOMPARE(table.doneCount(), 2);
     }
 
     void lostConnectionIsSeenOnceAndSendsNothing()

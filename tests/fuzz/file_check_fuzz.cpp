@@ -61,7 +61,7 @@ void checkOneLine(const QByteArray &raw)
         FUZZ_CHECK(problem == LineProblem::None);
         return;
     }
-    if (record.size() > firmwarecheck::LongestRecord) {
+    if (record.size() > srecord::LongestRecord) {
         FUZZ_CHECK(problem == LineProblem::TooLong);
         FUZZ_CHECK(!moduleAccepts(record));
         return;
@@ -82,7 +82,7 @@ void checkWholeFile(const QByteArray &content)
     std::string sent;
     for (const QByteArray &raw : lines) {
         const bool fits = firmwarecheck::checkLine(raw) == firmwarecheck::LineProblem::None
-                          && raw.size() <= firmwarecheck::LongestRecord;
+                          && raw.size() <= srecord::LongestRecord;
         allFit = allFit && fits;
         const QByteArray line = linetext::normalise(raw);
         anyRecord = anyRecord || line != "\r\n";

@@ -3,6 +3,7 @@
 // Input: flags (1 byte), module id (2), file size (4), position (4), raw line.
 #include "fuzzcheck.h"
 #include "linetext.h"
+#include "progressline.h"
 #include "outputparser.h"
 
 #include <QByteArray>
@@ -68,7 +69,7 @@ void checkNormalised(const QByteArray &raw, const QByteArray &sent)
 void checkProgressLine(bool flashing, uint16_t id, qint64 position, qint64 size,
                        const QByteArray &sent)
 {
-    const QString line = linetext::progressLine(flashing, id, position, size, sent);
+    const QString line = progressline::line(flashing, id, position, size, sent);
     const QByteArray bytes = line.toLatin1();
     const QList<QByteArray> fields = bytes.split(' ');
     FUZZ_CHECK(fields.size() >= 5);
@@ -85,7 +86,7 @@ void checkProgressLine(bool flashing, uint16_t id, qint64 position, qint64 size,
     FUZZ_CHECK(parsed.phase == (flashing ? RunPhase::Flashing : RunPhase::Comparing));
     FUZZ_CHECK(parsed.percent.has_value());
     FUZZ_CHECK(*parsed.percent >= 0 && *parsed.percent <= 100);
-    const int emitted = linetext::progressPercent(position, size);
+    const int emitted = progressline::percent(position, size);
     FUZZ_CHECK(emitted >= 0 && emitted <= 100);
     FUZZ_CHECK(std::abs(*parsed.percent - emitted) <= 1);
     if (position == size)

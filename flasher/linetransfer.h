@@ -1,0 +1,40 @@
+// One firmware line on its way to a module: frames of up to six text bytes,
+// strictly one after the other. The receive thread reports each frame's
+// acknowledgement and sends the next frame at once, so a frame costs no trip
+// through the update thread; the update thread starts the line and sleeps
+// until it is through or a frame is overdue.
+#pragma once
+
+#include <QByteArray>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+class LineTransfer
+{
+public:
+    // Takes over the line for the module; returns the first frame's text,
+    // empty for an empty line.
+    QByteArray start(uint16_t module, const QByteArray &firmwareLine);
+    // An acknowledgement from the module: the next frame's text, or empty
+    // when none is due (the line is through, or the acknowledgement is not
+    // for a frame of this transfer).
+    QByteArray acknowledged(uint16_t module);
+    // True when every frame was acknowledged. False when one was not within
+    // frameBound of the previous one; the transfer is then dropped.
+    bool waitComplete(std::chrono::milliseconds frameBound);
+
+private:
+    QByteArray nextFrame(); // under mutex_: the next frame, counted as sent
+
+    std::mutex mutex_;
+    std::condition_variable through_;
+    bool active_ = false;
+    uint16_t module_ = 0;
+    QByteArray firmwareLine_;
+    qsizetype sent_ = 0;  // bytes handed out to be sent
+    qsizetype acked_ = 0; // bytes acknowledged
+    std::chrono::steady_clock::time_point lastAck_; // or the line's start
+};
