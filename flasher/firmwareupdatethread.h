@@ -1,6 +1,8 @@
-// One update run on its own thread: waits for the modules to log on, then
-// takes them one at a time in ascending id order through identity check,
-// flashing, comparing and restart.
+// One update run on its own thread, as a state machine: waits for the modules
+// to log on, then takes them one at a time in ascending id order through
+// identity check, flashing, comparing and restart. The steps for the lines of
+// a pass are in passlines.cpp; the file, the retry state, the module table and
+// the line transfer are units of their own.
 #pragma once
 
 #include "candriverfunctions.h"
@@ -18,7 +20,6 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <memory>
 
 namespace linecheck { struct Verdict; }
 
