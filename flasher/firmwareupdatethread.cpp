@@ -1,10 +1,12 @@
+// The update sequence as a state machine, one function per state, and the
+// ways a module or the run ends.
 #include "firmwareupdatethread.h"
 
-#include "commandline.h"
+#include "buswatch.h"
 #include "console.h"
 #include "debugline.h"
 #include "managecancommunication.h"
-#include "runoutcome.h"
+#include "passlines.h"
 #include "runlimits.h"
 
 #ifdef Q_OS_LINUX
@@ -15,70 +17,6 @@
 
 using runlimits::deadlineIn;
 using runlimits::millis;
-
-namespace {
-
-QString hexId(uint16_t id)
-{
-    return QString::number(id, 16);
-}
-
-} // namespace
-
-FirmwareUpdateThread::FirmwareUpdateThread(Console &console, QObject *parent)
-    : QThread(parent), console_(console), logOnWindowCount_(runlimits::LogOnWindowPasses)
-{
-    setObjectName(QStringLiteral("tarvUpdate"));
-}
-
-FirmwareUpdateThread::~FirmwareUpdateThread()
-{
-    wait();
-    delete communication_;
-}
-
-ModuleTable &FirmwareUpdateThread::modules() const
-{
-    return communication_->modules();
-}
-
-uint16_t FirmwareUpdateThread::currentModule() const
-{
-    return modules().current();
-}
-
-void FirmwareUpdateThread::setCanIds(const QString &list)
-{
-    canIds_ = parseCanIds(list).value_or(QList<uint16_t>());
-}
-
-bool FirmwareUpdateThread::startUpdate(const char *interfaceName, int bitRate, int canLine,
-                                       const QString &fileName, const CanDriverFunctions *driver)
-{
-    fileName_ = fileName;
-    canLine_ = static_cast<uint16_t>(canLine);
-    // Refused before any CAN activity: a module must never enter update mode
-    // for a file that cannot be flashed.
-    if (const QString problem = file_.open(fileName); !problem.isEmpty()) {
-        console_.err(problem);
-        return false;
-    }
-    communication_ = driver ? new ManageCanCommunication(*driver, console_, this)
-                            : new ManageCanCommunication(console_, this);
-    if (!communication_->initCanInterface(interfaceName, static_cast<uint16_t>(bitRate),
-                                          static_cast<uint16_t>(canLine)))
-        return false;
-    state_ = UpdateState::WaitLogOn;
-    firstLogOnDeadline_ = deadlineIn(runlimits::FirstLogOn);
-    start();
-    return true;
-}
-
-void FirmwareUpdateThread::failChangedFile()
-{
-    runFailed_ = true;
-    failModule(tr("the firmware file changed during the run"), UpdateState::Finish);
-}
 
 void FirmwareUpdateThread::run()
 {
@@ -110,32 +48,68 @@ void FirmwareUpdateThread::run()
 
 bool FirmwareUpdateThread::busLostDue()
 {
-    if (sinceBusCheck_.isValid()
-        && std::chrono::milliseconds(sinceBusCheck_.elapsed()) < runlimits::BusStatusEvery)
+    if (!bus_->lostDue())
         return false;
-    return busLost();
+    stopFor(PassLines::Stop::BusLost);
+    return true;
 }
 
 bool FirmwareUpdateThread::busLost()
 {
-    sinceBusCheck_.start();
-    if (!communication_->connectionLost())
+    if (!bus_->lost())
         return false;
-    console_.err(QStringLiteral("Error: CAN-Connection lost ")
-                 + QString::fromLatin1(communication_->canStatusText()));
+    stopFor(PassLines::Stop::BusLost);
+    return true;
+}
+
+void FirmwareUpdateThread::stopFor(PassLines::Stop stop)
+{
+    switch (stop) {
+    case PassLines::Stop::None: return;
+    case PassLines::Stop::BusLost:
+        console_.err(QStringLiteral("Error: CAN-Connection lost ")
+                     + QString::fromLatin1(communication_->canStatusText()));
+        break;
+    case PassLines::Stop::Refused:
+        failModule(tr("line refused %1 times in a row").arg(runlimits::RefusalsInARow));
+        return;
+    case PassLines::Stop::FileChanged:
+        failModule(tr("the firmware file changed during the run"), UpdateState::Finish);
+        break;
+    case PassLines::Stop::FileUnreadable:
+        failModule(tr("the firmware file cannot be read"), UpdateState::Finish);
+        break;
+    case PassLines::Stop::VersionError: break;
+    }
     runFailed_ = true;
     state_ = UpdateState::Finish;
-    return true;
 }
 
 void FirmwareUpdateThread::failModule(const QString &reason, UpdateState next)
 {
     DebugLine line;
     line.quoted(peerName_) << "Module";
-    line.plain(hexId(currentModule())) << "not updated:";
+    line.plain(QString::number(currentModule(), 16)) << "not updated:";
     console_.debug(line.plain(reason));
-    modules().withCurrent([](ModuleRecord &record) { record.failed = true; });
+    mark(&ModuleRecord::failed);
     state_ = next;
+}
+
+void FirmwareUpdateThread::mark(bool ModuleRecord::*flag, bool value)
+{
+    modules().withCurrent([flag, value](ModuleRecord &record) { record.*flag = value; });
+}
+
+void FirmwareUpdateThread::skip()
+{
+    state_ = UpdateState::NextModule;
+    mark(&ModuleRecord::skipped);
+}
+
+// The information texts name the current module and how many there are.
+void FirmwareUpdateThread::inform(const char *text)
+{
+    emit information(peerName_, tr(text).arg(currentModule()).arg(modules().count()));
 }
 
 void FirmwareUpdateThread::waitLogOn()
@@ -174,7 +148,7 @@ void FirmwareUpdateThread::announce()
 
 void FirmwareUpdateThread::queryModule()
 {
-    retry_.reset();
+    lines_->resetRetry();
     flashStarts_ = 0;
     readyPolls_ = 0;
     nameRequests_ = 0;
@@ -195,10 +169,9 @@ void FirmwareUpdateThread::checkFirmwareName()
     const QString &name = module.firmwareName;
     if (module.reupdate || (!name.isEmpty() && fileName_.contains(name))) {
         state_ = UpdateState::CheckSelection;
-        modules().withCurrent([](ModuleRecord &record) { record.updateReady = false; });
+        mark(&ModuleRecord::updateReady, false);
     } else if (!name.isEmpty() || !selected()) {
-        state_ = UpdateState::NextModule;
-        modules().withCurrent([](ModuleRecord &record) { record.skipped = true; });
+        skip();
     } else if (nameRequests_++ < runlimits::NameRequests) {
         communication_->requestFirmwareName();
         QThread::msleep(millis(runlimits::QueryPause));
@@ -215,19 +188,18 @@ bool FirmwareUpdateThread::selected() const
 
 void FirmwareUpdateThread::checkSelection()
 {
-    if (selected()) {
+    if (selected())
         state_ = UpdateState::WaitReady;
-    } else {
-        state_ = UpdateState::NextModule;
-        modules().withCurrent([](ModuleRecord &record) { record.skipped = true; });
-    }
+    else
+        skip();
 }
 
 void FirmwareUpdateThread::waitReady()
 {
     if (modules().currentRecord().updateReady) {
         communication_->sendUpdateCommand(protocol::Announce);
-        processQueuedCodes();
+        // A module that refuses the update for its version must not be flashed.
+        stopFor(lines_->takeQueuedCodes());
         if (state_ != UpdateState::Finish)
             state_ = UpdateState::StartFlash;
         updateStartSent_ = false;
@@ -252,57 +224,75 @@ void FirmwareUpdateThread::startFlash()
         failModule(tr("flashing restarted %1 times").arg(runlimits::FlashRestarts));
         return;
     }
-    startPass(protocol::Flash, UpdateState::Flashing, tr("Flashing %1 of %2"));
+    startPass(protocol::Flash, UpdateState::Flashing, QT_TR_NOOP("Flashing %1 of %2"));
 }
 
 // Both passes send the file from its first line, after their update command
 // and the pause the modules need to switch.
 void FirmwareUpdateThread::startPass(protocol::UpdateCommand command, UpdateState pass,
-                                     const QString &label)
+                                     const char *label)
 {
     communication_->sendUpdateCommand(command);
     QThread::msleep(millis(runlimits::PhasePause));
     if (busLost())
         return;
-    // Codes still queued cannot answer this pass's first line.
-    modules().withCurrent([](ModuleRecord &record) { record.errors.clear(); });
-    retry_.reset();
-    if (!file_.rewind()) {
-        failChangedFile();
+    if (!lines_->beginPass()) {
+        stopFor(PassLines::Stop::FileChanged);
         return;
     }
     state_ = pass;
-    sendNextLine();
-    emit information(peerName_,
-                     label.arg(currentModule()).arg(modules().count()));
+    sendLine();
+    inform(label);
+}
+
+PassLines::Sent FirmwareUpdateThread::sendLine()
+{
+    const PassLines::Sent sent = lines_->send(state_ == UpdateState::Flashing);
+    if (sent == PassLines::Sent::Line)
+        emit progress(lines_->percent());
+    else if (sent == PassLines::Sent::Stopped)
+        stopFor(lines_->stop());
+    return sent;
+}
+
+// True when the next line, or the same one again, may go out. A flash error
+// takes effect after this pass of the state machine, so that the line after
+// an accepted one still goes out first.
+bool FirmwareUpdateThread::lineAnswered()
+{
+    const PassLines::Result result = lines_->check();
+    if (result.flashError)
+        state_ = UpdateState::StartFlash;
+    stopFor(result.stop);
+    return result.go;
 }
 
 void FirmwareUpdateThread::flashing()
 {
-    if (!checkLineResult())
+    if (!lineAnswered())
         return;
-    switch (sendNextLine()) {
-    case LineSend::Sent:
+    switch (sendLine()) {
+    case PassLines::Sent::Line:
         QThread::msleep(millis(runlimits::AfterFlashedLine));
         break;
-    case LineSend::EndOfFile:
+    case PassLines::Sent::EndOfFile:
         // A flash error that came with the last line's acceptance still wins.
         if (state_ == UpdateState::Flashing)
             state_ = UpdateState::StartCompare;
         break;
-    case LineSend::Failed:
+    case PassLines::Sent::Stopped:
         break;
     }
 }
 
 void FirmwareUpdateThread::startCompare()
 {
-    startPass(protocol::Compare, UpdateState::Comparing, tr("Comparing %1 of %2"));
+    startPass(protocol::Compare, UpdateState::Comparing, QT_TR_NOOP("Comparing %1 of %2"));
 }
 
 void FirmwareUpdateThread::comparing()
 {
-    if (checkLineResult() && sendNextLine() == LineSend::EndOfFile
+    if (lineAnswered() && sendLine() == PassLines::Sent::EndOfFile
         && state_ == UpdateState::Comparing)
         state_ = UpdateState::PostFlash;
 }
@@ -311,9 +301,7 @@ void FirmwareUpdateThread::postFlash()
 {
     if (busLost())
         return;
-    emit information(peerName_, tr("Postflash %1 of %2")
-                                    .arg(currentModule())
-                                    .arg(modules().count()));
+    inform(QT_TR_NOOP("Postflash %1 of %2"));
     communication_->sendUpdateCommand(protocol::Restart);
     console_.out(QStringLiteral("\nPostFlash "));
     for (int poll = 1;; ++poll) {
@@ -330,7 +318,7 @@ void FirmwareUpdateThread::postFlash()
         if (busLostDue())
             return;
     }
-    modules().withCurrent([](ModuleRecord &record) { record.done = true; });
+    mark(&ModuleRecord::done);
     communication_->sendClosingSequence();
     nextModule();
 }
@@ -338,9 +326,7 @@ void FirmwareUpdateThread::postFlash()
 void FirmwareUpdateThread::nextModule()
 {
     if (stopAfterModule_.exchange(false)) {
-        emit information(peerName_, tr("Stopped after %1 of %2.")
-                                        .arg(currentModule())
-                                        .arg(modules().count()));
+        inform(QT_TR_NOOP("Stopped after %1 of %2."));
         state_ = UpdateState::Finish;
         return;
     }
@@ -380,12 +366,3 @@ void FirmwareUpdateThread::closeRun()
     runEnded_ = true;
 }
 
-void FirmwareUpdateThread::reportOutcome()
-{
-    const runoutcome::Outcome outcome = runoutcome::judge(
-        {modules().ids(), modules().notUpdated(), modules().doneCount(), canIds_, canLine_,
-         runFailed_});
-    for (const QString &error : outcome.errors)
-        console_.err(error);
-    succeeded_ = outcome.succeeded;
-}

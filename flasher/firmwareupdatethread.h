@@ -1,31 +1,30 @@
 // One update run on its own thread, as a state machine: waits for the modules
 // to log on, then takes them one at a time in ascending id order through
-// identity check, flashing, comparing and restart. The steps for the lines of
-// a pass are in passlines.cpp; the file, the retry state, the module table and
-// the line transfer are units of their own.
+// identity check, flashing, comparing and restart. PassLines sends the lines
+// of a pass and judges the answers; the firmware file, the bus watch, the
+// module table and the line transfer are units of their own. The set-up and
+// the outcome of the run are in firmwareupdatesetup.cpp.
 #pragma once
 
 #include "candriverfunctions.h"
 #include "firmwarefile.h"
-#include "lineretry.h"
+#include "passlines.h"
 #include "protocol.h"
 
-#include <QByteArray>
 #include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QList>
 #include <QString>
 #include <QThread>
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
+#include <memory>
 
-namespace linecheck { struct Verdict; }
-
+class BusWatch;
 class Console;
 class ManageCanCommunication;
 class ModuleTable;
+struct ModuleRecord;
 
 class FirmwareUpdateThread : public QThread
 {
@@ -60,25 +59,20 @@ protected:
     void run() override;
 
 private:
-    enum class LineSend { Sent, EndOfFile, Failed };
-
     ModuleTable &modules() const;
     uint16_t currentModule() const;
-    void failChangedFile();
-    LineSend sendNextLine();
-    LineSend readNextLine();
-    bool transmitCurrentLine();
-    // Takes the current module's status codes, oldest first.
-    std::function<bool(uint8_t &)> codes();
-    bool checkLineResult();
-    bool lineAnswered(const linecheck::Verdict &verdict);
-    void processQueuedCodes();
-    bool lineTimedOut();
+    PassLines::Sent sendLine();
+    bool lineAnswered();
+    // Ends the module or the run for the reason given, with its message.
+    void stopFor(PassLines::Stop stop);
     bool busLost();
     // busLost() at most once a second: the bus is watched during long phases
     // too, where no wait gives a chance to look.
     bool busLostDue();
     void failModule(const QString &reason, UpdateState next = UpdateState::NextModule);
+    void mark(bool ModuleRecord::*flag, bool value = true); // of the current module
+    void skip();
+    void inform(const char *text);
     void closeRun();
     void reportOutcome();
     bool selected() const;
@@ -92,7 +86,7 @@ private:
     void startFlash();
     void flashing();
     void startCompare();
-    void startPass(protocol::UpdateCommand command, UpdateState pass, const QString &label);
+    void startPass(protocol::UpdateCommand command, UpdateState pass, const char *label);
     void comparing();
     void postFlash();
     void nextModule();
@@ -109,15 +103,13 @@ private:
     QList<uint16_t> canIds_;
     std::atomic<bool> closeAuto_{false};
     UpdateState state_ = UpdateState::WaitLogOn;
-    QByteArray currentLine_;
 
     int logOnWindowCount_ = 0;
     bool updateStartSent_ = false;
     bool firstModuleSeen_ = false;
     QDeadlineTimer firstLogOnDeadline_;
-    QDeadlineTimer lineAnswerDeadline_;
-    QElapsedTimer sinceBusCheck_;
-    LineRetry retry_;
+    std::unique_ptr<BusWatch> bus_;
+    std::unique_ptr<PassLines> lines_;
     int flashStarts_ = 0;
     int readyPolls_ = 0;
     int nameRequests_ = 0;

@@ -1,139 +1,149 @@
-// The update thread's steps for the lines of a pass: reading and sending a
-// line, and judging the module's answers to it by the line check and the
-// retry rules.
-#include "firmwareupdatethread.h"
+#include "passlines.h"
 
+#include "buswatch.h"
 #include "console.h"
-#include "debugline.h"
+#include "firmwarefile.h"
 #include "linecheck.h"
 #include "linetext.h"
 #include "managecancommunication.h"
 #include "progressline.h"
 #include "runlimits.h"
 
-using runlimits::deadlineIn;
-using runlimits::millis;
+#include <QThread>
 
-std::function<bool(uint8_t &)> FirmwareUpdateThread::codes()
+PassLines::PassLines(ManageCanCommunication &communication, FirmwareFile &file, BusWatch &bus,
+                     Console &console, const QString &peerName)
+    : communication_(communication), file_(file), bus_(bus), console_(console),
+      peerName_(peerName)
+{
+}
+
+std::function<bool(uint8_t &)> PassLines::codes()
 {
     return [this](uint8_t &code) {
-        return modules().withCurrent([&code](ModuleRecord &record) { return record.takeError(code); });
+        return communication_.modules().withCurrent(
+            [&code](ModuleRecord &record) { return record.takeError(code); });
     };
 }
 
-FirmwareUpdateThread::LineSend FirmwareUpdateThread::sendNextLine()
+bool PassLines::beginPass()
+{
+    communication_.modules().withCurrent([](ModuleRecord &record) { record.errors.clear(); });
+    retry_.reset();
+    return file_.rewind();
+}
+
+PassLines::Sent PassLines::stopped(Stop stop)
+{
+    stop_ = stop;
+    return Sent::Stopped;
+}
+
+PassLines::Sent PassLines::send(bool flashing)
 {
     if (!retry_.takeRepeat()) {
-        if (const LineSend read = readNextLine(); read != LineSend::Sent)
-            return read;
+        switch (file_.next(firmwareLine_)) {
+        case FirmwareFile::Read::Line: break;
+        case FirmwareFile::Read::End: return Sent::EndOfFile;
+        case FirmwareFile::Read::Changed: return stopped(Stop::FileChanged);
+        case FirmwareFile::Read::Unreadable: return stopped(Stop::FileUnreadable);
+        }
     }
-    if (busLostDue())
-        return LineSend::Failed;
+    if (bus_.lostDue())
+        return stopped(Stop::BusLost);
     // A frame that is not acknowledged counts as a line timeout: the line
     // goes again from its first frame, once per timeout reported.
-    while (!transmitCurrentLine()) {
-        if (!lineTimedOut())
-            return LineSend::Failed;
+    while (!transmit()) {
+        if (const Stop stop = timedOut(); stop != Stop::None)
+            return stopped(stop);
     }
-    const qint64 position = file_.position();
-    emit progress(progressline::percent(position, file_.size()));
-    console_.out(progressline::line(state_ == UpdateState::Flashing, currentModule(), position,
-                                    file_.size(), currentLine_));
-    lineAnswerDeadline_ = deadlineIn(runlimits::LineAnswer);
-    return LineSend::Sent;
+    console_.out(progressline::line(flashing, communication_.modules().current(),
+                                    file_.position(), file_.size(), firmwareLine_));
+    answerDeadline_ = runlimits::deadlineIn(runlimits::LineAnswer);
+    return Sent::Line;
 }
 
-// Sent: a new line is in currentLine_, not sent yet.
-FirmwareUpdateThread::LineSend FirmwareUpdateThread::readNextLine()
+int PassLines::percent() const
 {
-    switch (file_.next(currentLine_)) {
-    case FirmwareFile::Read::Line: return LineSend::Sent;
-    case FirmwareFile::Read::End: return LineSend::EndOfFile;
-    case FirmwareFile::Read::Changed: failChangedFile(); break;
-    case FirmwareFile::Read::Unreadable:
-        runFailed_ = true;
-        failModule(tr("the firmware file cannot be read"), UpdateState::Finish);
-        break;
-    }
-    return LineSend::Failed;
+    return progressline::percent(file_.position(), file_.size());
 }
 
-bool FirmwareUpdateThread::transmitCurrentLine()
+bool PassLines::transmit()
 {
-    communication_->startLineTransfer(currentLine_);
-    return communication_->waitLineTransferred(
+    communication_.startLineTransfer(firmwareLine_);
+    return communication_.waitLineTransferred(
         std::chrono::duration_cast<std::chrono::milliseconds>(runlimits::FrameAck));
 }
 
-bool FirmwareUpdateThread::lineTimedOut()
+PassLines::Stop PassLines::timedOut()
 {
-    console_.debug(linecheck::timeoutMessage(peerName_, linetext::withoutLineEnd(currentLine_)));
-    if (busLost())
-        return false;
-    if (!retry_.refused()) {
-        failModule(tr("line refused %1 times in a row").arg(runlimits::RefusalsInARow));
-        return false;
-    }
-    QThread::msleep(millis(runlimits::TimeoutPause));
-    if (busLost())
-        return false;
+    console_.debug(linecheck::timeoutMessage(peerName_, linetext::withoutLineEnd(firmwareLine_)));
+    if (bus_.lost())
+        return Stop::BusLost;
+    if (!retry_.refused())
+        return Stop::Refused;
+    QThread::msleep(runlimits::millis(runlimits::TimeoutPause));
+    if (bus_.lost())
+        return Stop::BusLost;
     // An answer to the timed-out transfer that came late must not pass for
     // the answer to its repeat, nor to the line after it.
-    modules().withCurrent([](ModuleRecord &record) { record.errors.clear(); });
-    return true;
+    communication_.modules().withCurrent([](ModuleRecord &record) { record.errors.clear(); });
+    return Stop::None;
 }
 
-bool FirmwareUpdateThread::checkLineResult()
+void PassLines::report(const linecheck::Verdict &verdict)
 {
-    const QByteArray lineText = linetext::withoutLineEnd(currentLine_);
+    for (const DebugLine &message : verdict.messages)
+        console_.debug(message);
+}
+
+PassLines::Result PassLines::check()
+{
+    const QByteArray lineText = linetext::withoutLineEnd(firmwareLine_);
+    Result result;
     for (;;) {
         const linecheck::Verdict verdict = linecheck::evaluate(codes(), peerName_, lineText);
-        for (const DebugLine &message : verdict.messages)
-            console_.debug(message);
+        report(verdict);
         if (verdict.versionError != linecheck::VersionError::None) {
-            runFailed_ = true;
-            state_ = UpdateState::Finish;
-            return false;
+            result.stop = Stop::VersionError;
+            return result;
         }
-        if (verdict.flashError)
-            state_ = UpdateState::StartFlash;
+        // A flash error wins over an acceptance that came with it, but the
+        // line after the accepted one still goes out first.
+        result.flashError = verdict.flashError;
         if (verdict.answered)
-            return lineAnswered(verdict);
+            return answered(verdict, result);
         if (verdict.flashError)
-            return false;
-        if (!modules().waitFor(ModuleTable::Event::ErrorQueued,
-                                     lineAnswerDeadline_)) {
-            if (!lineTimedOut())
-                return false;
-            retry_.requestRepeat();
-            return true;
+            return result;
+        if (!communication_.modules().waitFor(ModuleTable::Event::ErrorQueued, answerDeadline_)) {
+            result.stop = timedOut();
+            result.go = result.stop == Stop::None;
+            if (result.go)
+                retry_.requestRepeat();
+            return result;
         }
     }
 }
 
-bool FirmwareUpdateThread::lineAnswered(const linecheck::Verdict &verdict)
+PassLines::Result PassLines::answered(const linecheck::Verdict &verdict, Result result)
 {
     if (!verdict.repeatLine) {
         retry_.accepted();
-        return true;
+        result.go = true;
+    } else if (!retry_.refused(verdict.refusals)) {
+        result.stop = Stop::Refused;
+    } else {
+        retry_.requestRepeat();
+        result.go = true;
     }
-    if (!retry_.refused(verdict.refusals)) {
-        failModule(tr("line refused %1 times in a row").arg(runlimits::RefusalsInARow));
-        return false;
-    }
-    retry_.requestRepeat();
-    return true;
+    return result;
 }
 
-void FirmwareUpdateThread::processQueuedCodes()
+PassLines::Stop PassLines::takeQueuedCodes()
 {
     const linecheck::Verdict verdict =
-        linecheck::evaluate(codes(), peerName_, linetext::withoutLineEnd(currentLine_));
-    for (const DebugLine &message : verdict.messages)
-        console_.debug(message);
-    // A module that refuses the update for its version must not be flashed.
-    if (verdict.versionError != linecheck::VersionError::None) {
-        runFailed_ = true;
-        state_ = UpdateState::Finish;
-    }
+        linecheck::evaluate(codes(), peerName_, linetext::withoutLineEnd(firmwareLine_));
+    report(verdict);
+    return verdict.versionError != linecheck::VersionError::None ? Stop::VersionError
+                                                                 : Stop::None;
 }

@@ -1,0 +1,75 @@
+// The update thread's set-up before its run and its outcome after it: the
+// firmware file and the CAN line are opened before the thread starts, and the
+// module table at the end decides whether the run succeeded.
+#include "firmwareupdatethread.h"
+
+#include "buswatch.h"
+#include "commandline.h"
+#include "console.h"
+#include "managecancommunication.h"
+#include "passlines.h"
+#include "runlimits.h"
+#include "runoutcome.h"
+
+FirmwareUpdateThread::FirmwareUpdateThread(Console &console, QObject *parent)
+    : QThread(parent), console_(console), logOnWindowCount_(runlimits::LogOnWindowPasses)
+{
+    setObjectName(QStringLiteral("tarvUpdate"));
+}
+
+FirmwareUpdateThread::~FirmwareUpdateThread()
+{
+    wait();
+    lines_.reset();
+    bus_.reset();
+    delete communication_;
+}
+
+ModuleTable &FirmwareUpdateThread::modules() const
+{
+    return communication_->modules();
+}
+
+uint16_t FirmwareUpdateThread::currentModule() const
+{
+    return modules().current();
+}
+
+void FirmwareUpdateThread::setCanIds(const QString &list)
+{
+    canIds_ = parseCanIds(list).value_or(QList<uint16_t>());
+}
+
+bool FirmwareUpdateThread::startUpdate(const char *interfaceName, int bitRate, int canLine,
+                                       const QString &fileName, const CanDriverFunctions *driver)
+{
+    fileName_ = fileName;
+    canLine_ = static_cast<uint16_t>(canLine);
+    // Refused before any CAN activity: a module must never enter update mode
+    // for a file that cannot be flashed.
+    if (const QString problem = file_.open(fileName); !problem.isEmpty()) {
+        console_.err(problem);
+        return false;
+    }
+    communication_ = driver ? new ManageCanCommunication(*driver, console_, this)
+                            : new ManageCanCommunication(console_, this);
+    if (!communication_->initCanInterface(interfaceName, static_cast<uint16_t>(bitRate),
+                                          static_cast<uint16_t>(canLine)))
+        return false;
+    bus_ = std::make_unique<BusWatch>(*communication_);
+    lines_ = std::make_unique<PassLines>(*communication_, file_, *bus_, console_, peerName_);
+    state_ = UpdateState::WaitLogOn;
+    firstLogOnDeadline_ = runlimits::deadlineIn(runlimits::FirstLogOn);
+    start();
+    return true;
+}
+
+void FirmwareUpdateThread::reportOutcome()
+{
+    const runoutcome::Outcome outcome = runoutcome::judge(
+        {modules().ids(), modules().notUpdated(), modules().doneCount(), canIds_, canLine_,
+         runFailed_});
+    for (const QString &error : outcome.errors)
+        console_.err(error);
+    succeeded_ = outcome.succeeded;
+}
