@@ -117,8 +117,8 @@ void FirmwareUpdateThread::waitLogOn()
     if (!firstModuleSeen_) {
         // Woken by the first log-on; the bus is looked at once a second meanwhile.
         while (!modules().waitFor(ModuleTable::Event::AnyModule,
-                                        std::min(firstLogOnDeadline_,
-                                                 deadlineIn(runlimits::BusStatusEvery)))) {
+                                  std::min(firstLogOnDeadline_,
+                                           deadlineIn(runlimits::BusStatusEvery)))) {
             if (busLost())
                 return;
             if (firstLogOnDeadline_.hasExpired()) {
