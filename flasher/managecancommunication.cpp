@@ -238,21 +238,23 @@ void ManageCanCommunication::sendUpdateCommand(protocol::UpdateCommand command)
     sendMessage(protocol::updateCommandFrame(canLine_, current, command));
 }
 
-void ManageCanCommunication::sendFlashData(const QByteArray &bytes)
+// The current module, its flash frame no longer counted as acknowledged.
+uint16_t ManageCanCommunication::clearFlashFrameAck()
 {
-    const uint16_t current = modules_.withCurrent([](ModuleRecord &record) {
+    return modules_.withCurrent([](ModuleRecord &record) {
         record.flashFrameAcked = false;
         return record.id;
     });
-    sendMessage(protocol::flashDataFrame(canLine_, current, bytes));
+}
+
+void ManageCanCommunication::sendFlashData(const QByteArray &bytes)
+{
+    sendMessage(protocol::flashDataFrame(canLine_, clearFlashFrameAck(), bytes));
 }
 
 void ManageCanCommunication::startLineTransfer(const QByteArray &firmwareLine)
 {
-    const uint16_t module = modules_.withCurrent([](ModuleRecord &record) {
-        record.flashFrameAcked = false;
-        return record.id;
-    });
+    const uint16_t module = clearFlashFrameAck();
     const QByteArray first = transfer_.start(module, firmwareLine);
     if (!first.isEmpty())
         sendMessage(protocol::flashDataFrame(canLine_, module, first));

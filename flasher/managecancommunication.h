@@ -85,6 +85,7 @@ private slots:
 
 private:
     void startReceiving();
+    uint16_t clearFlashFrameAck();
     void sendMessage(const CanMessage &message);
     QByteArray readCanStatus();
     void closeLine();
