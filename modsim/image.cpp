@@ -1,6 +1,10 @@
 #include "image.h"
 
+#include "outputfile.h"
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -139,20 +143,27 @@ std::string toS3Text(const Image &image)
 
 bool saveS3File(const Image &image, const std::string &path, std::string *error)
 {
+    // The rename would replace a link, a FIFO or a device node at the
+    // target: only a regular file (or nothing) may be there.
+    if (!checkOutputPlace(path, error))
+        return false;
     // Written beside the target and renamed, so a reader never sees half an image.
     const std::string temp = path + ".part";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return fail(error, "cannot write " + temp);
-        out << toS3Text(image);
-        out.close();
-        if (!out)
-            return fail(error, "cannot write " + temp);
+    std::FILE *out = openOutputFile(temp, error);
+    if (out == nullptr)
+        return false;
+    const std::string text = toS3Text(image);
+    bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    if (!written)
+        fail(error, temp + ": cannot be written: " + std::strerror(errno));
+    written = closeOutputFile(out, temp, written ? error : nullptr) && written;
+    if (!written) {
+        std::remove(temp.c_str());
+        return false;
     }
     if (std::rename(temp.c_str(), path.c_str()) != 0) {
         std::remove(temp.c_str());
-        return fail(error, "cannot write " + path);
+        return fail(error, path + ": cannot be written: " + std::strerror(errno));
     }
     return true;
 }

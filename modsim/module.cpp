@@ -273,7 +273,8 @@ void Module::restart()
 {
     cancelPending();
     std::string error;
-    if (!saveImage(&error))
+    imageProblem_ = saveImage(&error) ? std::string() : error;
+    if (!imageProblem_.empty())
         note("image not written: " + error);
     else if (!cfg_.imagePath.empty())
         note("image written to " + cfg_.imagePath);
@@ -447,6 +448,13 @@ void Module::run(const Action &action)
         if (cfg_.noLogonAfterRestart) {
             phase_ = Phase::Dead;
             note("restarted, stays silent");
+            return;
+        }
+        // Its flash did not survive the restart: the module never comes
+        // back, so the update counts as failed rather than done.
+        if (!imageProblem_.empty()) {
+            phase_ = Phase::Dead;
+            note("restarted without its image, stays silent");
             return;
         }
         phase_ = Phase::Idle;

@@ -45,6 +45,9 @@ public:
     // Writes the image to config().imagePath (no-op when empty). Called by the
     // module itself at every restart; the host calls it when the bench ends.
     bool saveImage(std::string *error) const;
+    // Why the image could not be written at the last restart (empty when it
+    // was); such a module does not log on again.
+    const std::string &imageProblem() const { return imageProblem_; }
 
     // Identifiers the module listens on.
     static constexpr uint16_t kLogOnRequestId = 0x7FF;
@@ -100,6 +103,7 @@ private:
     std::string release_;
     bool reupdate_ = false;
     bool loggedOff_ = false;
+    std::string imageProblem_;
     int64_t nowUs_ = 0;
     int64_t eraseUntilUs_ = 0;
     std::map<std::pair<int64_t, uint64_t>, Action> pending_;

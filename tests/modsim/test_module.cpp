@@ -493,7 +493,7 @@ TEST(Restart, WithoutNewReleaseKeepsTheRelease)
     EXPECT_EQ(bytesOf(frames[0].frame), (Bytes{0x12, 0x01, 0x00, 0x02, 0x0F}));
 }
 
-TEST(Restart, UnwritableImageIsReportedNotFatal)
+TEST(Restart, ModuleWhoseImageIsLostStaysSilentSoTheUpdateFails)
 {
     ModuleConfig c = quickConfig();
     c.imagePath = "/nonexistent-dir/for/sure/m.s3";
@@ -509,8 +509,10 @@ TEST(Restart, UnwritableImageIsReportedNotFatal)
     const auto events = m.takeEvents();
     EXPECT_TRUE(std::any_of(events.begin(), events.end(),
                             [](const std::string &e) { return e.find("image not written") != std::string::npos; }));
+    EXPECT_EQ(m.imageProblem(), error);
     m.advance(1'000'000);
-    EXPECT_EQ(m.takeOutgoing().size(), 1u) << "still logs on after the restart";
+    EXPECT_TRUE(m.takeOutgoing().empty()) << "logged on again without its image";
+    EXPECT_EQ(m.phase(), Module::Phase::Dead);
 }
 
 TEST(Events, OneLinePerProtocolEventNamingTheModule)
