@@ -8,7 +8,13 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace canapi {
 
@@ -124,6 +130,7 @@ bool Parser::parse(const QString &text, BenchConfig *config, QString *error)
     }
     std::sort(adapters_.begin(), adapters_.end(),
               [](const AdapterConfig &a, const AdapterConfig &b) { return a.index < b.index; });
+    config->fileName = fileName_;
     config->adapters = adapters_;
     config->modules = modules_;
     config->clockDriftPpm = 0.0;
@@ -136,6 +143,10 @@ bool Parser::parse(const QString &text, BenchConfig *config, QString *error)
 
 bool Parser::parseLine(int number, const QString &raw)
 {
+    // A NUL would end the value wherever it becomes a C string (a path, a
+    // number), so what is used would differ from what the line says.
+    if (raw.contains(QChar(u'\0')))
+        return fail(number, QStringLiteral("the line holds a NUL byte"));
     const QString line = raw.trimmed();
     if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
         return true;
@@ -226,10 +237,12 @@ bool Parser::adapterKey(AdapterConfig &a, int number, const QString &key, const 
         if (value.isEmpty())
             return fail(number, QStringLiteral("trace names no file"));
         a.tracePath = absolutePath(value);
+        a.traceLine = number;
     } else if (key == QLatin1String("stats")) {
         if (value.isEmpty())
             return fail(number, QStringLiteral("stats names no file"));
         a.statsPath = absolutePath(value);
+        a.statsLine = number;
     } else if (key == QLatin1String("trace_name")) {
         static const QRegularExpression name(QStringLiteral("^[A-Za-z0-9_.-]{1,15}$"));
         if (!name.match(value).hasMatch())
@@ -278,6 +291,8 @@ bool Parser::moduleKey(ModuleEntry &m, int number, const QString &key, const QSt
         moduleAdapterLines_.last() = number;
         return true;
     }
+    if (key == QLatin1String("image"))
+        m.imageLine = number;
     std::string problem;
     if (!modsim::applyModuleKey(m.config, key.toStdString(), value.toStdString(), baseDir_.toStdString(), &problem))
         return fail(number, QString::fromStdString(problem));
@@ -328,6 +343,7 @@ bool Parser::checkAdapters()
 
 bool Parser::checkModules()
 {
+    QHash<QPair<int, int>, QString> idOwner; // (adapter, module id) -> section name
     for (qsizetype i = 0; i < modules_.size(); ++i) {
         const ModuleEntry &m = modules_.at(i);
         const QString section = QStringLiteral("[module.%1] ").arg(m.name);
@@ -338,6 +354,13 @@ bool Parser::checkModules()
         std::string problem;
         if (!modsim::validateModule(m.config, &problem))
             return fail(m.line, section + QString::fromStdString(problem));
+        // Two modules answering on one identifier garble each other's frames.
+        const QPair<int, int> place(m.adapterIndex, m.config.id());
+        if (idOwner.contains(place))
+            return fail(m.line, section + QStringLiteral("has the address of [module.%1] on adapter %2")
+                                              .arg(idOwner.value(place))
+                                              .arg(m.adapterIndex));
+        idOwner.insert(place, m.name);
     }
     return true;
 }
@@ -351,6 +374,11 @@ const AdapterConfig *BenchConfig::adapter(int index) const
             return &a;
     }
     return nullptr;
+}
+
+QString BenchConfig::at(int line, const QString &message) const
+{
+    return QStringLiteral("%1:%2: %3").arg(fileName).arg(line).arg(message);
 }
 
 QList<ModuleEntry> BenchConfig::modulesOn(int adapterIndex) const
@@ -370,16 +398,48 @@ bool parseBenchConfig(const QString &text, const QString &fileName, const QStrin
     return parser.parse(text, config, error);
 }
 
-bool loadBenchConfig(const QString &path, BenchConfig *config, QString *error)
+namespace {
+
+// Opened without blocking, so that a FIFO or a device cannot hold the
+// caller; checked before a byte is read.
+bool readBenchFile(const QString &path, QByteArray *bytes, QString *problem)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        if (error)
-            *error = QStringLiteral("%1: cannot be read: %2").arg(path, file.errorString());
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        *problem = QStringLiteral("cannot be read: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
-    const QString text = QString::fromUtf8(file.readAll());
-    return parseBenchConfig(text, path, QFileInfo(path).absolutePath(), config, error);
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        *problem = QStringLiteral("is not a regular file");
+    else if (st.st_size > kMaxBenchFileBytes)
+        *problem = QStringLiteral("is larger than %1 bytes").arg(kMaxBenchFileBytes);
+    QFile file;
+    if (problem->isEmpty() && file.open(fd, QIODevice::ReadOnly)) {
+        // Read to one byte past the bound: the file may grow after fstat.
+        *bytes = file.read(kMaxBenchFileBytes + 1);
+        if (bytes->size() > kMaxBenchFileBytes)
+            *problem = QStringLiteral("is larger than %1 bytes").arg(kMaxBenchFileBytes);
+        else if (file.error() != QFileDevice::NoError)
+            *problem = QStringLiteral("cannot be read: %1").arg(file.errorString());
+    }
+    ::close(fd);
+    return problem->isEmpty();
+}
+
+} // namespace
+
+bool loadBenchConfig(const QString &path, BenchConfig *config, QString *error)
+{
+    QByteArray bytes;
+    QString problem;
+    if (!readBenchFile(path, &bytes, &problem)) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, problem);
+        return false;
+    }
+    return parseBenchConfig(QString::fromUtf8(bytes), path, QFileInfo(path).absolutePath(), config, error);
 }
 
 } // namespace canapi

@@ -27,7 +27,8 @@
 //
 // Comments start with ';' or '#' at the start of a line, or with ';' after
 // white space. A value in double quotes is taken as it is. Relative paths are
-// relative to the folder of the file.
+// relative to the folder of the file. A line holding a NUL byte is refused, and
+// so are two modules with the same address on one adapter.
 #pragma once
 
 #include "moduleconfig.h"
@@ -50,8 +51,10 @@ struct AdapterConfig {
     QString plugin;
     QString interface;
     QString tracePath; // absolute; empty = no trace
+    int traceLine = 0;
     QString traceName;
     QString statsPath; // absolute; empty = no statistics file
+    int statsLine = 0;
     bool realtime = false;
     uint32_t spinUs = 0;
     uint16_t busStatus = 0;
@@ -66,21 +69,29 @@ struct ModuleEntry {
     modsim::ModuleConfig config;
     QString name; // section name after "module."
     int line = 0;
+    int imageLine = 0;
 };
 
 struct BenchConfig {
+    QString fileName; // as the messages name it
     QList<AdapterConfig> adapters; // ascending index
     QList<ModuleEntry> modules;    // in file order
     double clockDriftPpm = 0.0;
 
     const AdapterConfig *adapter(int index) const;
     QList<ModuleEntry> modulesOn(int adapterIndex) const;
+    // "FILE:LINE: message"
+    QString at(int line, const QString &message) const;
 };
+
+// Bench files are read whole; a larger file is refused.
+constexpr qint64 kMaxBenchFileBytes = 1024 * 1024;
 
 // False with "FILE:LINE: message" in error when the text is bad.
 bool parseBenchConfig(const QString &text, const QString &fileName, const QString &baseDir,
                       BenchConfig *config, QString *error);
-// Reads a file; relative paths in it are relative to its folder.
+// Reads a file; relative paths in it are relative to its folder. Anything
+// but a regular file of at most kMaxBenchFileBytes is refused unread.
 bool loadBenchConfig(const QString &path, BenchConfig *config, QString *error);
 
 } // namespace canapi

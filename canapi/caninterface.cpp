@@ -2,6 +2,7 @@
 
 #include "autodetect.h"
 #include "bustiming.h"
+#include "outputfile.h"
 #include "qtadapter.h"
 #include "simbus.h"
 
@@ -75,7 +76,63 @@ BenchConfig environmentBench()
         std::fprintf(stderr, "tarvcanapi: no CAN adapter is offered\n");
         return BenchConfig();
     }
+    if (bench.adapters.isEmpty())
+        std::fprintf(stderr, "tarvcanapi: %s: the bench file has no [adapter.NAME] section, so no CAN adapter is offered\n",
+                     qPrintable(path));
     return bench;
+}
+
+// An adapter whose trace, statistics or module image cannot be written: it
+// keeps its place among the adapters, so that the lines of the others stay
+// what the bench file says, but it cannot be opened, so that no run goes
+// without the record it asked for.
+class RefusedAdapter final : public Adapter {
+public:
+    RefusedAdapter(const AdapterConfig &config, AdapterSink &sink, std::string reason)
+        : Adapter(config, sink, nullptr)
+        , reason_(std::move(reason))
+    {
+    }
+    bool open(uint32_t, std::string *error) override
+    {
+        if (error)
+            *error = reason_;
+        return false;
+    }
+    bool transmit(const ApiFrame &, uint64_t, int64_t) override { return false; }
+    void stop() override {}
+
+private:
+    std::string reason_;
+};
+
+QString placeProblem(const BenchConfig &bench, int line, const QString &what, const QString &path)
+{
+    std::string error;
+    if (modsim::checkOutputPlace(path.toStdString(), &error))
+        return QString();
+    return bench.at(line, QStringLiteral("%1: %2").arg(what, QString::fromStdString(error)));
+}
+
+// The first file of the adapter that cannot be written, as "FILE:LINE: ..."
+// naming the key, the adapter or module and the file.
+QString outputProblem(const BenchConfig &bench, const AdapterConfig &a)
+{
+    const QString owner = QStringLiteral("[adapter.%1]").arg(a.name);
+    if (!a.statsPath.isEmpty()) {
+        const QString problem = placeProblem(bench, a.statsLine, QStringLiteral("stats of ") + owner, a.statsPath);
+        if (!problem.isEmpty())
+            return problem;
+    }
+    for (const ModuleEntry &m : bench.modulesOn(a.index)) {
+        const QString path = QString::fromStdString(m.config.imagePath);
+        if (path.isEmpty())
+            continue;
+        const QString problem = placeProblem(bench, m.imageLine, QStringLiteral("image of [module.%1]").arg(m.name), path);
+        if (!problem.isEmpty())
+            return problem;
+    }
+    return QString();
 }
 
 } // namespace
@@ -131,10 +188,16 @@ CanInterface::CanInterface()
 
 void CanInterface::finalShutdown()
 {
-    CanInterface &self = instance();
-    self.shutdown();
-    std::lock_guard lock(self.ioMutex_);
-    self.io_.reset();
+    // Runs from exit(): an exception here would end the process in
+    // std::terminate instead of with the caller's exit code.
+    try {
+        CanInterface &self = instance();
+        self.shutdown();
+        std::lock_guard lock(self.ioMutex_);
+        self.io_.reset();
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "tarvcanapi: ending the bench failed: %s\n", e.what());
+    }
 }
 
 QtIoThread &CanInterface::io()
@@ -149,33 +212,35 @@ QtIoThread &CanInterface::io()
     return *io_;
 }
 
-bool CanInterface::buildBench(const BenchConfig &config, std::vector<Slot> *slots, std::string *error)
+std::vector<CanInterface::Slot> CanInterface::buildBench(const BenchConfig &config, std::vector<std::string> *problems)
 {
-    // Every file first: once an adapter runs, nothing may fail any more.
     TraceFiles files;
-    std::vector<std::shared_ptr<TraceFile>> traces;
+    std::vector<Slot> slots;
     for (const AdapterConfig &a : config.adapters) {
-        traces.emplace_back();
-        if (a.tracePath.isEmpty())
-            continue;
-        traces.back() = files.open(a.tracePath.toStdString(), error);
-        if (!traces.back())
-            return false;
-    }
-    for (qsizetype i = 0; i < config.adapters.size(); ++i) {
-        const AdapterConfig &a = config.adapters.at(i);
-        const auto &trace = traces[static_cast<size_t>(i)];
         Slot slot;
         slot.statusWord = a.busStatus;
         slot.busOffAfterFrames = a.busOffAfterFrames;
         slot.busOffForGood = a.busOffForGood;
-        if (a.backend == AdapterConfig::Backend::Sim)
+        std::shared_ptr<TraceFile> trace;
+        QString problem = outputProblem(config, a);
+        if (problem.isEmpty() && !a.tracePath.isEmpty()) {
+            std::string error;
+            trace = files.open(a.tracePath.toStdString(), &error);
+            if (!trace)
+                problem = config.at(a.traceLine, QStringLiteral("trace of [adapter.%1]: %2").arg(a.name, QString::fromStdString(error)));
+        }
+        if (!problem.isEmpty()) {
+            problem += QStringLiteral("; adapter %1 cannot be opened").arg(a.name);
+            problems->push_back(problem.toStdString());
+            slot.adapter = std::make_shared<RefusedAdapter>(a, *this, problem.toStdString());
+        } else if (a.backend == AdapterConfig::Backend::Sim) {
             slot.adapter = std::make_shared<SimBus>(a, *this, trace, config.modulesOn(a.index));
-        else
+        } else {
             slot.adapter = std::make_shared<QtAdapter>(a, *this, trace, io());
-        slots->push_back(std::move(slot));
+        }
+        slots.push_back(std::move(slot));
     }
-    return true;
+    return slots;
 }
 
 std::vector<CanInterface::Slot> CanInterface::takeBenchLocked()
@@ -203,14 +268,10 @@ void CanInterface::ensureBenchLocked()
         return;
     benchLoaded_ = true;
     const BenchConfig config = environmentBench();
-    std::vector<Slot> slots;
-    std::string error;
-    if (!buildBench(config, &slots, &error)) {
-        std::fprintf(stderr, "tarvcanapi: %s\n", error.c_str());
-        std::fprintf(stderr, "tarvcanapi: no CAN adapter is offered\n");
-        return;
-    }
-    slots_ = std::move(slots);
+    std::vector<std::string> problems;
+    slots_ = buildBench(config, &problems);
+    for (const std::string &problem : problems)
+        std::fprintf(stderr, "tarvcanapi: %s\n", problem.c_str());
     clock_.setDriftPpm(config.clockDriftPpm, monotonicNs());
 }
 
@@ -233,11 +294,11 @@ bool CanInterface::configure(const std::string &iniText, std::string *error)
             *error = problem.toStdString();
         return false;
     }
-    std::vector<Slot> slots;
-    if (!buildBench(config, &slots, error))
-        return false;
-    installBench(std::move(slots), config.clockDriftPpm);
-    return true;
+    std::vector<std::string> problems;
+    installBench(buildBench(config, &problems), config.clockDriftPpm);
+    if (!problems.empty() && error)
+        *error = problems.front();
+    return problems.empty();
 }
 
 void CanInterface::shutdown()

@@ -84,7 +84,9 @@ private:
 
     void ensureBenchLocked();
     std::vector<Slot> takeBenchLocked();
-    bool buildBench(const BenchConfig &config, std::vector<Slot> *slots, std::string *error);
+    // One slot per adapter of config; an adapter whose files cannot be
+    // written gets a slot that refuses to open, and a line in problems.
+    std::vector<Slot> buildBench(const BenchConfig &config, std::vector<std::string> *problems);
     void installBench(std::vector<Slot> slots, double driftPpm);
     QtIoThread &io();
     int slotOfIndexLocked(int adapterIndex) const;

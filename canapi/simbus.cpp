@@ -2,6 +2,7 @@
 
 #include "apiclock.h"
 #include "bustiming.h"
+#include "outputfile.h"
 #include "registry.h"
 
 #include <algorithm>
@@ -296,6 +297,7 @@ void SimBus::notePhaseChanges(int64_t atNs)
         if (phase == node.phase)
             continue;
         node.phase = phase;
+        reportLostImage(*node.module);
         if (!keep)
             continue;
         PhaseMark mark{atNs, node.module->config().id(), phase, stats_};
@@ -303,6 +305,14 @@ void SimBus::notePhaseChanges(int64_t atNs)
         marks_.push_back(mark);
         markLatenessNs_ = 0;
     }
+}
+
+void SimBus::reportLostImage(const modsim::Module &module)
+{
+    if (module.phase() != modsim::Module::Phase::Restarting || module.imageProblem().empty())
+        return;
+    std::fprintf(stderr, "tarvcanapi: module %03X: image not written: %s; the module stays silent after its restart\n",
+                 unsigned{module.config().id()}, module.imageProblem().c_str());
 }
 
 void SimBus::collectModuleFrames(int64_t readyNs)
@@ -327,9 +337,10 @@ void SimBus::writeStats() const
     const std::string path = config().statsPath.toStdString();
     if (path.empty())
         return;
-    std::FILE *file = std::fopen(path.c_str(), "w");
+    std::string error;
+    std::FILE *file = modsim::openOutputFile(path, &error);
     if (!file) {
-        std::fprintf(stderr, "tarvcanapi: cannot write the statistics file %s\n", path.c_str());
+        std::fprintf(stderr, "tarvcanapi: statistics not written: %s\n", error.c_str());
         return;
     }
     for (const PhaseMark &mark : marks_) {
@@ -342,8 +353,8 @@ void SimBus::writeStats() const
     writeTotals(file, stats_);
     std::fprintf(file, ",\"threadCpuNs\":%" PRId64 ",\"realtime\":%s}\n", threadCpuNs_,
                  realtimeGranted_ ? "true" : "false");
-    if (std::fclose(file) != 0)
-        std::fprintf(stderr, "tarvcanapi: cannot write the statistics file %s\n", path.c_str());
+    if (!modsim::closeOutputFile(file, path, &error))
+        std::fprintf(stderr, "tarvcanapi: statistics not written: %s\n", error.c_str());
 }
 
 } // namespace canapi

@@ -75,6 +75,7 @@ private:
     int64_t nextModuleDeadlineNs() const;
     int64_t moduleUs(int64_t monoNs) const { return (monoNs - epochNs_) / 1000; }
     void notePhaseChanges(int64_t atNs);
+    static void reportLostImage(const modsim::Module &module);
     void saveImages();
     void writeStats() const;
 

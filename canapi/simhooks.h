@@ -14,8 +14,10 @@ namespace canapi::sim {
 // Replaces the whole bench (adapters and simulated modules) with the one the
 // INI text describes and forgets every registration, loaded drivers included,
 // as at the start of a process. False with a message naming the line when the
-// text is bad; the bench then has no adapters. Relative paths are relative to
-// the current folder.
+// text is bad; the bench then has no adapters. False with such a message too
+// when a trace, statistics file or image cannot be written; that adapter is
+// then listed but cannot be opened, and the others work. Relative paths are
+// relative to the current folder.
 TARVCANAPI_EXPORT bool configure(const std::string &iniText, std::string *error);
 // Ends the bench: stops bus threads, writes the modules' images.
 TARVCANAPI_EXPORT void shutdown();

@@ -1,6 +1,7 @@
 #include "trace.h"
 
 #include "bustiming.h"
+#include "outputfile.h"
 
 #include <cerrno>
 #include <cstring>
@@ -44,34 +45,50 @@ int64_t realtimeNs()
     return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-TraceFile::TraceFile(std::FILE *file)
+TraceFile::TraceFile(std::FILE *file, std::string path)
     : file_(file)
+    , path_(std::move(path))
 {
 }
 
 TraceFile::~TraceFile()
 {
-    std::fclose(file_);
+    std::string error;
+    if (!modsim::closeOutputFile(file_, path_, &error) && !failed_)
+        reportLoss(error);
 }
 
 std::shared_ptr<TraceFile> TraceFile::create(const std::string &path, std::string *error)
 {
-    std::FILE *file = std::fopen(path.c_str(), "w");
-    if (file == nullptr) {
-        if (error)
-            *error = path + ": cannot be written: " + std::strerror(errno);
+    std::FILE *file = modsim::openOutputFile(path, error);
+    if (file == nullptr)
         return nullptr;
-    }
-    return std::shared_ptr<TraceFile>(new TraceFile(file));
+    return std::shared_ptr<TraceFile>(new TraceFile(file, path));
 }
 
 void TraceFile::write(int64_t realtimeNs, const std::string &interfaceName, const ApiFrame &frame)
 {
     const std::string line = candumpLine(realtimeNs, interfaceName, frame);
     std::lock_guard lock(mutex_);
-    std::fputs(line.c_str(), file_);
-    // A run that ends by a kill still leaves a readable trace.
-    std::fflush(file_);
+    if (failed_)
+        return;
+    // Flushed at once: a run that ends by a kill still leaves a readable trace.
+    if (std::fputs(line.c_str(), file_) < 0 || std::fflush(file_) != 0) {
+        failed_ = true;
+        reportLoss(path_ + ": cannot be written: " + std::strerror(errno));
+    }
+}
+
+bool TraceFile::failed() const
+{
+    std::lock_guard lock(mutex_);
+    return failed_;
+}
+
+// Once: the frames go on, but the record of the run is incomplete from here.
+void TraceFile::reportLoss(const std::string &reason)
+{
+    std::fprintf(stderr, "tarvcanapi: trace incomplete: %s\n", reason.c_str());
 }
 
 std::shared_ptr<TraceFile> TraceFiles::open(const std::string &path, std::string *error)

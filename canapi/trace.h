@@ -28,14 +28,21 @@ int64_t realtimeNs();
 class TraceFile {
 public:
     ~TraceFile();
+    // Refuses a link, FIFO, device or folder at path (modsim/outputfile.h).
     static std::shared_ptr<TraceFile> create(const std::string &path, std::string *error);
+    // The first write that fails is reported on standard error, and the
+    // trace ends there.
     void write(int64_t realtimeNs, const std::string &interfaceName, const ApiFrame &frame);
+    bool failed() const;
 
 private:
-    explicit TraceFile(std::FILE *file);
+    TraceFile(std::FILE *file, std::string path);
+    static void reportLoss(const std::string &reason);
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::FILE *file_;
+    std::string path_;
+    bool failed_ = false;
 };
 
 // Opens each path once, so that adapters sharing a file share the writer.

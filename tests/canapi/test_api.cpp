@@ -101,6 +101,21 @@ TEST_F(Api, FlasherOrderFindsLineZeroOnTheFirstAdapter)
     EXPECT_NE(hardwareName(hardwareOfLine(1)).find("(second)"), std::string::npos);
 }
 
+// Its line stays its own: the run on it is refused, the next line's adapter
+// is not handed out in its place.
+TEST_F(Api, AdapterWhoseTraceCannotBeWrittenKeepsItsLineButDoesNotOpen)
+{
+    std::string error;
+    EXPECT_FALSE(canapi::sim::configure(simAdapter("first", 0, "pcan_usb", "trace = /nonexistent-dir/t.log")
+                                            + simAdapter("second", 1), &error));
+    EXPECT_EQ(error, "bench:5: trace of [adapter.first]: /nonexistent-dir/t.log: cannot be written: "
+                     "No such file or directory; adapter first cannot be opened");
+    ASSERT_EQ(CanApi_LoadDriver("pcan_usb"), API_OK);
+    EXPECT_EQ(CanApi_RegisterNet(1, "tarvnet0", hardwareOfLine(0), 0xC723), API_ERR_ILLHW);
+    EXPECT_EQ(CanApi_RegisterNet(2, "tarvnet1", hardwareOfLine(1), 0xC723), API_OK);
+    EXPECT_NE(hardwareName(hardwareOfLine(1)).find("(second)"), std::string::npos);
+}
+
 TEST_F(Api, NetParametersAfterRegistration)
 {
     configure(simAdapter("usb0", 0));

@@ -7,8 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
+
 namespace {
 
+using namespace std::string_view_literals;
 using canapi::AdapterConfig;
 using canapi::BenchConfig;
 
@@ -17,10 +20,11 @@ std::string str(const QString &s)
     return s.toStdString();
 }
 
-bool parse(const char *text, BenchConfig *config, QString *error)
+// A view, so that a text may hold a NUL byte.
+bool parse(std::string_view text, BenchConfig *config, QString *error)
 {
-    return canapi::parseBenchConfig(QString::fromUtf8(text), QStringLiteral("bench.ini"), QStringLiteral("/srv/bench"),
-                                    config, error);
+    return canapi::parseBenchConfig(QString::fromUtf8(text.data(), qsizetype(text.size())), QStringLiteral("bench.ini"),
+                                    QStringLiteral("/srv/bench"), config, error);
 }
 
 TEST(BenchConfig, FullBench)
@@ -127,7 +131,7 @@ TEST(BenchConfig, ValueMayContainASemicolonWithoutBlankOrInQuotes)
 
 struct ErrorCase {
     const char *what;
-    const char *text;
+    std::string_view text;
     int line;
     const char *message;
 };
@@ -184,7 +188,11 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"module on no adapter", SIM_ADAPTER "[module.m]\naddress = 1\nadapter = 3\n", 7, "no adapter has index 3"},
         ErrorCase{"module without adapter", SIM_ADAPTER "[module.m]\naddress = 1\n", 5, "has no adapter"},
         ErrorCase{"bad module key", SIM_ADAPTER "[module.m]\nadapter = 0\ncolour = red\n", 7, "colour"},
-        ErrorCase{"module fails its own check", SIM_ADAPTER "[module.m]\nadapter = 0\naddress = 64\n", 7, "64"}));
+        ErrorCase{"module fails its own check", SIM_ADAPTER "[module.m]\nadapter = 0\naddress = 64\n", 7, "64"},
+        ErrorCase{"NUL in a number", "[adapter.a]\nindex = 0\0junk\n"sv, 2, "NUL byte"},
+        ErrorCase{"NUL in a path", SIM_ADAPTER "trace = run.log\0/etc/passwd\n"sv, 5, "NUL byte"},
+        ErrorCase{"two modules, one address", SIM_ADAPTER "[module.m]\nadapter = 0\naddress = 1\n"
+                                              "[module.n]\nadapter = 0\naddress = 1\n", 8, "has the address of [module.m]"}));
 
 TEST(BenchConfig, SeventeenAdaptersAreTooMany)
 {

@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 namespace {
 
 using namespace canapitest;
@@ -105,15 +107,81 @@ TEST(Environment, ModuleImagesAreWrittenWhenTheProcessEnds)
     EXPECT_TRUE(QFileInfo::exists(dir.filePath(QStringLiteral("images/m.s3"))));
 }
 
-TEST(Environment, TraceThatCannotBeWrittenIsReported)
+// Hostile bench files and the places they name. A file the bench cannot
+// write refuses its adapter only: it is still listed, so that the lines of
+// the others do not move, and the message names file, line, key and adapter.
+struct HostileBench {
+    const char *what;
+    QByteArray text; // bench.ini, unless prepare names another file
+    QString (*prepare)(const QTemporaryDir &dir); // the bench file to use; nullptr = bench.ini
+    const char *out;
+    QString err; // "%1" = the folder
+};
+
+void PrintTo(const HostileBench &c, std::ostream *os)
 {
-    QTemporaryDir dir;
-    const QString ini = write(dir, QStringLiteral("bench.ini"),
-                              "[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = sim\ntrace = no/such/dir/t.log\n");
-    const ProcessResult r = runProcess(kProbe, {QStringLiteral("list"), QStringLiteral("pcan_usb")}, environmentWith(ini));
-    ASSERT_EQ(r.exitCode, 0);
-    EXPECT_EQ(str(r.out), "load 0\n");
-    EXPECT_TRUE(r.err.contains(QStringLiteral("no/such/dir/t.log: cannot be written"))) << str(r.err);
+    *os << c.what;
 }
+
+class HostileBenchFile : public testing::TestWithParam<HostileBench> {};
+
+TEST_P(HostileBenchFile, IsRefusedWithAMessageAndNothingOutsideIsWritten)
+{
+    const HostileBench &c = GetParam();
+    QTemporaryDir dir;
+    write(dir, QStringLiteral("victim.txt"), "keep");
+    QString ini = write(dir, QStringLiteral("bench.ini"), c.text);
+    if (c.prepare)
+        ini = c.prepare(dir);
+    const ProcessResult r = runProcess(kProbe, {QStringLiteral("list"), QStringLiteral("pcan_usb")}, environmentWith(ini), 10000);
+    EXPECT_EQ(r.exitCode, 0) << str(r.err);
+    EXPECT_EQ(str(r.out), c.out);
+    EXPECT_TRUE(r.err.contains(c.err.arg(dir.path()))) << str(r.err);
+    QFile victim(dir.filePath(QStringLiteral("victim.txt")));
+    ASSERT_TRUE(victim.open(QIODevice::ReadOnly));
+    EXPECT_EQ(victim.readAll(), "keep");
+}
+
+#define TWO_ADAPTERS "[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = sim\n" \
+                     "[adapter.b]\nindex = 1\ndriver = pcan_usb\nbackend = sim\n"
+#define BOTH_LISTED "load 0\n16 11 PCAN-USB (a)\n15 11 PCAN-USB (b)\n"
+
+QString linkToVictim(const QTemporaryDir &dir, const QString &name)
+{
+    QFile::link(dir.filePath(QStringLiteral("victim.txt")), dir.filePath(name));
+    return dir.filePath(QStringLiteral("bench.ini"));
+}
+
+QString fifo(const QString &path)
+{
+    ::mkfifo(QFile::encodeName(path).constData(), 0600);
+    return path;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Environment, HostileBenchFile,
+    testing::Values(
+        HostileBench{"trace is a link", TWO_ADAPTERS "trace = run.log\n",
+                     [](const QTemporaryDir &d) { return linkToVictim(d, QStringLiteral("run.log")); }, BOTH_LISTED,
+                     QStringLiteral("%1/bench.ini:9: trace of [adapter.b]: %1/run.log: is a symbolic link, which is not followed for writing; adapter b cannot be opened")},
+        HostileBench{"stats is a link", TWO_ADAPTERS "stats = stats.json\n",
+                     [](const QTemporaryDir &d) { return linkToVictim(d, QStringLiteral("stats.json")); }, BOTH_LISTED,
+                     QStringLiteral("%1/bench.ini:9: stats of [adapter.b]: %1/stats.json: is a symbolic link")},
+        HostileBench{"image is a link", TWO_ADAPTERS "[module.m]\nadapter = 0\naddress = 4\nimage = m.s3\n",
+                     [](const QTemporaryDir &d) { return linkToVictim(d, QStringLiteral("m.s3")); }, BOTH_LISTED,
+                     QStringLiteral("%1/bench.ini:12: image of [module.m]: %1/m.s3: is a symbolic link, which is not followed for writing; adapter a cannot be opened")},
+        HostileBench{"trace is a named pipe", TWO_ADAPTERS "trace = pipe.log\n",
+                     [](const QTemporaryDir &d) { fifo(d.filePath(QStringLiteral("pipe.log"))); return d.filePath(QStringLiteral("bench.ini")); },
+                     BOTH_LISTED, QStringLiteral("%1/bench.ini:9: trace of [adapter.b]: %1/pipe.log: is not a regular file")},
+        HostileBench{"trace in no folder", TWO_ADAPTERS "trace = no/such/dir/t.log\n", nullptr, BOTH_LISTED,
+                     QStringLiteral("%1/bench.ini:9: trace of [adapter.b]: %1/no/such/dir/t.log: cannot be written: No such file or directory")},
+        HostileBench{"bench file is a device", "", [](const QTemporaryDir &) { return QStringLiteral("/dev/zero"); }, "load 0\n",
+                     QStringLiteral("/dev/zero: is not a regular file")},
+        HostileBench{"bench file is a named pipe", "", [](const QTemporaryDir &d) { return fifo(d.filePath(QStringLiteral("pipe.ini"))); },
+                     "load 0\n", QStringLiteral("%1/pipe.ini: is not a regular file")},
+        HostileBench{"bench file too large", "; " + QByteArray(1024 * 1024, 'x') + "\n" TWO_ADAPTERS, nullptr, "load 0\n",
+                     QStringLiteral("%1/bench.ini: is larger than 1048576 bytes")},
+        HostileBench{"bench file of comments only", "; nothing here\n# nor here\n", nullptr, "load 0\n",
+                     QStringLiteral("%1/bench.ini: the bench file has no [adapter.NAME] section, so no CAN adapter is offered")}));
 
 } // namespace

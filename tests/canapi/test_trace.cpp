@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -71,6 +73,34 @@ TEST(Candump, AdaptersNamingOneFileShareItsWriter)
     text << in.rdbuf();
     EXPECT_EQ(text.str(), "(1.000000) can0 001#11\n(2.000000) can1 002#22\n");
     unlink(path);
+}
+
+// A full disk, played by a file size limit: said once, not once per frame.
+TEST(Candump, TraceThatStopsFittingIsReportedOnce)
+{
+    char path[] = "/tmp/canapi-trace-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 1024;
+    auto trace = canapi::TraceFile::create(path, nullptr);
+    ASSERT_TRUE(trace);
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    for (int i = 0; i < 100; ++i)
+        trace->write(1'000'000'000, "can0", frame(0x208, {0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55}));
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    trace.reset();
+    const std::string err = testing::internal::GetCapturedStderr();
+    unlink(path);
+    const std::string said = std::string("trace incomplete: ") + path + ": cannot be written: File too large\n";
+    EXPECT_NE(err.find(said), std::string::npos) << err;
+    EXPECT_EQ(err.find(said), err.rfind("trace incomplete")) << err;
 }
 
 TEST(Candump, UnwritableFileIsReportedWithItsPath)
