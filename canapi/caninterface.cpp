@@ -114,9 +114,9 @@ QString placeProblem(const BenchConfig &bench, int line, const QString &what, co
     return bench.at(line, QStringLiteral("%1: %2").arg(what, QString::fromStdString(error)));
 }
 
-// The first file of the adapter that cannot be written, as "FILE:LINE: ..."
-// naming the key, the adapter or module and the file.
-QString outputProblem(const BenchConfig &bench, const AdapterConfig &a)
+// The places of the statistics and the module images are checked here and
+// opened when they are written, at the end or at a module's restart.
+QString outputPlaceProblem(const BenchConfig &bench, const AdapterConfig &a)
 {
     const QString owner = QStringLiteral("[adapter.%1]").arg(a.name);
     if (!a.statsPath.isEmpty()) {
@@ -133,6 +133,21 @@ QString outputProblem(const BenchConfig &bench, const AdapterConfig &a)
             return problem;
     }
     return QString();
+}
+
+// Opens the adapter's trace (shared with adapters naming the same file) and
+// checks its other output places. The first that fails, as "FILE:LINE: ..."
+// naming the key, the adapter or module and the file.
+QString openOutputs(const BenchConfig &bench, const AdapterConfig &a, TraceFiles &files, std::shared_ptr<TraceFile> *trace)
+{
+    const QString problem = outputPlaceProblem(bench, a);
+    if (!problem.isEmpty() || a.tracePath.isEmpty())
+        return problem;
+    std::string error;
+    *trace = files.open(a.tracePath.toStdString(), &error);
+    if (*trace)
+        return QString();
+    return bench.at(a.traceLine, QStringLiteral("trace of [adapter.%1]: %2").arg(a.name, QString::fromStdString(error)));
 }
 
 } // namespace
@@ -222,13 +237,7 @@ std::vector<CanInterface::Slot> CanInterface::buildBench(const BenchConfig &conf
         slot.busOffAfterFrames = a.busOffAfterFrames;
         slot.busOffForGood = a.busOffForGood;
         std::shared_ptr<TraceFile> trace;
-        QString problem = outputProblem(config, a);
-        if (problem.isEmpty() && !a.tracePath.isEmpty()) {
-            std::string error;
-            trace = files.open(a.tracePath.toStdString(), &error);
-            if (!trace)
-                problem = config.at(a.traceLine, QStringLiteral("trace of [adapter.%1]: %2").arg(a.name, QString::fromStdString(error)));
-        }
+        QString problem = openOutputs(config, a, files, &trace);
         if (!problem.isEmpty()) {
             problem += QStringLiteral("; adapter %1 cannot be opened").arg(a.name);
             problems->push_back(problem.toStdString());

@@ -328,7 +328,8 @@ void SimBus::saveImages()
     for (const Node &node : nodes_) {
         std::string error;
         if (!node.module->saveImage(&error))
-            std::fprintf(stderr, "tarvcanapi: %s\n", error.c_str());
+            std::fprintf(stderr, "tarvcanapi: module %03X: image not written: %s\n",
+                         unsigned{node.module->config().id()}, error.c_str());
     }
 }
 

@@ -79,12 +79,6 @@ void TraceFile::write(int64_t realtimeNs, const std::string &interfaceName, cons
     }
 }
 
-bool TraceFile::failed() const
-{
-    std::lock_guard lock(mutex_);
-    return failed_;
-}
-
 // Once: the frames go on, but the record of the run is incomplete from here.
 void TraceFile::reportLoss(const std::string &reason)
 {

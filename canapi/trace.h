@@ -33,13 +33,12 @@ public:
     // The first write that fails is reported on standard error, and the
     // trace ends there.
     void write(int64_t realtimeNs, const std::string &interfaceName, const ApiFrame &frame);
-    bool failed() const;
 
 private:
     TraceFile(std::FILE *file, std::string path);
     static void reportLoss(const std::string &reason);
 
-    mutable std::mutex mutex_;
+    std::mutex mutex_;
     std::FILE *file_;
     std::string path_;
     bool failed_ = false;

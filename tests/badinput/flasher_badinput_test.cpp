@@ -88,6 +88,8 @@ private slots:
     void refusedPaths_data();
     void refusedPaths();
     void nameNotInTheLocaleEncodingIsRefused();
+    void imagePlaceThatIsNoFileRefusesTheRun_data();
+    void imagePlaceThatIsNoFileRefusesTheRun();
     void specialFilesAreRefused_data();
     void specialFilesAreRefused();
     void emptyArguments_data();
@@ -217,6 +219,36 @@ void BadInputTest::specialFilesAreRefused()
     const RunResult run = testkit::runFlasher(spec);
     VERIFY_NO_PROBLEM(refusalProblem(run), run);
     QVERIFY2(run.errLines.contains("Can not open file '" + path + "'"), qPrintable(run.describe()));
+}
+
+// The bench file's image of the module is a link or a named pipe: the line's
+// adapter refuses to open, naming the bench file's line, and what the link
+// points to is left alone.
+void BadInputTest::imagePlaceThatIsNoFileRefusesTheRun_data()
+{
+    QTest::addColumn<bool>("pipe");
+    QTest::newRow("link to another file") << false;
+    QTest::newRow("named pipe") << true;
+}
+
+void BadInputTest::imagePlaceThatIsNoFileRefusesTheRun()
+{
+    QFETCH(bool, pipe);
+    const QString image = bench_->imagePath(1);
+    const QString victim = bench_->path(QStringLiteral("victim.txt"));
+    QVERIFY(bench_->writeFile(QStringLiteral("victim.txt"), "keep"));
+    QVERIFY(pipe ? ::mkfifo(QFile::encodeName(image).constData(), 0600) == 0 : QFile::link(victim, image));
+    bench_->writeFirmware();
+    const RunResult run = bench_->run(autoArgs(bench_->firmwarePath()));
+    VERIFY_NO_PROBLEM(refusalProblem(run), run);
+    const QStringList iniLines = bench_->ini().text().split(u'\n');
+    const QString imageLine = QString::number(iniLines.indexOf("image = \"" + testkit::BenchIni::imageName(1) + u'"') + 1);
+    const QString said = "Error: " + bench_->configPath() + u':' + imageLine + ": image of [module.m1]: " + image
+                         + (pipe ? ": is not a regular file" : ": is a symbolic link, which is not followed for writing")
+                         + "; adapter a0 cannot be opened";
+    QVERIFY2(run.errLines.contains(said), qPrintable(said + u'\n' + run.describe()));
+    QFile kept(victim);
+    QVERIFY(kept.open(QIODevice::ReadOnly) && kept.readAll() == "keep");
 }
 
 // A file name that is not valid UTF-8 may not reach the program intact. Then
