@@ -106,6 +106,7 @@ TEST_F(Place, DeviceIsRefused)
     EXPECT_NE(error.find("/dev/null: is not a regular file"), std::string::npos) << error;
 }
 
+// Truncated, not overwritten in place: no tail of an older, longer file stays.
 TEST_F(Place, RegularFileIsReplaced)
 {
     std::ofstream(target()) << "an older and much longer content";
