@@ -400,12 +400,28 @@ bool parseBenchConfig(const QString &text, const QString &fileName, const QStrin
 
 namespace {
 
+QString tooLarge()
+{
+    return QStringLiteral("is larger than %1 bytes").arg(kMaxBenchFileBytes);
+}
+
+// Reads to one byte past the bound: the file may have grown since fstat.
+QString readBounded(int fd, QByteArray *bytes)
+{
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly))
+        return QStringLiteral("cannot be read: %1").arg(file.errorString());
+    *bytes = file.read(kMaxBenchFileBytes + 1);
+    if (file.error() != QFileDevice::NoError)
+        return QStringLiteral("cannot be read: %1").arg(file.errorString());
+    return bytes->size() > kMaxBenchFileBytes ? tooLarge() : QString();
+}
+
 // Opened without blocking, so that a FIFO or a device cannot hold the
 // caller; checked before a byte is read.
 bool readBenchFile(const QString &path, QByteArray *bytes, QString *problem)
 {
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         *problem = QStringLiteral("cannot be read: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
         return false;
@@ -414,16 +430,9 @@ bool readBenchFile(const QString &path, QByteArray *bytes, QString *problem)
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         *problem = QStringLiteral("is not a regular file");
     else if (st.st_size > kMaxBenchFileBytes)
-        *problem = QStringLiteral("is larger than %1 bytes").arg(kMaxBenchFileBytes);
-    QFile file;
-    if (problem->isEmpty() && file.open(fd, QIODevice::ReadOnly)) {
-        // Read to one byte past the bound: the file may grow after fstat.
-        *bytes = file.read(kMaxBenchFileBytes + 1);
-        if (bytes->size() > kMaxBenchFileBytes)
-            *problem = QStringLiteral("is larger than %1 bytes").arg(kMaxBenchFileBytes);
-        else if (file.error() != QFileDevice::NoError)
-            *problem = QStringLiteral("cannot be read: %1").arg(file.errorString());
-    }
+        *problem = tooLarge();
+    else
+        *problem = readBounded(fd, bytes);
     ::close(fd);
     return problem->isEmpty();
 }
