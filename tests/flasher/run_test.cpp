@@ -140,14 +140,24 @@ private slots:
         QCOMPARE(progress[10], progress[0]);
     }
 
+    void lostConnectionEndsTheRunAndNamesTheModule_data()
+    {
+        QTest::addColumn<bool>("framesStop"); // else only the status read tells
+        QTest::newRow("status") << false;
+        QTest::newRow("bus off, the line times out") << true;
+    }
+
     void lostConnectionEndsTheRunAndNamesTheModule()
     {
+        QFETCH(bool, framesStop);
         configureBench(2);
         // The bus goes bad as soon as the first flash begins.
         connect(thread_.get(), &FirmwareUpdateThread::information, this,
-                [](const QString &, const QString &info) {
-                    if (info.startsWith(QLatin1String("Flashing")))
-                        canapi::sim::setBusStatus(0, 0x10);
+                [framesStop](const QString &, const QString &info) {
+                    if (!info.startsWith(QLatin1String("Flashing")))
+                        return;
+                    canapi::sim::setBusStatus(0, 0x10);
+                    canapi::sim::setBusOff(0, framesStop);
                 },
                 Qt::DirectConnection);
         QVERIFY(runToEnd());
