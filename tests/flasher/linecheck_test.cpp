@@ -117,9 +117,10 @@ TEST(StatusCodeRules, TimeoutLineQuotesPeerAndLine)
 // A silent module must read differently from a refusing one.
 TEST(StatusCodeRules, GiveUpReasonNamesWhatHappened)
 {
-    EXPECT_EQ(linecheck::giveUpReason(10, 0), "line refused 10 times in a row");
-    EXPECT_EQ(linecheck::giveUpReason(0, 10), "no answer to the line, 10 times in a row");
-    EXPECT_EQ(linecheck::giveUpReason(3, 7), "line refused 3 times and not answered 7 times, in a row");
+    EXPECT_EQ(linecheck::giveUpReason(10, 0).toStdString(), "line refused 10 times in a row");
+    EXPECT_EQ(linecheck::giveUpReason(0, 10).toStdString(), "no answer to the line, 10 times in a row");
+    EXPECT_EQ(linecheck::giveUpReason(3, 7).toStdString(),
+              "line refused 3 times and not answered 7 times, in a row");
 }
 
 } // namespace
