@@ -1,5 +1,5 @@
-// The lines of a pass over the fake driver: how a line is labelled and what
-// the console is told when the module's answers end the line.
+// The lines of a pass over the fake driver: each line is labelled by the pass
+// it is sent in.
 #include "buswatch.h"
 #include "console.h"
 #include "fakedriver.h"
@@ -87,20 +87,6 @@ private slots:
         lines_->beginPass(PassLines::Pass::Compare);
         lines_->send();
         QVERIFY(outText_.endsWith("Compare ID 208 39.2% S00600004844521B\n"));
-    }
-
-    // The tenth refusal in a row gives the line up and says so.
-    void lastRefusalGivesTheLineUp()
-    {
-        lines_->beginPass(PassLines::Pass::Flash);
-        lines_->send();
-        answer({0x92, 0x92, 0x92, 0x92, 0x92, 0x92, 0x92, 0x92, 0x92, 0x92});
-        QCOMPARE(lines_->check().stop, PassLines::Stop::GivenUp);
-        const QStringList notices = errText_.split(u'\n', Qt::SkipEmptyParts);
-        QCOMPARE(notices.size(), 10);
-        QCOMPARE(notices.count("\"\" Checksum error, repeating line: \"S00600004844521B\" "), 9);
-        QCOMPARE(notices.last(), "\"\" Checksum error, giving up line: \"S00600004844521B\" ");
-        QCOMPARE(lines_->giveUpReason(), "line refused 10 times in a row");
     }
 };
 
