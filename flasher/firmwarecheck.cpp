@@ -34,6 +34,16 @@ LineProblem checkRecord(const QByteArray &record)
     return LineProblem::NotSRecord;
 }
 
+// A record line that passed the check: only S1, S2 and S3 carry firmware.
+bool isDataRecord(const QByteArray &rawLine)
+{
+    const QByteArray record = rawLine.simplified();
+    srecord::Record parsed;
+    return srecord::parse(std::string_view(record.constData(), record.size()), &parsed)
+               == srecord::Problem::None
+           && parsed.isData();
+}
+
 QString problemText(LineProblem problem)
 {
     switch (problem) {
@@ -68,7 +78,7 @@ FileCheck checkFile(QIODevice &file, const QString &fileName)
 {
     FileCheck result;
     int lineNumber = 0;
-    bool anyRecord = false;
+    bool anyData = false;
     while (!file.atEnd()) {
         ++lineNumber;
         const QByteArray raw = file.readLine(LongestRawLine + 1);
@@ -88,10 +98,12 @@ FileCheck checkFile(QIODevice &file, const QString &fileName)
                                  .arg(fileName).arg(lineNumber).arg(problemText(problem));
             return result;
         }
-        anyRecord = anyRecord || !raw.simplified().isEmpty();
+        anyData = anyData || isDataRecord(raw);
     }
-    if (!anyRecord) {
-        result.message = tr("Error: Firmware file '%1' holds no S-record").arg(fileName);
+    // Without data the flash pass would only erase the modules.
+    if (!anyData) {
+        result.message =
+            tr("Error: Firmware file '%1' holds no data record (S1, S2 or S3)").arg(fileName);
         return result;
     }
     result.ok = true;

@@ -43,7 +43,6 @@ void FirmwareUpdateThread::run()
         case UpdateState::WaitEnter: waitEnter(); break;
         }
     }
-    reportOutcome();
 }
 
 bool FirmwareUpdateThread::busLostDue()
@@ -70,29 +69,23 @@ void FirmwareUpdateThread::stopFor(PassLines::Stop stop)
         console_.err(QStringLiteral("Error: CAN-Connection lost ")
                      + QString::fromLatin1(communication_->canStatusText()));
         break;
-    case PassLines::Stop::Refused:
-        failModule(tr("line refused %1 times in a row").arg(runlimits::RefusalsInARow));
+    case PassLines::Stop::GivenUp:
+        failModule(lines_->giveUpReason());
         return;
-    case PassLines::Stop::FileChanged:
-        failModule(tr("the firmware file changed during the run"), UpdateState::Finish);
-        break;
-    case PassLines::Stop::FileUnreadable:
-        failModule(tr("the firmware file cannot be read"), UpdateState::Finish);
-        break;
     case PassLines::Stop::VersionError: break;
     }
     runFailed_ = true;
     state_ = UpdateState::Finish;
 }
 
-void FirmwareUpdateThread::failModule(const QString &reason, UpdateState next)
+void FirmwareUpdateThread::failModule(const QString &reason)
 {
     DebugLine line;
     line.quoted(peerName_) << "Module";
     line.plain(QString::number(currentModule(), 16)) << "not updated:";
     console_.debug(line.plain(reason));
     mark(&ModuleRecord::failed);
-    state_ = next;
+    state_ = UpdateState::NextModule;
 }
 
 void FirmwareUpdateThread::mark(bool ModuleRecord::*flag, bool value)
@@ -224,30 +217,27 @@ void FirmwareUpdateThread::startFlash()
         failModule(tr("flashing restarted %1 times").arg(runlimits::FlashRestarts));
         return;
     }
-    startPass(protocol::Flash, UpdateState::Flashing, QT_TR_NOOP("Flashing %1 of %2"));
+    startPass(protocol::Flash, PassLines::Pass::Flash, QT_TR_NOOP("Flashing %1 of %2"));
 }
 
 // Both passes send the file from its first line, after their update command
 // and the pause the modules need to switch.
-void FirmwareUpdateThread::startPass(protocol::UpdateCommand command, UpdateState pass,
+void FirmwareUpdateThread::startPass(protocol::UpdateCommand command, PassLines::Pass pass,
                                      const char *label)
 {
     communication_->sendUpdateCommand(command);
     QThread::msleep(millis(runlimits::PhasePause));
     if (busLost())
         return;
-    if (!lines_->beginPass()) {
-        stopFor(PassLines::Stop::FileChanged);
-        return;
-    }
-    state_ = pass;
+    lines_->beginPass(pass);
+    state_ = pass == PassLines::Pass::Flash ? UpdateState::Flashing : UpdateState::Comparing;
     sendLine();
     inform(label);
 }
 
 PassLines::Sent FirmwareUpdateThread::sendLine()
 {
-    const PassLines::Sent sent = lines_->send(state_ == UpdateState::Flashing);
+    const PassLines::Sent sent = lines_->send();
     if (sent == PassLines::Sent::Line)
         emit progress(lines_->percent());
     else if (sent == PassLines::Sent::Stopped)
@@ -287,7 +277,7 @@ void FirmwareUpdateThread::flashing()
 
 void FirmwareUpdateThread::startCompare()
 {
-    startPass(protocol::Compare, UpdateState::Comparing, QT_TR_NOOP("Comparing %1 of %2"));
+    startPass(protocol::Compare, PassLines::Pass::Compare, QT_TR_NOOP("Comparing %1 of %2"));
 }
 
 void FirmwareUpdateThread::comparing()
@@ -341,12 +331,18 @@ void FirmwareUpdateThread::nextModule()
     state_ = UpdateState::Finish;
 }
 
+// The front end ends the program at the verdict's "Error:" line, so with
+// CLOSE_AUTO the verdict follows the closing sequence; without, it comes
+// before the prompt, so that whoever presses ENTER to close the window has
+// read it.
 void FirmwareUpdateThread::finish()
 {
     if (closeAuto_.load()) {
         closeRun();
+        reportOutcome();
         return;
     }
+    reportOutcome();
     console_.debug(DebugLine() << "Push <ENTER> key to close terminal window");
     state_ = UpdateState::WaitEnter;
 }

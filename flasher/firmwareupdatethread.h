@@ -69,7 +69,7 @@ private:
     // busLost() at most once a second: the bus is watched during long phases
     // too, where no wait gives a chance to look.
     bool busLostDue();
-    void failModule(const QString &reason, UpdateState next = UpdateState::NextModule);
+    void failModule(const QString &reason);
     void mark(bool ModuleRecord::*flag, bool value = true); // of the current module
     void skip();
     void inform(const char *text);
@@ -86,7 +86,7 @@ private:
     void startFlash();
     void flashing();
     void startCompare();
-    void startPass(protocol::UpdateCommand command, UpdateState pass, const char *label);
+    void startPass(protocol::UpdateCommand command, PassLines::Pass pass, const char *label);
     void comparing();
     void postFlash();
     void nextModule();
@@ -114,6 +114,6 @@ private:
     int readyPolls_ = 0;
     int nameRequests_ = 0;
     uint16_t canLine_ = 0;
-    bool runFailed_ = false; // version error, lost connection, unreadable file
+    bool runFailed_ = false; // version error, lost connection
     bool succeeded_ = false;
 };

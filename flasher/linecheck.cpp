@@ -2,6 +2,8 @@
 
 #include "protocol.h"
 
+#include <QCoreApplication>
+
 namespace linecheck {
 
 using namespace protocol::status;
@@ -16,10 +18,28 @@ bool isVersionError(uint8_t code)
     return code == GeneralProjectVersion || code == UpdateVersionToHigh;
 }
 
+const char *repeatText(bool repeating)
+{
+    return repeating ? ", repeating line:" : ", giving up line:";
+}
+
+DebugLine refusalMessage(uint8_t code, const QString &peerName, const QByteArray &lineText,
+                         bool repeating)
+{
+    DebugLine line;
+    if (code == ChecksumError) {
+        line.quoted(peerName).plain(QLatin1String("Checksum error") + repeatText(repeating));
+    } else {
+        line.quoted(peerName) << "Other error: 0x";
+        line.plain(QString::number(code, 16)) << repeatText(repeating);
+    }
+    return line.quoted(lineText);
+}
+
 } // namespace
 
 Verdict evaluate(const std::function<bool(uint8_t &)> &takeCode, const QString &peerName,
-                 const QByteArray &lineText)
+                 const QByteArray &lineText, int refusalsLeft)
 {
     Verdict verdict;
     uint8_t code = 0;
@@ -30,19 +50,11 @@ Verdict evaluate(const std::function<bool(uint8_t &)> &takeCode, const QString &
             verdict.messages.append(DebugLine().quoted(peerName)
                                     << "Flash error, restarting writing from the beginning.");
             verdict.flashError = true;
-        } else if (code == ChecksumError) {
-            verdict.messages.append(DebugLine().quoted(peerName)
-                                    << "Checksum error, repeating line:");
-            verdict.messages.last().quoted(lineText);
+        } else if (code == ChecksumError || isOtherError(code)) {
+            // A version error ends the run whatever the count; its line keeps its wording.
+            const bool repeating = ++verdict.refusals < refusalsLeft || isVersionError(code);
+            verdict.messages.append(refusalMessage(code, peerName, lineText, repeating));
             verdict.repeatLine = verdict.answered = true;
-            ++verdict.refusals;
-        } else if (isOtherError(code)) {
-            DebugLine line;
-            line.quoted(peerName) << "Other error: 0x";
-            line.plain(QString::number(code, 16)) << ", repeating line:";
-            verdict.messages.append(line.quoted(lineText));
-            verdict.repeatLine = verdict.answered = true;
-            ++verdict.refusals;
         }
         if (isVersionError(code)) {
             const bool project = code == GeneralProjectVersion;
@@ -57,11 +69,25 @@ Verdict evaluate(const std::function<bool(uint8_t &)> &takeCode, const QString &
     return verdict;
 }
 
-DebugLine timeoutMessage(const QString &peerName, const QByteArray &lineText)
+DebugLine timeoutMessage(const QString &peerName, const QByteArray &lineText, bool repeating)
 {
     DebugLine line;
-    line.quoted(peerName) << "Timeout, repeating line:";
+    line.quoted(peerName).plain(QLatin1String("Timeout") + repeatText(repeating));
     return line.quoted(lineText);
+}
+
+QString giveUpReason(int refusals, int timeouts)
+{
+    const auto tr = [](const char *text) {
+        return QCoreApplication::translate("FirmwareUpdateThread", text);
+    };
+    if (timeouts == 0)
+        return tr("line refused %1 times in a row").arg(refusals);
+    if (refusals == 0)
+        return tr("no answer to the line, %1 times in a row").arg(timeouts);
+    return tr("line refused %1 times and not answered %2 times, in a row")
+        .arg(refusals)
+        .arg(timeouts);
 }
 
 } // namespace linecheck

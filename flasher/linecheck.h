@@ -34,10 +34,17 @@ struct Verdict
 
 // Takes codes oldest first until none is left or a version error stops the
 // evaluation; codes after a version error stay queued.
-// takeCode: false when no code is queued.
+// takeCode: false when no code is queued. refusalsLeft: the refusals the line
+// may still take; the one that uses up the last gives the line up, and its
+// message says so instead of promising a repeat.
 Verdict evaluate(const std::function<bool(uint8_t &)> &takeCode, const QString &peerName,
-                 const QByteArray &lineText);
+                 const QByteArray &lineText, int refusalsLeft);
 
-DebugLine timeoutMessage(const QString &peerName, const QByteArray &lineText);
+// repeating: the line goes again after this timeout; else it is given up.
+DebugLine timeoutMessage(const QString &peerName, const QByteArray &lineText, bool repeating);
+
+// Why a line was given up, from its refusals and timeouts in a row: a silent
+// module reads differently from a refusing one.
+QString giveUpReason(int refusals, int timeouts);
 
 } // namespace linecheck

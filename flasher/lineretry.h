@@ -18,16 +18,28 @@ public:
     // True once per request: the send that repeats the line consumes it.
     bool takeRepeat() { return std::exchange(repeat_, false); }
 
+    // Refusals and timeouts the line may still take; at 0 the module is given up.
+    int left() const { return runlimits::RefusalsInARow - refusals_ - timeouts_; }
     // A refusal (checksum or other error) or a timeout of the line. False once
-    // the line has been refused too often in a row: the module is given up.
+    // the line has been refused or unanswered too often in a row.
     bool refused(int count = 1)
     {
         refusals_ += count;
-        return refusals_ < runlimits::RefusalsInARow;
+        return left() > 0;
     }
-    void accepted() { refusals_ = 0; }
+    bool timedOut()
+    {
+        ++timeouts_;
+        return left() > 0;
+    }
+    void accepted() { refusals_ = timeouts_ = 0; }
+
+    // Of the line's run in a row, for the reason it was given up.
+    int refusals() const { return refusals_; }
+    int timeouts() const { return timeouts_; }
 
 private:
     bool repeat_ = false;
     int refusals_ = 0;
+    int timeouts_ = 0;
 };

@@ -26,11 +26,17 @@ std::function<bool(uint8_t &)> PassLines::codes()
     };
 }
 
-bool PassLines::beginPass()
+void PassLines::beginPass(Pass pass)
 {
     communication_.modules().withCurrent([](ModuleRecord &record) { record.errors.clear(); });
     retry_.reset();
-    return file_.rewind();
+    file_.rewind();
+    pass_ = pass;
+}
+
+QString PassLines::giveUpReason() const
+{
+    return linecheck::giveUpReason(retry_.refusals(), retry_.timeouts());
 }
 
 PassLines::Sent PassLines::stopped(Stop stop)
@@ -39,16 +45,10 @@ PassLines::Sent PassLines::stopped(Stop stop)
     return Sent::Stopped;
 }
 
-PassLines::Sent PassLines::send(bool flashing)
+PassLines::Sent PassLines::send()
 {
-    if (!retry_.takeRepeat()) {
-        switch (file_.next(firmwareLine_)) {
-        case FirmwareFile::Read::Line: break;
-        case FirmwareFile::Read::End: return Sent::EndOfFile;
-        case FirmwareFile::Read::Changed: return stopped(Stop::FileChanged);
-        case FirmwareFile::Read::Unreadable: return stopped(Stop::FileUnreadable);
-        }
-    }
+    if (!retry_.takeRepeat() && !file_.next(firmwareLine_))
+        return Sent::EndOfFile;
     if (bus_.lostDue())
         return stopped(Stop::BusLost);
     // A frame that is not acknowledged counts as a line timeout: the line
@@ -57,7 +57,7 @@ PassLines::Sent PassLines::send(bool flashing)
         if (const Stop stop = timedOut(); stop != Stop::None)
             return stopped(stop);
     }
-    console_.out(progressline::line(flashing, communication_.modules().current(),
+    console_.out(progressline::line(pass_ == Pass::Flash, communication_.modules().current(),
                                     file_.position(), file_.size(), firmwareLine_));
     answerDeadline_ = runlimits::deadlineIn(runlimits::LineAnswer);
     return Sent::Line;
@@ -75,16 +75,22 @@ bool PassLines::transmit()
         std::chrono::duration_cast<std::chrono::milliseconds>(runlimits::FrameAck));
 }
 
+// The timeout notice is written only once it is settled what follows: a
+// repeat after the pause, the module given up, or (without a notice of its
+// own) the lost bus, which the run reports.
 PassLines::Stop PassLines::timedOut()
 {
-    console_.debug(linecheck::timeoutMessage(peerName_, linetext::withoutLineEnd(firmwareLine_)));
+    const QByteArray lineText = linetext::withoutLineEnd(firmwareLine_);
     if (bus_.lost())
         return Stop::BusLost;
-    if (!retry_.refused())
-        return Stop::Refused;
+    if (!retry_.timedOut()) {
+        console_.debug(linecheck::timeoutMessage(peerName_, lineText, false));
+        return Stop::GivenUp;
+    }
     QThread::msleep(runlimits::millis(runlimits::TimeoutPause));
     if (bus_.lost())
         return Stop::BusLost;
+    console_.debug(linecheck::timeoutMessage(peerName_, lineText, true));
     // An answer to the timed-out transfer that came late must not pass for
     // the answer to its repeat, nor to the line after it.
     communication_.modules().withCurrent([](ModuleRecord &record) { record.errors.clear(); });
@@ -102,7 +108,8 @@ PassLines::Result PassLines::check()
     const QByteArray lineText = linetext::withoutLineEnd(firmwareLine_);
     Result result;
     for (;;) {
-        const linecheck::Verdict verdict = linecheck::evaluate(codes(), peerName_, lineText);
+        const linecheck::Verdict verdict =
+            linecheck::evaluate(codes(), peerName_, lineText, retry_.left());
         report(verdict);
         if (verdict.versionError != linecheck::VersionError::None) {
             result.stop = Stop::VersionError;
@@ -131,7 +138,7 @@ PassLines::Result PassLines::answered(const linecheck::Verdict &verdict, Result 
         retry_.accepted();
         result.go = true;
     } else if (!retry_.refused(verdict.refusals)) {
-        result.stop = Stop::Refused;
+        result.stop = Stop::GivenUp;
     } else {
         retry_.requestRepeat();
         result.go = true;
@@ -141,8 +148,8 @@ PassLines::Result PassLines::answered(const linecheck::Verdict &verdict, Result 
 
 PassLines::Stop PassLines::takeQueuedCodes()
 {
-    const linecheck::Verdict verdict =
-        linecheck::evaluate(codes(), peerName_, linetext::withoutLineEnd(firmwareLine_));
+    const linecheck::Verdict verdict = linecheck::evaluate(
+        codes(), peerName_, linetext::withoutLineEnd(firmwareLine_), retry_.left());
     report(verdict);
     return verdict.versionError != linecheck::VersionError::None ? Stop::VersionError
                                                                  : Stop::None;

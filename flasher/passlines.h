@@ -25,7 +25,9 @@ class PassLines
 {
 public:
     // Why the module or the run cannot go on.
-    enum class Stop { None, VersionError, BusLost, Refused, FileChanged, FileUnreadable };
+    // GivenUp: the line was refused or unanswered too often in a row.
+    enum class Stop { None, VersionError, BusLost, GivenUp };
+    enum class Pass { Flash, Compare };
 
     struct Result
     {
@@ -42,12 +44,15 @@ public:
     // A new module: nothing of the last one's retries carries over.
     void resetRetry() { retry_.reset(); }
     // A pass starts from the file's first line; codes still queued cannot
-    // answer it. False when the file changed.
-    bool beginPass();
+    // answer it. Its lines are labelled by it until the next pass begins,
+    // whatever the answers decide about the pass to come.
+    void beginPass(Pass pass);
     // Sends the next line, or the same one again, and writes its progress
     // line. After Stopped, stop() says why.
-    Sent send(bool flashing);
+    Sent send();
     Stop stop() const { return stop_; }
+    // After GivenUp: what the module did to the line, for the console.
+    QString giveUpReason() const;
     int percent() const; // of the file, after the line sent last
     // Waits for the module's answer to the line sent last, at most until its
     // deadline, and judges it.
@@ -72,4 +77,5 @@ private:
     QByteArray firmwareLine_; // the line sent last, with CR LF
     QDeadlineTimer answerDeadline_;
     Stop stop_ = Stop::None;
+    Pass pass_ = Pass::Flash;
 };

@@ -16,7 +16,7 @@ struct Facts
     int done = 0;
     QList<uint16_t> canIds;     // the selection, empty for every module
     uint16_t canLine = 0;
-    bool runFailed = false;     // version error, lost connection, unreadable file
+    bool runFailed = false;     // version error, lost connection
 };
 
 struct Outcome

@@ -334,18 +334,40 @@ private slots:
         QVERIFY(run.imageEqual(1));
     }
 
-    void deadModuleIsGivenUpOthersStillUpdated()
+    void lineGivenUpNamesWhatHappened_data()
     {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("line"); // of the file, from 0
+        QTest::addColumn<QString>("notice");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("silent module") << "die_at_line" << "4" << 3 << "Timeout"
+                                       << "no answer to the line, 10 times in a row";
+        QTest::newRow("refusing module") << "checksum_error_prob" << "1" << 0 << "Checksum error"
+                                         << "line refused 10 times in a row";
+    }
+
+    // The refusal or timeout that gives a module up promises no repeat, and
+    // the module's line says what it did; the next module starts afresh.
+    void lineGivenUpNamesWhatHappened()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(int, line);
+        QFETCH(QString, notice);
+        QFETCH(QString, reason);
         testkit::Bench bench;
         const QStringList file = bench.writeFirmware();
         bench.addAdapter(0);
-        bench.addModule(1, {{"die_at_line", "4"}});
+        bench.addModule(1, {{key, value}});
         bench.addModule(2);
         bench.writeConfig();
         const testkit::RunResult run = bench.run(bench.autoArgs());
         VERIFY_RUN(run, 2);
-        QCOMPARE(run.countErr("\"\" Timeout, repeating line: " + debugQuoted(file[3]) + ' '), 10);
-        QCOMPARE(run.countErr("\"\" Module 208 not updated: line refused 10 times in a row "), 1);
+        const QString quotedLine = debugQuoted(file[line]) + ' ';
+        QCOMPARE(run.countErr("\"\" " + notice + ", repeating line: " + quotedLine), 9);
+        QCOMPARE(run.countErr("\"\" " + notice + ", giving up line: " + quotedLine), 1);
+        QCOMPARE(run.countErr("\"\" Module 208 not updated: " + reason + ' '), 1);
         QVERIFY(run.errLines.contains("Error: Modules not updated: 208"));
         // The module given up leaves nothing behind: the next one's pass
         // starts at the first line.
@@ -375,6 +397,7 @@ private slots:
         QVERIFY2(!('\n' + image.readAll()).contains("\nS3"), "the refusing module holds data");
     }
 
+    // Without CLOSE_AUTO: the verdict comes before the prompt to close.
     void moduleNeverReadyIsGivenUp()
     {
         testkit::Bench bench;
@@ -382,11 +405,15 @@ private slots:
         bench.addAdapter(0);
         bench.addModule(1, {{"never_ready", "true"}});
         bench.writeConfig();
-        const testkit::RunResult run = bench.run(bench.autoArgs());
+        QStringList args = bench.autoArgs();
+        args.removeLast();
+        const testkit::RunResult run = bench.run(args);
         VERIFY_RUN(run, 2);
         QCOMPARE(run.countErr("\"\" Module 208 not updated: no ready report within 10 seconds "), 1);
         QVERIFY(run.progressLines().isEmpty());
-        QVERIFY(run.errLines.contains("Error: Modules not updated: 208"));
+        const qsizetype verdict = run.errLines.indexOf("Error: Modules not updated: 208");
+        QVERIFY2(verdict >= 0 && verdict < run.errLines.indexOf("Push <ENTER> key to close terminal window "),
+                 qPrintable(run.describe()));
     }
 
     void noLogOnAfterRestartIsGivenUp()

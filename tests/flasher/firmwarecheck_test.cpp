@@ -83,13 +83,14 @@ TEST(FirmwareFile, NamesTheFirstBadLine)
     EXPECT_EQ(check.message, "Error: Firmware file 'K3B7_421.hex': line 3 is not an S-record");
 }
 
-TEST(FirmwareFile, RefusesAnEmptyOrBlankFile)
+// Without a data record the flash pass would only erase the modules.
+TEST(FirmwareFile, RefusesAFileWithoutDataRecord)
 {
-    for (const QByteArray &text : {QByteArray(), QByteArray("\r\n  \n")}) {
+    for (const QByteArray &text : {QByteArray(), QByteArray("\r\n  \n"), QByteArray("S00600004844521B\r\n"),
+                                   QByteArray("S00600004844521B\nS5030001FB\nS9030000FC\n")}) {
         const auto check = checkText(text);
-        EXPECT_FALSE(check.ok);
-        EXPECT_TRUE(check.message.startsWith("Error:"));
-        EXPECT_TRUE(check.message.contains("K3B7_421.hex"));
+        EXPECT_FALSE(check.ok) << text.constData();
+        EXPECT_EQ(check.message, "Error: Firmware file 'K3B7_421.hex' holds no data record (S1, S2 or S3)");
     }
 }
 

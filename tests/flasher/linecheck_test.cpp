@@ -17,7 +17,7 @@ struct Evaluation
     QStringList messages;
 };
 
-Evaluation evaluate(std::deque<uint8_t> codes)
+Evaluation evaluate(std::deque<uint8_t> codes, int refusalsLeft = 10)
 {
     Evaluation result;
     result.verdict = linecheck::evaluate(
@@ -28,7 +28,7 @@ Evaluation evaluate(std::deque<uint8_t> codes)
             codes.pop_front();
             return true;
         },
-        QString(), LineText);
+        QString(), LineText, refusalsLeft);
     result.left = codes;
     for (const DebugLine &line : result.verdict.messages)
         result.messages.append(line.text());
@@ -96,10 +96,31 @@ TEST(StatusCodeRules, RefusalsCountChecksumAndOtherErrors)
     EXPECT_EQ(evaluate({0x81, 0x91}).verdict.refusals, 0);
 }
 
+// Only the refusal that uses up the line's last one gives it up; a version
+// error ends the run and keeps its words.
+TEST(StatusCodeRules, LastRefusalGivesTheLineUp)
+{
+    const QString givenUp = "\"\" Checksum error, giving up line: \"S10510000102E7\" ";
+    EXPECT_EQ(evaluate({0x92, 0x92}, 2).messages, (QStringList{ChecksumLine, givenUp}));
+    EXPECT_EQ(evaluate({0x92}, 3).messages, QStringList{ChecksumLine});
+    EXPECT_EQ(evaluate({0x97}, 1).messages.first(), otherLine("97"));
+}
+
 TEST(StatusCodeRules, TimeoutLineQuotesPeerAndLine)
 {
-    EXPECT_EQ(linecheck::timeoutMessage(QString(), LineText).text(),
+    EXPECT_EQ(linecheck::timeoutMessage(QString(), LineText, true).text(),
               "\"\" Timeout, repeating line: \"S10510000102E7\" ");
+    EXPECT_EQ(linecheck::timeoutMessage(QString(), LineText, false).text(),
+              "\"\" Timeout, giving up line: \"S10510000102E7\" ");
+}
+
+// A silent module must read differently from a refusing one.
+TEST(StatusCodeRules, GiveUpReasonNamesWhatHappened)
+{
+    EXPECT_EQ(linecheck::giveUpReason(10, 0).toStdString(), "line refused 10 times in a row");
+    EXPECT_EQ(linecheck::giveUpReason(0, 10).toStdString(), "no answer to the line, 10 times in a row");
+    EXPECT_EQ(linecheck::giveUpReason(3, 7).toStdString(),
+              "line refused 3 times and not answered 7 times, in a row");
 }
 
 } // namespace

@@ -140,20 +140,32 @@ private slots:
         QCOMPARE(progress[10], progress[0]);
     }
 
+    void lostConnectionEndsTheRunAndNamesTheModule_data()
+    {
+        QTest::addColumn<bool>("framesStop"); // else only the status read tells
+        QTest::newRow("status") << false;
+        QTest::newRow("bus off, the line times out") << true;
+    }
+
     void lostConnectionEndsTheRunAndNamesTheModule()
     {
+        QFETCH(bool, framesStop);
         configureBench(2);
         // The bus goes bad as soon as the first flash begins.
         connect(thread_.get(), &FirmwareUpdateThread::information, this,
-                [](const QString &, const QString &info) {
-                    if (info.startsWith(QLatin1String("Flashing")))
-                        canapi::sim::setBusStatus(0, 0x10);
+                [framesStop](const QString &, const QString &info) {
+                    if (!info.startsWith(QLatin1String("Flashing")))
+                        return;
+                    canapi::sim::setBusStatus(0, 0x10);
+                    canapi::sim::setBusOff(0, framesStop);
                 },
                 Qt::DirectConnection);
         QVERIFY(runToEnd());
         QVERIFY(!thread_->runSucceeded());
         const QStringList errors = errText_.split(u'\n');
         QVERIFY2(errors.contains("Error: CAN-Connection lost BUSOFF"), qPrintable(errText_));
+        // The loss is told, not a repeat that never comes.
+        QVERIFY2(!errText_.contains("repeating line"), qPrintable(errText_));
         QVERIFY(errors.contains("Error: Modules not updated: 208 210"));
         QVERIFY(!outText_.contains("ID 210"));
         QVERIFY(!outText_.contains("PostFlash"));

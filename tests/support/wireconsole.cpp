@@ -69,14 +69,17 @@ QString progressText(bool flash, unsigned moduleId, qint64 position, qint64 size
         .trimmed();
 }
 
-QStringList codeNotices(uint8_t code, const QByteArray &line)
+QStringList codeNotices(uint8_t code, const QByteArray &line, bool repeating)
 {
+    const QString what = repeating ? QStringLiteral(", repeating line: ") : QStringLiteral(", giving up line: ");
     if (code == 0x92)
-        return {QStringLiteral("\"\" Checksum error, repeating line: ") + quoted(line)};
+        return {QStringLiteral("\"\" Checksum error") + what + quoted(line)};
     if (code == 0x91 || code == 0x93)
         return {QStringLiteral("\"\" Flash error, restarting writing from the beginning.")};
-    QStringList notices{QStringLiteral("\"\" Other error: 0x %1 , repeating line: ").arg(code, 0, 16)
-                        + quoted(line)};
+    // A version error ends the run; its notice keeps the words of a repeat.
+    const bool versionError = code == 0x97 || code == 0x98;
+    QStringList notices{QStringLiteral("\"\" Other error: 0x %1 ").arg(code, 0, 16)
+                        + (versionError ? QStringLiteral(", repeating line: ") : what) + quoted(line)};
     if (code == 0x97)
         notices.append(QStringLiteral("Error: GeneralProjectVersion"));
     if (code == 0x98)
@@ -84,9 +87,10 @@ QStringList codeNotices(uint8_t code, const QByteArray &line)
     return notices;
 }
 
-QString timeoutNotice(const QByteArray &line)
+QString timeoutNotice(const QByteArray &line, bool repeating)
 {
-    return QStringLiteral("\"\" Timeout, repeating line: ") + quoted(line);
+    return (repeating ? QStringLiteral("\"\" Timeout, repeating line: ") : QStringLiteral("\"\" Timeout, giving up line: "))
+           + quoted(line);
 }
 
 QString moduleNotice(unsigned moduleId)
@@ -112,7 +116,7 @@ QStringList noticesOf(const QByteArray &err)
         const qsizetype reason = line.indexOf(notUpdated);
         if (line.startsWith(QLatin1String("\"\" Module ")) && reason > 0)
             notices.append(line.left(reason + notUpdated.size()));
-        else if (line.contains(QLatin1String(", repeating line: "))
+        else if (line.contains(QLatin1String(", repeating line: ")) || line.contains(QLatin1String(", giving up line: "))
                  || line.contains(QLatin1String("Flash error, restarting"))
                  || line.startsWith(QLatin1String("Error: GeneralProjectVersion"))
                  || line.startsWith(QLatin1String("Error: UpdateVersionToHigh")))

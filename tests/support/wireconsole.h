@@ -1,6 +1,7 @@
 // What tarvCanFlash's console must show for the conversation on its bus: the
 // progress lines on standard output, and on standard error the notices of
-// repeated lines, flash and version errors and modules given up.
+// repeated lines and lines given up, flash and version errors and modules
+// given up.
 #pragma once
 
 #include "wirejudge.h"
@@ -24,8 +25,9 @@ struct DueLine
 // "Flash ID 208 37.5% S21400200010111213141516171819"
 QString progressText(bool flash, unsigned moduleId, qint64 position, qint64 size, const QByteArray &line);
 // The notice a status code calls for: checksum, other, flash or version error.
-QStringList codeNotices(uint8_t code, const QByteArray &line);
-QString timeoutNotice(const QByteArray &line);
+// repeating: false for the refusal or timeout that gives the line up.
+QStringList codeNotices(uint8_t code, const QByteArray &line, bool repeating = true);
+QString timeoutNotice(const QByteArray &line, bool repeating = true);
 // Up to the reason, which the comparison leaves out.
 QString moduleNotice(unsigned moduleId);
 

@@ -167,7 +167,7 @@ private:
     bool selected(const Module &m) const { return canIds_.isEmpty() || canIds_.contains(uint16_t(m.id & 0x7FF)); }
     void startPass(Module &m, Pass pass);
     bool settleLine(Module &m, Next next, bool *repeat);
-    void takeCodes(Module &m, qsizetype count, bool required);
+    void takeCodes(Module &m, qsizetype count, bool required, bool givesUp = false);
     void leaveModule(Module &m, bool runEnds);
     bool finish();
     Module &module(uint32_t id);
@@ -196,6 +196,9 @@ private:
     Module *closingFor_ = nullptr;
     Us finalClosingUs_ = -1;
     bool versionError_ = false;
+    // While a module is left: the flasher gave its line up, so the refusal or
+    // timeout that ended it promised no repeat.
+    bool givingUp_ = false;
     QList<DueLine> progress_;
     QList<DueLine> notices_;
 };
@@ -514,13 +517,17 @@ void Judge::expectProgress(const Module &m, bool required)
 }
 
 // The flasher takes queued codes oldest first; a version error stops the run.
-void Judge::takeCodes(Module &m, qsizetype count, bool required)
+// givesUp: the last refusal among them gave the line up.
+void Judge::takeCodes(Module &m, qsizetype count, bool required, bool givesUp)
 {
+    qsizetype lastRefusal = -1;
+    for (qsizetype i = 0; givesUp && i < count; ++i)
+        lastRefusal = isRefusal(m.codes[i].value) ? i : lastRefusal;
     for (qsizetype i = 0; i < count; ++i) {
         const uint8_t code = m.codes[i].value;
         const bool versionError = code == 0x97 || code == 0x98;
         for (const QString &notice :
-             isAcceptance(code) ? QStringList() : codeNotices(code, lines_[m.transfer.line].text))
+             isAcceptance(code) ? QStringList() : codeNotices(code, lines_[m.transfer.line].text, i != lastRefusal))
             expectNotice(notice, required || versionError);
         m.restartDue = m.restartDue || isFlashError(code);
         versionError_ = versionError_ || versionError;
@@ -542,7 +549,7 @@ bool Judge::settleLine(Module &m, Next next, bool *repeat)
     if (t.sent < lineBytes(t.line).size() || t.ackUs < 0) {
         // A frame without acknowledgement: the line goes again from its first
         // frame; what the module answered meanwhile answers no later transfer.
-        expectNotice(timeoutNotice(text), next != Next::Leave);
+        expectNotice(timeoutNotice(text, next != Next::Leave || !givingUp_), next != Next::Leave);
         m.codes.clear();
         *repeat = true;
         return next == Next::Line || next == Next::Leave
@@ -562,9 +569,9 @@ bool Judge::settleLine(Module &m, Next next, bool *repeat)
     // in time and wrote the progress line; a code shows that it did.
     expectProgress(m, next == Next::Restart || (next != Next::Leave && !timedOut));
     if (next == Next::Leave || next == Next::Restart) {
-        takeCodes(m, m.codes.size(), next == Next::Restart);
+        takeCodes(m, m.codes.size(), next == Next::Restart, next == Next::Leave && givingUp_);
         if (next == Next::Leave && timedOut)
-            expectNotice(timeoutNotice(text), false);
+            expectNotice(timeoutNotice(text, !givingUp_), false);
         if (next == Next::Restart && versionError_)
             return fail("run end", QStringLiteral("flash pass restarted after a version error"));
         return next == Next::Leave || m.restartDue
@@ -648,8 +655,11 @@ void Judge::leaveModule(Module &m, bool runEnds)
     }
     if (m.stage == Stage::Updating || m.stage == Stage::PostFlash) {
         bool repeat = false;
+        // A lost bus ends the run without a word on the line in transfer.
+        givingUp_ = !(runEnds && busLostReported_);
         if (m.pass != Pass::None)
             settleLine(m, Next::Leave, &repeat);
+        givingUp_ = false;
         // A controller that went off the bus missed what the wire still
         // carried (the last answer), or kept the next line from the wire
         // altogether; the flasher reports that timeout before the lost bus.
