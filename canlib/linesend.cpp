@@ -40,7 +40,8 @@ void sendAndReport(const LineRecord &record, const ApiFrame &frame, ApiTimeStamp
 void sendData(uint16_t addressWord, const uint8_t *frame, char *text)
 {
     const auto record = sendLineFor(addressWord);
-    if (!record) {
+    // No data is no frame: one of length 0 would still reach the modules.
+    if (!record || frame == nullptr) {
         writeClosedLineTime(text);
         return;
     }

@@ -58,7 +58,8 @@ TARVPCAN3_API void ReInitCanSystem(uint16_t line);
 /* Closes an open line and removes its clients called clientName. */
 TARVPCAN3_API void ReInitCanClient(uint16_t line, const char *clientName);
 
-/* text: out the send time (at least 16 bytes). */
+/* text: out the send time (at least 16 bytes). Without frame data nothing is
+ * sent and text reads "00:00:00.000", as for a closed line. */
 TARVPCAN3_API void Write2Can(uint16_t addressWord, const uint8_t *frame, char *text);
 TARVPCAN3_API void Write2CanRtr(uint16_t addressWord, char *text);
 
