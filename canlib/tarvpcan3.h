@@ -11,6 +11,11 @@
  *
  * Every buffer belongs to the caller; the library keeps no pointer to it.
  * The only library-owned text is the version text of GetDLLVer.
+ *
+ * No call lets an exception out. A failure inside gives the call's failure
+ * answer (false or null; set-up texts read "Error inside the driver library",
+ * send times "00:00:00.000", the status text is empty) and a line
+ * "tarvpcan3: <call>: <reason>" on standard error.
  */
 #ifndef TARVPCAN3_H
 #define TARVPCAN3_H
