@@ -3,6 +3,8 @@
 
 #include "benchconfig.h"
 
+#include <QStringList>
+
 namespace canapi {
 
 // The driver that lists a device found by a QtSerialBus plugin: PEAK's USB
@@ -14,6 +16,15 @@ QString driverForDevice(const QString &plugin, const QString &name, const QStrin
 // Kernel driver of a network interface, from sysfs; empty when unknown.
 QString kernelDriverOf(const QString &interfaceName);
 
+// What a search that found no adapter saw on the way.
+struct FruitlessSearch {
+    QStringList otherInterfaces; // SocketCAN interfaces of no PEAK driver, "can0 (gs_usb)"
+    QString peakcanProblem;      // why PCAN-Basic listed nothing; empty when it answered
+};
+// The line that says where adapters were looked for and not found.
+QString noAdapterFound(const FruitlessSearch &search);
+
+// The adapters found; with none, says so on standard error.
 BenchConfig detectBench();
 
 } // namespace canapi

@@ -19,8 +19,28 @@ struct CanLink {
     std::optional<uint32_t> state; // the controller's CAN_STATE_*
 };
 
-// One RTM_NEWLINK message, its netlink header included; empty when it is none.
+// One RTM_NEWLINK message, its netlink header included; empty when it is none
+// or its attributes run past its end.
 std::optional<CanLink> parseLinkMessage(const QByteArray &message);
+
+// What the kernel's answer must match: this socket's port id, the request's
+// sequence number and the interface asked about.
+struct LinkQuery {
+    uint32_t port = 0;
+    uint32_t sequence = 0;
+    int index = 0;
+};
+// One datagram as received: its sender's port id (0: the kernel), and
+// whether it was longer than the buffer.
+struct NetlinkAnswer {
+    QByteArray bytes;
+    uint32_t sender = 0;
+    bool truncated = false;
+};
+// The link of the kernel's answer to a link request; empty, with the reason,
+// for an error answer and for any answer that is cut short, answers another
+// request or describes another interface.
+std::optional<CanLink> parseLinkAnswer(const NetlinkAnswer &answer, const LinkQuery &query, QString *error);
 // Asks the kernel about the interface; empty, with the reason, when it does
 // not exist or the kernel does not answer.
 std::optional<CanLink> readCanLink(const QString &name, QString *error);

@@ -307,6 +307,7 @@ void QtAdapter::closeDevice()
     {
         std::lock_guard lock(mutex_);
         std::swap(device, device_);
+        endRefusalBurstLocked();
         transmitter_ = nullptr;
         bitRate_ = 0;
     }
@@ -342,11 +343,14 @@ bool QtAdapter::transmit(const ApiFrame &frame, uint64_t origin, int64_t atNs)
         return false;
     if (waiting_.load() >= kTransmitQueueFrames) {
         latch(static_cast<uint16_t>(API_ERR_QXMTFULL));
-        qCWarning(lcQtAdapter, "%s %s: frame %03X refused, %d frames wait for the bus already",
-                  qPrintable(config().plugin), qPrintable(config().interface), static_cast<unsigned>(wireId(frame)),
-                  kTransmitQueueFrames);
+        if (refusals_.refuse()) {
+            qCWarning(lcQtAdapter, "%s %s: frame %03X refused, %d frames wait for the bus already",
+                      qPrintable(config().plugin), qPrintable(config().interface),
+                      static_cast<unsigned>(wireId(frame)), kTransmitQueueFrames);
+        }
         return false;
     }
+    endRefusalBurstLocked();
     ++waiting_;
     auto push = [transmitter, entry = QtTransmitter::Entry{toQtFrame(frame), frame, origin}] { transmitter->push(entry); };
     const int64_t delayNs = atNs - monotonicNs();
@@ -361,6 +365,14 @@ bool QtAdapter::transmit(const ApiFrame &frame, uint64_t origin, int64_t atNs)
         }, Qt::QueuedConnection);
     }
     return true;
+}
+
+void QtAdapter::endRefusalBurstLocked()
+{
+    if (const int untold = refusals_.end(); untold > 0) {
+        qCWarning(lcQtAdapter, "%s %s: %d more frames refused, the queue being full", qPrintable(config().plugin),
+                  qPrintable(config().interface), untold);
+    }
 }
 
 void QtAdapter::drain(QCanBusDevice *device)

@@ -48,6 +48,24 @@ QCanBusFrame toQtFrame(const ApiFrame &frame);
 // False for frames the interface does not pass on (errors, CAN FD, own echo).
 bool fromQtFrame(const QCanBusFrame &frame, ApiFrame *out);
 
+// Refusals of a full queue come in bursts of hundreds or thousands; the first
+// of a burst is told, the rest only as a count when the burst ends.
+class RefusalBurst {
+public:
+    // True for the refusal that begins a burst.
+    bool refuse() { return refused_++ == 0; }
+    // Ends the burst: the refusals after its first.
+    int end()
+    {
+        const int untold = refused_ > 1 ? refused_ - 1 : 0;
+        refused_ = 0;
+        return untold;
+    }
+
+private:
+    int refused_ = 0;
+};
+
 class QtTransmitter;
 
 class QtAdapter final : public Adapter {
@@ -90,6 +108,8 @@ private:
     // One frame less waiting: written or lost.
     void leave();
     void latch(uint16_t word);
+    // With mutex_ held: the count of a burst of refusals that has ended.
+    void endRefusalBurstLocked();
     uint16_t liveStatusWord();
 
     QtIoThread &io_;
@@ -99,6 +119,7 @@ private:
     QtTransmitter *transmitter_ = nullptr; // the device's child
     uint32_t bitRate_ = 0;
     bool stopped_ = false;
+    RefusalBurst refusals_;
     // Frames transmit() took that are neither written nor lost yet.
     std::atomic<int> waiting_{0};
     std::mutex drainMutex_;

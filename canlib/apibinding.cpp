@@ -62,17 +62,19 @@ CanApiOps bindOps()
     return ops;
 }
 
-} // namespace
-
-const CanApiOps &api()
+const CanApiOps &boundOps()
 {
     static const CanApiOps ops = bindOps();
     return ops;
 }
 
+} // namespace
+
 #else
 
-const CanApiOps &api()
+namespace {
+
+const CanApiOps &boundOps()
 {
     static const CanApiOps ops = {
         .loadDriver = &CanApi_LoadDriver,
@@ -100,6 +102,24 @@ const CanApiOps &api()
     return ops;
 }
 
+} // namespace
+
 #endif
+
+namespace {
+
+thread_local const CanApiOps *threadOps = nullptr;
+
+} // namespace
+
+const CanApiOps &api()
+{
+    return threadOps != nullptr ? *threadOps : boundOps();
+}
+
+void useApiOnThisThread(const CanApiOps *ops)
+{
+    threadOps = ops;
+}
 
 } // namespace tarvpcan3

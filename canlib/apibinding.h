@@ -9,4 +9,8 @@ namespace tarvpcan3 {
 // API_ERR_NODRIVER).
 const CanApiOps &api();
 
+// For tests: the calling thread uses ops instead of the interface until it
+// passes null; every other thread keeps the interface.
+void useApiOnThisThread(const CanApiOps *ops);
+
 } // namespace tarvpcan3

@@ -2,6 +2,7 @@
 #include "tarvpcan3.h"
 
 #include "apibinding.h"
+#include "exportguard.h"
 #include "linerules.h"
 
 #include <array>
@@ -18,33 +19,7 @@ bool readClock(ApiTimeStamp &now)
     return api().readClock(&now) == API_OK;
 }
 
-} // namespace
-
-extern "C" uint8_t ConnectCANHw2Driver(uint8_t adapterKind)
-{
-    const char *driver = driverNameForKind(adapterKind);
-    if (driver == nullptr)
-        return 1;
-    return api().loadDriver(driver) == API_ERR_NODRIVER ? 0 : 1;
-}
-
-extern "C" const char *GetDLLVer(void)
-{
-    static const std::array<char, kVersionTextSize> text = [] {
-        std::array<char, kVersionTextSize> version{};
-        versionText(TARVPCAN3_VERSION_MAJOR, TARVPCAN3_VERSION_MINOR, TARVPCAN3_VERSION_PATCH, version.data(),
-                    version.size());
-        return version;
-    }();
-    return text.data();
-}
-
-extern "C" int32_t GetCanHwParam(void)
-{
-    return 0;
-}
-
-extern "C" void CanDelay(uint32_t milliseconds)
+void delayMs(uint32_t milliseconds)
 {
     ApiTimeStamp start{};
     if (!readClock(start))
@@ -57,7 +32,7 @@ extern "C" void CanDelay(uint32_t milliseconds)
     }
 }
 
-extern "C" void CanDelayUS(uint32_t microseconds)
+void delayUs(uint32_t microseconds)
 {
     ApiTimeStamp start{};
     if (!readClock(start))
@@ -70,4 +45,44 @@ extern "C" void CanDelayUS(uint32_t microseconds)
         if (!readClock(now))
             return;
     }
+}
+
+} // namespace
+
+extern "C" uint8_t ConnectCANHw2Driver(uint8_t adapterKind)
+{
+    return guardExport("ConnectCANHw2Driver", uint8_t{0}, [&]() -> uint8_t {
+        const char *driver = driverNameForKind(adapterKind);
+        if (driver == nullptr)
+            return 1;
+        return api().loadDriver(driver) == API_ERR_NODRIVER ? 0 : 1;
+    });
+}
+
+extern "C" const char *GetDLLVer(void)
+{
+    return guardExport("GetDLLVer", "", [] {
+        static const std::array<char, kVersionTextSize> text = [] {
+            std::array<char, kVersionTextSize> version{};
+            versionText(TARVPCAN3_VERSION_MAJOR, TARVPCAN3_VERSION_MINOR, TARVPCAN3_VERSION_PATCH, version.data(),
+                        version.size());
+            return version;
+        }();
+        return text.data();
+    });
+}
+
+extern "C" int32_t GetCanHwParam(void)
+{
+    return guardExport("GetCanHwParam", int32_t{0}, [] { return int32_t{0}; });
+}
+
+extern "C" void CanDelay(uint32_t milliseconds)
+{
+    guardExport("CanDelay", [] {}, [&] { delayMs(milliseconds); });
+}
+
+extern "C" void CanDelayUS(uint32_t microseconds)
+{
+    guardExport("CanDelayUS", [] {}, [&] { delayUs(microseconds); });
 }

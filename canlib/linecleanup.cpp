@@ -3,6 +3,7 @@
 #include "tarvpcan3.h"
 
 #include "apibinding.h"
+#include "exportguard.h"
 #include "lineaccess.h"
 
 #include <cstring>
@@ -119,20 +120,19 @@ void removeClientsNamed(uint8_t net, unsigned line, const char *name)
 
 extern "C" void ReInitCanSystem(uint16_t line)
 {
-    try {
+    // What a failed clean-up leaves, the next one finds.
+    guardExport("ReInitCanSystem", [] {}, [&] {
         std::lock_guard lifecycle(lifecycleLock());
         closeLine(line);
         removeIdleHardware();
         removeLineNets(line);
         removeIdleClients();
-    } catch (...) {
-        // Nothing is reported; a later clean-up finds what is left.
-    }
+    });
 }
 
 extern "C" void ReInitCanClient(uint16_t line, const char *clientName)
 {
-    try {
+    guardExport("ReInitCanClient", [] {}, [&] {
         std::lock_guard lifecycle(lifecycleLock());
         const auto record = closeLine(line);
         if (!record)
@@ -140,6 +140,5 @@ extern "C" void ReInitCanClient(uint16_t line, const char *clientName)
         removeClientsNamed(record->net(), line, clientName);
         if (clientInUse(record->client()).has_value())
             api().removeClient(record->client());
-    } catch (...) {
-    }
+    });
 }

@@ -3,6 +3,7 @@
 
 #include "apibinding.h"
 #include "clockbase.h"
+#include "exportguard.h"
 #include "lineaccess.h"
 
 #include <algorithm>
@@ -22,6 +23,7 @@ constexpr char kClientRefused[] = "Error while registering client";
 constexpr char kConnectRefused[] = "Error while connecting to net";
 constexpr char kRangeRefused[] = "Error while registering message";
 constexpr char kNoDriver[] = "No driver!";
+constexpr char kInternalFailure[] = "Error inside the driver library";
 
 constexpr uint32_t kLastStandardId = 0x7FF;
 constexpr uint8_t kOpenRangeType = 1;
@@ -164,6 +166,15 @@ uint8_t connectClientLocked(uint16_t line, uint32_t notify, char *text)
     return 1;
 }
 
+// A set-up call that threw says so in the caller's text.
+auto setUpFailure(char *text)
+{
+    return [text] {
+        writeMessage(text, kInternalFailure);
+        return uint8_t{0};
+    };
+}
+
 } // namespace
 
 extern "C" uint8_t ExtendedInitCan(uint16_t line, uint16_t bitRateKbit, uint32_t notifyHandle, uint8_t extended,
@@ -171,27 +182,24 @@ extern "C" uint8_t ExtendedInitCan(uint16_t line, uint16_t bitRateKbit, uint32_t
 {
     if (text == nullptr)
         return 0;
-    try {
+    return guardExport("ExtendedInitCan", setUpFailure(text), [&] {
         std::lock_guard lifecycle(lifecycleLock());
         return openLineLocked(line, bitRateKbit, notifyHandle, extended, text);
-    } catch (...) {
-        return 0;
-    }
+    });
 }
 
 extern "C" uint8_t InitCan(uint16_t line, uint8_t bitRateKbit, uint32_t notifyHandle, char *text)
 {
-    return ExtendedInitCan(line, bitRateKbit, notifyHandle, 0, text);
+    return guardExport("InitCan", uint8_t{0},
+                       [&] { return ExtendedInitCan(line, bitRateKbit, notifyHandle, 0, text); });
 }
 
 extern "C" uint8_t InitCanClient(uint16_t line, uint32_t notifyHandle, char *text)
 {
     if (text == nullptr)
         return 0;
-    try {
+    return guardExport("InitCanClient", setUpFailure(text), [&] {
         std::lock_guard lifecycle(lifecycleLock());
         return connectClientLocked(line, notifyHandle, text);
-    } catch (...) {
-        return 0;
-    }
+    });
 }

@@ -2,6 +2,7 @@
 #include "tarvpcan3.h"
 
 #include "clockmath.h"
+#include "exportguard.h"
 #include "lineaccess.h"
 
 using namespace tarvpcan3;
@@ -32,29 +33,35 @@ Take takeFrame(uint16_t line, uint16_t *id, uint8_t *frame, char *text, RxRecord
 
 extern "C" uint8_t ReadfBuff(uint16_t line, uint16_t *id, uint8_t *frame, char *text)
 {
-    RxRecord record;
-    ClockBase base;
-    return takeFrame(line, id, frame, text, record, base) == Take::Taken ? 1 : 0;
+    return guardExport("ReadfBuff", uint8_t{0}, [&]() -> uint8_t {
+        RxRecord record;
+        ClockBase base;
+        return takeFrame(line, id, frame, text, record, base) == Take::Taken ? 1 : 0;
+    });
 }
 
 extern "C" uint8_t ReadfBuffFTime(uint16_t line, uint16_t *id, uint8_t *frame, char *text, uint64_t *fileTime)
 {
-    RxRecord record;
-    ClockBase base;
-    const Take taken = takeFrame(line, id, frame, text, record, base);
-    if (taken == Take::LineClosed)
-        writeClosedLineTime(text);
-    if (taken != Take::Taken)
-        return 0;
-    if (fileTime != nullptr)
-        *fileTime = static_cast<uint64_t>(receptionFileTime(stampOf(record), base.stamp, base.fileTime));
-    return 1;
+    return guardExport("ReadfBuffFTime", uint8_t{0}, [&]() -> uint8_t {
+        RxRecord record;
+        ClockBase base;
+        const Take taken = takeFrame(line, id, frame, text, record, base);
+        if (taken == Take::LineClosed)
+            writeClosedLineTime(text);
+        if (taken != Take::Taken)
+            return 0;
+        if (fileTime != nullptr)
+            *fileTime = static_cast<uint64_t>(receptionFileTime(stampOf(record), base.stamp, base.fileTime));
+        return 1;
+    });
 }
 
 extern "C" uint8_t WaitForFrame(uint16_t line, uint32_t timeoutMs)
 {
-    const auto record = openRecord(line);
-    if (!record)
-        return 0;
-    return record->waitForFrame(std::chrono::milliseconds(timeoutMs)) ? 1 : 0;
+    return guardExport("WaitForFrame", uint8_t{0}, [&]() -> uint8_t {
+        const auto record = openRecord(line);
+        if (!record)
+            return 0;
+        return record->waitForFrame(std::chrono::milliseconds(timeoutMs)) ? 1 : 0;
+    });
 }

@@ -3,6 +3,7 @@
 
 #include "apibinding.h"
 #include "clockmath.h"
+#include "exportguard.h"
 #include "lineaccess.h"
 
 #include <cstdio>
@@ -36,12 +37,11 @@ void sendAndReport(const LineRecord &record, const ApiFrame &frame, ApiTimeStamp
         writeSendTime(stamp, clockBase(), text, TARVPCAN3_SEND_TEXT_SIZE);
 }
 
-} // namespace
-
-extern "C" void Write2Can(uint16_t addressWord, const uint8_t *frame, char *text)
+void sendData(uint16_t addressWord, const uint8_t *frame, char *text)
 {
     const auto record = sendLineFor(addressWord);
-    if (!record) {
+    // No data is no frame: one of length 0 would still reach the modules.
+    if (!record || frame == nullptr) {
         writeClosedLineTime(text);
         return;
     }
@@ -49,7 +49,7 @@ extern "C" void Write2Can(uint16_t addressWord, const uint8_t *frame, char *text
     sendAndReport(*record, dataFrameFrom(addressWord, type, frame), ApiTimeStamp{}, text);
 }
 
-extern "C" void Write2CanRtr(uint16_t addressWord, char *text)
+void sendRemoteRequest(uint16_t addressWord, char *text)
 {
     const auto record = openRecord(static_cast<int32_t>(lineOf(addressWord)));
     if (!record) {
@@ -63,7 +63,7 @@ extern "C" void Write2CanRtr(uint16_t addressWord, char *text)
     sendAndReport(*record, frame, ApiTimeStamp{}, text);
 }
 
-extern "C" void LogOnOff(uint16_t addressWord, uint8_t on, char *text)
+void sendLogOn(uint16_t addressWord, uint8_t on, char *text)
 {
     ApiFrame frame{};
     frame.id = addressWord & 0x7FFu;
@@ -87,4 +87,27 @@ extern "C" void LogOnOff(uint16_t addressWord, uint8_t on, char *text)
                       static_cast<unsigned>(microsDistance(stamp, base.stamp)));
     }
     CanDelayUS(kLogOnSettleMicros);
+}
+
+// A send that threw answers like one that found no line.
+auto sendFailure(char *text)
+{
+    return [text] { writeClosedLineTime(text); };
+}
+
+} // namespace
+
+extern "C" void Write2Can(uint16_t addressWord, const uint8_t *frame, char *text)
+{
+    guardExport("Write2Can", sendFailure(text), [&] { sendData(addressWord, frame, text); });
+}
+
+extern "C" void Write2CanRtr(uint16_t addressWord, char *text)
+{
+    guardExport("Write2CanRtr", sendFailure(text), [&] { sendRemoteRequest(addressWord, text); });
+}
+
+extern "C" void LogOnOff(uint16_t addressWord, uint8_t on, char *text)
+{
+    guardExport("LogOnOff", sendFailure(text), [&] { sendLogOn(addressWord, on, text); });
 }

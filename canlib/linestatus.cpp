@@ -2,6 +2,7 @@
 #include "tarvpcan3.h"
 
 #include "apibinding.h"
+#include "exportguard.h"
 #include "lineaccess.h"
 
 #include <cstdio>
@@ -38,9 +39,7 @@ void writeStatus(char *text, const char *status)
     std::snprintf(text, TARVPCAN3_STATUS_TEXT_SIZE, "%s", status);
 }
 
-} // namespace
-
-extern "C" char *GetCanStatus(uint8_t line, char *text)
+char *readStatus(uint8_t line, char *text)
 {
     const auto record = openRecord(line);
     if (!record) {
@@ -61,11 +60,28 @@ extern "C" char *GetCanStatus(uint8_t line, char *text)
     return text;
 }
 
+} // namespace
+
+extern "C" char *GetCanStatus(uint8_t line, char *text)
+{
+    // A status that could not be read is none: an empty text reads as no "OK".
+    return guardExport(
+        "GetCanStatus",
+        [text]() -> char * {
+            if (text != nullptr)
+                writeStatus(text, "");
+            return nullptr;
+        },
+        [&] { return readStatus(line, text); });
+}
+
 extern "C" void ResetCan(uint8_t line)
 {
-    const auto record = openRecord(line);
-    if (!record)
-        return;
-    api().resetHardware(record->hardware());
-    api().resetClient(record->client());
+    guardExport("ResetCan", [] {}, [&] {
+        const auto record = openRecord(line);
+        if (!record)
+            return;
+        api().resetHardware(record->hardware());
+        api().resetClient(record->client());
+    });
 }

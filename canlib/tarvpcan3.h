@@ -11,6 +11,11 @@
  *
  * Every buffer belongs to the caller; the library keeps no pointer to it.
  * The only library-owned text is the version text of GetDLLVer.
+ *
+ * No call lets an exception out. A failure inside gives the call's failure
+ * answer (false or null; set-up texts read "Error inside the driver library",
+ * send times "00:00:00.000", the status text is empty) and a line
+ * "tarvpcan3: <call>: <reason>" on standard error.
  */
 #ifndef TARVPCAN3_H
 #define TARVPCAN3_H
@@ -58,7 +63,8 @@ TARVPCAN3_API void ReInitCanSystem(uint16_t line);
 /* Closes an open line and removes its clients called clientName. */
 TARVPCAN3_API void ReInitCanClient(uint16_t line, const char *clientName);
 
-/* text: out the send time (at least 16 bytes). */
+/* text: out the send time (at least 16 bytes). Without frame data nothing is
+ * sent and text reads "00:00:00.000", as for a closed line. */
 TARVPCAN3_API void Write2Can(uint16_t addressWord, const uint8_t *frame, char *text);
 TARVPCAN3_API void Write2CanRtr(uint16_t addressWord, char *text);
 

@@ -42,6 +42,24 @@ void ManageCanCommunication::reportVersion()
     console_.debug(DebugLine() << "tarvpcan3.dll version" << version.data());
 }
 
+// The one line the front end shows of a failed set-up: without an adapter it
+// says what to do, after the words scripts look for.
+void ManageCanCommunication::reportFailedSetUp(const char *interfaceName, const char *libraryText)
+{
+    DebugLine line;
+    line << "Error: failed to initialize CAN-Interface" << interfaceName;
+    if (std::strcmp(libraryText, "Error while registering hardware !") == 0) {
+#ifdef Q_OS_WIN
+        line.plain(tr("- no adapter serves CAN line %1: connect it and install its driver").arg(canLine_));
+#else
+        line.plain(tr("- no adapter serves CAN line %1: set one up for SocketCAN as the README says, "
+                      "or name one in a bench file (TARVCAN_CONFIG)")
+                       .arg(canLine_));
+#endif
+    }
+    console_.debug(line);
+}
+
 int ManageCanCommunication::statusCode(const QByteArray &text)
 {
     static const std::array<std::pair<const char *, int>, 6> codes{{{"OK", StatusOk},
@@ -74,7 +92,7 @@ bool ManageCanCommunication::initCanInterface(const char *interfaceName, uint16_
     if (!driver_.ExtendedInitCan(canLine_, bitRate_, 0, 0, clientName.data())) {
         // Whatever the failed set-up left registered goes with the line.
         driver_.ReInitCanSystem(canLine_);
-        console_.debug(DebugLine() << "Error: failed to initialize CAN-Interface" << interfaceName);
+        reportFailedSetUp(interfaceName, clientName.data());
         return false;
     }
     canLineOpen_ = true;

@@ -90,6 +90,8 @@ private:
     QByteArray readCanStatus();
     void closeLine();
     void reportVersion();
+    // The failed set-up's line; libraryText is what ExtendedInitCan answered.
+    void reportFailedSetUp(const char *interfaceName, const char *libraryText);
 
     Console &console_;
     CanDriverFunctions driver_;

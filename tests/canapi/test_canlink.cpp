@@ -78,9 +78,6 @@ TEST(CanLink, ReadsTheKernelsAnswer)
         {"virtual bus", linkMessage(IFF_UP, nested(IFLA_LINKINFO, attribute(IFLA_INFO_KIND, QByteArray("vcan", 5)))),
          {true, "vcan", 0, std::nullopt}},
         {"link without kind", linkMessage(IFF_UP, attribute(IFLA_IFNAME, QByteArray("lo", 3))), {true, "", 0, std::nullopt}},
-        // A length beyond the end stops the reading, never the reader.
-        {"attribute longer than the message", linkMessage(IFF_UP, bytesOf(uint16_t{400}) + bytesOf(uint16_t{IFLA_LINKINFO})),
-         {true, "", 0, std::nullopt}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -99,6 +96,56 @@ TEST(CanLink, WhatIsNoLinkMessageIsNoLink)
     EXPECT_FALSE(canapi::parseLinkMessage(good.left(good.size() - 4)).has_value()) << "cut short";
     EXPECT_FALSE(canapi::parseLinkMessage(good.left(20)).has_value()) << "no room for the link's head";
     EXPECT_FALSE(canapi::parseLinkMessage(linkMessage(IFF_UP, {}, RTM_NEWADDR)).has_value()) << "another message";
+}
+
+// The message as the kernel sends it to port 4242 for request 7 about interface 3.
+QByteArray answerTo(QByteArray message, uint32_t port = 4242, uint32_t sequence = 7, int index = 3)
+{
+    nlmsghdr header{};
+    std::memcpy(&header, message.constData(), sizeof header);
+    header.nlmsg_pid = port;
+    header.nlmsg_seq = sequence;
+    std::memcpy(message.data(), &header, sizeof header);
+    if (header.nlmsg_type == RTM_NEWLINK)
+        std::memcpy(message.data() + NLMSG_HDRLEN + offsetof(ifinfomsg, ifi_index), &index, sizeof index);
+    return message;
+}
+
+TEST(CanLink, AnAnswerThatIsNotTheWholeAnswerToTheRequestIsAnError)
+{
+    const canapi::LinkQuery query{4242, 7, 3};
+    const QByteArray can = linkMessage(IFF_UP, controller(125000, CAN_STATE_ERROR_ACTIVE));
+    const QByteArray good = answerTo(can);
+    QString error;
+    ASSERT_TRUE(canapi::parseLinkAnswer({good, 0, false}, query, &error).has_value()) << error.toStdString();
+
+    nlmsgerr refusal{};
+    refusal.error = -ENODEV;
+    const QByteArray noDevice = answerTo(linkMessage(0, {}, NLMSG_ERROR).left(NLMSG_HDRLEN) + bytesOf(refusal));
+    const QByteArray innerCut = nested(IFLA_LINKINFO, attribute(IFLA_INFO_KIND, QByteArray("can", 4))
+                                                          + bytesOf(uint16_t{40}) + bytesOf(uint16_t{IFLA_INFO_DATA}));
+    const struct {
+        const char *name;
+        canapi::NetlinkAnswer answer;
+        const char *error; // a part of it
+    } cases[] = {
+        {"longer than the buffer", {good, 0, true}, "cut short"},
+        {"shorter than its length", {good.left(good.size() - 8), 0, false}, "cut short"},
+        {"attribute longer than the message",
+         {answerTo(linkMessage(IFF_UP, bytesOf(uint16_t{400}) + bytesOf(uint16_t{IFLA_LINKINFO}))), 0, false},
+         "cut short inside"},
+        {"nested attribute longer than its nest", {answerTo(linkMessage(IFF_UP, innerCut)), 0, false}, "cut short inside"},
+        {"from another sender", {good, 99, false}, "another request"},
+        {"for another port", {answerTo(can, 4243), 0, false}, "another request"},
+        {"for another request", {answerTo(can, 4242, 6), 0, false}, "another request"},
+        {"about another interface", {answerTo(can, 4242, 7, 4), 0, false}, "interface 4, not 3"},
+        {"a refusal", {noDevice, 0, false}, "No such device"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_FALSE(canapi::parseLinkAnswer(c.answer, query, &error).has_value());
+        EXPECT_TRUE(error.contains(QLatin1String(c.error))) << error.toStdString();
+    }
 }
 
 TEST(CanLink, TheLinkForARun)

@@ -92,7 +92,8 @@ TEST(Environment, WithoutAFileOnlyRealPeakAdaptersAreOffered)
     EXPECT_EQ(str(lines.first()), "load 0");
     for (qsizetype i = 1; i < lines.size(); ++i)
         EXPECT_TRUE(lines.at(i).contains(QStringLiteral(" PCAN"))) << str(lines.at(i));
-    EXPECT_FALSE(r.err.contains(QStringLiteral("tarvcanapi:"))) << str(r.err);
+    // Its one word: that it found none, when it offers none.
+    EXPECT_EQ(r.err.count(QStringLiteral("tarvcanapi:")), lines.size() == 1 ? 1 : 0) << str(r.err);
 }
 
 TEST(Environment, ModuleImagesAreWrittenWhenTheProcessEnds)

@@ -107,4 +107,13 @@ INSTANTIATE_TEST_SUITE_P(Devices, Detection,
                                            DetectCase{"socketcan", "can3", "gs_usb", ""},
                                            DetectCase{"virtualcan", "can0", "", ""}));
 
+TEST(Detection, AFruitlessSearchNamesWhatItSawThatServesNot)
+{
+    const QString otherAdapter = canapi::noAdapterFound({{QStringLiteral("can0 (gs_usb)")}, QString()});
+    EXPECT_TRUE(otherAdapter.contains(QLatin1String("PEAK driver (can0 (gs_usb): name it in a bench file), PCAN-Basic lists no adapter")))
+        << otherAdapter.toStdString();
+    const QString nothing = canapi::noAdapterFound({{}, QStringLiteral("Cannot load library pcanbasic")});
+    EXPECT_TRUE(nothing.endsWith(QLatin1String("PEAK driver, no PCAN-Basic library"))) << nothing.toStdString();
+}
+
 } // namespace

@@ -5,6 +5,7 @@
 
 #include <QCanBusDevice>
 #include <QCanBusFrame>
+#include <QStringList>
 
 #include <gtest/gtest.h>
 
@@ -85,6 +86,38 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<uint32_t> ids_;
+};
+
+// The adapter's warnings while it lives.
+class WarningLog {
+public:
+    WarningLog() { previous_ = qInstallMessageHandler(&WarningLog::keep); }
+    ~WarningLog() { qInstallMessageHandler(previous_); }
+    QStringList lines() const
+    {
+        std::lock_guard lock(mutex());
+        return kept();
+    }
+
+private:
+    static void keep(QtMsgType type, const QMessageLogContext &context, const QString &text)
+    {
+        if (type != QtWarningMsg || qstrcmp(context.category, "tarv.canapi.qt") != 0)
+            return;
+        std::lock_guard lock(mutex());
+        kept().append(text);
+    }
+    static std::mutex &mutex()
+    {
+        static std::mutex m;
+        return m;
+    }
+    static QStringList &kept()
+    {
+        static QStringList lines;
+        return lines;
+    }
+    QtMessageHandler previous_;
 };
 
 class QtTransmit : public ::testing::Test {
@@ -175,14 +208,20 @@ TEST_F(QtTransmit, TheQueueIsBoundedAndLosesNothingItTook)
     auto room = std::make_shared<std::atomic<bool>>(false);
     open([room](const QCanBusFrame &, int) { return room->load() ? 0 : ENOBUFS; });
     const std::vector<uint32_t> sent = send(0x100, canapi::QtAdapter::kTransmitQueueFrames);
+    const WarningLog log;
     ApiFrame oneTooMany{};
     oneTooMany.id = 0x7FF;
-    EXPECT_FALSE(adapter_->transmit(oneTooMany, 0, 0));
+    for (int i = 0; i < 2000; ++i)
+        ASSERT_FALSE(adapter_->transmit(oneTooMany, 0, 0));
     EXPECT_EQ(adapter_->deviceStatus(), API_ERR_QXMTFULL);
     *room = true;
     EXPECT_EQ(sink_.waitFor(sent.size()), sent);
     EXPECT_EQ(takenByDevice(), sent);
     EXPECT_TRUE(adapter_->transmit(oneTooMany, 0, 0));
+    // The burst is told by its first refusal and a count.
+    EXPECT_EQ(log.lines().join(QLatin1Char('\n')).toStdString(),
+              "fake fake0: frame 7FF refused, 1024 frames wait for the bus already\n"
+              "fake fake0: 1999 more frames refused, the queue being full");
 }
 
 TEST_F(QtTransmit, FramesStillWaitingWhenTheAdapterStopsGoOutFirst)

@@ -52,7 +52,7 @@ TEST_F(Send, AddressWordChoosesTheLine)
     EXPECT_EQ(first.count(), 1u);
 }
 
-TEST_F(Send, ClosedLineOnlyWritesTheClosedTime)
+TEST_F(Send, ClosedLineOrNoDataOnlyWritesTheClosedTime)
 {
     configure(2);
     ASSERT_TRUE(openLine(0));
@@ -68,6 +68,9 @@ TEST_F(Send, ClosedLineOnlyWritesTheClosedTime)
     std::strcpy(text, "unchanged");
     LogOnOff(0x1205, 1, text);
     EXPECT_STREQ(text, "00:00:00.000");
+    std::strcpy(text, "unchanged");
+    Write2Can(0x0206, nullptr, text);
+    EXPECT_STREQ(text, "00:00:00.000") << "no data on an open line";
     Write2Can(0x0207, frame, text);
     ASSERT_TRUE(first.waitForCount(1));
     EXPECT_EQ(first.frames().front().id, 0x207u);

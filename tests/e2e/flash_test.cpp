@@ -509,6 +509,35 @@ private slots:
         VERIFY_WIRE(run);
     }
 
+    void noAdapterSaysWhatToDo()
+    {
+        // No bench file, and a network namespace of its own with a fresh
+        // sysfs, so that no SocketCAN interface of the machine is seen.
+        const QString isolated = QStringLiteral("mount -t sysfs none /sys && exec \"$@\"");
+        if (QProcess::execute(QStringLiteral("unshare"), {"-rnm", "sh", "-c", isolated, "sh", "true"}) != 0)
+            QSKIP("no network namespace of its own for the program");
+        testkit::Bench bench;
+        bench.writeFirmware();
+        testkit::RunSpec spec;
+        spec.flasherArgs = bench.autoArgs();
+        spec.args = QStringList{"-rnm", "sh", "-c", isolated, "sh", "env", "-u", "TARVCAN_CONFIG", spec.program}
+            + spec.flasherArgs;
+        spec.program = QStringLiteral("unshare");
+        spec.folder = bench.folder();
+        const testkit::RunResult run = testkit::runFlasher(spec);
+        QCOMPARE(run.exitCode, 1);
+        const QStringList lines = QString::fromLocal8Bit(run.out + run.err).split(u'\n', Qt::SkipEmptyParts);
+        const QString searched = QStringLiteral("tarvcanapi: no CAN adapter found: no bench file (TARVCAN_CONFIG, or "
+                                                "tarvcan.ini beside the library), no SocketCAN interface of a PEAK driver, ");
+        QVERIFY2(lines.size() >= 2 && lines.at(lines.size() - 2).startsWith(searched), qPrintable(run.describe()));
+        // The front end ends the run at the first "Error:" line and shows it.
+        QCOMPARE(run.count(QStringLiteral("Error:")), 1);
+        QCOMPARE(lines.last(), QStringLiteral("Error: failed to initialize CAN-Interface PCAN_USB - no adapter serves CAN "
+                                              "line 0: set one up for SocketCAN as the README says, or name one in a "
+                                              "bench file (TARVCAN_CONFIG) "));
+        QVERIFY2(!run.err.contains("qt.canbus"), run.err.constData());
+    }
+
     void secondLineOfTwoAdapters()
     {
         testkit::Bench bench;
