@@ -35,6 +35,9 @@ struct ModuleConfig {
     double checksumErrorProb = 0.0;
     int compareMismatchLine = 0;      // compare pass, once: answer 15 91; 0 = none
     std::set<int> loseAckFrames;      // flash data frames (counted over the module's life) left unacknowledged
+    std::set<int> lateAckFrames;      // flash data frames, counted as above, acknowledged lateMs late
+    std::set<int> lateAnswerLines;    // lines of the flash pass answered lateMs late
+    int lateMs = 500;                 // past the flasher's answer bound, inside its pause after a timeout
     double loseAckProb = 0.0;
     std::set<int> loseAnswerLines;    // lines of either pass left without status answer
     double loseAnswerProb = 0.0;

@@ -1,6 +1,7 @@
 // tarvCanFlash end to end: the real program, the driver library and the
 // simulated adapter with modules hosted inside the program's process; one
 // run over Qt's virtualcan against tarvModuleSim in a process of its own.
+#include "candumplog.h"
 #include "modulesimprocess.h"
 #include "testbench.h"
 
@@ -57,6 +58,25 @@ bool wholeFileOnce(const QStringList &lines, const QStringList &file, QString *w
 QString debugQuoted(const QString &text)
 {
     return u'"' + text + u'"';
+}
+
+// The first flash data frame to module 0x208 after the first frame the module
+// sent past the answer bound; empty when there is none.
+QByteArray dataFrameAfterLateAnswer(const testkit::RunResult &run)
+{
+    const QByteArray flashData = QByteArray::fromHex("1500");
+    qint64 lastDataUs = -1;
+    bool late = false;
+    for (const testkit::LoggedFrame &frame : testkit::readCandumpLog(run.trace, {}).frames) {
+        if (frame.id == 0x209 && frame.data.startsWith(flashData)) {
+            if (late)
+                return frame.data.mid(2);
+            lastDataUs = frame.timeUs;
+        } else if (frame.id == 0x20D && lastDataUs >= 0 && frame.timeUs - lastDataUs > 251000) {
+            late = true;
+        }
+    }
+    return {};
 }
 
 } // namespace
@@ -331,6 +351,39 @@ private slots:
         QStringList flash = phaseLines(run, "Flash", 0x208);
         QCOMPARE(flash.size(), file.size() + 1);
         QCOMPARE(flash[2], flash[3]);
+        QVERIFY(run.imageEqual(1));
+    }
+
+    void lateAnswerIsNotTaken_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<int>("line"); // of the file, from 0, that times out
+        QTest::newRow("acknowledgement inside a line") << "late_ack_frames" << 1;
+        QTest::newRow("status answer") << "late_answer_lines" << 2;
+    }
+
+    // An answer past the bound belongs to a transfer the flasher has ended:
+    // nothing of that line goes out after it, and the line goes again from
+    // its first frame after the pause.
+    void lateAnswerIsNotTaken()
+    {
+        QFETCH(QString, key);
+        QFETCH(int, line);
+        testkit::Bench bench;
+        const QStringList file = bench.writeFirmware();
+        bench.addAdapter(0);
+        // The third frame of the line, frames counted over the module's life.
+        int lateFrame = 3;
+        for (int i = 0; i < line; ++i)
+            lateFrame += (file[i].size() + 2 + 5) / 6;
+        const int late = key == QLatin1String("late_ack_frames") ? lateFrame : line + 1;
+        bench.addModule(1, {{key, QString::number(late)}});
+        bench.writeConfig();
+        const testkit::RunResult run = bench.run(bench.autoArgs());
+        VERIFY_RUN(run, 0);
+        QCOMPARE(run.countErr("\"\" Timeout, repeating line: " + debugQuoted(file[line]) + ' '), 1);
+        QCOMPARE(dataFrameAfterLateAnswer(run), (file[line] + "\r\n").toLatin1().left(6));
+        VERIFY_WHOLE_FILE(phaseLines(run, "Compare", 0x208), file);
         QVERIFY(run.imageEqual(1));
     }
 
