@@ -180,26 +180,37 @@ private slots:
             "Error: No module fits the file and the selection, no module updated"));
     }
 
+    void canIdsSelectModules_data()
+    {
+        QTest::addColumn<int>("line");
+        QTest::newRow("line 0") << 0;
+        // The address words carry the line above the identifiers the selection names.
+        QTest::newRow("line 2") << 2;
+    }
+
     void canIdsSelectModules()
     {
+        QFETCH(int, line);
         testkit::Bench bench;
         const QStringList file = bench.writeFirmware();
-        bench.addAdapter(0);
-        bench.addModule(1);
-        bench.addModule(2);
-        bench.addModule(3);
+        for (int adapter = 0; adapter <= line; ++adapter)
+            bench.addAdapter(adapter);
+        for (int address : {1, 2, 3})
+            bench.addModule(address, {{"adapter", QString::number(line)}});
         bench.writeConfig();
-        QStringList args = bench.autoArgs();
+        QStringList args = bench.autoArgs(line);
         // 0x428 is selected but never logs on: it was not updated either.
         args << QStringLiteral("528,0x218,,1064");
         const testkit::RunResult run = bench.run(args);
         VERIFY_RUN(run, 2);
-        QCOMPARE(phaseLines(run, "Flash", 0x208).size(), 0);
-        VERIFY_WHOLE_FILE(phaseLines(run, "Flash", 0x210), file);
-        VERIFY_WHOLE_FILE(phaseLines(run, "Compare", 0x218), file);
+        const uint16_t onLine = static_cast<uint16_t>(line << 12);
+        QCOMPARE(phaseLines(run, "Flash", onLine | 0x208).size(), 0);
+        VERIFY_WHOLE_FILE(phaseLines(run, "Flash", onLine | 0x210), file);
+        VERIFY_WHOLE_FILE(phaseLines(run, "Compare", onLine | 0x218), file);
         QVERIFY(run.imageEqual(2));
         QVERIFY(run.imageEqual(3));
-        QVERIFY(run.errLines.contains("Error: Modules not updated: 428"));
+        QVERIFY(!run.imageEqual(1));
+        QVERIFY(run.errLines.contains("Error: Modules not updated: " + QString::number(onLine | 0x428, 16)));
     }
 
     // An empty name is contained in every file name; the module is asked
