@@ -398,8 +398,8 @@ uint8_t Module::flashLine(const std::string &line, int lineNo)
 uint8_t Module::compareLine(const std::string &line, int lineNo)
 {
     const std::string where = "compare line " + std::to_string(lineNo) + ": ";
-    if (!mismatchDone_ && cfg_.compareMismatchLine == lineNo) {
-        mismatchDone_ = true;
+    if (mismatches_ < cfg_.compareMismatchPasses && cfg_.compareMismatchLine == lineNo) {
+        ++mismatches_;
         note(where + "mismatch (injected)");
         return kFlashError;
     }

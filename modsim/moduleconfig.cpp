@@ -209,6 +209,7 @@ const std::map<std::string, Setter> &setters()
         {"checksum_error_lines", setKey(&ModuleConfig::checksumErrorLines)},
         {"checksum_error_prob", probabilityKey(&ModuleConfig::checksumErrorProb)},
         {"compare_mismatch_line", intKey(&ModuleConfig::compareMismatchLine, 0, 1000000000)},
+        {"compare_mismatch_passes", intKey(&ModuleConfig::compareMismatchPasses, 1, 1000000000)},
         {"lose_ack_frames", setKey(&ModuleConfig::loseAckFrames)},
         {"lose_ack_prob", probabilityKey(&ModuleConfig::loseAckProb)},
         {"lose_answer_lines", setKey(&ModuleConfig::loseAnswerLines)},

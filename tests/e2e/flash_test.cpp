@@ -9,6 +9,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <algorithm>
+
 namespace {
 
 const QRegularExpression FinishLine(QStringLiteral("Finish: Update Process needed \\d+ seconds\\.$"));
@@ -58,6 +60,15 @@ bool wholeFileOnce(const QStringList &lines, const QStringList &file, QString *w
 QString debugQuoted(const QString &text)
 {
     return u'"' + text + u'"';
+}
+
+// Frames on the wire to the word with exactly these bytes.
+int countFrames(const testkit::RunResult &run, uint32_t word, const QByteArray &data)
+{
+    const QList<testkit::LoggedFrame> frames = testkit::readCandumpLog(run.trace, {}).frames;
+    return static_cast<int>(std::count_if(frames.begin(), frames.end(), [&](const testkit::LoggedFrame &frame) {
+        return frame.id == word && frame.data == data;
+    }));
 }
 
 // The first flash data frame to module 0x208 after the first frame the module
@@ -280,6 +291,36 @@ private slots:
         QVERIFY(progress[n + 3].startsWith("Compare ID 208 "));
         QVERIFY(progress[n + 4].startsWith("Flash ID 208 ") && progress[n + 4].endsWith(shown(file[0])));
         QVERIFY(run.imageEqual(1));
+    }
+
+    void flashRestartsAreBounded_data()
+    {
+        QTest::addColumn<int>("mismatches"); // compare passes with a flash error
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("5 restarts, updated") << 5 << 0;
+        QTest::newRow("6 flash errors, given up") << 6 << 2;
+    }
+
+    // Five restarts of the flash are allowed; the flash error after the sixth
+    // flash pass gives the module up.
+    void flashRestartsAreBounded()
+    {
+        QFETCH(int, mismatches);
+        QFETCH(int, exitCode);
+        testkit::Bench bench;
+        const QStringList file = bench.writeFirmware();
+        bench.addAdapter(0);
+        bench.addModule(1, {{"compare_mismatch_line", "2"}, {"compare_mismatch_passes", QString::number(mismatches)}});
+        bench.writeConfig();
+        const testkit::RunResult run = bench.run(bench.autoArgs());
+        VERIFY_RUN(run, exitCode);
+        QCOMPARE(countFrames(run, 0x208, QByteArray::fromHex("1503")), 6);
+        QCOMPARE(run.countErr("\"\" Flash error, restarting writing from the beginning. "), mismatches);
+        const bool updated = exitCode == 0;
+        QCOMPARE(run.countErr("\"\" Module 208 not updated: flashing restarted 5 times "), updated ? 0 : 1);
+        QCOMPARE(run.countOut("PostFlash "), updated ? 1 : 0);
+        if (updated)
+            QVERIFY(run.imageEqual(1));
     }
 
     void versionErrorEndsTheRun_data()
