@@ -7,7 +7,7 @@
 // checksum: the ones' complement of the low byte of the sum of count, address
 // and data bytes. Hex digits in either case.
 //
-// Plain C++ without Qt: the module simulator decodes records with it too.
+// Plain C++ without Qt. The module simulator reads records on its own.
 #pragma once
 
 #include <cstdint>

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <cstdio>
 #include <fstream>
@@ -45,10 +46,62 @@ bool fail(std::string *error, std::string text)
 
 } // namespace
 
+namespace {
+
+size_t addressLength(char type)
+{
+    switch (type) {
+    case '0': case '1': case '5': case '9': return 2;
+    case '2': case '6': case '8': return 3;
+    case '3': case '7': return 4;
+    default: return 0;
+    }
+}
+
+int nibble(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    const char upper = c >= 'a' && c <= 'f' ? static_cast<char>(c - 'a' + 'A') : c;
+    return upper >= 'A' && upper <= 'F' ? upper - 'A' + 10 : -1;
+}
+
+} // namespace
+
 bool parseSRecord(std::string_view line, SRecord *record, std::string *error)
 {
-    const srecord::Problem problem = srecord::parse(line, record);
-    return problem == srecord::Problem::None || fail(error, srecord::problemText(problem));
+    if (line.size() < 2 || line[0] != 'S')
+        return fail(error, "not an S-record");
+    const size_t addressBytes = addressLength(line[1]);
+    if (addressBytes == 0)
+        return fail(error, "unknown record type S" + std::string(1, line[1]));
+    const std::string_view digits = line.substr(2);
+    if (digits.empty() || digits.size() % 2 != 0)
+        return fail(error, "no whole bytes after the type");
+    std::vector<uint8_t> bytes;
+    unsigned sum = 0;
+    for (size_t i = 0; i < digits.size(); i += 2) {
+        const int high = nibble(digits[i]);
+        const int low = nibble(digits[i + 1]);
+        if (high < 0 || low < 0)
+            return fail(error, "not a hex digit at column " + std::to_string(i + 3));
+        bytes.push_back(static_cast<uint8_t>(high * 16 + low));
+        sum += bytes.back();
+    }
+    if (bytes[0] + 1u != bytes.size())
+        return fail(error, "count " + std::to_string(bytes[0]) + " for " + std::to_string(bytes.size() - 1) + " bytes");
+    if (bytes.size() < 1 + addressBytes + 1)
+        return fail(error, "too short for its address");
+    if ((sum & 0xFF) != 0xFF)
+        return fail(error, "checksum error");
+    SRecord result;
+    result.type = line[1] - '0';
+    for (size_t i = 1; i <= addressBytes; ++i)
+        result.address = result.address << 8 | bytes[i];
+    result.data.assign(bytes.begin() + 1 + static_cast<std::ptrdiff_t>(addressBytes), bytes.end() - 1);
+    if (record)
+        *record = std::move(result);
+    return true;
 }
 
 bool imageFromSRecordText(std::string_view text, Image *image, std::string *error)
@@ -106,7 +159,10 @@ std::string s3Line(int type, uint32_t address, const std::vector<uint8_t> &data)
     for (int shift = 24; shift >= 0; shift -= 8)
         bytes.push_back(static_cast<uint8_t>(address >> shift));
     bytes.insert(bytes.end(), data.begin(), data.end());
-    bytes.push_back(srecord::checksum(bytes));
+    unsigned sum = 0;
+    for (uint8_t b : bytes)
+        sum += b;
+    bytes.push_back(static_cast<uint8_t>(0xFF - (sum & 0xFF)));
     std::string line = "S" + std::to_string(type);
     for (uint8_t b : bytes) {
         line += digits[b >> 4];

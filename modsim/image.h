@@ -2,8 +2,6 @@
 // S-record text.
 #pragma once
 
-#include "srecordformat.h"
-
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -28,10 +26,23 @@ private:
     std::map<uint32_t, uint8_t> bytes_;
 };
 
-using SRecord = srecord::Record;
+// One Motorola S-record: 'S', the type digit, then hex digit pairs (either
+// case): the count of the bytes that follow it, the address (2 bytes for the
+// types 0, 1, 5, 9; 3 for 2, 6, 8; 4 for 3, 7; S4 is reserved), the data, and
+// a checksum that brings the sum of all bytes after the type to 0xFF in its
+// low byte.
+struct SRecord {
+    int type = 0;
+    uint32_t address = 0;
+    std::vector<uint8_t> data;
+
+    bool isData() const { return type >= 1 && type <= 3; }
+};
 
 // Parses one line (without its line end). False with a message on any fault:
 // syntax, unknown type, count that disagrees with the line, bad checksum.
+// The module's own reading, kept apart from the flasher's, so that a misread
+// record does not agree with itself.
 bool parseSRecord(std::string_view line, SRecord *record, std::string *error);
 
 // The data of a whole S-record text. Blank lines are skipped; every other line

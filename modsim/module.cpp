@@ -296,10 +296,14 @@ void Module::handleFlashData(const Frame &frame)
     ++dataFrames_;
     const bool lost = cfg_.loseAckFrames.count(static_cast<int>(std::min<int64_t>(dataFrames_, INT_MAX)))
                       || chance(AckStream, cfg_.loseAckProb);
-    if (lost)
+    if (lost) {
         note("flash data frame " + std::to_string(dataFrames_) + ": acknowledgement lost");
-    else
+    } else if (cfg_.lateAckFrames.count(static_cast<int>(std::min<int64_t>(dataFrames_, INT_MAX)))) {
+        note("flash data frame " + std::to_string(dataFrames_) + ": acknowledgement late");
+        answer({0x15, 0x00}, nowUs_ + int64_t(cfg_.lateMs) * 1000);
+    } else {
         answer({0x15, 0x00});
+    }
     for (size_t i = 2; i < frame.len && i < frame.data.size(); ++i) {
         const uint8_t byte = frame.data[i];
         if (byte == '\n' && prevByte_ == '\r') {
@@ -346,7 +350,12 @@ void Module::lineComplete()
         note("line " + std::to_string(lineNo) + ": answer " + hex2(code) + " lost");
         return;
     }
-    answer({0x15, code}, eraseUntilUs_);
+    int64_t notBeforeUs = eraseUntilUs_;
+    if (phase_ == Phase::Flash && cfg_.lateAnswerLines.count(lineNo)) {
+        note("line " + std::to_string(lineNo) + ": answer " + hex2(code) + " late");
+        notBeforeUs = std::max(notBeforeUs, nowUs_ + int64_t(cfg_.lateMs) * 1000);
+    }
+    answer({0x15, code}, notBeforeUs);
 }
 
 // What both passes decide before their own checks: a blank line is accepted,
@@ -389,8 +398,8 @@ uint8_t Module::flashLine(const std::string &line, int lineNo)
 uint8_t Module::compareLine(const std::string &line, int lineNo)
 {
     const std::string where = "compare line " + std::to_string(lineNo) + ": ";
-    if (!mismatchDone_ && cfg_.compareMismatchLine == lineNo) {
-        mismatchDone_ = true;
+    if (mismatches_ < cfg_.compareMismatchPasses && cfg_.compareMismatchLine == lineNo) {
+        ++mismatches_;
         note(where + "mismatch (injected)");
         return kFlashError;
     }

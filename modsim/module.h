@@ -117,7 +117,7 @@ private:
     uint8_t prevByte_ = 0;
     int passLines_ = 0;      // complete lines since the command that opened the pass
     int64_t dataFrames_ = 0; // flash data frames over the module's life
-    bool mismatchDone_ = false;
+    int mismatches_ = 0; // compare passes that showed the injected mismatch
 };
 
 } // namespace modsim

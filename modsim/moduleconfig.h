@@ -33,8 +33,12 @@ struct ModuleConfig {
     // repeated lines included, from 1 after the command that opened the pass.
     std::set<int> checksumErrorLines; // flash pass: answer 15 92
     double checksumErrorProb = 0.0;
-    int compareMismatchLine = 0;      // compare pass, once: answer 15 91; 0 = none
+    int compareMismatchLine = 0;      // compare pass: answer 15 91; 0 = none
+    int compareMismatchPasses = 1;    // the first this many compare passes of the module's life
     std::set<int> loseAckFrames;      // flash data frames (counted over the module's life) left unacknowledged
+    std::set<int> lateAckFrames;      // flash data frames, counted as above, acknowledged lateMs late
+    std::set<int> lateAnswerLines;    // lines of the flash pass answered lateMs late
+    int lateMs = 500;                 // past the flasher's answer bound, inside its pause after a timeout
     double loseAckProb = 0.0;
     std::set<int> loseAnswerLines;    // lines of either pass left without status answer
     double loseAnswerProb = 0.0;

@@ -1,12 +1,15 @@
 // tarvCanFlash end to end: the real program, the driver library and the
 // simulated adapter with modules hosted inside the program's process; one
 // run over Qt's virtualcan against tarvModuleSim in a process of its own.
+#include "candumplog.h"
 #include "modulesimprocess.h"
 #include "testbench.h"
 
 #include <QFile>
 #include <QRegularExpression>
 #include <QTest>
+
+#include <algorithm>
 
 namespace {
 
@@ -57,6 +60,34 @@ bool wholeFileOnce(const QStringList &lines, const QStringList &file, QString *w
 QString debugQuoted(const QString &text)
 {
     return u'"' + text + u'"';
+}
+
+// Frames on the wire to the word with exactly these bytes.
+int countFrames(const testkit::RunResult &run, uint32_t word, const QByteArray &data)
+{
+    const QList<testkit::LoggedFrame> frames = testkit::readCandumpLog(run.trace, {}).frames;
+    return static_cast<int>(std::count_if(frames.begin(), frames.end(), [&](const testkit::LoggedFrame &frame) {
+        return frame.id == word && frame.data == data;
+    }));
+}
+
+// The first flash data frame to module 0x208 after the first frame the module
+// sent past the answer bound; empty when there is none.
+QByteArray dataFrameAfterLateAnswer(const testkit::RunResult &run)
+{
+    const QByteArray flashData = QByteArray::fromHex("1500");
+    qint64 lastDataUs = -1;
+    bool late = false;
+    for (const testkit::LoggedFrame &frame : testkit::readCandumpLog(run.trace, {}).frames) {
+        if (frame.id == 0x209 && frame.data.startsWith(flashData)) {
+            if (late)
+                return frame.data.mid(2);
+            lastDataUs = frame.timeUs;
+        } else if (frame.id == 0x20D && lastDataUs >= 0 && frame.timeUs - lastDataUs > 251000) {
+            late = true;
+        }
+    }
+    return {};
 }
 
 } // namespace
@@ -160,26 +191,37 @@ private slots:
             "Error: No module fits the file and the selection, no module updated"));
     }
 
+    void canIdsSelectModules_data()
+    {
+        QTest::addColumn<int>("line");
+        QTest::newRow("line 0") << 0;
+        // The address words carry the line above the identifiers the selection names.
+        QTest::newRow("line 2") << 2;
+    }
+
     void canIdsSelectModules()
     {
+        QFETCH(int, line);
         testkit::Bench bench;
         const QStringList file = bench.writeFirmware();
-        bench.addAdapter(0);
-        bench.addModule(1);
-        bench.addModule(2);
-        bench.addModule(3);
+        for (int adapter = 0; adapter <= line; ++adapter)
+            bench.addAdapter(adapter);
+        for (int address : {1, 2, 3})
+            bench.addModule(address, {{"adapter", QString::number(line)}});
         bench.writeConfig();
-        QStringList args = bench.autoArgs();
+        QStringList args = bench.autoArgs(line);
         // 0x428 is selected but never logs on: it was not updated either.
         args << QStringLiteral("528,0x218,,1064");
         const testkit::RunResult run = bench.run(args);
         VERIFY_RUN(run, 2);
-        QCOMPARE(phaseLines(run, "Flash", 0x208).size(), 0);
-        VERIFY_WHOLE_FILE(phaseLines(run, "Flash", 0x210), file);
-        VERIFY_WHOLE_FILE(phaseLines(run, "Compare", 0x218), file);
+        const uint16_t onLine = static_cast<uint16_t>(line << 12);
+        QCOMPARE(phaseLines(run, "Flash", onLine | 0x208).size(), 0);
+        VERIFY_WHOLE_FILE(phaseLines(run, "Flash", onLine | 0x210), file);
+        VERIFY_WHOLE_FILE(phaseLines(run, "Compare", onLine | 0x218), file);
         QVERIFY(run.imageEqual(2));
         QVERIFY(run.imageEqual(3));
-        QVERIFY(run.errLines.contains("Error: Modules not updated: 428"));
+        QVERIFY(!run.imageEqual(1));
+        QVERIFY(run.errLines.contains("Error: Modules not updated: " + QString::number(onLine | 0x428, 16)));
     }
 
     // An empty name is contained in every file name; the module is asked
@@ -249,6 +291,36 @@ private slots:
         QVERIFY(progress[n + 3].startsWith("Compare ID 208 "));
         QVERIFY(progress[n + 4].startsWith("Flash ID 208 ") && progress[n + 4].endsWith(shown(file[0])));
         QVERIFY(run.imageEqual(1));
+    }
+
+    void flashRestartsAreBounded_data()
+    {
+        QTest::addColumn<int>("mismatches"); // compare passes with a flash error
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("5 restarts, updated") << 5 << 0;
+        QTest::newRow("6 flash errors, given up") << 6 << 2;
+    }
+
+    // Five restarts of the flash are allowed; the flash error after the sixth
+    // flash pass gives the module up.
+    void flashRestartsAreBounded()
+    {
+        QFETCH(int, mismatches);
+        QFETCH(int, exitCode);
+        testkit::Bench bench;
+        const QStringList file = bench.writeFirmware();
+        bench.addAdapter(0);
+        bench.addModule(1, {{"compare_mismatch_line", "2"}, {"compare_mismatch_passes", QString::number(mismatches)}});
+        bench.writeConfig();
+        const testkit::RunResult run = bench.run(bench.autoArgs());
+        VERIFY_RUN(run, exitCode);
+        QCOMPARE(countFrames(run, 0x208, QByteArray::fromHex("1503")), 6);
+        QCOMPARE(run.countErr("\"\" Flash error, restarting writing from the beginning. "), mismatches);
+        const bool updated = exitCode == 0;
+        QCOMPARE(run.countErr("\"\" Module 208 not updated: flashing restarted 5 times "), updated ? 0 : 1);
+        QCOMPARE(run.countOut("PostFlash "), updated ? 1 : 0);
+        if (updated)
+            QVERIFY(run.imageEqual(1));
     }
 
     void versionErrorEndsTheRun_data()
@@ -331,6 +403,39 @@ private slots:
         QStringList flash = phaseLines(run, "Flash", 0x208);
         QCOMPARE(flash.size(), file.size() + 1);
         QCOMPARE(flash[2], flash[3]);
+        QVERIFY(run.imageEqual(1));
+    }
+
+    void lateAnswerIsNotTaken_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<int>("line"); // of the file, from 0, that times out
+        QTest::newRow("acknowledgement inside a line") << "late_ack_frames" << 1;
+        QTest::newRow("status answer") << "late_answer_lines" << 2;
+    }
+
+    // An answer past the bound belongs to a transfer the flasher has ended:
+    // nothing of that line goes out after it, and the line goes again from
+    // its first frame after the pause.
+    void lateAnswerIsNotTaken()
+    {
+        QFETCH(QString, key);
+        QFETCH(int, line);
+        testkit::Bench bench;
+        const QStringList file = bench.writeFirmware();
+        bench.addAdapter(0);
+        // The third frame of the line, frames counted over the module's life.
+        int lateFrame = 3;
+        for (int i = 0; i < line; ++i)
+            lateFrame += (file[i].size() + 2 + 5) / 6;
+        const int late = key == QLatin1String("late_ack_frames") ? lateFrame : line + 1;
+        bench.addModule(1, {{key, QString::number(late)}});
+        bench.writeConfig();
+        const testkit::RunResult run = bench.run(bench.autoArgs());
+        VERIFY_RUN(run, 0);
+        QCOMPARE(run.countErr("\"\" Timeout, repeating line: " + debugQuoted(file[line]) + ' '), 1);
+        QCOMPARE(dataFrameAfterLateAnswer(run), (file[line] + "\r\n").toLatin1().left(6));
+        VERIFY_WHOLE_FILE(phaseLines(run, "Compare", 0x208), file);
         QVERIFY(run.imageEqual(1));
     }
 

@@ -1,11 +1,12 @@
 // The lines of a pass over the fake driver: each line is labelled by the pass
-// it is sent in.
+// it is sent in, and a pass starts with no refusal counted.
 #include "buswatch.h"
 #include "console.h"
 #include "fakedriver.h"
 #include "firmwarefile.h"
 #include "managecancommunication.h"
 #include "passlines.h"
+#include "runlimits.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -87,6 +88,27 @@ private slots:
         lines_->beginPass(PassLines::Pass::Compare);
         lines_->send();
         QVERIFY(outText_.endsWith("Compare ID 208 39.2% S00600004844521B\n"));
+    }
+
+    // Refusals in a row count within a pass: one short of the limit, then a
+    // flash error, and the restarted pass may take refusals afresh.
+    void flashRestartForgetsTheRefusals()
+    {
+        lines_->beginPass(PassLines::Pass::Flash);
+        for (int i = 1; i < runlimits::RefusalsInARow; ++i) {
+            QCOMPARE(lines_->send(), PassLines::Sent::Line);
+            answer({0x92});
+            QVERIFY(lines_->check().go);
+        }
+        QCOMPARE(lines_->send(), PassLines::Sent::Line);
+        answer({0x91});
+        QVERIFY(lines_->check().flashError);
+        lines_->beginPass(PassLines::Pass::Flash);
+        QCOMPARE(lines_->send(), PassLines::Sent::Line);
+        answer({0x92});
+        const PassLines::Result result = lines_->check();
+        QVERIFY(result.stop == PassLines::Stop::None);
+        QVERIFY(result.go);
     }
 };
 
