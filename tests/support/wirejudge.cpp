@@ -29,6 +29,10 @@ constexpr Us NameSure = 400 * Ms;
 constexpr Us ClosingPause1 = 500 * Ms;
 constexpr Us ClosingPause2 = 1000 * Ms;
 constexpr int SweepFrames = 64;
+// A line refused or unanswered this often in a row gives its module up, and
+// so does a flash error after this many restarts of the flash pass.
+constexpr int RefusalsInARow = 10;
+constexpr int FlashRestarts = 5;
 constexpr int TextPerFrame = 6;
 
 const QByteArray LogOff = QByteArray::fromHex("d800");
@@ -135,6 +139,8 @@ struct Module
     bool flashStarted = false;
     Pass pass = Pass::None;
     bool restartDue = false; // a flash error was taken
+    int flashStarts = 0;
+    int refusalsInRow = 0;   // of the line in transfer: refusals and timeouts since its last acceptance
     Transfer transfer;
     QList<Code> codes; // queued since the transfer began, or left over
     bool patternAfterRestart = false;
@@ -481,6 +487,11 @@ bool Judge::onUpdateCommand(Module &m, uint8_t code)
             return fail("pass order", QStringLiteral("update command 3 outside the update"));
         if (!beforeFlash && !settleLine(m, Next::Restart, &repeat))
             return false;
+        if (++m.flashStarts > FlashRestarts + 1)
+            return fail("retry limit", QStringLiteral("flash pass %1 of module %2, after %3 restarts")
+                                           .arg(m.flashStarts)
+                                           .arg(hex(m.id))
+                                           .arg(FlashRestarts));
         m.flashStarted = true;
         startPass(m, Pass::Flash);
         return true;
@@ -506,6 +517,7 @@ void Judge::startPass(Module &m, Pass pass)
     m.transfer = Transfer();
     m.codes.clear();
     m.restartDue = false;
+    m.refusalsInRow = 0;
 }
 
 void Judge::expectProgress(const Module &m, bool required)
@@ -530,6 +542,7 @@ void Judge::takeCodes(Module &m, qsizetype count, bool required, bool givesUp)
              isAcceptance(code) ? QStringList() : codeNotices(code, lines_[m.transfer.line].text, i != lastRefusal))
             expectNotice(notice, required || versionError);
         m.restartDue = m.restartDue || isFlashError(code);
+        m.refusalsInRow += isRefusal(code) ? 1 : 0;
         versionError_ = versionError_ || versionError;
     }
     m.codes.remove(0, count);
@@ -551,6 +564,7 @@ bool Judge::settleLine(Module &m, Next next, bool *repeat)
         // frame; what the module answered meanwhile answers no later transfer.
         expectNotice(timeoutNotice(text, next != Next::Leave || !givingUp_), next != Next::Leave);
         m.codes.clear();
+        ++m.refusalsInRow;
         *repeat = true;
         return next == Next::Line || next == Next::Leave
                || fail("pass order",
@@ -570,8 +584,10 @@ bool Judge::settleLine(Module &m, Next next, bool *repeat)
     expectProgress(m, next == Next::Restart || (next != Next::Leave && !timedOut));
     if (next == Next::Leave || next == Next::Restart) {
         takeCodes(m, m.codes.size(), next == Next::Restart, next == Next::Leave && givingUp_);
-        if (next == Next::Leave && timedOut)
+        if (next == Next::Leave && timedOut) {
             expectNotice(timeoutNotice(text, !givingUp_), false);
+            ++m.refusalsInRow;
+        }
         if (next == Next::Restart && versionError_)
             return fail("run end", QStringLiteral("flash pass restarted after a version error"));
         return next == Next::Leave || m.restartDue
@@ -583,10 +599,13 @@ bool Judge::settleLine(Module &m, Next next, bool *repeat)
     if (timedOut) {
         expectNotice(timeoutNotice(text), true);
         m.codes.clear();
+        ++m.refusalsInRow;
         *repeat = true;
     } else if (decider >= 0) {
         *repeat = !isAcceptance(m.codes[decider].value);
         takeCodes(m, decider + 1, true);
+        if (!*repeat)
+            m.refusalsInRow = 0;
     } else {
         return fail("line in flight", QStringLiteral("%1 %2 ms after line %3 (%4), which had no answer yet")
                                           .arg(next == Next::PassEnd ? "the pass ended" : "a line went out")
@@ -628,6 +647,10 @@ bool Judge::onDataFrame(Module &m, const QByteArray &bytes)
         bool repeat = false;
         if (!settleLine(m, Next::Line, &repeat))
             return false;
+        if (repeat && m.refusalsInRow >= RefusalsInARow)
+            return fail("retry limit", QStringLiteral("line %1 went out again after %2 refusals and timeouts in a row")
+                                           .arg(t.line + 1)
+                                           .arg(m.refusalsInRow));
         const int line = repeat ? t.line : t.line + 1;
         if (line >= lines_.size())
             return fail("line order", QStringLiteral("a line beyond the file's %1 lines").arg(lines_.size()));
@@ -659,6 +682,15 @@ void Judge::leaveModule(Module &m, bool runEnds)
         givingUp_ = !(runEnds && busLostReported_);
         if (m.pass != Pass::None)
             settleLine(m, Next::Leave, &repeat);
+        // Inside a pass only a limit reached gives a module up.
+        const bool limitReached =
+            m.refusalsInRow >= RefusalsInARow || (m.restartDue && m.flashStarts > FlashRestarts);
+        if (givingUp_ && !versionError_ && m.pass != Pass::None && !limitReached)
+            fail("retry limit", QStringLiteral("module %1 given up after %2 refusals and timeouts in a row "
+                                               "and %3 flash restarts")
+                                    .arg(hex(m.id))
+                                    .arg(m.refusalsInRow)
+                                    .arg(m.flashStarts - 1));
         givingUp_ = false;
         // A controller that went off the bus missed what the wire still
         // carried (the last answer), or kept the next line from the wire

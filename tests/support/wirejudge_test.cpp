@@ -22,7 +22,8 @@ enum class Fault {
     None, LineTwice, DataBeforeHeader, FrameBeforeAck, LineBeforeAnswer, StaleAcceptance,
     SkippedModuleUpdated, WorkAfterMovingOn, NoClosing, ProgressMissing, ExtendedIdentifier,
     NoticeMissing, CompareEarly, NoReadyReport, NoLogOnAnswer, SweepOutOfOrder, HigherIdFirst,
-    ForeignInterfaceNoise, UnnamedModuleUpdated
+    ForeignInterfaceNoise, UnnamedModuleUpdated, LineRefusedNineTimes, LineRefusedElevenTimes,
+    SixFlashPasses, SevenFlashPasses
 };
 
 class Conversation
@@ -144,14 +145,26 @@ void Conversation::notice(const char *what, int line)
 
 void Conversation::pass(uint16_t id, bool flash)
 {
+    const int restarts = fault_ == Fault::SixFlashPasses ? 5 : fault_ == Fault::SevenFlashPasses ? 6 : 0;
+    for (int restart = 0; flash && restart < restarts; ++restart) {
+        sendLine(id, 0, flash, 0x91);
+        err_ += "\"\" Flash error, restarting writing from the beginning.\n";
+        frame(id, "1503");
+        wait(500);
+    }
+    const int refusals = fault_ == Fault::LineRefusedNineTimes    ? 9
+                         : fault_ == Fault::LineRefusedElevenTimes ? 11
+                                                                   : 1;
     for (int line = 0; line < Lines.size(); ++line) {
         const int sent = fault_ == Fault::DataBeforeHeader && flash && line < 2 ? 1 - line : line;
         if (fault_ == Fault::CompareEarly && flash && line == 3)
             break;
         if (flash && line == 1) {
-            // The module refuses line 2 once; the flasher says so and sends it again.
-            sendLine(id, sent, flash, 0x92);
-            notice("Checksum error", 1);
+            // The module refuses line 2; the flasher says so and sends it again.
+            for (int refusal = 0; refusal < refusals; ++refusal) {
+                sendLine(id, sent, flash, 0x92);
+                notice("Checksum error", 1);
+            }
         }
         if (fault_ == Fault::StaleAcceptance && flash && line == 2) {
             sendLine(id, line, flash, 0x81, false);
@@ -262,7 +275,11 @@ INSTANTIATE_TEST_SUITE_P(Faults, WireJudgeFault,
                                          FaultCase{Fault::ExtendedIdentifier, "identifier"},
                                          FaultCase{Fault::ProgressMissing, "progress line"},
                                          FaultCase{Fault::NoticeMissing, "console notice"},
-                                         FaultCase{Fault::ForeignInterfaceNoise, ""}));
+                                         FaultCase{Fault::ForeignInterfaceNoise, ""},
+                                         FaultCase{Fault::LineRefusedNineTimes, ""},
+                                         FaultCase{Fault::LineRefusedElevenTimes, "retry limit"},
+                                         FaultCase{Fault::SixFlashPasses, ""},
+                                         FaultCase{Fault::SevenFlashPasses, "retry limit"}));
 
 // A recorder on several processors may write a module's answer after the
 // flasher's next frame; the time stamps keep the order on the bus.
