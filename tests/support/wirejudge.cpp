@@ -33,6 +33,8 @@ constexpr int SweepFrames = 64;
 // so does a flash error after this many restarts of the flash pass.
 constexpr int RefusalsInARow = 10;
 constexpr int FlashRestarts = 5;
+// More requests for the firmware name while a module has named none.
+constexpr int NameRequests = 4;
 constexpr int TextPerFrame = 6;
 
 const QByteArray LogOff = QByteArray::fromHex("d800");
@@ -141,6 +143,9 @@ struct Module
     bool restartDue = false; // a flash error was taken
     int flashStarts = 0;
     int refusalsInRow = 0;   // of the line in transfer: refusals and timeouts since its last acceptance
+    int requests = 0;        // identity, release and name requests, in the order sent
+    int infoAnswers = 0;     // device information frames, each of which the flasher answers with a name request
+    int zeros = 0;           // update command 0
     Transfer transfer;
     QList<Code> codes; // queued since the transfer began, or left over
     bool patternAfterRestart = false;
@@ -335,6 +340,8 @@ void Judge::onModuleFrame(Module &m, const QByteArray &data)
     if (command == 0xD8 && data.size() >= 3) {
         m.logOnsToAnswer.append({index_, now_});
         m.loggedOnAfterRestart = m.loggedOnAfterRestart || m.stage == Stage::PostFlash;
+    } else if (command == 0xE0 && data.size() >= 7) {
+        ++m.infoAnswers;
     } else if (command == 0x12 && code == 0x03) {
         m.names.append({now_, QString::fromLatin1(data.mid(2))});
     } else if (command == 0x15 && code == 0x00) {
@@ -380,9 +387,24 @@ bool Judge::onRequestFrame(Module &m, const QByteArray &data)
         return fail("frame layout", QStringLiteral("%1#%2 is no request").arg(hex(m.id | 1), data.toHex()));
     if (!beginWork(m))
         return false;
-    if (data[1] == 0x00 && m.queryUs >= 0)
-        return fail("module order", QStringLiteral("module %1 asked for its identity twice").arg(hex(m.id)));
-    if (data[1] == 0x00)
+    // 12 00, 12 01, 12 03; then 12 03 again for each device information
+    // frame, and while the module named nothing, up to NameRequests times.
+    const int due = m.requests < 2 ? m.requests : 3;
+    const bool named = std::any_of(m.names.begin(), m.names.end(), [this](const auto &reply) {
+        return !reply.second.isEmpty() && reply.first + KnownSlack <= now_;
+    });
+    const int retries = m.requests + 1 - 3 - m.infoAnswers;
+    if (data[1] != due || m.stage != Stage::Queried || (retries > 0 && (named || retries > NameRequests)))
+        return fail("query", QStringLiteral("request 12 %1 to %2 after %3 requests and %4 device information "
+                                            "frames, %5")
+                                 .arg(int(data[1]), 2, 16, QLatin1Char('0'))
+                                 .arg(hex(m.id))
+                                 .arg(m.requests)
+                                 .arg(m.infoAnswers)
+                                 .arg(m.requests >= 3 ? QStringLiteral("no more once it is named and after %1 more")
+                                                             .arg(NameRequests)
+                                                       : QStringLiteral("due 12 0%1").arg(due)));
+    if (m.requests++ == 0)
         m.queryUs = now_;
     return true;
 }
@@ -466,6 +488,13 @@ bool Judge::onUpdateCommand(Module &m, uint8_t code)
 {
     if (!beginWork(m))
         return false;
+    if (m.stage == Stage::Queried && m.requests < 3 + m.infoAnswers)
+        return fail("query", QStringLiteral("update command %1 to %2 after %3 requests, due 12 00, 12 01, 12 03 "
+                                            "and 12 03 for each of %4 device information frames")
+                                 .arg(code)
+                                 .arg(hex(m.id))
+                                 .arg(m.requests)
+                                 .arg(m.infoAnswers));
     if (m.stage == Stage::Queried && !checkSelection(m, true))
         return false;
     if (m.stage == Stage::Queried)
@@ -477,6 +506,11 @@ bool Judge::onUpdateCommand(Module &m, uint8_t code)
     case 0:
         if (!beforeFlash)
             return fail("pass order", QStringLiteral("update command 0 after the update began"));
+        // Once to ask for the ready report, once more when it came.
+        if (++m.zeros > 2 || (m.zeros == 2 && m.readyUs < m.queryUs))
+            return fail("query", QStringLiteral("update command 0 sent %1 times, due once and once more "
+                                                "after the ready report")
+                                     .arg(m.zeros));
         m.zeroUs = now_;
         return true;
     case 3:

@@ -23,7 +23,8 @@ enum class Fault {
     SkippedModuleUpdated, WorkAfterMovingOn, NoClosing, ProgressMissing, ExtendedIdentifier,
     NoticeMissing, CompareEarly, NoReadyReport, NoLogOnAnswer, SweepOutOfOrder, HigherIdFirst,
     ForeignInterfaceNoise, UnnamedModuleUpdated, LineRefusedNineTimes, LineRefusedElevenTimes,
-    SixFlashPasses, SevenFlashPasses
+    SixFlashPasses, SevenFlashPasses, ReleaseRequestFirst, NameNotRequested, NameRequestedAgain,
+    ThirdUpdateCommandZero
 };
 
 class Conversation
@@ -96,12 +97,18 @@ void Conversation::logOn(uint16_t id)
 
 void Conversation::query(uint16_t id, const QByteArray &name)
 {
-    for (const char *request : {"1200", "1201", "1203"})
+    const QList<const char *> requests = fault_ == Fault::ReleaseRequestFirst ? QList{"1201", "1200", "1203"}
+                                         : fault_ == Fault::NameNotRequested  ? QList{"1200", "1201"}
+                                                                              : QList{"1200", "1201", "1203"};
+    for (const char *request : requests)
         frame(id | 1, request);
     fromModule(id, "e0120034042001");
+    frame(id | 1, "1203"); // the flasher asks for the name on each device information
     fromModule(id, "1201000420");
     fromModule(id, "1203" + name.toHex());
     wait(500);
+    if (fault_ == Fault::NameRequestedAgain)
+        frame(id | 1, "1203");
 }
 
 void Conversation::prepare(uint16_t id)
@@ -111,7 +118,10 @@ void Conversation::prepare(uint16_t id)
     if (fault_ != Fault::NoReadyReport)
         fromModule(id, "1581");
     wait(500);
-    frame(id, "1500");
+    if (fault_ != Fault::NoReadyReport)
+        frame(id, "1500");
+    if (fault_ == Fault::ThirdUpdateCommandZero)
+        frame(id, "1500");
     frame(id, "1503");
     wait(500);
 }
@@ -279,7 +289,11 @@ INSTANTIATE_TEST_SUITE_P(Faults, WireJudgeFault,
                                          FaultCase{Fault::LineRefusedNineTimes, ""},
                                          FaultCase{Fault::LineRefusedElevenTimes, "retry limit"},
                                          FaultCase{Fault::SixFlashPasses, ""},
-                                         FaultCase{Fault::SevenFlashPasses, "retry limit"}));
+                                         FaultCase{Fault::SevenFlashPasses, "retry limit"},
+                                         FaultCase{Fault::ReleaseRequestFirst, "query"},
+                                         FaultCase{Fault::NameNotRequested, "query"},
+                                         FaultCase{Fault::NameRequestedAgain, "query"},
+                                         FaultCase{Fault::ThirdUpdateCommandZero, "query"}));
 
 // A recorder on several processors may write a module's answer after the
 // flasher's next frame; the time stamps keep the order on the bus.
