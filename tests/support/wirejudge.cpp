@@ -175,6 +175,7 @@ private:
     bool checkOrder(const Module &next, Us decidedBy);
     bool checkSelection(const Module &m, bool updated);
     bool nameless(const Module &m) const;
+    bool busLost() const;
     bool selected(const Module &m) const { return canIds_.isEmpty() || canIds_.contains(uint16_t(m.id & 0x7FF)); }
     void startPass(Module &m, Pass pass);
     bool settleLine(Module &m, Next next, bool *repeat);
@@ -189,7 +190,6 @@ private:
     const WireRun &run_;
     const QList<FileLine> lines_;
     QList<uint16_t> canIds_;
-    bool busLostReported_ = false;
     WireVerdict verdict_;
     bool stopped_ = false;
     int index_ = -1;
@@ -224,7 +224,12 @@ Judge::Judge(const WireRun &run)
         if (ok)
             canIds_.append(static_cast<uint16_t>(value & 0xFFFF));
     }
-    busLostReported_ = run.err.contains("Error: CAN-Connection lost");
+}
+
+// A lost bus excuses what it cut short; the console is what records it.
+bool Judge::busLost() const
+{
+    return run_.err.contains("Error: CAN-Connection lost");
 }
 
 // The first broken rule wins: the first on the wire, or an earlier one that
@@ -705,7 +710,7 @@ bool Judge::onDataFrame(Module &m, const QByteArray &bytes)
 // A module's work ends when the flasher turns to another module or ends the run.
 void Judge::leaveModule(Module &m, bool runEnds)
 {
-    if (m.stage == Stage::Queried && !(runEnds && busLostReported_)) {
+    if (m.stage == Stage::Queried && !(runEnds && busLost())) {
         checkSelection(m, false);
         if (selected(m) && nameless(m))
             expectNotice(moduleNotice(unsigned(run_.canLine << 12 | m.id)), true);
@@ -713,7 +718,7 @@ void Judge::leaveModule(Module &m, bool runEnds)
     if (m.stage == Stage::Updating || m.stage == Stage::PostFlash) {
         bool repeat = false;
         // A lost bus ends the run without a word on the line in transfer.
-        givingUp_ = !(runEnds && busLostReported_);
+        givingUp_ = !(runEnds && busLost());
         if (m.pass != Pass::None)
             settleLine(m, Next::Leave, &repeat);
         // Inside a pass only a limit reached gives a module up.
@@ -730,14 +735,14 @@ void Judge::leaveModule(Module &m, bool runEnds)
         // carried (the last answer), or kept the next line from the wire
         // altogether; the flasher reports that timeout before the lost bus.
         const int line = m.transfer.line;
-        if (runEnds && busLostReported_ && m.pass != Pass::None) {
+        if (runEnds && busLost() && m.pass != Pass::None) {
             if (line >= 0 && !repeat)
                 expectNotice(timeoutNotice(lines_[line].text), false);
             if (line + 1 < lines_.size())
                 expectNotice(timeoutNotice(lines_[line + 1].text), false);
         }
         if (!versionError_)
-            expectNotice(moduleNotice(unsigned(run_.canLine << 12 | m.id)), !(runEnds && busLostReported_));
+            expectNotice(moduleNotice(unsigned(run_.canLine << 12 | m.id)), !(runEnds && busLost()));
     }
     if (m.stage != Stage::Done)
         m.stage = Stage::Left;
@@ -814,15 +819,14 @@ bool Judge::finish()
                || fail("start-up", QStringLiteral("the start-up ends after %1 frames").arg(startupStep_));
     if (busNotOk_)
         return true;
-    // The line closes as soon as the run's last frame is handed over, which
-    // may stop it short of the bus.
-    const bool lastFrameCut = closingStep_ == 2 && !closingFor_;
+    // Frames queued when the line closes still go out, unless the bus is gone.
+    const bool lastFrameCut = closingStep_ == 2 && !closingFor_ && busLost();
     if (closingStep_ != 0 && !lastFrameCut)
         return fail("closing sequence", QStringLiteral("the record ends inside a closing sequence"));
     if (finalClosingUs_ < 0 && current_)
         leaveModule(*current_, true);
     // A lost bus may swallow the closing sequence.
-    if (finalClosingUs_ < 0 && !busLostReported_)
+    if (finalClosingUs_ < 0 && !busLost())
         return fail("closing sequence", QStringLiteral("the run ended without its closing sequence"));
     for (const auto &[id, m] : modules_) {
         if (!m.logOnsToAnswer.isEmpty() && m.logOnsToAnswer.first().second < finalClosingUs_)

@@ -24,7 +24,7 @@ enum class Fault {
     NoticeMissing, CompareEarly, NoReadyReport, NoLogOnAnswer, SweepOutOfOrder, HigherIdFirst,
     ForeignInterfaceNoise, UnnamedModuleUpdated, LineRefusedNineTimes, LineRefusedElevenTimes,
     SixFlashPasses, SevenFlashPasses, ReleaseRequestFirst, NameNotRequested, NameRequestedAgain,
-    ThirdUpdateCommandZero
+    ThirdUpdateCommandZero, LastClosingFrameMissing
 };
 
 class Conversation
@@ -236,6 +236,8 @@ WireRun Conversation::build()
     err_ += "2  of  2 completed. \n";
     if (fault_ != Fault::NoClosing)
         closing();
+    if (fault_ == Fault::LastClosingFrameMissing)
+        trace_.chop(trace_.size() - trace_.lastIndexOf('(')); // 004#C4
     const QString interface = QStringLiteral("can%1").arg(line_);
     return {trace_, interface, Firmware, QStringLiteral("K3B7_421.hex"), {}, out_, err_, line_};
 }
@@ -293,7 +295,8 @@ INSTANTIATE_TEST_SUITE_P(Faults, WireJudgeFault,
                                          FaultCase{Fault::ReleaseRequestFirst, "query"},
                                          FaultCase{Fault::NameNotRequested, "query"},
                                          FaultCase{Fault::NameRequestedAgain, "query"},
-                                         FaultCase{Fault::ThirdUpdateCommandZero, "query"}));
+                                         FaultCase{Fault::ThirdUpdateCommandZero, "query"},
+                                         FaultCase{Fault::LastClosingFrameMissing, "closing sequence"}));
 
 // A recorder on several processors may write a module's answer after the
 // flasher's next frame; the time stamps keep the order on the bus.
