@@ -3,6 +3,8 @@
 #include "candumplog.h"
 #include "wireconsole.h"
 
+#include <QRegularExpression>
+
 #include <algorithm>
 #include <cstdint>
 #include <map>
@@ -35,6 +37,10 @@ constexpr int RefusalsInARow = 10;
 constexpr int FlashRestarts = 5;
 // More requests for the firmware name while a module has named none.
 constexpr int NameRequests = 4;
+// tarvCanFlash's exit codes.
+constexpr int ExitUpdated = 0;
+constexpr int ExitRefused = 1;
+constexpr int ExitNotUpdated = 2;
 constexpr int TextPerFrame = 6;
 
 const QByteArray LogOff = QByteArray::fromHex("d800");
@@ -150,6 +156,8 @@ struct Module
     QList<Code> codes; // queued since the transfer began, or left over
     bool patternAfterRestart = false;
     bool loggedOnAfterRestart = false;
+    bool addressed = false; // the flasher sent it a frame, so its table holds it
+    bool givenUp = false;
 };
 
 class Judge
@@ -182,6 +190,8 @@ private:
     void takeCodes(Module &m, qsizetype count, bool required, bool givesUp = false);
     void leaveModule(Module &m, bool runEnds);
     bool finish();
+    void checkConsole();
+    void checkOutcome(const QStringList &err);
     Module &module(uint32_t id);
     QByteArray lineBytes(int line) const { return lines_[line].text + "\r\n"; }
     void expectNotice(const QString &text, bool required) { notices_.append({text, required, index_}); }
@@ -194,6 +204,8 @@ private:
     bool stopped_ = false;
     int index_ = -1;
     Us now_ = 0;
+    Us firstUs_ = -1;
+    int postFlashes_ = 0;
     std::map<uint16_t, Module> modules_;
     Module *current_ = nullptr;
     int startupStep_ = 0;
@@ -260,6 +272,7 @@ WireVerdict Judge::verdict()
             break;
         index_ = frame.index;
         now_ = frame.timeUs;
+        firstUs_ = firstUs_ < 0 ? now_ : firstUs_;
         onFrame(frame);
     }
     const bool complete = !stopped_ && finish();
@@ -272,6 +285,8 @@ WireVerdict Judge::verdict()
         if (!broken.ok())
             fail(broken.frame, qPrintable(broken.rule), broken.detail);
     }
+    if (complete && verdict_.ok() && run_.exitCode >= 0)
+        checkConsole();
     return verdict_;
 }
 
@@ -302,6 +317,8 @@ void Judge::onFrame(const LoggedFrame &frame)
         onPattern(frame.data);
     else
         fail("start-up", QStringLiteral("log-on request to 7ff after the start-up"));
+    if (startupDone_ && (origin == Origin::ToModule || origin == Origin::ToModuleRequest))
+        module(frame.id & 0x7F8).addressed = true;
 }
 
 // On line 1 the pattern frame (no other line's bus carries its fixed word),
@@ -542,8 +559,10 @@ bool Judge::onUpdateCommand(Module &m, uint8_t code)
         if (!settleLine(m, Next::PassEnd, &repeat))
             return false;
         startPass(m, code == 5 ? Pass::Compare : Pass::None);
-        if (code == 6)
+        if (code == 6) {
             m.stage = Stage::PostFlash;
+            ++postFlashes_;
+        }
         return true;
     default:
         return fail("frame layout", QStringLiteral("update command %1 is none the flasher sends").arg(code));
@@ -712,7 +731,8 @@ void Judge::leaveModule(Module &m, bool runEnds)
 {
     if (m.stage == Stage::Queried && !(runEnds && busLost())) {
         checkSelection(m, false);
-        if (selected(m) && nameless(m))
+        m.givenUp = selected(m) && nameless(m);
+        if (m.givenUp)
             expectNotice(moduleNotice(unsigned(run_.canLine << 12 | m.id)), true);
     }
     if (m.stage == Stage::Updating || m.stage == Stage::PostFlash) {
@@ -741,6 +761,7 @@ void Judge::leaveModule(Module &m, bool runEnds)
             if (line + 1 < lines_.size())
                 expectNotice(timeoutNotice(lines_[line + 1].text), false);
         }
+        m.givenUp = true;
         if (!versionError_)
             expectNotice(moduleNotice(unsigned(run_.canLine << 12 | m.id)), !(runEnds && busLost()));
     }
@@ -842,6 +863,133 @@ bool Judge::finish()
                         QStringLiteral("module %1 logged on but was never taken").arg(hex(id)));
     }
     return !stopped_;
+}
+
+QStringList consoleLines(const QByteArray &text)
+{
+    QStringList lines;
+    for (const QByteArray &line : text.split('\n')) {
+        if (!line.trimmed().isEmpty())
+            lines.append(QString::fromUtf8(line).trimmed());
+    }
+    return lines;
+}
+
+// The console around the progress lines and notices: the banner first, a
+// post-flash line per update command 6, the completed line once the last
+// module is done with, and the time taken last.
+void Judge::checkConsole()
+{
+    const QStringList out = consoleLines(run_.out);
+    const QStringList err = consoleLines(run_.err);
+    static const QRegularExpression banner(
+        QStringLiteral("^tarvCanFlash \\S+: firmware update of tarv high-voltage modules over CAN$"));
+    if (!banner.match(out.value(0)).hasMatch()) {
+        fail("console", QStringLiteral("standard output begins with \"%1\", not the banner").arg(out.value(0)));
+        return;
+    }
+    if (!startupDone_ || busNotOk_) {
+        if (run_.exitCode != ExitRefused)
+            fail("outcome", QStringLiteral("exit code %1 for a run refused at its start-up, due %2")
+                                .arg(run_.exitCode)
+                                .arg(ExitRefused));
+        return;
+    }
+    if (out.count(QStringLiteral("PostFlash")) != postFlashes_) {
+        fail("console", QStringLiteral("standard output shows %1 × \"PostFlash\" for %2 update commands 6")
+                            .arg(out.count(QStringLiteral("PostFlash")))
+                            .arg(postFlashes_));
+        return;
+    }
+    static const QRegularExpression finishLine(QStringLiteral("^Finish: Update Process needed (\\d+) seconds\\.$"));
+    const QRegularExpressionMatch finished = finishLine.match(out.value(out.size() - 1));
+    const Us recorded = now_ - firstUs_;
+    if (!finished.hasMatch() || (finished.captured(1).toLongLong() + 1) * 1000 * Ms < recorded) {
+        fail("console", QStringLiteral("standard output ends with \"%1\", due the Finish: line with at least "
+                                       "the %2 s of the record")
+                            .arg(out.value(out.size() - 1))
+                            .arg(recorded / (1000 * Ms)));
+        return;
+    }
+    // N of N, where N counts the modules the flasher's table holds.
+    static const QRegularExpression completedLine(QStringLiteral("^(\\d+)\\s+of\\s+(\\d+)\\s+completed\\.$"));
+    QStringList completed;
+    for (const QString &line : err) {
+        if (completedLine.match(line).hasMatch())
+            completed.append(line);
+    }
+    const auto addressed =
+        std::count_if(modules_.begin(), modules_.end(), [](const auto &entry) { return entry.second.addressed; });
+    const auto known = std::count_if(modules_.begin(), modules_.end(),
+                                     [](const auto &entry) { return entry.second.knownUs >= 0; });
+    const bool throughAll = openingUs_ >= 0 && !versionError_ && !busLost();
+    const QRegularExpressionMatch counted = completedLine.match(completed.value(0));
+    const qsizetype n = counted.captured(1).toInt();
+    const bool fits = completed.size() == 1 && counted.captured(1) == counted.captured(2) && n >= addressed && n <= known;
+    if (throughAll ? !fits : !completed.isEmpty() && !busLost()) {
+        fail("console", QStringLiteral("standard error shows \"%1\" %2 times, due %3")
+                            .arg(completed.value(0))
+                            .arg(completed.size())
+                            .arg(throughAll ? QStringLiteral("once, for %1 to %2 modules").arg(addressed).arg(known)
+                                            : QStringLiteral("none: the run ended before its last module")));
+        return;
+    }
+    checkOutcome(err);
+}
+
+// The exit code and the last "Error:" line name what the wire shows: which
+// modules were updated and which were not.
+void Judge::checkOutcome(const QStringList &err)
+{
+    QStringList errors;
+    for (const QString &line : err) {
+        if (line.startsWith(QLatin1String("Error: ")))
+            errors.append(line);
+    }
+    const QString said = errors.value(errors.size() - 1);
+    QStringList notUpdated;
+    QStringList maybeNotUpdated; // logged on, but whether the flasher knew it in time is open
+    int done = 0;
+    for (const auto &[id, m] : modules_) {
+        const QString name = hex(uint32_t(run_.canLine) << 12 | id);
+        done += m.stage == Stage::Done ? 1 : 0;
+        if (m.givenUp)
+            notUpdated.append(name);
+        else if (m.stage == Stage::Idle && m.knownUs >= 0)
+            maybeNotUpdated.append(name);
+    }
+    for (uint16_t id : canIds_) {
+        const auto found = modules_.find(id);
+        const QString name = hex(uint32_t(run_.canLine) << 12 | id);
+        if (found == modules_.end() || found->second.knownUs < 0)
+            notUpdated.append(name);
+        else if (!found->second.addressed && !maybeNotUpdated.contains(name))
+            maybeNotUpdated.append(name);
+    }
+    const bool runFailed = versionError_ || busLost();
+    const bool mayPass = !runFailed && notUpdated.isEmpty() && done > 0;
+    const bool mayFail = runFailed || !notUpdated.isEmpty() || !maybeNotUpdated.isEmpty() || done == 0;
+    const bool passed = run_.exitCode == ExitUpdated && said.isEmpty();
+    const bool failed = run_.exitCode == ExitNotUpdated && !said.isEmpty();
+    QString due;
+    if (!(passed && mayPass) && !(failed && mayFail))
+        due = mayPass ? QStringLiteral("exit code %1 and no Error: line").arg(ExitUpdated)
+                      : QStringLiteral("exit code %1 and an Error: line").arg(ExitNotUpdated);
+    else if (failed && !runFailed && openingUs_ < 0)
+        due = said == QLatin1String("Error: No module logged on, no module updated") ? QString() : QStringLiteral("no module logged on");
+    else if (failed && !runFailed && said.startsWith(QLatin1String("Error: Modules not updated: "))) {
+        const QStringList named = said.mid(28).split(u' ', Qt::SkipEmptyParts);
+        const bool exact = std::all_of(notUpdated.begin(), notUpdated.end(), [&named](const QString &id) { return named.contains(id); })
+                           && std::all_of(named.begin(), named.end(), [&](const QString &id) {
+                                  return notUpdated.contains(id) || maybeNotUpdated.contains(id);
+                              });
+        due = exact ? QString() : QStringLiteral("modules not updated: %1").arg(notUpdated.join(u' '));
+    } else if (failed && !runFailed && (!notUpdated.isEmpty() || done > 0))
+        due = QStringLiteral("modules not updated: %1").arg(notUpdated.join(u' '));
+    else if (failed && !runFailed && said != QLatin1String("Error: No module fits the file and the selection, no module updated"))
+        due = QStringLiteral("no module fits the file and the selection");
+    if (!due.isEmpty())
+        fail("outcome", QStringLiteral("exit code %1 and \"%2\", due %3").arg(run_.exitCode).arg(said, due));
 }
 
 } // namespace

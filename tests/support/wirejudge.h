@@ -17,6 +17,7 @@ struct WireRun {
     QByteArray out;        // tarvCanFlash's standard output
     QByteArray err;        // tarvCanFlash's standard error
     int canLine = 0;       // the run's CAN line
+    int exitCode = -1;     // tarvCanFlash's exit code; -1: unknown, and the console's outcome goes unchecked
 };
 
 struct WireVerdict {

@@ -24,7 +24,8 @@ enum class Fault {
     NoticeMissing, CompareEarly, NoReadyReport, NoLogOnAnswer, SweepOutOfOrder, HigherIdFirst,
     ForeignInterfaceNoise, UnnamedModuleUpdated, LineRefusedNineTimes, LineRefusedElevenTimes,
     SixFlashPasses, SevenFlashPasses, ReleaseRequestFirst, NameNotRequested, NameRequestedAgain,
-    ThirdUpdateCommandZero, LastClosingFrameMissing
+    ThirdUpdateCommandZero, LastClosingFrameMissing, NoBanner, PostFlashMissing, CompletedMiscounted,
+    NoFinishLine, ErrorLineOnAGoodRun, ExitCodeOfAFailure
 };
 
 class Conversation
@@ -202,7 +203,8 @@ void Conversation::closing()
 
 void Conversation::postFlash(uint16_t id)
 {
-    out_ += "\nPostFlash \n";
+    if (fault_ != Fault::PostFlashMissing)
+        out_ += "\nPostFlash \n";
     wait(100);
     if (line_ == 1)
         frame(0x601, "123412345678");
@@ -233,13 +235,20 @@ WireRun Conversation::build()
         frame(Updated | 1, "1201");
     if (fault_ == Fault::ForeignInterfaceNoise)
         trace_ += "(1700000100.000000) can9 7E7#1500\n";
-    err_ += "2  of  2 completed. \n";
+    err_ += fault_ == Fault::CompletedMiscounted ? "3  of  3 completed. \n" : "2  of  2 completed. \n";
+    if (fault_ == Fault::ErrorLineOnAGoodRun)
+        err_ += "Error: Modules not updated: " + QByteArray::number(line_ << 12 | Skipped, 16) + '\n';
     if (fault_ != Fault::NoClosing)
         closing();
     if (fault_ == Fault::LastClosingFrameMissing)
         trace_.chop(trace_.size() - trace_.lastIndexOf('(')); // 004#C4
+    if (fault_ != Fault::NoBanner)
+        out_.prepend("tarvCanFlash 4.0.1: firmware update of tarv high-voltage modules over CAN\n");
+    if (fault_ != Fault::NoFinishLine)
+        out_ += "Finish: Update Process needed 16 seconds.";
     const QString interface = QStringLiteral("can%1").arg(line_);
-    return {trace_, interface, Firmware, QStringLiteral("K3B7_421.hex"), {}, out_, err_, line_};
+    const int exitCode = fault_ == Fault::ErrorLineOnAGoodRun || fault_ == Fault::ExitCodeOfAFailure ? 2 : 0;
+    return {trace_, interface, Firmware, QStringLiteral("K3B7_421.hex"), {}, out_, err_, line_, exitCode};
 }
 
 TEST(WireJudge, PassesAGoodRunOnEachLine)
@@ -296,7 +305,13 @@ INSTANTIATE_TEST_SUITE_P(Faults, WireJudgeFault,
                                          FaultCase{Fault::NameNotRequested, "query"},
                                          FaultCase{Fault::NameRequestedAgain, "query"},
                                          FaultCase{Fault::ThirdUpdateCommandZero, "query"},
-                                         FaultCase{Fault::LastClosingFrameMissing, "closing sequence"}));
+                                         FaultCase{Fault::LastClosingFrameMissing, "closing sequence"},
+                                         FaultCase{Fault::NoBanner, "console"},
+                                         FaultCase{Fault::PostFlashMissing, "console"},
+                                         FaultCase{Fault::CompletedMiscounted, "console"},
+                                         FaultCase{Fault::NoFinishLine, "console"},
+                                         FaultCase{Fault::ErrorLineOnAGoodRun, "outcome"},
+                                         FaultCase{Fault::ExitCodeOfAFailure, "outcome"}));
 
 // A recorder on several processors may write a module's answer after the
 // flasher's next frame; the time stamps keep the order on the bus.
