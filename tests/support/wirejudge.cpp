@@ -206,6 +206,7 @@ private:
     Us now_ = 0;
     Us firstUs_ = -1;
     int postFlashes_ = 0;
+    int answeredTimeouts_ = 0;
     std::map<uint16_t, Module> modules_;
     Module *current_ = nullptr;
     int startupStep_ = 0;
@@ -287,6 +288,7 @@ WireVerdict Judge::verdict()
     }
     if (complete && verdict_.ok() && run_.exitCode >= 0)
         checkConsole();
+    verdict_.answeredTimeouts = answeredTimeouts_;
     return verdict_;
 }
 
@@ -656,6 +658,7 @@ bool Judge::settleLine(Module &m, Next next, bool *repeat)
                     QStringLiteral("line %1 went out after a flash error, not the restart").arg(t.line + 2));
     if (timedOut) {
         expectNotice(timeoutNotice(text), true);
+        answeredTimeouts_ += decider >= 0 && m.codes[decider].at <= t.ackUs + ResponseBound ? 1 : 0;
         m.codes.clear();
         ++m.refusalsInRow;
         *repeat = true;
@@ -699,8 +702,10 @@ bool Judge::onDataFrame(Module &m, const QByteArray &bytes)
     // After a long silence a line may start again behind an acknowledged
     // frame: the acknowledgement came too late for the flasher, or the bus
     // lost the flasher's next frame, which then never shows in the record.
-    if (midLine && silence >= ResponseBound - StampSlack && bytes == lineBytes(t.line).left(TextPerFrame))
+    if (midLine && silence >= ResponseBound - StampSlack && bytes == lineBytes(t.line).left(TextPerFrame)) {
+        answeredTimeouts_ += t.ackUs >= 0 && t.ackUs <= t.lastFrameUs + ResponseBound ? 1 : 0;
         t.ackUs = -1;
+    }
     if (!midLine || t.ackUs < 0) {
         bool repeat = false;
         if (!settleLine(m, Next::Line, &repeat))

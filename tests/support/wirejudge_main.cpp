@@ -82,5 +82,7 @@ int main(int argc, char **argv)
         return 1;
     }
     std::printf("ok\n");
+    if (verdict.answeredTimeouts > 0)
+        std::printf("%d timeouts reported although the answer was on the bus in time\n", verdict.answeredTimeouts);
     return 0;
 }

@@ -25,7 +25,7 @@ enum class Fault {
     ForeignInterfaceNoise, UnnamedModuleUpdated, LineRefusedNineTimes, LineRefusedElevenTimes,
     SixFlashPasses, SevenFlashPasses, ReleaseRequestFirst, NameNotRequested, NameRequestedAgain,
     ThirdUpdateCommandZero, LastClosingFrameMissing, NoBanner, PostFlashMissing, CompletedMiscounted,
-    NoFinishLine, ErrorLineOnAGoodRun, ExitCodeOfAFailure
+    NoFinishLine, ErrorLineOnAGoodRun, ExitCodeOfAFailure, TimeoutThoughAccepted
 };
 
 class Conversation
@@ -184,6 +184,11 @@ void Conversation::pass(uint16_t id, bool flash)
             sendLine(id, line, flash, 0);
             continue;
         }
+        if (fault_ == Fault::TimeoutThoughAccepted && flash && line == 2) {
+            sendLine(id, line, flash);
+            wait(2200);
+            notice("Timeout", line);
+        }
         sendLine(id, sent, flash, fault_ == Fault::LineBeforeAnswer && flash && line == 0 ? 0 : 0x81);
         if (fault_ == Fault::LineTwice && flash && line == 1)
             sendLine(id, line, flash);
@@ -263,6 +268,7 @@ struct FaultCase
 {
     Fault fault;
     const char *rule; // empty: the run still keeps every rule
+    int answeredTimeouts = 0;
 };
 
 class WireJudgeFault : public testing::TestWithParam<FaultCase>
@@ -275,6 +281,7 @@ TEST_P(WireJudgeFault, IsPinnedOnItsRule)
         const testkit::WireVerdict verdict = testkit::judgeWire(Conversation(line, GetParam().fault).build());
         EXPECT_EQ(verdict.rule, QString::fromLatin1(GetParam().rule))
             << "line " << line << ": " << qPrintable(verdict.describe());
+        EXPECT_EQ(verdict.answeredTimeouts, GetParam().answeredTimeouts) << "line " << line;
     }
 }
 
@@ -311,7 +318,8 @@ INSTANTIATE_TEST_SUITE_P(Faults, WireJudgeFault,
                                          FaultCase{Fault::CompletedMiscounted, "console"},
                                          FaultCase{Fault::NoFinishLine, "console"},
                                          FaultCase{Fault::ErrorLineOnAGoodRun, "outcome"},
-                                         FaultCase{Fault::ExitCodeOfAFailure, "outcome"}));
+                                         FaultCase{Fault::ExitCodeOfAFailure, "outcome"},
+                                         FaultCase{Fault::TimeoutThoughAccepted, "", 1}));
 
 // A recorder on several processors may write a module's answer after the
 // flasher's next frame; the time stamps keep the order on the bus.
