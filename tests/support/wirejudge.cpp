@@ -28,6 +28,12 @@ constexpr Us AfterTimeout = 1000 * Ms;
 constexpr Us KnownSlack = 50 * Ms;
 // The firmware name is looked at 500 ms after the identity requests.
 constexpr Us NameSure = 400 * Ms;
+// The flasher's fixed pauses: before the query, before a pass's first line
+// (the modules switch, and erase on update command 3), before a timed-out
+// line goes again.
+constexpr Us QueryPause = 500 * Ms;
+constexpr Us PhasePause = 500 * Ms;
+constexpr Us TimeoutPause = 2000 * Ms;
 constexpr Us ClosingPause1 = 500 * Ms;
 constexpr Us ClosingPause2 = 1000 * Ms;
 constexpr int SweepFrames = 64;
@@ -147,6 +153,7 @@ struct Module
     bool flashStarted = false;
     Pass pass = Pass::None;
     bool restartDue = false; // a flash error was taken
+    Us passUs = -1;          // update command of the pass
     int flashStarts = 0;
     int refusalsInRow = 0;   // of the line in transfer: refusals and timeouts since its last acceptance
     int requests = 0;        // identity, release and name requests, in the order sent
@@ -452,6 +459,11 @@ bool Judge::beginWork(Module &m)
     if (m.knownUs < 0)
         return fail("module order",
                     QStringLiteral("work for module %1, which never logged on").arg(hex(m.id)));
+    if (!current_ && now_ - openingUs_ < QueryPause - StampSlack)
+        return fail("timing", QStringLiteral("work for module %1 %2 ms after the opening sequence, due %3 ms")
+                                  .arg(hex(m.id))
+                                  .arg((now_ - openingUs_) / Ms)
+                                  .arg(QueryPause / Ms));
     const Us decidedBy = current_ ? lastWorkUs_ : openingUs_;
     if (current_)
         leaveModule(*current_, false);
@@ -574,6 +586,7 @@ bool Judge::onUpdateCommand(Module &m, uint8_t code)
 void Judge::startPass(Module &m, Pass pass)
 {
     m.pass = pass;
+    m.passUs = now_;
     m.transfer = Transfer();
     m.codes.clear();
     m.restartDue = false;
@@ -619,7 +632,18 @@ bool Judge::settleLine(Module &m, Next next, bool *repeat)
         return next == Next::Leave || next == Next::Line
                || fail("pass order", QStringLiteral("pass without a line"));
     const QByteArray &text = lines_[t.line].text;
+    // A timed-out line goes again after the bound and the pause.
+    const Us silence = now_ - (t.ackUs >= 0 ? t.ackUs : t.lastFrameUs);
+    const auto paused = [&] {
+        return next != Next::Line || silence >= ResponseBound + TimeoutPause - StampSlack
+               || fail("timing", QStringLiteral("line %1 again %2 ms after its timed-out transfer, due %3 ms")
+                                     .arg(t.line + 1)
+                                     .arg(silence / Ms)
+                                     .arg((ResponseBound + TimeoutPause) / Ms));
+    };
     if (t.sent < lineBytes(t.line).size() || t.ackUs < 0) {
+        if (!paused())
+            return false;
         // A frame without acknowledgement: the line goes again from its first
         // frame; what the module answered meanwhile answers no later transfer.
         expectNotice(timeoutNotice(text, next != Next::Leave || !givingUp_), next != Next::Leave);
@@ -656,6 +680,8 @@ bool Judge::settleLine(Module &m, Next next, bool *repeat)
     if (m.restartDue)
         return fail("pass order",
                     QStringLiteral("line %1 went out after a flash error, not the restart").arg(t.line + 2));
+    if (timedOut && !paused())
+        return false;
     if (timedOut) {
         expectNotice(timeoutNotice(text), true);
         answeredTimeouts_ += decider >= 0 && m.codes[decider].at <= t.ackUs + ResponseBound ? 1 : 0;
@@ -714,6 +740,11 @@ bool Judge::onDataFrame(Module &m, const QByteArray &bytes)
             return fail("retry limit", QStringLiteral("line %1 went out again after %2 refusals and timeouts in a row")
                                            .arg(t.line + 1)
                                            .arg(m.refusalsInRow));
+        if (t.line < 0 && now_ - m.passUs < PhasePause - StampSlack)
+            return fail("timing", QStringLiteral("first line %1 ms after update command %2, due %3 ms")
+                                      .arg((now_ - m.passUs) / Ms)
+                                      .arg(m.pass == Pass::Flash ? 3 : 5)
+                                      .arg(PhasePause / Ms));
         const int line = repeat ? t.line : t.line + 1;
         if (line >= lines_.size())
             return fail("line order", QStringLiteral("a line beyond the file's %1 lines").arg(lines_.size()));

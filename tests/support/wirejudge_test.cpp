@@ -25,7 +25,8 @@ enum class Fault {
     ForeignInterfaceNoise, UnnamedModuleUpdated, LineRefusedNineTimes, LineRefusedElevenTimes,
     SixFlashPasses, SevenFlashPasses, ReleaseRequestFirst, NameNotRequested, NameRequestedAgain,
     ThirdUpdateCommandZero, LastClosingFrameMissing, NoBanner, PostFlashMissing, CompletedMiscounted,
-    NoFinishLine, ErrorLineOnAGoodRun, ExitCodeOfAFailure, TimeoutThoughAccepted
+    NoFinishLine, ErrorLineOnAGoodRun, ExitCodeOfAFailure, TimeoutThoughAccepted, QueryTooSoon,
+    FirstLineTooSoon, RepeatTooSoon
 };
 
 class Conversation
@@ -124,7 +125,7 @@ void Conversation::prepare(uint16_t id)
     if (fault_ == Fault::ThirdUpdateCommandZero)
         frame(id, "1500");
     frame(id, "1503");
-    wait(500);
+    wait(fault_ == Fault::FirstLineTooSoon ? 100 : 500);
 }
 
 void Conversation::sendLine(uint16_t id, int line, bool flash, int answer, bool ackLast)
@@ -186,7 +187,12 @@ void Conversation::pass(uint16_t id, bool flash)
         }
         if (fault_ == Fault::TimeoutThoughAccepted && flash && line == 2) {
             sendLine(id, line, flash);
-            wait(2200);
+            wait(2300);
+            notice("Timeout", line);
+        }
+        if (fault_ == Fault::RepeatTooSoon && flash && line == 2) {
+            sendLine(id, line, flash, 0, false);
+            wait(1000);
             notice("Timeout", line);
         }
         sendLine(id, sent, flash, fault_ == Fault::LineBeforeAnswer && flash && line == 0 ? 0 : 0x81);
@@ -225,7 +231,7 @@ WireRun Conversation::build()
     logOn(Skipped);
     wait(3000);
     frame(0x004, "f415e6");
-    wait(500);
+    wait(fault_ == Fault::QueryTooSoon ? 100 : 500);
     if (fault_ == Fault::HigherIdFirst)
         query(Skipped, "K31B7");
     query(Updated, fault_ == Fault::UnnamedModuleUpdated ? "" : "K3B7");
@@ -319,7 +325,10 @@ INSTANTIATE_TEST_SUITE_P(Faults, WireJudgeFault,
                                          FaultCase{Fault::NoFinishLine, "console"},
                                          FaultCase{Fault::ErrorLineOnAGoodRun, "outcome"},
                                          FaultCase{Fault::ExitCodeOfAFailure, "outcome"},
-                                         FaultCase{Fault::TimeoutThoughAccepted, "", 1}));
+                                         FaultCase{Fault::TimeoutThoughAccepted, "", 1},
+                                         FaultCase{Fault::QueryTooSoon, "timing"},
+                                         FaultCase{Fault::FirstLineTooSoon, "timing"},
+                                         FaultCase{Fault::RepeatTooSoon, "timing"}));
 
 // A recorder on several processors may write a module's answer after the
 // flasher's next frame; the time stamps keep the order on the bus.
