@@ -34,6 +34,10 @@ constexpr Us NameSure = 400 * Ms;
 constexpr Us QueryPause = 500 * Ms;
 constexpr Us PhasePause = 500 * Ms;
 constexpr Us TimeoutPause = 2000 * Ms;
+// From the first log-off sweep until the bus status is read; from the first
+// log-on the flasher sees, 300 passes of 10 ms for more.
+constexpr Us StartupSettle = 500 * Ms;
+constexpr Us LogOnWindow = 300 * 10 * Ms;
 constexpr Us ClosingPause1 = 500 * Ms;
 constexpr Us ClosingPause2 = 1000 * Ms;
 constexpr int SweepFrames = 64;
@@ -220,6 +224,7 @@ private:
     bool startupDone_ = false;
     bool busNotOk_ = false;
     Us startupEndUs_ = 0;
+    Us sweepUs_ = -1;
     Us openingUs_ = -1;
     Us lastWorkUs_ = 0;
     int closingStep_ = 0; // frames of the closing sequence under way
@@ -336,6 +341,12 @@ bool Judge::onStartupFrame(Origin origin, const LoggedFrame &frame)
 {
     const bool patternDue = run_.canLine == 1 && startupStep_ == 0;
     const int sweepStep = startupStep_++ - (run_.canLine == 1 ? 1 : 0);
+    if (sweepStep == 0)
+        sweepUs_ = now_;
+    if (sweepStep == SweepFrames && now_ - sweepUs_ < StartupSettle - StampSlack)
+        return fail("timing", QStringLiteral("%1 ms after the first log-off sweep began, due %2 ms")
+                                  .arg((now_ - sweepUs_) / Ms)
+                                  .arg(StartupSettle / Ms));
     if (patternDue)
         return (origin == Origin::Pattern && frame.data == Pattern)
                || fail("start-up",
@@ -823,6 +834,13 @@ bool Judge::onSequence(const QByteArray &data)
         if (openingUs_ >= 0 || !anyKnown || closingStep_ != 0)
             return fail("opening sequence",
                         QStringLiteral("the opening sequence goes out once, after a log-on"));
+        Us firstLogOn = now_;
+        for (const auto &[id, m] : modules_)
+            firstLogOn = m.knownUs >= 0 ? std::min(firstLogOn, m.knownUs) : firstLogOn;
+        if (now_ - firstLogOn < LogOnWindow - StampSlack)
+            return fail("timing", QStringLiteral("the opening sequence %1 ms after the first log-on, due %2 ms")
+                                      .arg((now_ - firstLogOn) / Ms)
+                                      .arg(LogOnWindow / Ms));
         openingUs_ = now_;
         return true;
     }

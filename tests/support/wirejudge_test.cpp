@@ -26,7 +26,7 @@ enum class Fault {
     SixFlashPasses, SevenFlashPasses, ReleaseRequestFirst, NameNotRequested, NameRequestedAgain,
     ThirdUpdateCommandZero, LastClosingFrameMissing, NoBanner, PostFlashMissing, CompletedMiscounted,
     NoFinishLine, ErrorLineOnAGoodRun, ExitCodeOfAFailure, TimeoutThoughAccepted, QueryTooSoon,
-    FirstLineTooSoon, RepeatTooSoon
+    FirstLineTooSoon, RepeatTooSoon, SecondSweepTooSoon, LogOnWindowCut
 };
 
 class Conversation
@@ -83,7 +83,7 @@ void Conversation::startup()
             const int swapped = fault_ == Fault::SweepOutOfOrder && a < 2 ? 1 - a : a;
             frame(0x200 + 8 * swapped, "d800");
         }
-        wait(500);
+        wait(fault_ == Fault::SecondSweepTooSoon ? 100 : 500);
     }
     frame(0x7FF, "d801");
 }
@@ -229,7 +229,7 @@ WireRun Conversation::build()
     startup();
     logOn(Updated);
     logOn(Skipped);
-    wait(3000);
+    wait(fault_ == Fault::LogOnWindowCut ? 1000 : 3000);
     frame(0x004, "f415e6");
     wait(fault_ == Fault::QueryTooSoon ? 100 : 500);
     if (fault_ == Fault::HigherIdFirst)
@@ -328,7 +328,9 @@ INSTANTIATE_TEST_SUITE_P(Faults, WireJudgeFault,
                                          FaultCase{Fault::TimeoutThoughAccepted, "", 1},
                                          FaultCase{Fault::QueryTooSoon, "timing"},
                                          FaultCase{Fault::FirstLineTooSoon, "timing"},
-                                         FaultCase{Fault::RepeatTooSoon, "timing"}));
+                                         FaultCase{Fault::RepeatTooSoon, "timing"},
+                                         FaultCase{Fault::SecondSweepTooSoon, "timing"},
+                                         FaultCase{Fault::LogOnWindowCut, "timing"}));
 
 // A recorder on several processors may write a module's answer after the
 // flasher's next frame; the time stamps keep the order on the bus.
