@@ -209,7 +209,7 @@ void FlasherRun::conclude()
         result_.trace = regularFile(spec_.tracePath);
         const QStringList &args = spec_.flasherArgs;
         WireRun wire{result_.trace, QString(), firmware_, args.value(3), canIdsArgument(args),
-                     result_.out, result_.err, args.value(2).toInt()};
+                     result_.out, result_.err, args.value(2).toInt(), result_.exitCode};
         result_.wire = judgeWire(wire);
     }
     if (!spec_.images.isEmpty()) {

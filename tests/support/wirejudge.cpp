@@ -3,6 +3,8 @@
 #include "candumplog.h"
 #include "wireconsole.h"
 
+#include <QRegularExpression>
+
 #include <algorithm>
 #include <cstdint>
 #include <map>
@@ -26,9 +28,29 @@ constexpr Us AfterTimeout = 1000 * Ms;
 constexpr Us KnownSlack = 50 * Ms;
 // The firmware name is looked at 500 ms after the identity requests.
 constexpr Us NameSure = 400 * Ms;
+// The flasher's fixed pauses: before the query, before a pass's first line
+// (the modules switch, and erase on update command 3), before a timed-out
+// line goes again.
+constexpr Us QueryPause = 500 * Ms;
+constexpr Us PhasePause = 500 * Ms;
+constexpr Us TimeoutPause = 2000 * Ms;
+// From the first log-off sweep until the bus status is read; from the first
+// log-on the flasher sees, 300 passes of 10 ms for more.
+constexpr Us StartupSettle = 500 * Ms;
+constexpr Us LogOnWindow = 300 * 10 * Ms;
 constexpr Us ClosingPause1 = 500 * Ms;
 constexpr Us ClosingPause2 = 1000 * Ms;
 constexpr int SweepFrames = 64;
+// A line refused or unanswered this often in a row gives its module up, and
+// so does a flash error after this many restarts of the flash pass.
+constexpr int RefusalsInARow = 10;
+constexpr int FlashRestarts = 5;
+// More requests for the firmware name while a module has named none.
+constexpr int NameRequests = 4;
+// tarvCanFlash's exit codes.
+constexpr int ExitUpdated = 0;
+constexpr int ExitRefused = 1;
+constexpr int ExitNotUpdated = 2;
 constexpr int TextPerFrame = 6;
 
 const QByteArray LogOff = QByteArray::fromHex("d800");
@@ -135,10 +157,18 @@ struct Module
     bool flashStarted = false;
     Pass pass = Pass::None;
     bool restartDue = false; // a flash error was taken
+    Us passUs = -1;          // update command of the pass
+    int flashStarts = 0;
+    int refusalsInRow = 0;   // of the line in transfer: refusals and timeouts since its last acceptance
+    int requests = 0;        // identity, release and name requests, in the order sent
+    int infoAnswers = 0;     // device information frames, each of which the flasher answers with a name request
+    int zeros = 0;           // update command 0
     Transfer transfer;
     QList<Code> codes; // queued since the transfer began, or left over
     bool patternAfterRestart = false;
     bool loggedOnAfterRestart = false;
+    bool addressed = false; // the flasher sent it a frame, so its table holds it
+    bool givenUp = false;
 };
 
 class Judge
@@ -164,12 +194,15 @@ private:
     bool checkOrder(const Module &next, Us decidedBy);
     bool checkSelection(const Module &m, bool updated);
     bool nameless(const Module &m) const;
+    bool busLost() const;
     bool selected(const Module &m) const { return canIds_.isEmpty() || canIds_.contains(uint16_t(m.id & 0x7FF)); }
     void startPass(Module &m, Pass pass);
     bool settleLine(Module &m, Next next, bool *repeat);
     void takeCodes(Module &m, qsizetype count, bool required, bool givesUp = false);
     void leaveModule(Module &m, bool runEnds);
     bool finish();
+    void checkConsole();
+    void checkOutcome(const QStringList &err);
     Module &module(uint32_t id);
     QByteArray lineBytes(int line) const { return lines_[line].text + "\r\n"; }
     void expectNotice(const QString &text, bool required) { notices_.append({text, required, index_}); }
@@ -178,17 +211,20 @@ private:
     const WireRun &run_;
     const QList<FileLine> lines_;
     QList<uint16_t> canIds_;
-    bool busLostReported_ = false;
     WireVerdict verdict_;
     bool stopped_ = false;
     int index_ = -1;
     Us now_ = 0;
+    Us firstUs_ = -1;
+    int postFlashes_ = 0;
+    int answeredTimeouts_ = 0;
     std::map<uint16_t, Module> modules_;
     Module *current_ = nullptr;
     int startupStep_ = 0;
     bool startupDone_ = false;
     bool busNotOk_ = false;
     Us startupEndUs_ = 0;
+    Us sweepUs_ = -1;
     Us openingUs_ = -1;
     Us lastWorkUs_ = 0;
     int closingStep_ = 0; // frames of the closing sequence under way
@@ -213,7 +249,12 @@ Judge::Judge(const WireRun &run)
         if (ok)
             canIds_.append(static_cast<uint16_t>(value & 0xFFFF));
     }
-    busLostReported_ = run.err.contains("Error: CAN-Connection lost");
+}
+
+// A lost bus excuses what it cut short; the console is what records it.
+bool Judge::busLost() const
+{
+    return run_.err.contains("Error: CAN-Connection lost");
 }
 
 // The first broken rule wins: the first on the wire, or an earlier one that
@@ -244,6 +285,7 @@ WireVerdict Judge::verdict()
             break;
         index_ = frame.index;
         now_ = frame.timeUs;
+        firstUs_ = firstUs_ < 0 ? now_ : firstUs_;
         onFrame(frame);
     }
     const bool complete = !stopped_ && finish();
@@ -256,6 +298,9 @@ WireVerdict Judge::verdict()
         if (!broken.ok())
             fail(broken.frame, qPrintable(broken.rule), broken.detail);
     }
+    if (complete && verdict_.ok() && run_.exitCode >= 0)
+        checkConsole();
+    verdict_.answeredTimeouts = answeredTimeouts_;
     return verdict_;
 }
 
@@ -286,6 +331,8 @@ void Judge::onFrame(const LoggedFrame &frame)
         onPattern(frame.data);
     else
         fail("start-up", QStringLiteral("log-on request to 7ff after the start-up"));
+    if (startupDone_ && (origin == Origin::ToModule || origin == Origin::ToModuleRequest))
+        module(frame.id & 0x7F8).addressed = true;
 }
 
 // On line 1 the pattern frame (no other line's bus carries its fixed word),
@@ -294,6 +341,12 @@ bool Judge::onStartupFrame(Origin origin, const LoggedFrame &frame)
 {
     const bool patternDue = run_.canLine == 1 && startupStep_ == 0;
     const int sweepStep = startupStep_++ - (run_.canLine == 1 ? 1 : 0);
+    if (sweepStep == 0)
+        sweepUs_ = now_;
+    if (sweepStep == SweepFrames && now_ - sweepUs_ < StartupSettle - StampSlack)
+        return fail("timing", QStringLiteral("%1 ms after the first log-off sweep began, due %2 ms")
+                                  .arg((now_ - sweepUs_) / Ms)
+                                  .arg(StartupSettle / Ms));
     if (patternDue)
         return (origin == Origin::Pattern && frame.data == Pattern)
                || fail("start-up",
@@ -329,6 +382,8 @@ void Judge::onModuleFrame(Module &m, const QByteArray &data)
     if (command == 0xD8 && data.size() >= 3) {
         m.logOnsToAnswer.append({index_, now_});
         m.loggedOnAfterRestart = m.loggedOnAfterRestart || m.stage == Stage::PostFlash;
+    } else if (command == 0xE0 && data.size() >= 7) {
+        ++m.infoAnswers;
     } else if (command == 0x12 && code == 0x03) {
         m.names.append({now_, QString::fromLatin1(data.mid(2))});
     } else if (command == 0x15 && code == 0x00) {
@@ -374,9 +429,24 @@ bool Judge::onRequestFrame(Module &m, const QByteArray &data)
         return fail("frame layout", QStringLiteral("%1#%2 is no request").arg(hex(m.id | 1), data.toHex()));
     if (!beginWork(m))
         return false;
-    if (data[1] == 0x00 && m.queryUs >= 0)
-        return fail("module order", QStringLiteral("module %1 asked for its identity twice").arg(hex(m.id)));
-    if (data[1] == 0x00)
+    // 12 00, 12 01, 12 03; then 12 03 again for each device information
+    // frame, and while the module named nothing, up to NameRequests times.
+    const int due = m.requests < 2 ? m.requests : 3;
+    const bool named = std::any_of(m.names.begin(), m.names.end(), [this](const auto &reply) {
+        return !reply.second.isEmpty() && reply.first + KnownSlack <= now_;
+    });
+    const int retries = m.requests + 1 - 3 - m.infoAnswers;
+    if (data[1] != due || m.stage != Stage::Queried || (retries > 0 && (named || retries > NameRequests)))
+        return fail("query", QStringLiteral("request 12 %1 to %2 after %3 requests and %4 device information "
+                                            "frames, %5")
+                                 .arg(int(data[1]), 2, 16, QLatin1Char('0'))
+                                 .arg(hex(m.id))
+                                 .arg(m.requests)
+                                 .arg(m.infoAnswers)
+                                 .arg(m.requests >= 3 ? QStringLiteral("no more once it is named and after %1 more")
+                                                             .arg(NameRequests)
+                                                       : QStringLiteral("due 12 0%1").arg(due)));
+    if (m.requests++ == 0)
         m.queryUs = now_;
     return true;
 }
@@ -400,6 +470,11 @@ bool Judge::beginWork(Module &m)
     if (m.knownUs < 0)
         return fail("module order",
                     QStringLiteral("work for module %1, which never logged on").arg(hex(m.id)));
+    if (!current_ && now_ - openingUs_ < QueryPause - StampSlack)
+        return fail("timing", QStringLiteral("work for module %1 %2 ms after the opening sequence, due %3 ms")
+                                  .arg(hex(m.id))
+                                  .arg((now_ - openingUs_) / Ms)
+                                  .arg(QueryPause / Ms));
     const Us decidedBy = current_ ? lastWorkUs_ : openingUs_;
     if (current_)
         leaveModule(*current_, false);
@@ -460,6 +535,13 @@ bool Judge::onUpdateCommand(Module &m, uint8_t code)
 {
     if (!beginWork(m))
         return false;
+    if (m.stage == Stage::Queried && m.requests < 3 + m.infoAnswers)
+        return fail("query", QStringLiteral("update command %1 to %2 after %3 requests, due 12 00, 12 01, 12 03 "
+                                            "and 12 03 for each of %4 device information frames")
+                                 .arg(code)
+                                 .arg(hex(m.id))
+                                 .arg(m.requests)
+                                 .arg(m.infoAnswers));
     if (m.stage == Stage::Queried && !checkSelection(m, true))
         return false;
     if (m.stage == Stage::Queried)
@@ -471,6 +553,11 @@ bool Judge::onUpdateCommand(Module &m, uint8_t code)
     case 0:
         if (!beforeFlash)
             return fail("pass order", QStringLiteral("update command 0 after the update began"));
+        // Once to ask for the ready report, once more when it came.
+        if (++m.zeros > 2 || (m.zeros == 2 && m.readyUs < m.queryUs))
+            return fail("query", QStringLiteral("update command 0 sent %1 times, due once and once more "
+                                                "after the ready report")
+                                     .arg(m.zeros));
         m.zeroUs = now_;
         return true;
     case 3:
@@ -481,6 +568,11 @@ bool Judge::onUpdateCommand(Module &m, uint8_t code)
             return fail("pass order", QStringLiteral("update command 3 outside the update"));
         if (!beforeFlash && !settleLine(m, Next::Restart, &repeat))
             return false;
+        if (++m.flashStarts > FlashRestarts + 1)
+            return fail("retry limit", QStringLiteral("flash pass %1 of module %2, after %3 restarts")
+                                           .arg(m.flashStarts)
+                                           .arg(hex(m.id))
+                                           .arg(FlashRestarts));
         m.flashStarted = true;
         startPass(m, Pass::Flash);
         return true;
@@ -492,8 +584,10 @@ bool Judge::onUpdateCommand(Module &m, uint8_t code)
         if (!settleLine(m, Next::PassEnd, &repeat))
             return false;
         startPass(m, code == 5 ? Pass::Compare : Pass::None);
-        if (code == 6)
+        if (code == 6) {
             m.stage = Stage::PostFlash;
+            ++postFlashes_;
+        }
         return true;
     default:
         return fail("frame layout", QStringLiteral("update command %1 is none the flasher sends").arg(code));
@@ -503,9 +597,11 @@ bool Judge::onUpdateCommand(Module &m, uint8_t code)
 void Judge::startPass(Module &m, Pass pass)
 {
     m.pass = pass;
+    m.passUs = now_;
     m.transfer = Transfer();
     m.codes.clear();
     m.restartDue = false;
+    m.refusalsInRow = 0;
 }
 
 void Judge::expectProgress(const Module &m, bool required)
@@ -530,6 +626,7 @@ void Judge::takeCodes(Module &m, qsizetype count, bool required, bool givesUp)
              isAcceptance(code) ? QStringList() : codeNotices(code, lines_[m.transfer.line].text, i != lastRefusal))
             expectNotice(notice, required || versionError);
         m.restartDue = m.restartDue || isFlashError(code);
+        m.refusalsInRow += isRefusal(code) ? 1 : 0;
         versionError_ = versionError_ || versionError;
     }
     m.codes.remove(0, count);
@@ -546,11 +643,23 @@ bool Judge::settleLine(Module &m, Next next, bool *repeat)
         return next == Next::Leave || next == Next::Line
                || fail("pass order", QStringLiteral("pass without a line"));
     const QByteArray &text = lines_[t.line].text;
+    // A timed-out line goes again after the bound and the pause.
+    const Us silence = now_ - (t.ackUs >= 0 ? t.ackUs : t.lastFrameUs);
+    const auto paused = [&] {
+        return next != Next::Line || silence >= ResponseBound + TimeoutPause - StampSlack
+               || fail("timing", QStringLiteral("line %1 again %2 ms after its timed-out transfer, due %3 ms")
+                                     .arg(t.line + 1)
+                                     .arg(silence / Ms)
+                                     .arg((ResponseBound + TimeoutPause) / Ms));
+    };
     if (t.sent < lineBytes(t.line).size() || t.ackUs < 0) {
+        if (!paused())
+            return false;
         // A frame without acknowledgement: the line goes again from its first
         // frame; what the module answered meanwhile answers no later transfer.
         expectNotice(timeoutNotice(text, next != Next::Leave || !givingUp_), next != Next::Leave);
         m.codes.clear();
+        ++m.refusalsInRow;
         *repeat = true;
         return next == Next::Line || next == Next::Leave
                || fail("pass order",
@@ -570,8 +679,10 @@ bool Judge::settleLine(Module &m, Next next, bool *repeat)
     expectProgress(m, next == Next::Restart || (next != Next::Leave && !timedOut));
     if (next == Next::Leave || next == Next::Restart) {
         takeCodes(m, m.codes.size(), next == Next::Restart, next == Next::Leave && givingUp_);
-        if (next == Next::Leave && timedOut)
+        if (next == Next::Leave && timedOut) {
             expectNotice(timeoutNotice(text, !givingUp_), false);
+            ++m.refusalsInRow;
+        }
         if (next == Next::Restart && versionError_)
             return fail("run end", QStringLiteral("flash pass restarted after a version error"));
         return next == Next::Leave || m.restartDue
@@ -580,13 +691,19 @@ bool Judge::settleLine(Module &m, Next next, bool *repeat)
     if (m.restartDue)
         return fail("pass order",
                     QStringLiteral("line %1 went out after a flash error, not the restart").arg(t.line + 2));
+    if (timedOut && !paused())
+        return false;
     if (timedOut) {
         expectNotice(timeoutNotice(text), true);
+        answeredTimeouts_ += decider >= 0 && m.codes[decider].at <= t.ackUs + ResponseBound ? 1 : 0;
         m.codes.clear();
+        ++m.refusalsInRow;
         *repeat = true;
     } else if (decider >= 0) {
         *repeat = !isAcceptance(m.codes[decider].value);
         takeCodes(m, decider + 1, true);
+        if (!*repeat)
+            m.refusalsInRow = 0;
     } else {
         return fail("line in flight", QStringLiteral("%1 %2 ms after line %3 (%4), which had no answer yet")
                                           .arg(next == Next::PassEnd ? "the pass ended" : "a line went out")
@@ -622,12 +739,23 @@ bool Judge::onDataFrame(Module &m, const QByteArray &bytes)
     // After a long silence a line may start again behind an acknowledged
     // frame: the acknowledgement came too late for the flasher, or the bus
     // lost the flasher's next frame, which then never shows in the record.
-    if (midLine && silence >= ResponseBound - StampSlack && bytes == lineBytes(t.line).left(TextPerFrame))
+    if (midLine && silence >= ResponseBound - StampSlack && bytes == lineBytes(t.line).left(TextPerFrame)) {
+        answeredTimeouts_ += t.ackUs >= 0 && t.ackUs <= t.lastFrameUs + ResponseBound ? 1 : 0;
         t.ackUs = -1;
+    }
     if (!midLine || t.ackUs < 0) {
         bool repeat = false;
         if (!settleLine(m, Next::Line, &repeat))
             return false;
+        if (repeat && m.refusalsInRow >= RefusalsInARow)
+            return fail("retry limit", QStringLiteral("line %1 went out again after %2 refusals and timeouts in a row")
+                                           .arg(t.line + 1)
+                                           .arg(m.refusalsInRow));
+        if (t.line < 0 && now_ - m.passUs < PhasePause - StampSlack)
+            return fail("timing", QStringLiteral("first line %1 ms after update command %2, due %3 ms")
+                                      .arg((now_ - m.passUs) / Ms)
+                                      .arg(m.pass == Pass::Flash ? 3 : 5)
+                                      .arg(PhasePause / Ms));
         const int line = repeat ? t.line : t.line + 1;
         if (line >= lines_.size())
             return fail("line order", QStringLiteral("a line beyond the file's %1 lines").arg(lines_.size()));
@@ -648,30 +776,41 @@ bool Judge::onDataFrame(Module &m, const QByteArray &bytes)
 // A module's work ends when the flasher turns to another module or ends the run.
 void Judge::leaveModule(Module &m, bool runEnds)
 {
-    if (m.stage == Stage::Queried && !(runEnds && busLostReported_)) {
+    if (m.stage == Stage::Queried && !(runEnds && busLost())) {
         checkSelection(m, false);
-        if (selected(m) && nameless(m))
+        m.givenUp = selected(m) && nameless(m);
+        if (m.givenUp)
             expectNotice(moduleNotice(unsigned(run_.canLine << 12 | m.id)), true);
     }
     if (m.stage == Stage::Updating || m.stage == Stage::PostFlash) {
         bool repeat = false;
         // A lost bus ends the run without a word on the line in transfer.
-        givingUp_ = !(runEnds && busLostReported_);
+        givingUp_ = !(runEnds && busLost());
         if (m.pass != Pass::None)
             settleLine(m, Next::Leave, &repeat);
+        // Inside a pass only a limit reached gives a module up.
+        const bool limitReached =
+            m.refusalsInRow >= RefusalsInARow || (m.restartDue && m.flashStarts > FlashRestarts);
+        if (givingUp_ && !versionError_ && m.pass != Pass::None && !limitReached)
+            fail("retry limit", QStringLiteral("module %1 given up after %2 refusals and timeouts in a row "
+                                               "and %3 flash restarts")
+                                    .arg(hex(m.id))
+                                    .arg(m.refusalsInRow)
+                                    .arg(m.flashStarts - 1));
         givingUp_ = false;
         // A controller that went off the bus missed what the wire still
         // carried (the last answer), or kept the next line from the wire
         // altogether; the flasher reports that timeout before the lost bus.
         const int line = m.transfer.line;
-        if (runEnds && busLostReported_ && m.pass != Pass::None) {
+        if (runEnds && busLost() && m.pass != Pass::None) {
             if (line >= 0 && !repeat)
                 expectNotice(timeoutNotice(lines_[line].text), false);
             if (line + 1 < lines_.size())
                 expectNotice(timeoutNotice(lines_[line + 1].text), false);
         }
+        m.givenUp = true;
         if (!versionError_)
-            expectNotice(moduleNotice(unsigned(run_.canLine << 12 | m.id)), !(runEnds && busLostReported_));
+            expectNotice(moduleNotice(unsigned(run_.canLine << 12 | m.id)), !(runEnds && busLost()));
     }
     if (m.stage != Stage::Done)
         m.stage = Stage::Left;
@@ -695,6 +834,13 @@ bool Judge::onSequence(const QByteArray &data)
         if (openingUs_ >= 0 || !anyKnown || closingStep_ != 0)
             return fail("opening sequence",
                         QStringLiteral("the opening sequence goes out once, after a log-on"));
+        Us firstLogOn = now_;
+        for (const auto &[id, m] : modules_)
+            firstLogOn = m.knownUs >= 0 ? std::min(firstLogOn, m.knownUs) : firstLogOn;
+        if (now_ - firstLogOn < LogOnWindow - StampSlack)
+            return fail("timing", QStringLiteral("the opening sequence %1 ms after the first log-on, due %2 ms")
+                                      .arg((now_ - firstLogOn) / Ms)
+                                      .arg(LogOnWindow / Ms));
         openingUs_ = now_;
         return true;
     }
@@ -748,15 +894,14 @@ bool Judge::finish()
                || fail("start-up", QStringLiteral("the start-up ends after %1 frames").arg(startupStep_));
     if (busNotOk_)
         return true;
-    // The line closes as soon as the run's last frame is handed over, which
-    // may stop it short of the bus.
-    const bool lastFrameCut = closingStep_ == 2 && !closingFor_;
+    // Frames queued when the line closes still go out, unless the bus is gone.
+    const bool lastFrameCut = closingStep_ == 2 && !closingFor_ && busLost();
     if (closingStep_ != 0 && !lastFrameCut)
         return fail("closing sequence", QStringLiteral("the record ends inside a closing sequence"));
     if (finalClosingUs_ < 0 && current_)
         leaveModule(*current_, true);
     // A lost bus may swallow the closing sequence.
-    if (finalClosingUs_ < 0 && !busLostReported_)
+    if (finalClosingUs_ < 0 && !busLost())
         return fail("closing sequence", QStringLiteral("the run ended without its closing sequence"));
     for (const auto &[id, m] : modules_) {
         if (!m.logOnsToAnswer.isEmpty() && m.logOnsToAnswer.first().second < finalClosingUs_)
@@ -772,6 +917,133 @@ bool Judge::finish()
                         QStringLiteral("module %1 logged on but was never taken").arg(hex(id)));
     }
     return !stopped_;
+}
+
+QStringList consoleLines(const QByteArray &text)
+{
+    QStringList lines;
+    for (const QByteArray &line : text.split('\n')) {
+        if (!line.trimmed().isEmpty())
+            lines.append(QString::fromUtf8(line).trimmed());
+    }
+    return lines;
+}
+
+// The console around the progress lines and notices: the banner first, a
+// post-flash line per update command 6, the completed line once the last
+// module is done with, and the time taken last.
+void Judge::checkConsole()
+{
+    const QStringList out = consoleLines(run_.out);
+    const QStringList err = consoleLines(run_.err);
+    static const QRegularExpression banner(
+        QStringLiteral("^tarvCanFlash \\S+: firmware update of tarv high-voltage modules over CAN$"));
+    if (!banner.match(out.value(0)).hasMatch()) {
+        fail("console", QStringLiteral("standard output begins with \"%1\", not the banner").arg(out.value(0)));
+        return;
+    }
+    if (!startupDone_ || busNotOk_) {
+        if (run_.exitCode != ExitRefused)
+            fail("outcome", QStringLiteral("exit code %1 for a run refused at its start-up, due %2")
+                                .arg(run_.exitCode)
+                                .arg(ExitRefused));
+        return;
+    }
+    if (out.count(QStringLiteral("PostFlash")) != postFlashes_) {
+        fail("console", QStringLiteral("standard output shows %1 × \"PostFlash\" for %2 update commands 6")
+                            .arg(out.count(QStringLiteral("PostFlash")))
+                            .arg(postFlashes_));
+        return;
+    }
+    static const QRegularExpression finishLine(QStringLiteral("^Finish: Update Process needed (\\d+) seconds\\.$"));
+    const QRegularExpressionMatch finished = finishLine.match(out.value(out.size() - 1));
+    const Us recorded = now_ - firstUs_;
+    if (!finished.hasMatch() || (finished.captured(1).toLongLong() + 1) * 1000 * Ms < recorded) {
+        fail("console", QStringLiteral("standard output ends with \"%1\", due the Finish: line with at least "
+                                       "the %2 s of the record")
+                            .arg(out.value(out.size() - 1))
+                            .arg(recorded / (1000 * Ms)));
+        return;
+    }
+    // N of N, where N counts the modules the flasher's table holds.
+    static const QRegularExpression completedLine(QStringLiteral("^(\\d+)\\s+of\\s+(\\d+)\\s+completed\\.$"));
+    QStringList completed;
+    for (const QString &line : err) {
+        if (completedLine.match(line).hasMatch())
+            completed.append(line);
+    }
+    const auto addressed =
+        std::count_if(modules_.begin(), modules_.end(), [](const auto &entry) { return entry.second.addressed; });
+    const auto known = std::count_if(modules_.begin(), modules_.end(),
+                                     [](const auto &entry) { return entry.second.knownUs >= 0; });
+    const bool throughAll = openingUs_ >= 0 && !versionError_ && !busLost();
+    const QRegularExpressionMatch counted = completedLine.match(completed.value(0));
+    const qsizetype n = counted.captured(1).toInt();
+    const bool fits = completed.size() == 1 && counted.captured(1) == counted.captured(2) && n >= addressed && n <= known;
+    if (throughAll ? !fits : !completed.isEmpty() && !busLost()) {
+        fail("console", QStringLiteral("standard error shows \"%1\" %2 times, due %3")
+                            .arg(completed.value(0))
+                            .arg(completed.size())
+                            .arg(throughAll ? QStringLiteral("once, for %1 to %2 modules").arg(addressed).arg(known)
+                                            : QStringLiteral("none: the run ended before its last module")));
+        return;
+    }
+    checkOutcome(err);
+}
+
+// The exit code and the last "Error:" line name what the wire shows: which
+// modules were updated and which were not.
+void Judge::checkOutcome(const QStringList &err)
+{
+    QStringList errors;
+    for (const QString &line : err) {
+        if (line.startsWith(QLatin1String("Error: ")))
+            errors.append(line);
+    }
+    const QString said = errors.value(errors.size() - 1);
+    QStringList notUpdated;
+    QStringList maybeNotUpdated; // logged on, but whether the flasher knew it in time is open
+    int done = 0;
+    for (const auto &[id, m] : modules_) {
+        const QString name = hex(uint32_t(run_.canLine) << 12 | id);
+        done += m.stage == Stage::Done ? 1 : 0;
+        if (m.givenUp)
+            notUpdated.append(name);
+        else if (m.stage == Stage::Idle && m.knownUs >= 0)
+            maybeNotUpdated.append(name);
+    }
+    for (uint16_t id : canIds_) {
+        const auto found = modules_.find(id);
+        const QString name = hex(uint32_t(run_.canLine) << 12 | id);
+        if (found == modules_.end() || found->second.knownUs < 0)
+            notUpdated.append(name);
+        else if (!found->second.addressed && !maybeNotUpdated.contains(name))
+            maybeNotUpdated.append(name);
+    }
+    const bool runFailed = versionError_ || busLost();
+    const bool mayPass = !runFailed && notUpdated.isEmpty() && done > 0;
+    const bool mayFail = runFailed || !notUpdated.isEmpty() || !maybeNotUpdated.isEmpty() || done == 0;
+    const bool passed = run_.exitCode == ExitUpdated && said.isEmpty();
+    const bool failed = run_.exitCode == ExitNotUpdated && !said.isEmpty();
+    QString due;
+    if (!(passed && mayPass) && !(failed && mayFail))
+        due = mayPass ? QStringLiteral("exit code %1 and no Error: line").arg(ExitUpdated)
+                      : QStringLiteral("exit code %1 and an Error: line").arg(ExitNotUpdated);
+    else if (failed && !runFailed && openingUs_ < 0)
+        due = said == QLatin1String("Error: No module logged on, no module updated") ? QString() : QStringLiteral("no module logged on");
+    else if (failed && !runFailed && said.startsWith(QLatin1String("Error: Modules not updated: "))) {
+        const QStringList named = said.mid(28).split(u' ', Qt::SkipEmptyParts);
+        const bool exact = std::all_of(notUpdated.begin(), notUpdated.end(), [&named](const QString &id) { return named.contains(id); })
+                           && std::all_of(named.begin(), named.end(), [&](const QString &id) {
+                                  return notUpdated.contains(id) || maybeNotUpdated.contains(id);
+                              });
+        due = exact ? QString() : QStringLiteral("modules not updated: %1").arg(notUpdated.join(u' '));
+    } else if (failed && !runFailed && (!notUpdated.isEmpty() || done > 0))
+        due = QStringLiteral("modules not updated: %1").arg(notUpdated.join(u' '));
+    else if (failed && !runFailed && said != QLatin1String("Error: No module fits the file and the selection, no module updated"))
+        due = QStringLiteral("no module fits the file and the selection");
+    if (!due.isEmpty())
+        fail("outcome", QStringLiteral("exit code %1 and \"%2\", due %3").arg(run_.exitCode).arg(said, due));
 }
 
 } // namespace

@@ -17,6 +17,7 @@ struct WireRun {
     QByteArray out;        // tarvCanFlash's standard output
     QByteArray err;        // tarvCanFlash's standard error
     int canLine = 0;       // the run's CAN line
+    int exitCode = -1;     // tarvCanFlash's exit code; -1: unknown, and the console's outcome goes unchecked
 };
 
 struct WireVerdict {
@@ -24,6 +25,10 @@ struct WireVerdict {
     int frame = -1;        // 0-based index of the frame (among the judged frames) where a rule broke; -1: none or not tied to a frame
     QString rule;          // short name of the first broken rule; empty: the run kept every rule
     QString detail;        // what was seen and what was due
+    // Timeouts the flasher reported although the answer was on the bus inside
+    // the bound: allowed, as a loaded machine may starve its reader, but a
+    // run without injected loss or delay has none.
+    int answeredTimeouts = 0;
     QString describe() const; // "frame 123: <rule>: <detail>" or "ok"
 };
 

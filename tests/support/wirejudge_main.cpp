@@ -2,6 +2,11 @@
 //
 //   tarvWireJudge --trace FILE --firmware FILE --out FILE --err FILE
 //                 [--line N] [--interface NAME] [--file-name NAME] [--can-ids LIST]
+//                 [--exit-code N]
+//
+// With --exit-code, tarvCanFlash's exit code, the console's outcome is judged
+// too: the banner, the post-flash, completed and Finish: lines, and whether
+// the exit code and the last "Error:" line fit the modules updated.
 //
 // Exit code 0 and "ok" when the run kept every rule; 1 and the first broken
 // rule on standard error; 2 on bad arguments or unreadable files.
@@ -23,7 +28,7 @@ int usage(const QString &problem)
     std::fprintf(stderr,
                  "tarvWireJudge: %s\n"
                  "usage: tarvWireJudge --trace FILE --firmware FILE --out FILE --err FILE"
-                 " [--line N] [--interface NAME] [--file-name NAME] [--can-ids LIST]\n",
+                 " [--line N] [--interface NAME] [--file-name NAME] [--can-ids LIST] [--exit-code N]\n",
                  qPrintable(problem));
     return ExitBadArguments;
 }
@@ -41,8 +46,8 @@ bool readFile(const QString &path, QByteArray *contents)
 
 int main(int argc, char **argv)
 {
-    static const QStringList options{"--trace", "--firmware",  "--out",       "--err",
-                                     "--line",  "--interface", "--file-name", "--can-ids"};
+    static const QStringList options{"--trace",     "--firmware",  "--out",     "--err",      "--line",
+                                     "--interface", "--file-name", "--can-ids", "--exit-code"};
     QMap<QString, QString> given;
     for (int i = 1; i < argc; i += 2) {
         const QString option = QString::fromLocal8Bit(argv[i]);
@@ -66,6 +71,10 @@ int main(int argc, char **argv)
     run.interfaceName = given.value(QStringLiteral("--interface"));
     run.fileName = given.value(QStringLiteral("--file-name"), QFileInfo(given["--firmware"]).fileName());
     run.canIds = given.value(QStringLiteral("--can-ids"));
+    bool exitCodeOk = true;
+    run.exitCode = given.value(QStringLiteral("--exit-code"), QStringLiteral("-1")).toInt(&exitCodeOk);
+    if (!exitCodeOk || run.exitCode < -1 || run.exitCode > 255)
+        return usage(QStringLiteral("--exit-code takes 0 to 255"));
 
     const testkit::WireVerdict verdict = testkit::judgeWire(run);
     if (!verdict.ok()) {
@@ -73,5 +82,7 @@ int main(int argc, char **argv)
         return 1;
     }
     std::printf("ok\n");
+    if (verdict.answeredTimeouts > 0)
+        std::printf("%d timeouts reported although the answer was on the bus in time\n", verdict.answeredTimeouts);
     return 0;
 }

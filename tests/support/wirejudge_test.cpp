@@ -22,7 +22,11 @@ enum class Fault {
     None, LineTwice, DataBeforeHeader, FrameBeforeAck, LineBeforeAnswer, StaleAcceptance,
     SkippedModuleUpdated, WorkAfterMovingOn, NoClosing, ProgressMissing, ExtendedIdentifier,
     NoticeMissing, CompareEarly, NoReadyReport, NoLogOnAnswer, SweepOutOfOrder, HigherIdFirst,
-    ForeignInterfaceNoise, UnnamedModuleUpdated
+    ForeignInterfaceNoise, UnnamedModuleUpdated, LineRefusedNineTimes, LineRefusedElevenTimes,
+    SixFlashPasses, SevenFlashPasses, ReleaseRequestFirst, NameNotRequested, NameRequestedAgain,
+    ThirdUpdateCommandZero, LastClosingFrameMissing, NoBanner, PostFlashMissing, CompletedMiscounted,
+    NoFinishLine, ErrorLineOnAGoodRun, ExitCodeOfAFailure, TimeoutThoughAccepted, QueryTooSoon,
+    FirstLineTooSoon, RepeatTooSoon, SecondSweepTooSoon, LogOnWindowCut
 };
 
 class Conversation
@@ -79,7 +83,7 @@ void Conversation::startup()
             const int swapped = fault_ == Fault::SweepOutOfOrder && a < 2 ? 1 - a : a;
             frame(0x200 + 8 * swapped, "d800");
         }
-        wait(500);
+        wait(fault_ == Fault::SecondSweepTooSoon ? 100 : 500);
     }
     frame(0x7FF, "d801");
 }
@@ -95,12 +99,18 @@ void Conversation::logOn(uint16_t id)
 
 void Conversation::query(uint16_t id, const QByteArray &name)
 {
-    for (const char *request : {"1200", "1201", "1203"})
+    const QList<const char *> requests = fault_ == Fault::ReleaseRequestFirst ? QList{"1201", "1200", "1203"}
+                                         : fault_ == Fault::NameNotRequested  ? QList{"1200", "1201"}
+                                                                              : QList{"1200", "1201", "1203"};
+    for (const char *request : requests)
         frame(id | 1, request);
     fromModule(id, "e0120034042001");
+    frame(id | 1, "1203"); // the flasher asks for the name on each device information
     fromModule(id, "1201000420");
     fromModule(id, "1203" + name.toHex());
     wait(500);
+    if (fault_ == Fault::NameRequestedAgain)
+        frame(id | 1, "1203");
 }
 
 void Conversation::prepare(uint16_t id)
@@ -110,9 +120,12 @@ void Conversation::prepare(uint16_t id)
     if (fault_ != Fault::NoReadyReport)
         fromModule(id, "1581");
     wait(500);
-    frame(id, "1500");
+    if (fault_ != Fault::NoReadyReport)
+        frame(id, "1500");
+    if (fault_ == Fault::ThirdUpdateCommandZero)
+        frame(id, "1500");
     frame(id, "1503");
-    wait(500);
+    wait(fault_ == Fault::FirstLineTooSoon ? 100 : 500);
 }
 
 void Conversation::sendLine(uint16_t id, int line, bool flash, int answer, bool ackLast)
@@ -144,14 +157,26 @@ void Conversation::notice(const char *what, int line)
 
 void Conversation::pass(uint16_t id, bool flash)
 {
+    const int restarts = fault_ == Fault::SixFlashPasses ? 5 : fault_ == Fault::SevenFlashPasses ? 6 : 0;
+    for (int restart = 0; flash && restart < restarts; ++restart) {
+        sendLine(id, 0, flash, 0x91);
+        err_ += "\"\" Flash error, restarting writing from the beginning.\n";
+        frame(id, "1503");
+        wait(500);
+    }
+    const int refusals = fault_ == Fault::LineRefusedNineTimes    ? 9
+                         : fault_ == Fault::LineRefusedElevenTimes ? 11
+                                                                   : 1;
     for (int line = 0; line < Lines.size(); ++line) {
         const int sent = fault_ == Fault::DataBeforeHeader && flash && line < 2 ? 1 - line : line;
         if (fault_ == Fault::CompareEarly && flash && line == 3)
             break;
         if (flash && line == 1) {
-            // The module refuses line 2 once; the flasher says so and sends it again.
-            sendLine(id, sent, flash, 0x92);
-            notice("Checksum error", 1);
+            // The module refuses line 2; the flasher says so and sends it again.
+            for (int refusal = 0; refusal < refusals; ++refusal) {
+                sendLine(id, sent, flash, 0x92);
+                notice("Checksum error", 1);
+            }
         }
         if (fault_ == Fault::StaleAcceptance && flash && line == 2) {
             sendLine(id, line, flash, 0x81, false);
@@ -159,6 +184,16 @@ void Conversation::pass(uint16_t id, bool flash)
             notice("Timeout", line);
             sendLine(id, line, flash, 0);
             continue;
+        }
+        if (fault_ == Fault::TimeoutThoughAccepted && flash && line == 2) {
+            sendLine(id, line, flash);
+            wait(2300);
+            notice("Timeout", line);
+        }
+        if (fault_ == Fault::RepeatTooSoon && flash && line == 2) {
+            sendLine(id, line, flash, 0, false);
+            wait(1000);
+            notice("Timeout", line);
         }
         sendLine(id, sent, flash, fault_ == Fault::LineBeforeAnswer && flash && line == 0 ? 0 : 0x81);
         if (fault_ == Fault::LineTwice && flash && line == 1)
@@ -179,7 +214,8 @@ void Conversation::closing()
 
 void Conversation::postFlash(uint16_t id)
 {
-    out_ += "\nPostFlash \n";
+    if (fault_ != Fault::PostFlashMissing)
+        out_ += "\nPostFlash \n";
     wait(100);
     if (line_ == 1)
         frame(0x601, "123412345678");
@@ -193,9 +229,9 @@ WireRun Conversation::build()
     startup();
     logOn(Updated);
     logOn(Skipped);
-    wait(3000);
+    wait(fault_ == Fault::LogOnWindowCut ? 1000 : 3000);
     frame(0x004, "f415e6");
-    wait(500);
+    wait(fault_ == Fault::QueryTooSoon ? 100 : 500);
     if (fault_ == Fault::HigherIdFirst)
         query(Skipped, "K31B7");
     query(Updated, fault_ == Fault::UnnamedModuleUpdated ? "" : "K3B7");
@@ -210,11 +246,20 @@ WireRun Conversation::build()
         frame(Updated | 1, "1201");
     if (fault_ == Fault::ForeignInterfaceNoise)
         trace_ += "(1700000100.000000) can9 7E7#1500\n";
-    err_ += "2  of  2 completed. \n";
+    err_ += fault_ == Fault::CompletedMiscounted ? "3  of  3 completed. \n" : "2  of  2 completed. \n";
+    if (fault_ == Fault::ErrorLineOnAGoodRun)
+        err_ += "Error: Modules not updated: " + QByteArray::number(line_ << 12 | Skipped, 16) + '\n';
     if (fault_ != Fault::NoClosing)
         closing();
+    if (fault_ == Fault::LastClosingFrameMissing)
+        trace_.chop(trace_.size() - trace_.lastIndexOf('(')); // 004#C4
+    if (fault_ != Fault::NoBanner)
+        out_.prepend("tarvCanFlash 4.0.1: firmware update of tarv high-voltage modules over CAN\n");
+    if (fault_ != Fault::NoFinishLine)
+        out_ += "Finish: Update Process needed 16 seconds.";
     const QString interface = QStringLiteral("can%1").arg(line_);
-    return {trace_, interface, Firmware, QStringLiteral("K3B7_421.hex"), {}, out_, err_, line_};
+    const int exitCode = fault_ == Fault::ErrorLineOnAGoodRun || fault_ == Fault::ExitCodeOfAFailure ? 2 : 0;
+    return {trace_, interface, Firmware, QStringLiteral("K3B7_421.hex"), {}, out_, err_, line_, exitCode};
 }
 
 TEST(WireJudge, PassesAGoodRunOnEachLine)
@@ -229,6 +274,7 @@ struct FaultCase
 {
     Fault fault;
     const char *rule; // empty: the run still keeps every rule
+    int answeredTimeouts = 0;
 };
 
 class WireJudgeFault : public testing::TestWithParam<FaultCase>
@@ -241,6 +287,7 @@ TEST_P(WireJudgeFault, IsPinnedOnItsRule)
         const testkit::WireVerdict verdict = testkit::judgeWire(Conversation(line, GetParam().fault).build());
         EXPECT_EQ(verdict.rule, QString::fromLatin1(GetParam().rule))
             << "line " << line << ": " << qPrintable(verdict.describe());
+        EXPECT_EQ(verdict.answeredTimeouts, GetParam().answeredTimeouts) << "line " << line;
     }
 }
 
@@ -262,7 +309,28 @@ INSTANTIATE_TEST_SUITE_P(Faults, WireJudgeFault,
                                          FaultCase{Fault::ExtendedIdentifier, "identifier"},
                                          FaultCase{Fault::ProgressMissing, "progress line"},
                                          FaultCase{Fault::NoticeMissing, "console notice"},
-                                         FaultCase{Fault::ForeignInterfaceNoise, ""}));
+                                         FaultCase{Fault::ForeignInterfaceNoise, ""},
+                                         FaultCase{Fault::LineRefusedNineTimes, ""},
+                                         FaultCase{Fault::LineRefusedElevenTimes, "retry limit"},
+                                         FaultCase{Fault::SixFlashPasses, ""},
+                                         FaultCase{Fault::SevenFlashPasses, "retry limit"},
+                                         FaultCase{Fault::ReleaseRequestFirst, "query"},
+                                         FaultCase{Fault::NameNotRequested, "query"},
+                                         FaultCase{Fault::NameRequestedAgain, "query"},
+                                         FaultCase{Fault::ThirdUpdateCommandZero, "query"},
+                                         FaultCase{Fault::LastClosingFrameMissing, "closing sequence"},
+                                         FaultCase{Fault::NoBanner, "console"},
+                                         FaultCase{Fault::PostFlashMissing, "console"},
+                                         FaultCase{Fault::CompletedMiscounted, "console"},
+                                         FaultCase{Fault::NoFinishLine, "console"},
+                                         FaultCase{Fault::ErrorLineOnAGoodRun, "outcome"},
+                                         FaultCase{Fault::ExitCodeOfAFailure, "outcome"},
+                                         FaultCase{Fault::TimeoutThoughAccepted, "", 1},
+                                         FaultCase{Fault::QueryTooSoon, "timing"},
+                                         FaultCase{Fault::FirstLineTooSoon, "timing"},
+                                         FaultCase{Fault::RepeatTooSoon, "timing"},
+                                         FaultCase{Fault::SecondSweepTooSoon, "timing"},
+                                         FaultCase{Fault::LogOnWindowCut, "timing"}));
 
 // A recorder on several processors may write a module's answer after the
 // flasher's next frame; the time stamps keep the order on the bus.
