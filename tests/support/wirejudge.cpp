@@ -160,8 +160,9 @@ struct Module
     Us passUs = -1;          // update command of the pass
     int flashStarts = 0;
     int refusalsInRow = 0;   // of the line in transfer: refusals and timeouts since its last acceptance
-    int requests = 0;        // identity, release and name requests, in the order sent
+    int requests = 0;        // identity, release and name requests of the query, in the order sent
     int infoAnswers = 0;     // device information frames, each of which the flasher answers with a name request
+    int infoNames = 0;       // name requests sent for those, whenever the frame came
     int zeros = 0;           // update command 0
     Transfer transfer;
     QList<Code> codes; // queued since the transfer began, or left over
@@ -429,13 +430,19 @@ bool Judge::onRequestFrame(Module &m, const QByteArray &data)
         return fail("frame layout", QStringLiteral("%1#%2 is no request").arg(hex(m.id | 1), data.toHex()));
     if (!beginWork(m))
         return false;
-    // 12 00, 12 01, 12 03; then 12 03 again for each device information
-    // frame, and while the module named nothing, up to NameRequests times.
+    // A device information frame is answered with 12 03 as it arrives, so
+    // that request may stand anywhere in the query, even before 12 01.
+    if (data[1] == 0x03 && m.infoNames < m.infoAnswers && m.stage == Stage::Queried) {
+        ++m.infoNames;
+        return true;
+    }
+    // 12 00, 12 01, 12 03; then 12 03 again while the module named nothing,
+    // up to NameRequests times.
     const int due = m.requests < 2 ? m.requests : 3;
     const bool named = std::any_of(m.names.begin(), m.names.end(), [this](const auto &reply) {
         return !reply.second.isEmpty() && reply.first + KnownSlack <= now_;
     });
-    const int retries = m.requests + 1 - 3 - m.infoAnswers;
+    const int retries = m.requests + 1 - 3;
     if (data[1] != due || m.stage != Stage::Queried || (retries > 0 && (named || retries > NameRequests)))
         return fail("query", QStringLiteral("request 12 %1 to %2 after %3 requests and %4 device information "
                                             "frames, %5")
@@ -535,7 +542,7 @@ bool Judge::onUpdateCommand(Module &m, uint8_t code)
 {
     if (!beginWork(m))
         return false;
-    if (m.stage == Stage::Queried && m.requests < 3 + m.infoAnswers)
+    if (m.stage == Stage::Queried && (m.requests < 3 || m.infoNames < m.infoAnswers))
         return fail("query", QStringLiteral("update command %1 to %2 after %3 requests, due 12 00, 12 01, 12 03 "
                                             "and 12 03 for each of %4 device information frames")
                                  .arg(code)

@@ -24,7 +24,7 @@ enum class Fault {
     NoticeMissing, CompareEarly, NoReadyReport, NoLogOnAnswer, SweepOutOfOrder, HigherIdFirst,
     ForeignInterfaceNoise, UnnamedModuleUpdated, LineRefusedNineTimes, LineRefusedElevenTimes,
     SixFlashPasses, SevenFlashPasses, ReleaseRequestFirst, NameNotRequested, NameRequestedAgain,
-    ThirdUpdateCommandZero, LastClosingFrameMissing, NoBanner, PostFlashMissing, CompletedMiscounted,
+    ThirdUpdateCommandZero, InformationBeforeRelease, LastClosingFrameMissing, NoBanner, PostFlashMissing, CompletedMiscounted,
     NoFinishLine, ErrorLineOnAGoodRun, ExitCodeOfAFailure, TimeoutThoughAccepted, QueryTooSoon,
     FirstLineTooSoon, RepeatTooSoon, SecondSweepTooSoon, LogOnWindowCut
 };
@@ -102,10 +102,18 @@ void Conversation::query(uint16_t id, const QByteArray &name)
     const QList<const char *> requests = fault_ == Fault::ReleaseRequestFirst ? QList{"1201", "1200", "1203"}
                                          : fault_ == Fault::NameNotRequested  ? QList{"1200", "1201"}
                                                                               : QList{"1200", "1201", "1203"};
-    for (const char *request : requests)
+    for (const char *request : requests) {
         frame(id | 1, request);
-    fromModule(id, "e0120034042001");
-    frame(id | 1, "1203"); // the flasher asks for the name on each device information
+        // The flasher asks for the name on each device information, at once.
+        if (fault_ == Fault::InformationBeforeRelease && QByteArray(request) == "1200") {
+            fromModule(id, "e0120034042001");
+            frame(id | 1, "1203");
+        }
+    }
+    if (fault_ != Fault::InformationBeforeRelease) {
+        fromModule(id, "e0120034042001");
+        frame(id | 1, "1203");
+    }
     fromModule(id, "1201000420");
     fromModule(id, "1203" + name.toHex());
     wait(500);
@@ -318,6 +326,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, WireJudgeFault,
                                          FaultCase{Fault::NameNotRequested, "query"},
                                          FaultCase{Fault::NameRequestedAgain, "query"},
                                          FaultCase{Fault::ThirdUpdateCommandZero, "query"},
+                                         FaultCase{Fault::InformationBeforeRelease, ""},
                                          FaultCase{Fault::LastClosingFrameMissing, "closing sequence"},
                                          FaultCase{Fault::NoBanner, "console"},
                                          FaultCase{Fault::PostFlashMissing, "console"},
