@@ -212,6 +212,8 @@ void CanInterface::finalShutdown()
         self.io_.reset();
     } catch (const std::exception &e) {
         std::fprintf(stderr, "tarvcanapi: ending the bench failed: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "tarvcanapi: ending the bench failed\n");
     }
 }
 
