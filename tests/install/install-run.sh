@@ -23,8 +23,11 @@ unset LD_LIBRARY_PATH TARVCAN_CONFIG
 export PATH="$prefix/bin:/usr/bin:/bin" HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
 cd "$work"
 
-ldd "$programs/libtarvpcan3.so" | grep -q "libtarvcanapi.so => $programs/libtarvcanapi.so " \
-  || { ldd "$programs/libtarvpcan3.so"; fail "tarvpcan3 does not take libtarvcanapi from its own folder"; }
+# ldd's output is taken whole first: grep -q stops reading at the match, and
+# under pipefail the writer's SIGPIPE would fail a good result.
+deps=$(ldd "$programs/libtarvpcan3.so")
+grep -qF "libtarvcanapi.so => $programs/libtarvcanapi.so " <<<"$deps" \
+  || { echo "$deps"; fail "tarvpcan3 does not take libtarvcanapi from its own folder"; }
 
 rc=0
 tarvCanFlash >"$work/usage.out" 2>&1 </dev/null || rc=$?

@@ -85,7 +85,7 @@ if [[ $repeats -gt $notices ]]; then
 elif [[ $repeats -gt 0 ]]; then
     echo "note: $repeats lines sent again; the flasher announced $notices repeats"
 fi
-file_or_empty "$run/flasher.out" | grep -qxF "Programflash from hex file: $firmware" ||
+grep -sqxF "Programflash from hex file: $firmware" "$run/flasher.out" ||
     problem "no \"Programflash from hex file: \" line naming the file"
 last=$(file_or_empty "$run/flasher.out" | tail -c 200 | tail -n 1)
 [[ $last =~ ^Finish:\ Update\ Process\ needed\ [0-9]+\ seconds\.$ ]] ||
@@ -93,7 +93,7 @@ last=$(file_or_empty "$run/flasher.out" | tail -c 200 | tail -n 1)
 [[ $(file_or_empty "$run/flasher.out" | tail -c 1 | od -An -c | tr -d ' ') != '\n' ]] ||
     problem "the timing line ends with a newline"
 count=${#e2e_module_ids[@]}
-file_or_empty "$run/flasher.err" | grep -qxF "$count  of  $count completed. " ||
+grep -sqxF "$count  of  $count completed. " "$run/flasher.err" ||
     problem "no completion line for $count modules on standard error"
 
 # --- images ----------------------------------------------------------------
