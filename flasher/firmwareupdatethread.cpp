@@ -108,7 +108,9 @@ void FirmwareUpdateThread::inform(const char *text)
 void FirmwareUpdateThread::waitLogOn()
 {
     if (!firstModuleSeen_) {
-        // Woken by the first log-on; the bus is looked at once a second meanwhile.
+        // Woken by the first log-on; the bus is looked at once a second
+        // meanwhile, and the log-on request goes again: one request lost in a
+        // receiver's full buffer would otherwise leave every module silent.
         while (!modules().waitFor(ModuleTable::Event::AnyModule,
                                   std::min(firstLogOnDeadline_,
                                            deadlineIn(runlimits::BusStatusEvery)))) {
@@ -121,6 +123,7 @@ void FirmwareUpdateThread::waitLogOn()
                 state_ = UpdateState::Finish;
                 return;
             }
+            communication_->sendLogOn(protocol::BroadcastLogOnId);
         }
         firstModuleSeen_ = true;
     }

@@ -196,6 +196,11 @@ void Module::handleRequest(const Frame &frame)
 
 void Module::handleLogOnRequest()
 {
+    if (logOnRequestsMissed_ < cfg_.missedLogOnRequests) {
+        ++logOnRequestsMissed_;
+        note("missed a log-on request");
+        return;
+    }
     const bool alreadyPending = std::any_of(pending_.begin(), pending_.end(), [](const auto &entry) {
         const Frame &f = entry.second.frame;
         return entry.second.kind == ActionKind::Send && f.len >= 2

@@ -118,6 +118,7 @@ private:
     int passLines_ = 0;      // complete lines since the command that opened the pass
     int64_t dataFrames_ = 0; // flash data frames over the module's life
     int mismatches_ = 0; // compare passes that showed the injected mismatch
+    int logOnRequestsMissed_ = 0;
 };
 
 } // namespace modsim

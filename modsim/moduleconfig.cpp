@@ -218,6 +218,7 @@ const std::map<std::string, Setter> &setters()
         {"late_ms", intKey(&ModuleConfig::lateMs, 0, 600000)},
         {"lose_answer_prob", probabilityKey(&ModuleConfig::loseAnswerProb)},
         {"rx_loss_prob", probabilityKey(&ModuleConfig::rxLossProb)},
+        {"missed_logon_requests", intKey(&ModuleConfig::missedLogOnRequests, 0, 1000000)},
         {"tx_loss_prob", probabilityKey(&ModuleConfig::txLossProb)},
         {"never_ready", boolKey(&ModuleConfig::neverReady)},
         {"no_logon_after_restart", boolKey(&ModuleConfig::noLogonAfterRestart)},

@@ -43,6 +43,7 @@ struct ModuleConfig {
     std::set<int> loseAnswerLines;    // lines of either pass left without status answer
     double loseAnswerProb = 0.0;
     double rxLossProb = 0.0;          // frames to the module that it misses
+    int missedLogOnRequests = 0;      // the first this many log-on requests to 7ff go unheard
     double txLossProb = 0.0;          // frames from the module that never reach the bus
     bool neverReady = false;
     bool noLogonAfterRestart = false;

@@ -535,6 +535,19 @@ private slots:
         QVERIFY(run.errLines.contains("Error: Modules not updated: 208"));
     }
 
+    // The module misses the start-up's log-on request and the first repeat.
+    void lostLogOnRequestIsAskedAgain()
+    {
+        testkit::Bench bench;
+        bench.writeFirmware();
+        bench.addAdapter(0);
+        bench.addModule(1, {{"missed_logon_requests", "2"}});
+        bench.writeConfig();
+        const testkit::RunResult run = bench.run(bench.autoArgs());
+        VERIFY_RUN(run, 0);
+        QVERIFY(run.imageEqual(1));
+    }
+
     void noModuleAtAll()
     {
         testkit::Bench bench;

@@ -38,6 +38,8 @@ constexpr Us TimeoutPause = 2000 * Ms;
 // log-on the flasher sees, 300 passes of 10 ms for more.
 constexpr Us StartupSettle = 500 * Ms;
 constexpr Us LogOnWindow = 300 * 10 * Ms;
+// While no module has answered, the log-on request goes again this often.
+constexpr Us LogOnRepeat = 1000 * Ms;
 constexpr Us ClosingPause1 = 500 * Ms;
 constexpr Us ClosingPause2 = 1000 * Ms;
 constexpr int SweepFrames = 64;
@@ -183,6 +185,7 @@ private:
     bool fail(const char *rule, const QString &detail) { return fail(index_, rule, detail); }
     void onFrame(const LoggedFrame &frame);
     bool onStartupFrame(Origin origin, const LoggedFrame &frame);
+    bool onRepeatedLogOnRequest(const QByteArray &data);
     void onModuleFrame(Module &m, const QByteArray &data);
     bool onCommandFrame(Module &m, const QByteArray &data);
     bool onRequestFrame(Module &m, const QByteArray &data);
@@ -225,6 +228,7 @@ private:
     bool startupDone_ = false;
     bool busNotOk_ = false;
     Us startupEndUs_ = 0;
+    Us logOnRequestUs_ = -1;
     Us sweepUs_ = -1;
     Us openingUs_ = -1;
     Us lastWorkUs_ = 0;
@@ -331,9 +335,28 @@ void Judge::onFrame(const LoggedFrame &frame)
     else if (origin == Origin::Pattern)
         onPattern(frame.data);
     else
-        fail("start-up", QStringLiteral("log-on request to 7ff after the start-up"));
+        onRepeatedLogOnRequest(frame.data);
     if (startupDone_ && (origin == Origin::ToModule || origin == Origin::ToModuleRequest))
         module(frame.id & 0x7F8).addressed = true;
+}
+
+// The log-on request goes again, a second apart, only while no module has
+// answered (one that answers just as the flasher sends it is forgiven).
+bool Judge::onRepeatedLogOnRequest(const QByteArray &data)
+{
+    const bool answered = std::any_of(modules_.begin(), modules_.end(), [this](const auto &entry) {
+        return entry.second.knownUs >= 0 && entry.second.knownUs + KnownSlack <= now_;
+    });
+    if (data != LogOn)
+        return fail("start-up", QStringLiteral("7ff#%1 after the start-up").arg(QString::fromLatin1(data.toHex())));
+    if (answered)
+        return fail("start-up", QStringLiteral("log-on request to 7ff after a module answered"));
+    if (now_ - logOnRequestUs_ < LogOnRepeat - StampSlack)
+        return fail("timing", QStringLiteral("log-on request %1 ms after the previous one, due %2 ms")
+                                  .arg((now_ - logOnRequestUs_) / Ms)
+                                  .arg(LogOnRepeat / Ms));
+    logOnRequestUs_ = now_;
+    return true;
 }
 
 // On line 1 the pattern frame (no other line's bus carries its fixed word),
@@ -357,6 +380,7 @@ bool Judge::onStartupFrame(Origin origin, const LoggedFrame &frame)
         startupDone_ = true;
         busNotOk_ = sweepStep == SweepFrames;
         startupEndUs_ = now_;
+        logOnRequestUs_ = now_;
         return true;
     }
     const uint32_t sweepId = 0x200 + 8 * uint32_t(sweepStep % SweepFrames);

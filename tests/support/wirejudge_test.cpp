@@ -26,7 +26,8 @@ enum class Fault {
     SixFlashPasses, SevenFlashPasses, ReleaseRequestFirst, NameNotRequested, NameRequestedAgain,
     ThirdUpdateCommandZero, InformationBeforeRelease, LastClosingFrameMissing, NoBanner, PostFlashMissing, CompletedMiscounted,
     NoFinishLine, ErrorLineOnAGoodRun, ExitCodeOfAFailure, TimeoutThoughAccepted, QueryTooSoon,
-    FirstLineTooSoon, RepeatTooSoon, SecondSweepTooSoon, LogOnWindowCut
+    FirstLineTooSoon, RepeatTooSoon, SecondSweepTooSoon, LogOnWindowCut, LogOnAskedAgain,
+    LogOnAskedTooSoon, LogOnAskedAfterAnswer
 };
 
 class Conversation
@@ -235,7 +236,13 @@ void Conversation::postFlash(uint16_t id)
 WireRun Conversation::build()
 {
     startup();
+    // While no module answers, the log-on request goes again once a second.
+    const bool askAgain = fault_ == Fault::LogOnAskedAgain || fault_ == Fault::LogOnAskedTooSoon;
+    for (int repeat = 0; askAgain && repeat < 2; ++repeat)
+        frame(0x7FF, "d801", fault_ == Fault::LogOnAskedTooSoon ? 300 : 1000);
     logOn(Updated);
+    if (fault_ == Fault::LogOnAskedAfterAnswer)
+        frame(0x7FF, "d801", 1000);
     logOn(Skipped);
     wait(fault_ == Fault::LogOnWindowCut ? 1000 : 3000);
     frame(0x004, "f415e6");
@@ -339,7 +346,10 @@ INSTANTIATE_TEST_SUITE_P(Faults, WireJudgeFault,
                                          FaultCase{Fault::FirstLineTooSoon, "timing"},
                                          FaultCase{Fault::RepeatTooSoon, "timing"},
                                          FaultCase{Fault::SecondSweepTooSoon, "timing"},
-                                         FaultCase{Fault::LogOnWindowCut, "timing"}));
+                                         FaultCase{Fault::LogOnWindowCut, "timing"},
+                                         FaultCase{Fault::LogOnAskedAgain, ""},
+                                         FaultCase{Fault::LogOnAskedTooSoon, "timing"},
+                                         FaultCase{Fault::LogOnAskedAfterAnswer, "start-up"}));
 
 // A recorder on several processors may write a module's answer after the
 // flasher's next frame; the time stamps keep the order on the bus.
