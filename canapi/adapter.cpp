@@ -83,6 +83,12 @@ void Adapter::detachPeer(const std::shared_ptr<PeerSlot> &slot)
     std::erase(peers_, slot);
 }
 
+void Adapter::traceBusState(uint32_t errorClass, int64_t monoNs) const
+{
+    if (trace_)
+        trace_->writeError(monoNs + realtimeOffsetNs_, traceName_, errorClass);
+}
+
 void Adapter::publish(const ApiFrame &sent, uint64_t origin, int64_t monoNs)
 {
     ApiFrame frame = sent;

@@ -57,6 +57,10 @@ public:
 
     std::unique_ptr<sim::Peer> attachPeer(std::function<void(const sim::BusFrame &)> onFrame);
 
+    // A change of the controller's bus state (CanErrBusOff, CanErrRestarted)
+    // at monotonic time monoNs, recorded in the trace.
+    void traceBusState(uint32_t errorClass, int64_t monoNs) const;
+
 protected:
     // Every frame that completed on the bus goes through here exactly once.
     void publish(const ApiFrame &frame, uint64_t origin, int64_t monoNs);

@@ -466,6 +466,8 @@ ApiResult CanInterface::resetHardware(uint8_t hw)
         // A broken bus: the controller is back off the bus as soon as it is reset.
         if (s.busOff && s.busOffForGood)
             return API_OK;
+        if (s.busOff && s.adapter)
+            s.adapter->traceBusState(CanErrRestarted, monotonicNs());
         s.busOff = false;
     }
     return registry_.resetHardware(hw);
@@ -641,6 +643,7 @@ void CanInterface::onBusFrame(const Adapter &adapter, const ApiFrame &frame, uin
         // Once only: a reset brings the controller back, unless the bus is
         // broken for good.
         if (++slot.frames == slot.busOffAfterFrames) {
+            adapter.traceBusState(CanErrBusOff, monoNs);
             slot.busOff = true;
             registry_.setBusOff(hw, true);
         }

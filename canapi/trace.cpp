@@ -29,13 +29,29 @@ std::string candumpFrame(const ApiFrame &frame)
     return out;
 }
 
-std::string candumpLine(int64_t realtimeNs, const std::string &interfaceName, const ApiFrame &frame)
+std::string candumpErrorFrame(uint32_t errorClass)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%08X#0000000000000000", CanErrFlag | (errorClass & 0x1FFFFFFF));
+    return buf;
+}
+
+namespace {
+
+std::string stampedLine(int64_t realtimeNs, const std::string &interfaceName, const std::string &body)
 {
     const int64_t micros = realtimeNs / 1000;
     char stamp[48];
     std::snprintf(stamp, sizeof stamp, "(%lld.%06lld) ", static_cast<long long>(micros / 1000000),
                   static_cast<long long>(micros % 1000000));
-    return stamp + interfaceName + ' ' + candumpFrame(frame) + '\n';
+    return stamp + interfaceName + ' ' + body + '\n';
+}
+
+} // namespace
+
+std::string candumpLine(int64_t realtimeNs, const std::string &interfaceName, const ApiFrame &frame)
+{
+    return stampedLine(realtimeNs, interfaceName, candumpFrame(frame));
 }
 
 int64_t realtimeNs()
@@ -68,7 +84,16 @@ std::shared_ptr<TraceFile> TraceFile::create(const std::string &path, std::strin
 
 void TraceFile::write(int64_t realtimeNs, const std::string &interfaceName, const ApiFrame &frame)
 {
-    const std::string line = candumpLine(realtimeNs, interfaceName, frame);
+    writeLine(candumpLine(realtimeNs, interfaceName, frame));
+}
+
+void TraceFile::writeError(int64_t realtimeNs, const std::string &interfaceName, uint32_t errorClass)
+{
+    writeLine(stampedLine(realtimeNs, interfaceName, candumpErrorFrame(errorClass)));
+}
+
+void TraceFile::writeLine(const std::string &line)
+{
     std::lock_guard lock(mutex_);
     if (failed_)
         return;

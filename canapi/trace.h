@@ -6,6 +6,8 @@
 // seconds.microseconds of the wall clock, interface name, identifier in hex
 // (3 digits for a standard frame, 8 for an extended one), '#', the data bytes
 // in hex; a remote request shows "R" and its length code instead of data.
+// A change of the controller's bus state shows as SocketCAN's error frame, as
+// candump writes the kernel's: CAN_ERR_FLAG and the error class in 8 digits.
 #pragma once
 
 #include "canapi.h"
@@ -19,7 +21,12 @@
 
 namespace canapi {
 
+constexpr uint32_t CanErrFlag = 0x20000000;
+constexpr uint32_t CanErrBusOff = 0x40;
+constexpr uint32_t CanErrRestarted = 0x100;
+
 std::string candumpFrame(const ApiFrame &frame);
+std::string candumpErrorFrame(uint32_t errorClass);
 std::string candumpLine(int64_t realtimeNs, const std::string &interfaceName, const ApiFrame &frame);
 
 int64_t realtimeNs();
@@ -33,8 +40,10 @@ public:
     // The first write that fails is reported on standard error, and the
     // trace ends there.
     void write(int64_t realtimeNs, const std::string &interfaceName, const ApiFrame &frame);
+    void writeError(int64_t realtimeNs, const std::string &interfaceName, uint32_t errorClass);
 
 private:
+    void writeLine(const std::string &line);
     TraceFile(std::FILE *file, std::string path);
     static void reportLoss(const std::string &reason);
 

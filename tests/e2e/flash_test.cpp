@@ -548,6 +548,22 @@ private slots:
         QVERIFY(run.imageEqual(1));
     }
 
+    // The controller goes bus off for good during the flash pass: the trace
+    // records it, and only that excuses the missing closing sequence.
+    void busOffEndsTheRun()
+    {
+        testkit::Bench bench;
+        bench.writeFirmware();
+        bench.addAdapter(0, {{"bus_off_after_frames", "250"}, {"bus_off_for_good", "true"}});
+        bench.addModule(1);
+        bench.writeConfig();
+        const testkit::RunResult run = bench.run(bench.autoArgs());
+        VERIFY_RUN(run, 2);
+        QVERIFY2(run.trace.contains(" 20000040#0000000000000000\n"), qPrintable(run.describe()));
+        QVERIFY(run.errLines.contains("Error: CAN-Connection lost BUSOFF"));
+        QVERIFY(run.errLines.contains("Error: Modules not updated: 208"));
+    }
+
     void noModuleAtAll()
     {
         testkit::Bench bench;

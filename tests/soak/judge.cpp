@@ -116,6 +116,7 @@ Verdict judge(const SoakCase &c, const RunResult &r)
 {
     Verdict v;
     v.reactions = countReactions(r.errLines);
+    v.reactions.answeredTimeouts = r.wire ? r.wire->answeredTimeouts : 0;
     if (!r.ended) {
         v.violations << QStringLiteral("did not end; killed after %1 s").arg(r.seconds, 0, 'f', 1);
         return v;

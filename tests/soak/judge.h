@@ -27,6 +27,7 @@ enum class ModuleOutcome {
 struct Reactions
 {
     int lineTimeouts = 0;
+    int answeredTimeouts = 0; // of those, with the answer on the bus in time (from the trace)
     int checksumRepeats = 0;
     int flashRestarts = 0;
     int modulesGivenUp = 0;

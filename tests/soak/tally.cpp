@@ -18,6 +18,7 @@ QString outcomeName(ModuleOutcome outcome)
 void addReactions(Reactions &sum, const Reactions &r)
 {
     sum.lineTimeouts += r.lineTimeouts;
+    sum.answeredTimeouts += r.answeredTimeouts;
     sum.checksumRepeats += r.checksumRepeats;
     sum.flashRestarts += r.flashRestarts;
     sum.modulesGivenUp += r.modulesGivenUp;
@@ -63,10 +64,10 @@ QStringList Tally::report() const
             .arg(runs_).arg(failedRuns_).arg(2 * runs_).arg(totalSeconds_, 0, 'f', 0),
         QStringLiteral("Faults injected (runs): ") + kinds.join(QStringLiteral(", ")),
         QStringLiteral("Modules losing frames: %1; bus off: %2 runs").arg(lossyModules_).arg(busOffs_),
-        QStringLiteral("Reactions: %1 line timeouts, %2 checksum repeats, %3 flash restarts, "
-                       "%4 modules given up, %5 connections lost")
+        QStringLiteral("Reactions: %1 line timeouts (%6 with the answer on the bus in time), "
+                       "%2 checksum repeats, %3 flash restarts, %4 modules given up, %5 connections lost")
             .arg(n.lineTimeouts).arg(n.checksumRepeats).arg(n.flashRestarts).arg(n.modulesGivenUp)
-            .arg(n.connectionsLost),
+            .arg(n.connectionsLost).arg(n.answeredTimeouts),
         QStringLiteral("Outcomes: %1 runs exit 0, %2 runs exit 2, %3 other; modules: %4")
             .arg(exit0_).arg(exit2_).arg(otherEnds_).arg(outcomes.join(QStringLiteral(", "))),
         QStringLiteral("Longest against its bound: ") + (worstRun_.isEmpty() ? QStringLiteral("none") : worstRun_),

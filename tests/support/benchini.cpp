@@ -79,6 +79,21 @@ QList<int> BenchIni::moduleAddresses() const
     return modules_;
 }
 
+bool BenchIni::injectsLossOrDelay() const
+{
+    static const QStringList lossOrDelay{
+        "lose_ack_frames", "lose_ack_prob", "lose_answer_lines", "lose_answer_prob", "late_ack_frames",
+        "late_answer_lines", "rx_loss_prob", "tx_loss_prob", "answer_delay_us", "die_at_line",
+        "missed_logon_requests", "bus_off_after_frames"};
+    for (const Section &section : sections_) {
+        for (const auto &[key, value] : section.keys) {
+            if (lossOrDelay.contains(key))
+                return true;
+        }
+    }
+    return false;
+}
+
 QString BenchIni::traceName(int adapterIndex)
 {
     return QStringLiteral("trace%1.log").arg(adapterIndex);

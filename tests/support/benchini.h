@@ -28,6 +28,8 @@ public:
     // The adapter index serving a line, -1 when none does.
     int adapterOfLine(int line) const;
     QList<int> moduleAddresses() const;
+    // Whether a module or adapter key makes frames go missing or come late.
+    bool injectsLossOrDelay() const;
 
     static QString traceName(int adapterIndex);
     static QString imageName(int address);

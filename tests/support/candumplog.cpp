@@ -29,7 +29,10 @@ bool parseBody(const QByteArray &body, LoggedFrame *frame)
         return false;
     bool ok = false;
     frame->id = body.left(hash).toUInt(&ok, 16);
-    frame->extended = hash == 8;
+    constexpr uint32_t ErrorFlag = 0x20000000;
+    frame->error = hash == 8 && (frame->id & ErrorFlag) != 0 && frame->id < 2 * ErrorFlag;
+    frame->id &= frame->error ? ~ErrorFlag : ~0u;
+    frame->extended = hash == 8 && !frame->error;
     if (!ok || (!frame->extended && frame->id > 0x7FF) || frame->id > 0x1FFFFFFF)
         return false;
     const QByteArray payload = body.mid(hash + 1);

@@ -23,6 +23,9 @@ struct LoggedFrame
     uint32_t id = 0;
     bool extended = false;
     bool remote = false;
+    // An error frame in SocketCAN's form (CAN_ERR_FLAG in the 8-digit
+    // identifier): id holds the error class, data the details.
+    bool error = false;
     QByteArray data;
 };
 

@@ -211,6 +211,7 @@ void FlasherRun::conclude()
         WireRun wire{result_.trace, QString(), firmware_, args.value(3), canIdsArgument(args),
                      result_.out, result_.err, args.value(2).toInt(), result_.exitCode};
         result_.wire = judgeWire(wire);
+        result_.faultless = spec_.faultless;
     }
     if (!spec_.images.isEmpty()) {
         // Against the file as it was at the start, which the run may have

@@ -79,6 +79,7 @@ RunSpec Bench::spec(const QStringList &args) const
         spec.tracePath = path(BenchIni::traceName(adapter));
     for (int address : ini_.moduleAddresses())
         spec.images.append({address, imagePath(address)});
+    spec.faultless = !ini_.injectsLossOrDelay();
     return spec;
 }
 

@@ -27,7 +27,7 @@ enum class Fault {
     ThirdUpdateCommandZero, InformationBeforeRelease, LastClosingFrameMissing, NoBanner, PostFlashMissing, CompletedMiscounted,
     NoFinishLine, ErrorLineOnAGoodRun, ExitCodeOfAFailure, TimeoutThoughAccepted, QueryTooSoon,
     FirstLineTooSoon, RepeatTooSoon, SecondSweepTooSoon, LogOnWindowCut, LogOnAskedAgain,
-    LogOnAskedTooSoon, LogOnAskedAfterAnswer
+    LogOnAskedTooSoon, LogOnAskedAfterAnswer, LogOnAnsweredLate, BusLostOnTheWire, BusLossOnlyClaimed
 };
 
 class Conversation
@@ -54,6 +54,9 @@ private:
     void postFlash(uint16_t id);
     void closing();
     void notice(const char *what, int line);
+    void updateBoth();
+    // The bus goes off during the first line: only the trace's error frame excuses the rest.
+    void loseTheBus();
 
     const int line_;
     const Fault fault_;
@@ -94,7 +97,7 @@ void Conversation::logOn(uint16_t id)
     fromModule(id, "d80311");
     if (fault_ == Fault::NoLogOnAnswer && id == Skipped)
         return;
-    frame(id, "d801");
+    frame(id, "d801", fault_ == Fault::LogOnAnsweredLate ? 600 : 1);
     frame(id, "12a00001");
 }
 
@@ -251,6 +254,36 @@ WireRun Conversation::build()
         query(Skipped, "K31B7");
     query(Updated, fault_ == Fault::UnnamedModuleUpdated ? "" : "K3B7");
     prepare(Updated);
+    if (fault_ == Fault::BusLostOnTheWire || fault_ == Fault::BusLossOnlyClaimed)
+        loseTheBus();
+    else
+        updateBoth();
+    if (fault_ != Fault::NoBanner)
+        out_.prepend("tarvCanFlash 4.0.1: firmware update of tarv high-voltage modules over CAN\n");
+    if (fault_ != Fault::NoFinishLine)
+        out_ += "Finish: Update Process needed 16 seconds.";
+    const QString interface = QStringLiteral("can%1").arg(line_);
+    const bool failed = fault_ == Fault::ErrorLineOnAGoodRun || fault_ == Fault::ExitCodeOfAFailure
+                        || fault_ == Fault::BusLostOnTheWire || fault_ == Fault::BusLossOnlyClaimed;
+    return {trace_, interface, Firmware, QStringLiteral("K3B7_421.hex"), {}, out_, err_, line_, failed ? 2 : 0};
+}
+
+void Conversation::loseTheBus()
+{
+    frame(Updated | 1, "1500" + (Lines[0] + "\r\n").left(6).toHex());
+    if (fault_ == Fault::BusLostOnTheWire)
+        trace_ += QStringLiteral("(%1.%2) can%3 20000040#0000000000000000\n")
+                      .arg(us_ / 1000000)
+                      .arg(us_ % 1000000, 6, 10, QLatin1Char('0'))
+                      .arg(line_)
+                      .toLatin1();
+    err_ += "Error: CAN-Connection lost BUSOFF\nError: Modules not updated: "
+            + QByteArray::number(line_ << 12 | Updated, 16) + ' ' + QByteArray::number(line_ << 12 | Skipped, 16)
+            + '\n';
+}
+
+void Conversation::updateBoth()
+{
     pass(Updated, true);
     pass(Updated, false);
     postFlash(Updated);
@@ -268,13 +301,6 @@ WireRun Conversation::build()
         closing();
     if (fault_ == Fault::LastClosingFrameMissing)
         trace_.chop(trace_.size() - trace_.lastIndexOf('(')); // 004#C4
-    if (fault_ != Fault::NoBanner)
-        out_.prepend("tarvCanFlash 4.0.1: firmware update of tarv high-voltage modules over CAN\n");
-    if (fault_ != Fault::NoFinishLine)
-        out_ += "Finish: Update Process needed 16 seconds.";
-    const QString interface = QStringLiteral("can%1").arg(line_);
-    const int exitCode = fault_ == Fault::ErrorLineOnAGoodRun || fault_ == Fault::ExitCodeOfAFailure ? 2 : 0;
-    return {trace_, interface, Firmware, QStringLiteral("K3B7_421.hex"), {}, out_, err_, line_, exitCode};
 }
 
 TEST(WireJudge, PassesAGoodRunOnEachLine)
@@ -349,7 +375,10 @@ INSTANTIATE_TEST_SUITE_P(Faults, WireJudgeFault,
                                          FaultCase{Fault::LogOnWindowCut, "timing"},
                                          FaultCase{Fault::LogOnAskedAgain, ""},
                                          FaultCase{Fault::LogOnAskedTooSoon, "timing"},
-                                         FaultCase{Fault::LogOnAskedAfterAnswer, "start-up"}));
+                                         FaultCase{Fault::LogOnAskedAfterAnswer, "start-up"},
+                                         FaultCase{Fault::LogOnAnsweredLate, "log-on answer"},
+                                         FaultCase{Fault::BusLostOnTheWire, ""},
+                                         FaultCase{Fault::BusLossOnlyClaimed, "retry limit"}));
 
 // A recorder on several processors may write a module's answer after the
 // flasher's next frame; the time stamps keep the order on the bus.
