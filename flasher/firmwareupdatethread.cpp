@@ -26,6 +26,8 @@ void FirmwareUpdateThread::run()
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 #endif
     while (!runEnded_) {
+        if (stoppedNow())
+            continue;
         switch (state_) {
         case UpdateState::WaitLogOn: waitLogOn(); break;
         case UpdateState::Announce: announce(); break;
@@ -78,6 +80,23 @@ void FirmwareUpdateThread::stopFor(PassLines::Stop stop)
     state_ = UpdateState::Finish;
 }
 
+// No new line after a stop: the line in flight is left to itself, the module
+// in work is given up and named, the modules not reached are not updated
+// either, and the run closes without waiting for ENTER.
+bool FirmwareUpdateThread::stoppedNow()
+{
+    if (!stopNow_.load() || state_ == UpdateState::Finish || state_ == UpdateState::WaitEnter)
+        return false;
+    const bool inWork = state_ != UpdateState::WaitLogOn && state_ != UpdateState::Announce
+                        && state_ != UpdateState::NextModule;
+    if (inWork)
+        failModule(tr("the run was stopped"));
+    runFailed_ = true;
+    closeAuto_.store(true);
+    state_ = UpdateState::Finish;
+    return true;
+}
+
 void FirmwareUpdateThread::failModule(const QString &reason)
 {
     DebugLine line;
@@ -114,7 +133,7 @@ void FirmwareUpdateThread::waitLogOn()
         while (!modules().waitFor(ModuleTable::Event::AnyModule,
                                   std::min(firstLogOnDeadline_,
                                            deadlineIn(runlimits::BusStatusEvery)))) {
-            if (busLost())
+            if (busLost() || stopNow_.load())
                 return;
             if (firstLogOnDeadline_.hasExpired()) {
                 console_.debug(DebugLine() << "No module logged on within"
@@ -308,7 +327,7 @@ void FirmwareUpdateThread::postFlash()
                            .arg(runlimits::PostFlashPolls * millis(runlimits::PostFlashPoll) / 1000));
             return;
         }
-        if (busLostDue())
+        if (busLostDue() || stopNow_.load())
             return;
     }
     mark(&ModuleRecord::done);

@@ -54,6 +54,9 @@ signals:
 
 public slots:
     void stop() { stopAfterModule_.store(true); }
+    // Ends the run at its next step as a module given up ends it, and the
+    // module in work with it (SIGINT, SIGTERM). Any thread.
+    void stopNow() { stopNow_.store(true); }
 
 protected:
     void run() override;
@@ -70,6 +73,7 @@ private:
     // too, where no wait gives a chance to look.
     bool busLostDue();
     void failModule(const QString &reason);
+    bool stoppedNow();
     void mark(bool ModuleRecord::*flag, bool value = true); // of the current module
     void skip();
     void inform(const char *text);
@@ -95,6 +99,7 @@ private:
 
     Console &console_;
     std::atomic<bool> stopAfterModule_{false};
+    std::atomic<bool> stopNow_{false};
     bool runEnded_ = false;
     ManageCanCommunication *communication_ = nullptr;
     const QString peerName_;

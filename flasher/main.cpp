@@ -6,10 +6,12 @@
 #include "commandline.h"
 #include "console.h"
 #include "firmwareupdatethread.h"
+#include "stopsignal.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTextStream>
+#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -72,6 +74,7 @@ void setConsoleTitle(const QString &fileName)
 
 int main(int argc, char *argv[])
 {
+    stopsignal::install();
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
     QTextStream err(stderr);
@@ -98,6 +101,13 @@ int main(int argc, char *argv[])
     // Queued, so that a run ending before exec() still ends the event loop.
     QObject::connect(thread.get(), &QThread::finished, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
+    // The signal handler only sets a flag; the run looks at it through here.
+    QTimer stopWatch;
+    QObject::connect(&stopWatch, &QTimer::timeout, thread.get(), [&thread] {
+        if (stopsignal::requested())
+            thread->stopNow();
+    });
+    stopWatch.start(50);
     if (!thread->startUpdate(commandLine.interfaceName.constData(), commandLine.bitRate,
                              commandLine.canLine, commandLine.fileName))
         return 1;

@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <csignal>
 
 namespace {
 
@@ -609,6 +610,37 @@ private slots:
         const testkit::RunResult &run = flasher.finish();
         VERIFY_RUN(run, 0);
         QVERIFY(run.imageEqual(1));
+    }
+
+    void stopSignalEndsTheRunCleanly_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+    }
+
+    // Stopped once the first module's flash pass began: both modules are named,
+    // the closing sequence ends the trace, and a second run updates both.
+    void stopSignalEndsTheRunCleanly()
+    {
+        QFETCH(int, signal);
+        testkit::Bench bench;
+        bench.writeFirmware();
+        bench.addAdapter(0);
+        bench.addModule(1);
+        bench.addModule(2);
+        bench.writeConfig();
+        testkit::FlasherRun &flasher = bench.start(bench.autoArgs());
+        QVERIFY(flasher.waitForOutput("Flash ID 208 "));
+        ::kill(static_cast<pid_t>(flasher.process().processId()), signal);
+        const testkit::RunResult stopped = flasher.finish();
+        VERIFY_RUN(stopped, 2);
+        QCOMPARE(stopped.countErr("\"\" Module 208 not updated: the run was stopped "), 1);
+        QVERIFY(stopped.errLines.contains("Error: Modules not updated: 208 210"));
+        QVERIFY2(stopped.trace.trimmed().endsWith(" 004#C4"), qPrintable(stopped.describe()));
+        const testkit::RunResult again = bench.run(bench.autoArgs());
+        VERIFY_RUN(again, 0);
+        QVERIFY(again.imageEqual(1) && again.imageEqual(2));
     }
 
     void endOfInputCountsAsEnter()

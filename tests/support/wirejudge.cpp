@@ -202,6 +202,7 @@ private:
     bool checkSelection(const Module &m, bool updated);
     bool nameless(const Module &m) const;
     bool busLost() const;
+    bool runStopped() const;
     bool selected(const Module &m) const { return canIds_.isEmpty() || canIds_.contains(uint16_t(m.id & 0x7FF)); }
     void startPass(Module &m, Pass pass);
     bool settleLine(Module &m, Next next, bool *repeat);
@@ -265,6 +266,13 @@ Judge::Judge(const WireRun &run)
 bool Judge::busLost() const
 {
     return busLostUs_ >= 0;
+}
+
+// A stop (SIGINT, SIGTERM) leaves no mark on the wire: the module in work is
+// given up with its notice, and nothing but the closing sequence may follow.
+bool Judge::runStopped() const
+{
+    return run_.err.contains(" not updated: the run was stopped");
 }
 
 // The first broken rule wins: the first on the wire, or an earlier one that
@@ -837,7 +845,7 @@ void Judge::leaveModule(Module &m, bool runEnds)
         // Inside a pass only a limit reached gives a module up.
         const bool limitReached =
             m.refusalsInRow >= RefusalsInARow || (m.restartDue && m.flashStarts > FlashRestarts);
-        if (givingUp_ && !versionError_ && m.pass != Pass::None && !limitReached)
+        if (givingUp_ && !versionError_ && !(runEnds && runStopped()) && m.pass != Pass::None && !limitReached)
             fail("retry limit", QStringLiteral("module %1 given up after %2 refusals and timeouts in a row "
                                                "and %3 flash restarts")
                                     .arg(hex(m.id))
@@ -956,7 +964,7 @@ bool Judge::finish()
         if (m.followUpsDue > 0)
             return fail("log-on answer", QStringLiteral("no follow-up to %1 after its log-on").arg(hex(id)));
         const bool forgotten = m.stage == Stage::Idle && m.knownUs >= 0 && finalClosingUs_ >= 0
-                               && !versionError_
+                               && !versionError_ && !runStopped()
                                && std::max(m.knownUs, startupEndUs_) + KnownSlack <= lastWorkUs_;
         if (forgotten)
             return fail(m.knownFrame, "module order",
@@ -1026,7 +1034,7 @@ void Judge::checkConsole()
         std::count_if(modules_.begin(), modules_.end(), [](const auto &entry) { return entry.second.addressed; });
     const auto known = std::count_if(modules_.begin(), modules_.end(),
                                      [](const auto &entry) { return entry.second.knownUs >= 0; });
-    const bool throughAll = openingUs_ >= 0 && !versionError_ && !busLost();
+    const bool throughAll = openingUs_ >= 0 && !versionError_ && !busLost() && !runStopped();
     const QRegularExpressionMatch counted = completedLine.match(completed.value(0));
     const qsizetype n = counted.captured(1).toInt();
     const bool fits = completed.size() == 1 && counted.captured(1) == counted.captured(2) && n >= addressed && n <= known;
@@ -1071,7 +1079,8 @@ void Judge::checkOutcome(const QStringList &err)
             maybeNotUpdated.append(name);
     }
     // A loss the flasher never saw (after its last frame) fails nothing by itself.
-    const bool runFailed = versionError_ || (busLost() && run_.err.contains("Error: CAN-Connection lost"));
+    const bool runFailed = versionError_ || runStopped()
+                           || (busLost() && run_.err.contains("Error: CAN-Connection lost"));
     const bool mayPass = !runFailed && notUpdated.isEmpty() && done > 0;
     const bool mayFail = runFailed || !notUpdated.isEmpty() || !maybeNotUpdated.isEmpty() || done == 0;
     const bool passed = run_.exitCode == ExitUpdated && said.isEmpty();
