@@ -28,21 +28,22 @@ long long leadingInteger(const QByteArray &text)
     return std::strtoll(text.constData(), nullptr, 10);
 }
 
-CommandLine parseCommandLine(const QList<QByteArray> &args)
+namespace {
+
+// Adapter, bit rate and line from args[0..2]; false with the check set when
+// one is refused.
+bool parseLine(const QList<QByteArray> &args, CommandLine &result)
 {
-    CommandLine result;
-    if (args.size() < 4)
-        return result;
     result.interfaceName = args[0];
     result.bitRateText = args[1];
     if (args[0] != "PCAN_PCI" && args[0] != "PCAN_USB") {
         result.check = CommandLine::Check::BadInterface;
-        return result;
+        return false;
     }
     const long long bitRate = leadingInteger(args[1]);
     if (bitRate != 125 && bitRate != 250 && bitRate != 1000) {
         result.check = CommandLine::Check::BadBitRate;
-        return result;
+        return false;
     }
     result.bitRate = static_cast<int>(bitRate);
     // The line travels in four bits of every address word: a larger number
@@ -51,9 +52,28 @@ CommandLine parseCommandLine(const QList<QByteArray> &args)
     const long long canLine = leadingInteger(args[2]);
     if (canLine < 0 || canLine > HighestCanLine) {
         result.check = CommandLine::Check::BadCanLine;
-        return result;
+        return false;
     }
     result.canLine = static_cast<int>(canLine);
+    return true;
+}
+
+} // namespace
+
+CommandLine parseCommandLine(const QList<QByteArray> &args)
+{
+    CommandLine result;
+    if (!args.isEmpty() && args[0] == "--scan") {
+        // Exactly the line's three: a firmware file after them would suggest an update.
+        if (args.size() != 4)
+            return result;
+        result.scan = true;
+        if (parseLine(args.mid(1), result))
+            result.check = CommandLine::Check::Accepted;
+        return result;
+    }
+    if (args.size() < 4 || !parseLine(args, result))
+        return result;
     result.fileName = QString::fromLocal8Bit(args[3]);
     result.closeAuto = args.size() >= 5 && args[4] == CloseAuto;
     result.canIdsPosition = canIdsPosition(args);
@@ -106,5 +126,7 @@ QStringList usageLines()
         tr("        Close: nothing or CLOSE_AUTO"),
         tr("        CanIds: nothing or CAN-Ids of devices as comma separated dec. numbers"),
         tr("     Example: tarvCanFlash PCAN_USB 125 0 K31B7_421.hex"),
+        tr("        tarvCanFlash --scan [PEAK CAN Interface] [BitRate] [CanLine]"),
+        tr("        lists the modules on the line and what they say about themselves; updates nothing"),
     };
 }

@@ -1,5 +1,7 @@
 // The positional arguments of tarvCanFlash:
 //   [PEAK CAN Interface] [BitRate] [CanLine] [FileName] [Close] [CanIds]
+// or, to list the modules on a line without updating any:
+//   --scan [PEAK CAN Interface] [BitRate] [CanLine]
 #pragma once
 
 #include <QByteArray>
@@ -24,6 +26,7 @@ struct CommandLine
     std::optional<QString> canIds;
     int canIdsPosition = 0; // 5 or 6, for the error text
     bool closeAuto = false;
+    bool scan = false;
 };
 
 // args: the program's arguments after the program path, as bytes.

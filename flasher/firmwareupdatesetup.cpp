@@ -7,6 +7,7 @@
 #include "commandline.h"
 #include "console.h"
 #include "managecancommunication.h"
+#include "modulelines.h"
 #include "passlines.h"
 #include "runlimits.h"
 #include "runoutcome.h"
@@ -44,13 +45,27 @@ bool FirmwareUpdateThread::startUpdate(const char *interfaceName, int bitRate, i
                                        const QString &fileName, const CanDriverFunctions *driver)
 {
     fileName_ = fileName;
-    canLine_ = static_cast<uint16_t>(canLine);
     // Refused before any CAN activity: a module must never enter update mode
     // for a file that cannot be flashed.
     if (const QString problem = file_.open(fileName); !problem.isEmpty()) {
         console_.err(problem);
         return false;
     }
+    return startRun(interfaceName, bitRate, canLine, driver);
+}
+
+bool FirmwareUpdateThread::startScan(const char *interfaceName, int bitRate, int canLine,
+                                     const CanDriverFunctions *driver)
+{
+    scan_ = true;
+    closeAuto_.store(true);
+    return startRun(interfaceName, bitRate, canLine, driver);
+}
+
+bool FirmwareUpdateThread::startRun(const char *interfaceName, int bitRate, int canLine,
+                                    const CanDriverFunctions *driver)
+{
+    canLine_ = static_cast<uint16_t>(canLine);
     communication_ = driver ? new ManageCanCommunication(*driver, console_, this)
                             : new ManageCanCommunication(console_, this);
     if (!communication_->initCanInterface(interfaceName, static_cast<uint16_t>(bitRate),
@@ -64,8 +79,18 @@ bool FirmwareUpdateThread::startUpdate(const char *interfaceName, int bitRate, i
     return true;
 }
 
+// One result line per module, then the verdict, which the front end takes
+// for the end of the run.
 void FirmwareUpdateThread::reportOutcome()
 {
+    if (scan_) {
+        succeeded_ = modules().count() > 0;
+        if (!succeeded_)
+            console_.err(tr("Error: No module logged on"));
+        return;
+    }
+    for (uint16_t id : modules().ids())
+        console_.out(resultLine(id, modules().with(id, [](const ModuleRecord &record) { return record; })));
     const runoutcome::Outcome outcome = runoutcome::judge(
         {modules().ids(), modules().notUpdated(), modules().doneCount(), canIds_, canLine_,
          runFailed_});

@@ -6,6 +6,7 @@
 #include "console.h"
 #include "debugline.h"
 #include "managecancommunication.h"
+#include "modulelines.h"
 #include "passlines.h"
 #include "runlimits.h"
 
@@ -70,11 +71,14 @@ void FirmwareUpdateThread::stopFor(PassLines::Stop stop)
     case PassLines::Stop::BusLost:
         console_.err(QStringLiteral("Error: CAN-Connection lost ")
                      + QString::fromLatin1(communication_->canStatusText()));
+        noteReason(tr("the CAN connection was lost"));
         break;
     case PassLines::Stop::GivenUp:
         failModule(lines_->giveUpReason());
         return;
-    case PassLines::Stop::VersionError: break;
+    case PassLines::Stop::VersionError:
+        noteReason(tr("the module refused the firmware's version"));
+        break;
     }
     runFailed_ = true;
     state_ = UpdateState::Finish;
@@ -87,14 +91,26 @@ bool FirmwareUpdateThread::stoppedNow()
 {
     if (!stopNow_.load() || state_ == UpdateState::Finish || state_ == UpdateState::WaitEnter)
         return false;
-    const bool inWork = state_ != UpdateState::WaitLogOn && state_ != UpdateState::Announce
-                        && state_ != UpdateState::NextModule;
-    if (inWork)
+    if (moduleInWork())
         failModule(tr("the run was stopped"));
     runFailed_ = true;
     closeAuto_.store(true);
     state_ = UpdateState::Finish;
     return true;
+}
+
+bool FirmwareUpdateThread::moduleInWork() const
+{
+    return state_ != UpdateState::WaitLogOn && state_ != UpdateState::Announce
+           && state_ != UpdateState::NextModule && state_ != UpdateState::Finish
+           && state_ != UpdateState::WaitEnter;
+}
+
+// Why the module in work ends without its update, for its result line.
+void FirmwareUpdateThread::noteReason(const QString &reason)
+{
+    if (moduleInWork())
+        modules().withCurrent([&reason](ModuleRecord &record) { record.reason = reason; });
 }
 
 void FirmwareUpdateThread::failModule(const QString &reason)
@@ -103,7 +119,10 @@ void FirmwareUpdateThread::failModule(const QString &reason)
     line.quoted(peerName_) << "Module";
     line.plain(QString::number(currentModule(), 16)) << "not updated:";
     console_.debug(line.plain(reason));
-    mark(&ModuleRecord::failed);
+    modules().withCurrent([&reason](ModuleRecord &record) {
+        record.failed = true;
+        record.reason = reason;
+    });
     state_ = UpdateState::NextModule;
 }
 
@@ -112,10 +131,13 @@ void FirmwareUpdateThread::mark(bool ModuleRecord::*flag, bool value)
     modules().withCurrent([flag, value](ModuleRecord &record) { record.*flag = value; });
 }
 
-void FirmwareUpdateThread::skip()
+void FirmwareUpdateThread::skip(const QString &reason)
 {
     state_ = UpdateState::NextModule;
-    mark(&ModuleRecord::skipped);
+    modules().withCurrent([&reason](ModuleRecord &record) {
+        record.skipped = true;
+        record.reason = reason;
+    });
 }
 
 // The information texts name the current module and how many there are.
@@ -182,12 +204,21 @@ void FirmwareUpdateThread::checkFirmwareName()
 {
     const ModuleRecord module = modules().currentRecord();
     const QString &name = module.firmwareName;
-    if (module.reupdate || (!name.isEmpty() && fileName_.contains(name))) {
+    const bool asking = !module.reupdate && name.isEmpty() && (selected() || scan_)
+                        && nameRequests_ < runlimits::NameRequests;
+    if (!asking)
+        console_.out(identityLine(currentModule(), module));
+    if (scan_ && !asking) {
+        skip(tr("scanned"));
+    } else if (module.reupdate || (!name.isEmpty() && fileName_.contains(name))) {
         state_ = UpdateState::CheckSelection;
         mark(&ModuleRecord::updateReady, false);
-    } else if (!name.isEmpty() || !selected()) {
-        skip();
-    } else if (nameRequests_++ < runlimits::NameRequests) {
+    } else if (!name.isEmpty()) {
+        skip(tr("firmware name %1 does not fit the file").arg(name));
+    } else if (!selected()) {
+        skip(tr("not selected"));
+    } else if (asking) {
+        ++nameRequests_;
         communication_->requestFirmwareName();
         QThread::msleep(millis(runlimits::QueryPause));
     } else {
@@ -206,7 +237,7 @@ void FirmwareUpdateThread::checkSelection()
     if (selected())
         state_ = UpdateState::WaitReady;
     else
-        skip();
+        skip(tr("not selected"));
 }
 
 void FirmwareUpdateThread::waitReady()
@@ -348,6 +379,10 @@ void FirmwareUpdateThread::nextModule()
         return;
     }
     const int count = modules().count();
+    if (scan_) {
+        state_ = UpdateState::Finish;
+        return;
+    }
     emit information(peerName_, tr("%1 of %1 completed.").arg(count));
     console_.debug(DebugLine() << count << " of " << count << "completed.");
     state_ = UpdateState::Finish;

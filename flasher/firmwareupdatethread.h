@@ -47,6 +47,11 @@ public:
     // After the thread has finished: every selected module whose name fits
     // the file was updated, and at least one was.
     bool runSucceeded() const { return succeeded_; }
+    // What a run does before its first update command, and the closing
+    // sequence: every module is queried and named, none is updated. It
+    // succeeds when a module answered.
+    bool startScan(const char *interfaceName, int bitRate, int canLine,
+                   const CanDriverFunctions *driver = nullptr);
 
 signals:
     void information(QString peerName, QString info);
@@ -73,9 +78,12 @@ private:
     // too, where no wait gives a chance to look.
     bool busLostDue();
     void failModule(const QString &reason);
+    bool startRun(const char *interfaceName, int bitRate, int canLine, const CanDriverFunctions *driver);
     bool stoppedNow();
+    bool moduleInWork() const;
+    void noteReason(const QString &reason);
     void mark(bool ModuleRecord::*flag, bool value = true); // of the current module
-    void skip();
+    void skip(const QString &reason);
     void inform(const char *text);
     void closeRun();
     void reportOutcome();
@@ -120,5 +128,6 @@ private:
     int nameRequests_ = 0;
     uint16_t canLine_ = 0;
     bool runFailed_ = false; // version error, lost connection
+    bool scan_ = false;
     bool succeeded_ = false;
 };

@@ -90,8 +90,10 @@ int main(int argc, char *argv[])
     if (commandLine.check != CommandLine::Check::Accepted)
         return refuseArguments(commandLine, console);
 
-    console.out(tr("Programflash from hex file: ") + commandLine.fileName);
-    setConsoleTitle(commandLine.fileName);
+    if (!commandLine.scan) {
+        console.out(tr("Programflash from hex file: ") + commandLine.fileName);
+        setConsoleTitle(commandLine.fileName);
+    }
 
     auto thread = std::make_unique<FirmwareUpdateThread>(console);
     if (commandLine.canIds)
@@ -108,8 +110,12 @@ int main(int argc, char *argv[])
             thread->stopNow();
     });
     stopWatch.start(50);
-    if (!thread->startUpdate(commandLine.interfaceName.constData(), commandLine.bitRate,
-                             commandLine.canLine, commandLine.fileName))
+    const bool started =
+        commandLine.scan
+            ? thread->startScan(commandLine.interfaceName.constData(), commandLine.bitRate, commandLine.canLine)
+            : thread->startUpdate(commandLine.interfaceName.constData(), commandLine.bitRate,
+                                  commandLine.canLine, commandLine.fileName);
+    if (!started)
         return 1;
     app.exec();
     thread->wait();

@@ -300,6 +300,7 @@ void ManageCanCommunication::onReceivedDeviceInformation(quint16 id, ulong seria
         record.serialNumber = static_cast<uint32_t>(serialNumber);
         record.firmwareReleaseStr = firmwareReleaseStr.left(9);
         record.channelNumber = channelNumber;
+        record.informed = true;
     });
     requestFirmwareName();
 }

@@ -15,6 +15,7 @@ struct ModuleRecord
     int32_t firmwareRelease = 0;
     QString firmwareName;
     uint8_t channelNumber = 0;
+    bool informed = false; // its device information came
     bool updateReady = false;
     bool flashFrameAcked = false;
     bool loggedOn = false;
@@ -23,6 +24,7 @@ struct ModuleRecord
     bool skipped = false;
     // Gave up on: no answer within a bound, too many refusals or restarts.
     bool failed = false;
+    QString reason; // why it was given up or skipped
     std::deque<uint8_t> errors; // status codes, oldest first
 
     // The oldest status code; false when none is queued.

@@ -565,6 +565,36 @@ private slots:
         QVERIFY(run.errLines.contains("Error: Modules not updated: 208"));
     }
 
+    void scanNamesModulesAndUpdatesNothing_data()
+    {
+        QTest::addColumn<int>("modules");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("two modules") << 2 << 0;
+        QTest::newRow("none") << 0 << 2;
+    }
+
+    // The judge refuses any update command in a scan and checks the identity
+    // lines against the modules' answers.
+    void scanNamesModulesAndUpdatesNothing()
+    {
+        QFETCH(int, modules);
+        QFETCH(int, exitCode);
+        testkit::Bench bench;
+        bench.writeFirmware();
+        bench.addAdapter(0);
+        for (int address = 1; address <= modules; ++address)
+            bench.addModule(address, {{"name", address == 1 ? "K3B7" : "K31B7"}, {"serial", "4711"}});
+        bench.writeConfig();
+        const testkit::RunResult run = bench.run({"--scan", "PCAN_USB", "1000", "0"});
+        VERIFY_RUN(run, exitCode);
+        QCOMPARE(run.countOut("Module "), modules);
+        if (modules > 0)
+            QVERIFY(run.outLines.contains("Module 210: name K31B7, serial 4711, release 4.20, channel 1"));
+        else
+            QVERIFY(run.errLines.contains("Error: No module logged on"));
+        QVERIFY(!run.out.contains("Programflash") && !run.err.contains("completed"));
+    }
+
     void noModuleAtAll()
     {
         testkit::Bench bench;

@@ -78,6 +78,16 @@ ImageCheck verifyImage(const QString &firmware, const QString &image, int addres
     return check;
 }
 
+bool isScan(const QStringList &args)
+{
+    return args.value(0) == QLatin1String("--scan");
+}
+
+QStringList lineArguments(const QStringList &args)
+{
+    return isScan(args) ? args.mid(1) : args;
+}
+
 QString canIdsArgument(const QStringList &args)
 {
     if (args.size() == 5 && args[4] != QLatin1String("CLOSE_AUTO"))
@@ -208,12 +218,13 @@ void FlasherRun::conclude()
     if (QFile::exists(spec_.tracePath)) {
         result_.trace = regularFile(spec_.tracePath);
         const QStringList &args = spec_.flasherArgs;
-        WireRun wire{result_.trace, QString(), firmware_, args.value(3), canIdsArgument(args),
-                     result_.out, result_.err, args.value(2).toInt(), result_.exitCode};
+        const bool scan = isScan(args);
+        WireRun wire{result_.trace, QString(), firmware_, scan ? QString() : args.value(3), canIdsArgument(args),
+                     result_.out, result_.err, lineArguments(args).value(2).toInt(), result_.exitCode, scan};
         result_.wire = judgeWire(wire);
         result_.faultless = spec_.faultless;
     }
-    if (!spec_.images.isEmpty()) {
+    if (!spec_.images.isEmpty() && !isScan(spec_.flasherArgs)) {
         // Against the file as it was at the start, which the run may have
         // changed, and never against a pipe or a device.
         QString firmware = QDir(spec_.folder).absoluteFilePath(spec_.flasherArgs.value(3));

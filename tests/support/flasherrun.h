@@ -118,6 +118,11 @@ private:
 
 RunResult runFlasher(const RunSpec &spec);
 
+// tarvCanFlash --scan ADAPTER RATE LINE.
+bool isScan(const QStringList &args);
+// The arguments without a leading --scan: adapter, rate and line come first.
+QStringList lineArguments(const QStringList &args);
+
 // The CanIds argument as tarvCanFlash takes it: the fifth of five that is not
 // CLOSE_AUTO, or the sixth of six; empty when there is none.
 QString canIdsArgument(const QStringList &args);

@@ -74,8 +74,9 @@ RunSpec Bench::spec(const QStringList &args) const
     spec.folder = folder();
     spec.config = configPath();
     bool isLine = false;
-    const int adapter = ini_.adapterOfLine(args.value(2).toInt(&isLine));
-    if (isLine && adapter >= 0 && args.value(0) == QLatin1String("PCAN_USB"))
+    const QStringList line = lineArguments(args);
+    const int adapter = ini_.adapterOfLine(line.value(2).toInt(&isLine));
+    if (isLine && adapter >= 0 && line.value(0) == QLatin1String("PCAN_USB"))
         spec.tracePath = path(BenchIni::traceName(adapter));
     for (int address : ini_.moduleAddresses())
         spec.images.append({address, imagePath(address)});

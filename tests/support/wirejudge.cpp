@@ -175,6 +175,7 @@ struct Module
     bool loggedOnAfterRestart = false;
     bool addressed = false; // the flasher sent it a frame, so its table holds it
     bool givenUp = false;
+    QByteArray information; // its latest device information frame
 };
 
 class Judge
@@ -203,6 +204,7 @@ private:
     bool nameless(const Module &m) const;
     bool busLost() const;
     bool runStopped() const;
+    bool checkModuleLines(const QStringList &out);
     bool selected(const Module &m) const { return canIds_.isEmpty() || canIds_.contains(uint16_t(m.id & 0x7FF)); }
     void startPass(Module &m, Pass pass);
     bool settleLine(Module &m, Next next, bool *repeat);
@@ -428,6 +430,7 @@ void Judge::onModuleFrame(Module &m, const QByteArray &data)
         m.loggedOnAfterRestart = m.loggedOnAfterRestart || m.stage == Stage::PostFlash;
     } else if (command == 0xE0 && data.size() >= 7) {
         ++m.infoAnswers;
+        m.information = data;
     } else if (command == 0x12 && code == 0x03) {
         m.names.append({now_, QString::fromLatin1(data.mid(2))});
     } else if (command == 0x15 && code == 0x00) {
@@ -587,6 +590,8 @@ bool Judge::checkSelection(const Module &m, bool updated)
 
 bool Judge::onUpdateCommand(Module &m, uint8_t code)
 {
+    if (run_.scan)
+        return fail("scan", QStringLiteral("update command %1 to %2 in a scan").arg(code).arg(hex(m.id)));
     if (!beginWork(m))
         return false;
     if (m.stage == Stage::Queried && (m.requests < 3 || m.infoNames < m.infoAnswers))
@@ -830,7 +835,7 @@ bool Judge::onDataFrame(Module &m, const QByteArray &bytes)
 // A module's work ends when the flasher turns to another module or ends the run.
 void Judge::leaveModule(Module &m, bool runEnds)
 {
-    if (m.stage == Stage::Queried && !(runEnds && busLost())) {
+    if (m.stage == Stage::Queried && !(runEnds && busLost()) && !run_.scan) {
         checkSelection(m, false);
         m.givenUp = selected(m) && nameless(m);
         if (m.givenUp)
@@ -983,6 +988,63 @@ QStringList consoleLines(const QByteArray &text)
     return lines;
 }
 
+// What a device information frame says, as the identity line shows it: the
+// serial number travels as packed decimal digits.
+QString identityOf(const QByteArray &info)
+{
+    if (info.isEmpty())
+        return QStringLiteral("serial (none), release (none), channel (none)");
+    const QString digits = QString::number((uint8_t(info[1]) << 16) | (uint8_t(info[2]) << 8) | uint8_t(info[3]), 16);
+    const qsizetype end = std::find_if(digits.begin(), digits.end(), [](QChar c) { return !c.isDigit(); }) - digits.begin();
+    const auto digit = [](int value) { return QChar(u'0' + value); };
+    return QStringLiteral("serial %1, release %2.%3%4, channel %5")
+        .arg(digits.left(end).toULongLong())
+        .arg(digit(uint8_t(info[4]) & 0x0F))
+        .arg(digit(uint8_t(info[5]) >> 4))
+        .arg(digit(uint8_t(info[5]) & 0x0F))
+        .arg(uint8_t(info[6]));
+}
+
+// One identity line for each module queried, with a name it gave and what its
+// device information said; one result line for each module the flasher knew,
+// agreeing with its fate on the wire.
+bool Judge::checkModuleLines(const QStringList &out)
+{
+    for (const auto &[id, m] : modules_) {
+        const QString prefix = QStringLiteral("Module %1: ").arg(unsigned(run_.canLine << 12 | id), 0, 16);
+        const QStringList lines = out.filter(QRegularExpression(QStringLiteral("^") + prefix));
+        const QStringList identity = lines.filter(QRegularExpression(QStringLiteral(": name ")));
+        const QStringList result = lines.filter(QRegularExpression(QStringLiteral(": (updated|not updated: |skipped: )")));
+        const bool queried = m.stage != Stage::Idle;
+        QStringList names{QStringLiteral("(none)")};
+        for (const auto &reply : m.names)
+            names << (reply.second.isEmpty() ? QStringLiteral("(none)") : reply.second);
+        const QString told = identityOf(m.information);
+        const bool identityOk = queried ? identity.size() == 1
+                                              && std::any_of(names.begin(), names.end(), [&](const QString &name) {
+                                                     return identity[0] == prefix + QStringLiteral("name ") + name
+                                                                               + QStringLiteral(", ") + told;
+                                                 })
+                                        : identity.isEmpty();
+        if (!identityOk)
+            return fail("console", QStringLiteral("%1 identity lines of module %2 (%3), due %4")
+                                       .arg(identity.size())
+                                       .arg(hex(id), identity.join(QStringLiteral(" | ")),
+                                            queried ? QStringLiteral("one with its name and ") + told
+                                                    : QStringLiteral("none")));
+        const QString fate = m.stage == Stage::Done ? QStringLiteral("updated")
+                             : m.givenUp || !queried ? QStringLiteral("not updated: ")
+                                                     : QStringLiteral("skipped: ");
+        const bool resultOk = run_.scan     ? result.isEmpty()
+                              : m.addressed ? result.size() == 1 && result[0].startsWith(prefix + fate)
+                                            : result.size() <= 1;
+        if (!resultOk)
+            return fail("console", QStringLiteral("result lines of module %1: %2, due one \"%3%4\"")
+                                       .arg(hex(id), result.join(QStringLiteral(" | ")), prefix, fate));
+    }
+    return true;
+}
+
 // The console around the progress lines and notices: the banner first, a
 // post-flash line per update command 6, the completed line once the last
 // module is done with, and the time taken last.
@@ -1007,6 +1069,8 @@ void Judge::checkConsole()
                                 .arg(ExitRefused));
         return;
     }
+    if (!checkModuleLines(out))
+        return;
     if (out.count(QStringLiteral("PostFlash")) != postFlashes_) {
         fail("console", QStringLiteral("standard output shows %1 × \"PostFlash\" for %2 update commands 6")
                             .arg(out.count(QStringLiteral("PostFlash")))
@@ -1034,7 +1098,7 @@ void Judge::checkConsole()
         std::count_if(modules_.begin(), modules_.end(), [](const auto &entry) { return entry.second.addressed; });
     const auto known = std::count_if(modules_.begin(), modules_.end(),
                                      [](const auto &entry) { return entry.second.knownUs >= 0; });
-    const bool throughAll = openingUs_ >= 0 && !versionError_ && !busLost() && !runStopped();
+    const bool throughAll = openingUs_ >= 0 && !versionError_ && !busLost() && !runStopped() && !run_.scan;
     const QRegularExpressionMatch counted = completedLine.match(completed.value(0));
     const qsizetype n = counted.captured(1).toInt();
     const bool fits = completed.size() == 1 && counted.captured(1) == counted.captured(2) && n >= addressed && n <= known;
@@ -1053,6 +1117,16 @@ void Judge::checkConsole()
 // modules were updated and which were not.
 void Judge::checkOutcome(const QStringList &err)
 {
+    if (run_.scan) {
+        const bool found = std::any_of(modules_.begin(), modules_.end(),
+                                       [](const auto &entry) { return entry.second.addressed; });
+        const bool named = err.filter(QRegularExpression(QStringLiteral("^Error:"))).isEmpty() == found;
+        if (run_.exitCode != (found ? ExitUpdated : ExitNotUpdated) || !named)
+            fail("outcome", QStringLiteral("a scan that found %1 modules ends with exit code %2")
+                                .arg(found ? QStringLiteral("some") : QStringLiteral("no"))
+                                .arg(run_.exitCode));
+        return;
+    }
     QStringList errors;
     for (const QString &line : err) {
         if (line.startsWith(QLatin1String("Error: ")))

@@ -18,6 +18,7 @@ struct WireRun {
     QByteArray err;        // tarvCanFlash's standard error
     int canLine = 0;       // the run's CAN line
     int exitCode = -1;     // tarvCanFlash's exit code; -1: unknown, and the console's outcome goes unchecked
+    bool scan = false;     // tarvCanFlash --scan: every module queried, none updated
 };
 
 struct WireVerdict {

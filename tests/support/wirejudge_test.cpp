@@ -27,7 +27,8 @@ enum class Fault {
     ThirdUpdateCommandZero, InformationBeforeRelease, LastClosingFrameMissing, NoBanner, PostFlashMissing, CompletedMiscounted,
     NoFinishLine, ErrorLineOnAGoodRun, ExitCodeOfAFailure, TimeoutThoughAccepted, QueryTooSoon,
     FirstLineTooSoon, RepeatTooSoon, SecondSweepTooSoon, LogOnWindowCut, LogOnAskedAgain,
-    LogOnAskedTooSoon, LogOnAskedAfterAnswer, LogOnAnsweredLate, BusLostOnTheWire, BusLossOnlyClaimed
+    LogOnAskedTooSoon, LogOnAskedAfterAnswer, LogOnAnsweredLate, BusLostOnTheWire, BusLossOnlyClaimed,
+    IdentityMisread, ResultMisreported
 };
 
 class Conversation
@@ -43,6 +44,10 @@ public:
 private:
     void frame(uint32_t id, const QByteArray &hex, int afterMs = 1);
     void fromModule(uint16_t id, const QByteArray &hex) { frame(id + 5, hex); }
+    QByteArray moduleLine(uint16_t id, const QByteArray &text) const
+    {
+        return "Module " + QByteArray::number(line_ << 12 | id, 16) + ": " + text + '\n';
+    }
     void wait(int ms) { us_ += ms * 1000; }
     void startup();
     void logOn(uint16_t id);
@@ -121,6 +126,9 @@ void Conversation::query(uint16_t id, const QByteArray &name)
     fromModule(id, "1201000420");
     fromModule(id, "1203" + name.toHex());
     wait(500);
+    if (fault_ != Fault::IdentityMisread)
+        out_ += moduleLine(id, "name " + (name.isEmpty() ? QByteArray("(none)") : name)
+                                   + ", serial 120034, release 4.20, channel 1");
     if (fault_ == Fault::NameRequestedAgain)
         frame(id | 1, "1203");
 }
@@ -258,6 +266,13 @@ WireRun Conversation::build()
         loseTheBus();
     else
         updateBoth();
+    if (fault_ == Fault::BusLostOnTheWire || fault_ == Fault::BusLossOnlyClaimed)
+        out_ += moduleLine(Updated, "not updated: the CAN connection was lost");
+    else
+        out_ += moduleLine(Updated, fault_ == Fault::ResultMisreported ? "not updated: x" : "updated");
+    out_ += moduleLine(Skipped, fault_ == Fault::BusLostOnTheWire || fault_ == Fault::BusLossOnlyClaimed
+                                    ? "not updated: not reached"
+                                    : "skipped: firmware name K31B7 does not fit the file");
     if (fault_ != Fault::NoBanner)
         out_.prepend("tarvCanFlash 4.0.1: firmware update of tarv high-voltage modules over CAN\n");
     if (fault_ != Fault::NoFinishLine)
@@ -378,7 +393,9 @@ INSTANTIATE_TEST_SUITE_P(Faults, WireJudgeFault,
                                          FaultCase{Fault::LogOnAskedAfterAnswer, "start-up"},
                                          FaultCase{Fault::LogOnAnsweredLate, "log-on answer"},
                                          FaultCase{Fault::BusLostOnTheWire, ""},
-                                         FaultCase{Fault::BusLossOnlyClaimed, "retry limit"}));
+                                         FaultCase{Fault::BusLossOnlyClaimed, "retry limit"},
+                                         FaultCase{Fault::IdentityMisread, "console"},
+                                         FaultCase{Fault::ResultMisreported, "console"}));
 
 // A recorder on several processors may write a module's answer after the
 // flasher's next frame; the time stamps keep the order on the bus.
