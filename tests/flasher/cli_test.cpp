@@ -61,7 +61,7 @@ private slots:
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(run.err, QString());
         const QStringList out = lines(run.out);
-        QCOMPARE(out.size(), 1 + 2 + 8);
+        QCOMPARE(out.size(), 1 + 2 + 10);
         QVERIFY(out[0].startsWith("tarvCanFlash"));
         QCOMPARE(out[1], QString());
         QCOMPARE(out[2], QStringLiteral("Error: To less parameters!"));

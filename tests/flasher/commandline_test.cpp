@@ -103,6 +103,22 @@ TEST(CommandLineChecks, RefusalsInOrder)
     EXPECT_EQ(swapped.canIdsPosition, 6);
 }
 
+// A scan takes the line's three arguments and nothing else: a file name after
+// them must not pass for a scan, nor a scan for an update of the file "0".
+TEST(CommandLineChecks, ScanTakesExactlyTheLine)
+{
+    const CommandLine scan = parseCommandLine(args({"--scan", "PCAN_PCI", "250", "2"}));
+    EXPECT_EQ(scan.check, CommandLine::Check::Accepted);
+    EXPECT_TRUE(scan.scan);
+    EXPECT_EQ(scan.bitRate, 250);
+    EXPECT_EQ(scan.canLine, 2);
+    EXPECT_FALSE(parseCommandLine(args({"PCAN_USB", "125", "0", "f"})).scan);
+    EXPECT_EQ(parseCommandLine(args({"--scan", "PCAN_USB", "125"})).check, CommandLine::Check::TooFewArguments);
+    EXPECT_EQ(parseCommandLine(args({"--scan", "PCAN_USB", "125", "0", "f.hex"})).check,
+              CommandLine::Check::TooFewArguments);
+    EXPECT_EQ(parseCommandLine(args({"--scan", "PCAN_USB", "125", "16"})).check, CommandLine::Check::BadCanLine);
+}
+
 TEST(CommandLineChecks, BitRatesByLeadingInteger)
 {
     for (const char *rate : {"125", "250", "1000", "125kbit", " 250", "+1000x"})
@@ -133,10 +149,12 @@ TEST(CommandLineChecks, NumbersDoNotWrapIntoValidOnes)
             << line;
 }
 
-TEST(Usage, EightLinesWithTheirIndentation)
+// The scan's two lines follow the update's eight.
+TEST(Usage, TenLinesWithTheirIndentation)
 {
     const QStringList lines = usageLines();
-    ASSERT_EQ(lines.size(), 8);
+    ASSERT_EQ(lines.size(), 10);
+    EXPECT_TRUE(lines[8].startsWith("        tarvCanFlash --scan "));
     EXPECT_TRUE(lines[0].startsWith("Syntax: tarvCanFlash [PEAK CAN Interface]"));
     for (int i = 1; i <= 6; ++i)
         EXPECT_TRUE(lines[i].startsWith("        ") && lines[i][8] != u' ') << i;
