@@ -82,14 +82,14 @@ std::string imagesProblem(const Case &c, const std::string &firmware, const std:
 
 // The frames on the bus kept every rule of the protocol; nothing to say
 // without a trace, which a real run always leaves.
-std::string wireProblem(const ChildSpec &spec, const QString &tracePath)
+std::string wireProblem(const ChildSpec &spec, const ChildOutcome &outcome, const QString &tracePath)
 {
     if (!QFile::exists(tracePath))
         return {};
     const testkit::WireVerdict verdict = testkit::judgeWire(
         {fileBytes(tracePath), QString(), fileBytes(QString::fromStdString(spec.args[3])),
          QString::fromStdString(spec.args[3]), QString(), fileBytes(QString::fromStdString(spec.stdoutPath)),
-         fileBytes(QString::fromStdString(spec.stderrPath)), 0});
+         fileBytes(QString::fromStdString(spec.stderrPath)), 0, outcome.exitCode});
     return verdict.ok() ? std::string() : "wire: " + verdict.describe().toStdString();
 }
 
@@ -196,7 +196,7 @@ CaseResult runCase(const Case &c, const Programs &programs, const std::string &w
         r.problem = "tarvModuleSim did not end cleanly";
     if (r.problem.empty())
         r.problem = imagesProblem(c, firmware, workDir);
-    if (const std::string wire = wireProblem(spec, dir + "/" + testkit::BenchIni::traceName(0)); !wire.empty())
+    if (const std::string wire = wireProblem(spec, outcome, dir + "/" + testkit::BenchIni::traceName(0)); !wire.empty())
         r.problem += (r.problem.empty() ? "" : "; ") + wire;
     if (c.bus == Bus::VirtualCan) {
         addProcessFigures(r, outcome, standInCpuS(outcome.threadCpuS));

@@ -113,7 +113,8 @@ readonly awk_hex='function hex(text,    v, i) {
     return v
 }'
 
-# wire_frames FILE DIRECTION: ID#DATA of each candump log line, only frames
+# wire_frames FILE DIRECTION: ID#DATA of each candump log line (error frames
+# left out: the flasher's trace has none from a real controller), only frames
 # from the modules (DIRECTION "in") or only the others (DIRECTION "out"). The
 # recorders may interleave the two directions differently, never one of them.
 # The modules answer from their id + 4 or + 5; the flasher addresses a module
@@ -121,7 +122,7 @@ readonly awk_hex='function hex(text,    v, i) {
 # bit 2 inside 0x200..0x3FF tells the two apart.
 wire_frames() {
     file_or_empty "$1" | awk -v direction="$2" "$awk_hex"'
-        { split($3, part, "#"); id = hex(part[1])
+        { split($3, part, "#"); if (length(part[1]) != 3) next; id = hex(part[1])
           incoming = id >= 512 && id <= 1023 && int(id / 4) % 2 == 1
           if ((direction == "in") == incoming) print $3 }'
 }
@@ -140,8 +141,9 @@ echo "frames on $bus: $(line_count "$work/trace-out.frames") from the flasher," 
 drops=$(file_or_empty "$run/candump-$bus.log" | grep '^DROPCOUNT' || true)
 [[ -z $drops ]] || problem "candump lost frames: $drops"
 
-# Standard data frames only: three hex digits up to 7FF, at most 8 data bytes.
-readonly good_frame='^\([0-9]+\.[0-9]{6}\) [a-z0-9]+ [0-7][0-9A-F]{2}#([0-9A-F]{2}){0,8}$'
+# Standard data frames only: three hex digits up to 7FF, at most 8 data bytes;
+# and the kernel's error frames (candump -e), CAN_ERR_FLAG in eight digits.
+readonly good_frame='^\([0-9]+\.[0-9]{6}\) [a-z0-9]+ ([0-7][0-9A-F]{2}#([0-9A-F]{2}){0,8}|2[0-9A-F]{7}#([0-9A-F]{2}){8})$'
 frames_of() {
     file_or_empty "$1" | grep -v '^DROPCOUNT' || true
 }

@@ -75,9 +75,9 @@ done
 
 # A large receive buffer carries candump over the pauses of a busy machine;
 # -d records any frame it loses all the same.
-candump -L -d -r 16777216 "${buses[0]}" > "$work/candump-${buses[0]}.log" &
+candump -L -d -e -r 16777216 "${buses[0]}" > "$work/candump-${buses[0]}.log" &
 dump0=$!
-candump -L -d -r 16777216 "${buses[1]}" > "$work/candump-${buses[1]}.log" &
+candump -L -d -e -r 16777216 "${buses[1]}" > "$work/candump-${buses[1]}.log" &
 dump1=$!
 wait_until 30 "candump listening on ${buses[0]}" has_receivers "${buses[0]}" 1
 wait_until 30 "candump listening on ${buses[1]}" has_receivers "${buses[1]}" 1
@@ -120,7 +120,8 @@ rc=0
 echo "record checked in $((SECONDS - started)) s"
 # The conversation itself, as candump saw it on the run's bus.
 if "$bin/tarvWireJudge" --trace "$out/candump-$bus.log" --interface "$bus" --line "$line" --firmware "$firmware" \
-    --file-name "$firmware" --out "$out/flasher.out" --err "$out/flasher.err" > "$out/wirejudge.out" 2>&1; then
+    --file-name "$firmware" --out "$out/flasher.out" --err "$out/flasher.err" --exit-code "$flash_rc" \
+    > "$out/wirejudge.out" 2>&1; then
     echo "line $line: the wire judge passes candump's record of $bus"
 else
     echo "FAIL: the wire judge: $(cat "$out/wirejudge.out")" >&2
