@@ -13,6 +13,7 @@
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QSettings>
+#include <QStatusBar>
 
 Q_LOGGING_CATEGORY(lcConsole, "tarv.gui.console")
 
@@ -52,6 +53,8 @@ MainWindow::MainWindow(MainWindowHooks windowHooks, QWidget *parent)
     quietTimer.setSingleShot(true);
     quietTimer.setInterval(hooks.quietLineMs);
     connect(&quietTimer, &QTimer::timeout, this, &MainWindow::flushPendingLine);
+    // A long error does not fit the narrow window; the tooltip shows it whole.
+    connect(ui->statusBar, &QStatusBar::messageChanged, ui->statusBar, &QStatusBar::setToolTip);
 
     settings = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
                                            QString::fromLatin1(FrontEndSettings::organisation),
@@ -198,6 +201,7 @@ void MainWindow::on_actionStart_firmware_flashing_triggered()
     if (runState != RunState::Idle || !fileAccepted)
         return;
     ui->actionOpen->setEnabled(false);
+    ui->pushBtnOpen->setEnabled(false);
     ui->actionStart_firmware_flashing->setEnabled(false);
     showStatus({tr("initialize CAN..."), StatusColour::Black, false});
     monitor.startRun();
@@ -207,6 +211,8 @@ void MainWindow::on_actionStart_firmware_flashing_triggered()
     // reported from within start() itself and must find the cursor set.
     runState = RunState::Running;
     ui->progressBar->setEnabled(true);
+    ui->progressBar->setValue(0);
+    showProgressFailed(false);
     QApplication::setOverrideCursor(Qt::WaitCursor);
 
     const FlashChoice choice{ui->cmbBoxHwType->currentIndex(), ui->cmbBoxBitRate->currentText(),
@@ -267,6 +273,7 @@ void MainWindow::endRun(RunEnd end, const StatusChange &status)
     process->close();
     finishRun();
     showStatus(status);
+    showProgressFailed(end == RunEnd::Error);
 }
 
 void MainWindow::on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus)
@@ -286,6 +293,7 @@ void MainWindow::on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus)
                                  ? tr("tarvCanFlash stopped unexpectedly")
                                  : tr("tarvCanFlash ended with exit code %1").arg(exitCode);
         showStatus({text, StatusColour::Red, false});
+        showProgressFailed(true);
     }
     finishRun();
 }
@@ -297,6 +305,7 @@ void MainWindow::onProcessError(QProcess::ProcessError error)
     const QString reason = process->errorString();
     finishRun();
     showStatus({tr("Cannot start tarvCanFlash: ") + reason, StatusColour::Red, false});
+    showProgressFailed(true);
 }
 
 void MainWindow::finishRun()
@@ -308,6 +317,7 @@ void MainWindow::finishRun()
     splitter.clear();
     ui->actionStart_firmware_flashing->setEnabled(fileAccepted);
     ui->actionOpen->setEnabled(true);
+    ui->pushBtnOpen->setEnabled(true);
     process->close();
     QApplication::restoreOverrideCursor();
 }
@@ -318,6 +328,13 @@ void MainWindow::showStatus(const StatusChange &status)
     ui->statusBar->showMessage(status.message);
     if (status.repaintNow)
         ui->statusBar->repaint();
+}
+
+void MainWindow::showProgressFailed(bool failed)
+{
+    // The bar keeps how far the run came, in the status bar's error colour.
+    ui->progressBar->setStyleSheet(failed ? QStringLiteral("QProgressBar::chunk { background-color: red; }")
+                                          : QString());
 }
 
 void MainWindow::on_logButton_clicked()

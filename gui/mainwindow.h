@@ -76,6 +76,7 @@ private:
     void finishRun();
     void showStatus(const StatusChange &status);
     void setFileAccepted(bool accepted);
+    void showProgressFailed(bool failed);
 
     std::unique_ptr<Ui::MainWindow> ui;
     QProcess *process;

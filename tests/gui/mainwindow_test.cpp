@@ -29,6 +29,7 @@
 namespace {
 
 constexpr int runTimeoutMs = 20000;
+const QString failedBar = QStringLiteral("QProgressBar::chunk { background-color: red; }");
 
 const QByteArray validFirmware = "S00600004844521B\nS1130000000102030405060708090A0B0C0D0E0F74\nS9030000FC\n";
 
@@ -167,6 +168,7 @@ private:
     static void verifyIdleControls(MainWindow *window)
     {
         QVERIFY(widget<QAction>(window, "actionOpen")->isEnabled());
+        QVERIFY(widget<QPushButton>(window, "pushBtnOpen")->isEnabled());
         QVERIFY(widget<QAction>(window, "actionStart_firmware_flashing")->isEnabled());
         QCOMPARE(QApplication::overrideCursor(), nullptr);
     }
@@ -207,7 +209,7 @@ private slots:
     void unterminatedErrorWhileChildRuns();
     void startDuringRunDoesNothing();
     void cannotStart();
-    void everyRunAnnouncesItsPhases();
+    void secondRunStartsAfresh();
     void childEndsWithoutFinalLine_data();
     void childEndsWithoutFinalLine();
     void logCollectsOnlyAfterOpened();
@@ -777,7 +779,7 @@ void TestMainWindow::runShowsPhasesAndFinalLine()
     QVERIFY(window->runInProgress());
     QVERIFY(!widget<QAction>(window.get(), "actionOpen")->isEnabled());
     QVERIFY(!widget<QAction>(window.get(), "actionStart_firmware_flashing")->isEnabled());
-    QVERIFY(widget<QPushButton>(window.get(), "pushBtnOpen")->isEnabled());
+    QVERIFY(!widget<QPushButton>(window.get(), "pushBtnOpen")->isEnabled());
     QVERIFY(widget<QPushButton>(window.get(), "pushButton_2")->isEnabled());
     QVERIFY(bar->isEnabled());
     QVERIFY(QApplication::overrideCursor());
@@ -862,8 +864,8 @@ void TestMainWindow::runTwoBlankProgressLineChangesNothing()
     QCOMPARE(widget<QStatusBar>(window.get(), "statusBar")->currentMessage(), QStringLiteral("flashing..."));
     flasher->openGate(1);
     waitForRunEnd(window.get());
-    // The bare "4" is a value, the two-blank line is not; the bar did not start again from 0.
-    QCOMPARE(values(barSpy), QList<int>({4}));
+    // The bar starts from 0; the bare "4" is a value, the two-blank line is not.
+    QCOMPARE(values(barSpy), QList<int>({0, 4}));
     window.reset();
 }
 
@@ -878,7 +880,9 @@ void TestMainWindow::errorLineKillsChild()
     auto *statusBar = widget<QStatusBar>(window.get(), "statusBar");
     QCOMPARE(statusBar->currentMessage(), QStringLiteral("Error: CAN-Connection lost"));
     QCOMPARE(statusBar->styleSheet(), QStringLiteral("color: red"));
+    QCOMPARE(statusBar->toolTip(), statusBar->currentMessage());
     QCOMPARE(widget<QProgressBar>(window.get(), "progressBar")->value(), 10);
+    QCOMPARE(widget<QProgressBar>(window.get(), "progressBar")->styleSheet(), failedBar);
     QVERIFY(!processAlive(flasher->pid()));
     verifyIdleControls(window.get());
     QCOMPARE(widget<QPlainTextEdit>(openLogWindow(), "plainTextEdit")->toPlainText(),
@@ -939,12 +943,15 @@ void TestMainWindow::cannotStart()
     verifyIdleControls(window.get());
 }
 
-void TestMainWindow::everyRunAnnouncesItsPhases()
+void TestMainWindow::secondRunStartsAfresh()
 {
-    flasher->setBody("printf 'Flash ID 1 10.0%% S1\\nError: GeneralProjectVersion \\n'\n");
+    flasher->setBody("printf 'Flash ID 1 100.0%% S1\\nError: GeneralProjectVersion \\n'\n");
     auto window = windowWithValidFile();
+    auto *bar = widget<QProgressBar>(window.get(), "progressBar");
     start(window.get());
     waitForRunEnd(window.get());
+    QCOMPARE(bar->value(), 100);
+    QCOMPARE(bar->styleSheet(), failedBar);
 
     flasher->setBody("printf 'Flash ID 1 20.0%% S1\\n'\n"
                      "gate 1\n"
@@ -952,7 +959,10 @@ void TestMainWindow::everyRunAnnouncesItsPhases()
     auto *statusBar = widget<QStatusBar>(window.get(), "statusBar");
     QSignalSpy statusSpy(statusBar, &QStatusBar::messageChanged);
     start(window.get());
-    QTRY_COMPARE_WITH_TIMEOUT(widget<QProgressBar>(window.get(), "progressBar")->value(), 20, runTimeoutMs);
+    // Nothing of the failed run shows while the next one initialises.
+    QCOMPARE(bar->value(), 0);
+    QVERIFY(bar->styleSheet().isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(bar->value(), 20, runTimeoutMs);
     QCOMPARE(statusBar->currentMessage(), QStringLiteral("flashing..."));
     flasher->openGate(1);
     waitForRunEnd(window.get());
@@ -965,14 +975,15 @@ void TestMainWindow::childEndsWithoutFinalLine_data()
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("style");
+    QTest::addColumn<bool>("failed");
 
     QTest::newRow("cannot open file, exit 1")
         << QByteArray("printf \"Can not open file '%s'\\n\" \"$4\"\nexit 1") << "tarvCanFlash ended with exit code 1"
-        << "color: red";
+        << "color: red" << true;
     QTest::newRow("exit 0 after post-flash") << QByteArray("printf 'PostFlash \\n'\nexit 0") << "postflashing..."
-                                             << "color: green";
+                                             << "color: green" << false;
     QTest::newRow("killed from outside") << QByteArray("printf 'Flash ID 1 5.0%% S1\\n'\nkill -9 $$")
-                                         << "tarvCanFlash stopped unexpectedly" << "color: red";
+                                         << "tarvCanFlash stopped unexpectedly" << "color: red" << true;
 }
 
 void TestMainWindow::childEndsWithoutFinalLine()
@@ -984,6 +995,8 @@ void TestMainWindow::childEndsWithoutFinalLine()
     waitForRunEnd(window.get());
     QTEST(widget<QStatusBar>(window.get(), "statusBar")->currentMessage(), "message");
     QTEST(widget<QStatusBar>(window.get(), "statusBar")->styleSheet(), "style");
+    QFETCH(bool, failed);
+    QCOMPARE(widget<QProgressBar>(window.get(), "progressBar")->styleSheet(), failed ? failedBar : QString());
     verifyIdleControls(window.get());
 }
 
