@@ -3,7 +3,6 @@
 #include "firmwarefile.h"
 #include "flashcommand.h"
 #include "frontendsettings.h"
-#include "logwindow.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>
@@ -14,6 +13,8 @@
 #include <QMessageBox>
 #include <QSettings>
 #include <QStatusBar>
+
+#include <algorithm>
 
 Q_LOGGING_CATEGORY(lcConsole, "tarv.gui.console")
 
@@ -249,8 +250,7 @@ void MainWindow::flushPendingLine()
 void MainWindow::handleLine(const QByteArray &line)
 {
     qCDebug(lcConsole).noquote() << statusText(line);
-    if (logWindow)
-        logWindow->appendLine(line);
+    runLog.appendLine(line);
 
     const LineReaction reaction = monitor.onLine(line);
     if (reaction.end != RunEnd::None) {
@@ -340,10 +340,12 @@ void MainWindow::showProgressFailed(bool failed)
 void MainWindow::on_logButton_clicked()
 {
     if (!logWindow) {
-        logWindow = std::make_unique<LogWindow>();
+        logWindow = std::make_unique<LogWindow>(&runLog, hooks.chooseSaveFile);
         const QRect inner = geometry();
-        // 20 pixels after the main window's right-most pixel column, same top and height.
-        logWindow->setGeometry(inner.x() + inner.width() + 19, inner.y(), 260, inner.height());
+        // 20 pixels after the main window's right-most pixel column, same top
+        // and height; wide enough that a progress line does not wrap.
+        logWindow->setGeometry(inner.x() + inner.width() + 19, inner.y(), std::max(260, logWindow->fittingWidth()),
+                               inner.height());
         logWindow->show();
         ui->logButton->setText(tr("<< hide log"));
     } else if (logWindow->isHidden()) {

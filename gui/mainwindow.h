@@ -1,7 +1,9 @@
 #pragma once
 
+#include "logwindow.h"
 #include "outputparser.h"
 #include "processcheck.h"
+#include "runlog.h"
 
 #include <QMainWindow>
 #include <QProcess>
@@ -11,7 +13,6 @@
 #include <functional>
 #include <memory>
 
-class LogWindow;
 class QSettings;
 
 namespace Ui {
@@ -19,7 +20,7 @@ class MainWindow;
 }
 
 // What the window takes from its surroundings. Empty members get the
-// system's own: the file dialog, the process list, the warning box and the
+// system's own: the file dialogs, the process list, the warning box and the
 // console program beside this program.
 struct MainWindowHooks
 {
@@ -29,6 +30,7 @@ struct MainWindowHooks
     ProcessListSource runningPrograms;
     // True when the user goes on in spite of the warning.
     std::function<bool(QWidget *parent, const QString &title, const QString &text)> confirmWarning;
+    SaveFileChooser chooseSaveFile;
     QString flasherProgram;
     // A line of the console program normally arrives whole; a tail without
     // line feed that stays alone this long is a line of its own (the final
@@ -82,6 +84,7 @@ private:
     QProcess *process;
     QString firmwareFileName;
     std::unique_ptr<QSettings> settings;
+    RunLog runLog;
     std::unique_ptr<LogWindow> logWindow;
 
     MainWindowHooks hooks;

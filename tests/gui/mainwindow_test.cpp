@@ -1,11 +1,13 @@
 #include "fakeflasher.h"
 #include "logwindow.h"
 #include "mainwindow.h"
+#include "runlog.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QBoxLayout>
 #include <QComboBox>
+#include <QFontDatabase>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -49,6 +51,17 @@ LogWindow *openLogWindow()
             return log;
     }
     return nullptr;
+}
+
+QString logText()
+{
+    return widget<QPlainTextEdit>(openLogWindow(), "plainTextEdit")->toPlainText();
+}
+
+QByteArray fileContent(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
 }
 
 QStringList itemTexts(const QComboBox *box)
@@ -101,6 +114,7 @@ private:
     std::unique_ptr<FakeFlasher> flasher;
     int quietLineMs = 1000; // of the windows made by makeWindow
     Chooser chooser;
+    Chooser saver;
     Warnings warnings;
     std::optional<QStringList> running = QStringList();
 
@@ -139,6 +153,10 @@ private:
             warnings.titles.append(title);
             warnings.texts.append(text);
             return warnings.answers.isEmpty() ? true : warnings.answers.takeFirst();
+        };
+        hooks.chooseSaveFile = [this](QWidget *, const QString &caption, const QString &dir, const QString &filter) {
+            saver.calls.append({caption, dir, filter});
+            return saver.answers.isEmpty() ? QString() : saver.answers.takeFirst();
         };
         hooks.flasherProgram = program.isEmpty() ? flasher->program() : program;
         hooks.quietLineMs = quietLineMs;
@@ -212,7 +230,10 @@ private slots:
     void secondRunStartsAfresh();
     void childEndsWithoutFinalLine_data();
     void childEndsWithoutFinalLine();
-    void logCollectsOnlyAfterOpened();
+    void logCollectsFromRunStart();
+    void logSavedAfterErrorWithoutLogWindow();
+    void saveLogRefused_data();
+    void saveLogRefused();
     void closingWindowKillsChild();
 };
 
@@ -231,6 +252,7 @@ void TestMainWindow::init()
     quietLineMs = 1000;
     flasher->setBody("printf 'Finish: Update Process needed 0 seconds.'");
     chooser = {};
+    saver = {};
     warnings = {};
     running = QStringList();
 }
@@ -671,7 +693,17 @@ void TestMainWindow::logWindowPlacement()
     QCOMPARE(log->objectName(), QStringLiteral("LogWindow"));
     QCOMPARE(log->windowTitle(), QStringLiteral("Log Window"));
     QCOMPARE(log->parentWidget(), nullptr);
-    QCOMPARE(log->geometry(), QRect(100 + width + 19, 200, 260, 270));
+    QCOMPARE(log->geometry().topLeft(), QPoint(100 + width + 19, 200));
+    QCOMPARE(log->height(), 270);
+    // The longest progress line stands on one line, its columns in line.
+    auto *view = widget<QPlainTextEdit>(log, "plainTextEdit");
+    QCOMPARE(view->font(), QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    QCOMPARE(view->lineWrapMode(), QPlainTextEdit::NoWrap);
+    const int lineWidth = view->fontMetrics().horizontalAdvance(
+                              QStringLiteral("Compare ID 7ff 100.0% S21400200010111213141516171819"))
+                          + 2 * int(view->document()->documentMargin());
+    QVERIFY2(view->viewport()->width() >= lineWidth,
+             qPrintable(QStringLiteral("%1 < %2").arg(view->viewport()->width()).arg(lineWidth)));
     window.reset();
     QCOMPARE(openLogWindow(), nullptr);
 }
@@ -702,25 +734,27 @@ void TestMainWindow::logWindowToggle()
 
 void TestMainWindow::logWindowClosedByItself()
 {
-    auto window = makeWindow();
+    auto window = windowWithValidFile();
     window->show();
     auto *button = widget<QPushButton>(window.get(), "logButton");
     button->click();
     LogWindow *log = openLogWindow();
     QVERIFY(log);
-    log->appendLine("kept\n");
     QVERIFY(log->close());
+    start(window.get());
+    waitForRunEnd(window.get());
     QVERIFY(log->isHidden());
     QCOMPARE(button->text(), QStringLiteral("<< hide log"));
     button->click();
     QVERIFY(log->isVisible());
-    QCOMPARE(widget<QPlainTextEdit>(log, "plainTextEdit")->toPlainText(), QStringLiteral("kept"));
+    QCOMPARE(logText(), QStringLiteral("Finish: Update Process needed 0 seconds."));
     window.reset();
 }
 
 void TestMainWindow::logWindowTrimAndClear()
 {
-    LogWindow log;
+    RunLog runLog;
+    LogWindow log(&runLog);
     auto *text = widget<QPlainTextEdit>(&log, "plainTextEdit");
     auto *clear = widget<QPushButton>(&log, "pushButton");
     QCOMPARE(clear->text(), QStringLiteral("clear log"));
@@ -729,17 +763,18 @@ void TestMainWindow::logWindowTrimAndClear()
     QCOMPARE(text->sizePolicy().verticalStretch(), 1);
     QCOMPARE(log.size(), QSize(381, 370));
 
-    log.appendLine("Flash ID 208 37.5% S2140020\r\n");
-    log.appendLine("   leading blanks\t\n");
-    log.appendLine(" \r\n");
-    log.appendLine("Error: \xc3\xa4nderung\n");
+    runLog.appendLine("Flash ID 208 37.5% S2140020\r\n");
+    runLog.appendLine("   leading blanks\t\n");
+    runLog.appendLine(" \r\n");
+    runLog.appendLine("Error: \xc3\xa4nderung\n");
     QCOMPARE(text->toPlainText(),
              QStringLiteral("Flash ID 208 37.5% S2140020\nleading blanks\n\nError: \u00e4nderung"));
     QCOMPARE(text->document()->blockCount(), 4);
 
     clear->click();
     QVERIFY(text->toPlainText().isEmpty());
-    log.appendLine("after\n");
+    QVERIFY(runLog.lines().isEmpty()); // nor saved later
+    runLog.appendLine("after\n");
     QCOMPARE(text->toPlainText(), QStringLiteral("after"));
     QCOMPARE(text->document()->blockCount(), 1);
 }
@@ -1000,7 +1035,7 @@ void TestMainWindow::childEndsWithoutFinalLine()
     verifyIdleControls(window.get());
 }
 
-void TestMainWindow::logCollectsOnlyAfterOpened()
+void TestMainWindow::logCollectsFromRunStart()
 {
     flasher->setBody("printf 'Programflash from hex file: x\\nFlash ID 1 10.0%% S1\\n'\n"
                      "gate 1\n"
@@ -1013,7 +1048,7 @@ void TestMainWindow::logCollectsOnlyAfterOpened()
     QTRY_COMPARE_WITH_TIMEOUT(widget<QProgressBar>(window.get(), "progressBar")->value(), 10, runTimeoutMs);
     auto *button = widget<QPushButton>(window.get(), "logButton");
     button->click();
-    button->click(); // hidden, still collecting
+    button->click(); // hidden, still following
     LogWindow *log = openLogWindow();
     QVERIFY(log && log->isHidden());
     flasher->openGate(1);
@@ -1021,8 +1056,76 @@ void TestMainWindow::logCollectsOnlyAfterOpened()
                               QStringLiteral("postflashing..."), runTimeoutMs);
     flasher->openGate(2);
     waitForRunEnd(window.get());
-    QCOMPARE(widget<QPlainTextEdit>(log, "plainTextEdit")->toPlainText(),
-             QStringLiteral("Flash ID 1 20.0% S1\n\nPostFlash\nFinish: Update Process needed 0 seconds."));
+    QCOMPARE(logText(), QStringLiteral("Programflash from hex file: x\nFlash ID 1 10.0% S1\nFlash ID 1 20.0% S1\n\n"
+                                       "PostFlash\nFinish: Update Process needed 0 seconds."));
+    window.reset();
+}
+
+void TestMainWindow::logSavedAfterErrorWithoutLogWindow()
+{
+    flasher->setBody("printf 'Programflash from hex file: K3B7_421.hex\\nFlash ID 208 10.0%% S1\\n'\n"
+                     "printf 'Error: CAN-Connection lost\\n'\n"
+                     "exec sleep 60\n");
+    auto window = windowWithValidFile();
+    start(window.get());
+    waitForRunEnd(window.get());
+    const QString expected = QStringLiteral(
+        "Programflash from hex file: K3B7_421.hex\nFlash ID 208 10.0% S1\nError: CAN-Connection lost\n");
+
+    widget<QPushButton>(window.get(), "logButton")->click();
+    QCOMPARE(logText() + u'\n', expected);
+    // An earlier, longer log at the chosen place is replaced whole.
+    const QString path = writeFile(QStringLiteral("run.log"), QByteArray(1000, 'x'));
+    saver.answers = {path};
+    widget<QPushButton>(openLogWindow(), "saveButton")->click();
+    QCOMPARE(saver.calls.size(), 1);
+    QCOMPARE(fileContent(path), expected.toUtf8());
+    auto *result = widget<QLabel>(openLogWindow(), "saveStatus");
+    QCOMPARE(result->text(), QStringLiteral("Log saved to %1").arg(QDir::toNativeSeparators(path)));
+    QVERIFY(result->styleSheet().isEmpty());
+    window.reset();
+}
+
+void TestMainWindow::saveLogRefused_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("message"); // %1: the chosen path
+
+    QTest::newRow("link to a file") << "link" << "Log not saved: %1 is a symbolic link. Choose another file.";
+    QTest::newRow("link to nowhere") << "dangling" << "Log not saved: %1 is a symbolic link. Choose another file.";
+    QTest::newRow("folder") << "folder" << "Log not saved: %1 is no regular file. Choose another file.";
+    QTest::newRow("device") << "device" << "Log not saved: %1 is no regular file. Choose another file.";
+    QTest::newRow("missing folder") << "missing" << "Log not saved to %1: No such file or directory";
+}
+
+void TestMainWindow::saveLogRefused()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, message);
+    const QString victim = writeFile(QStringLiteral("victim.txt"), "keep me\n");
+    const QString nowhere = temp->filePath(QStringLiteral("nowhere.log"));
+    QString path = temp->filePath(QStringLiteral("chosen.log"));
+    if (kind == QLatin1String("link"))
+        QVERIFY(QFile::link(victim, path));
+    else if (kind == QLatin1String("dangling"))
+        QVERIFY(QFile::link(nowhere, path));
+    else if (kind == QLatin1String("folder"))
+        QVERIFY(QDir(temp->path()).mkdir(QStringLiteral("chosen.log")));
+    else if (kind == QLatin1String("device"))
+        path = QStringLiteral("/dev/null");
+    else
+        path = temp->filePath(QStringLiteral("no-such-folder/chosen.log"));
+
+    auto window = makeWindow();
+    widget<QPushButton>(window.get(), "logButton")->click();
+    saver.answers = {path};
+    widget<QPushButton>(openLogWindow(), "saveButton")->click();
+    auto *result = widget<QLabel>(openLogWindow(), "saveStatus");
+    QVERIFY(result->isVisibleTo(openLogWindow()));
+    QCOMPARE(result->text(), message.arg(QDir::toNativeSeparators(path)));
+    QCOMPARE(result->styleSheet(), QStringLiteral("color: red"));
+    QCOMPARE(fileContent(victim), QByteArray("keep me\n"));
+    QVERIFY(!QFile::exists(nowhere));
     window.reset();
 }
 
