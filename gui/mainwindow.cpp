@@ -33,9 +33,31 @@ static MainWindowHooks withSystemDefaults(MainWindowHooks hooks)
                    == QMessageBox::Ok;
         };
     }
+    if (!hooks.confirmStop) {
+        hooks.confirmStop = [](QWidget *parent, const QString &title, const QString &text) {
+            return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+                   == QMessageBox::Yes;
+        };
+    }
     if (hooks.flasherProgram.isEmpty())
         hooks.flasherProgram = flasherProgramIn(QCoreApplication::applicationDirPath());
     return hooks;
+}
+
+// Asks the console program to end its run with the closing sequence, so the
+// module being flashed is left in update mode, ready to be updated again.
+// False when there is no such way and the child can only be killed.
+static bool askToStop(QProcess *process)
+{
+#ifdef Q_OS_WIN
+    // terminate() posts WM_CLOSE, which a console program without a window
+    // never sees.
+    Q_UNUSED(process);
+    return false;
+#else
+    process->terminate();
+    return true;
+#endif
 }
 
 MainWindow::MainWindow(MainWindowHooks windowHooks, QWidget *parent)
@@ -54,6 +76,8 @@ MainWindow::MainWindow(MainWindowHooks windowHooks, QWidget *parent)
     quietTimer.setSingleShot(true);
     quietTimer.setInterval(hooks.quietLineMs);
     connect(&quietTimer, &QTimer::timeout, this, &MainWindow::flushPendingLine);
+    stopTimer.setSingleShot(true);
+    connect(&stopTimer, &QTimer::timeout, process, &QProcess::kill);
     // A long error does not fit the narrow window; the tooltip shows it whole.
     connect(ui->statusBar, &QStatusBar::messageChanged, ui->statusBar, &QStatusBar::setToolTip);
 
@@ -69,8 +93,14 @@ MainWindow::~MainWindow()
     // The child's last signals must not reach a window that is half gone.
     process->disconnect(this);
     if (process->state() != QProcess::NotRunning) {
-        process->kill();
-        process->waitForFinished();
+        // A stop already asked for is not asked again: a second signal ends
+        // the console program without its closing sequence.
+        const bool asked = runState == RunState::Stopping || askToStop(process);
+        const int waitMs = runState == RunState::Stopping ? stopTimer.remainingTime() : hooks.stopTimeoutMs;
+        if (!asked || !process->waitForFinished(std::max(waitMs, 0))) {
+            process->kill();
+            process->waitForFinished();
+        }
     }
     if (runState != RunState::Idle)
         QApplication::restoreOverrideCursor();
@@ -145,6 +175,22 @@ void MainWindow::checkRunningPrograms()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    // The window closes by itself once the stopped run has ended.
+    if (runState == RunState::Stopping) {
+        event->ignore();
+        return;
+    }
+    if (runState != RunState::Idle) {
+        if (!stopAllowed()) {
+            event->ignore();
+            return;
+        }
+        if (runState != RunState::Idle) {
+            stopRun(AfterStop::Close);
+            event->ignore();
+            return;
+        }
+    }
     writeSettings();
     if (logWindow)
         logWindow->close();
@@ -197,6 +243,25 @@ void MainWindow::on_pushButton_2_clicked()
     on_actionStart_firmware_flashing_triggered();
 }
 
+bool MainWindow::stopAllowed()
+{
+    return hooks.confirmStop(this, tr("Stop the run?"),
+                             tr("A run is going. Stopping it leaves the module being flashed in update mode; "
+                                "it must be updated again.\n\nStop the run?"));
+}
+
+void MainWindow::stopRun(AfterStop after)
+{
+    afterStop = after;
+    runState = RunState::Stopping;
+    quietTimer.stop();
+    showStatus({tr("Stopping the run: tarvCanFlash sends its closing sequence..."), StatusColour::Black, true});
+    if (askToStop(process))
+        stopTimer.start(hooks.stopTimeoutMs);
+    else
+        process->kill();
+}
+
 void MainWindow::on_actionStart_firmware_flashing_triggered()
 {
     if (runState != RunState::Idle || !fileAccepted)
@@ -231,6 +296,10 @@ void MainWindow::readFromProcess()
 {
     const QList<QByteArray> lines = splitter.feed(process->readAll());
     for (const QByteArray &line : lines) {
+        if (runState == RunState::Stopping) {
+            runLog.appendLine(line);
+            continue;
+        }
         if (runState != RunState::Running)
             return;
         handleLine(line);
@@ -278,6 +347,21 @@ void MainWindow::endRun(RunEnd end, const StatusChange &status)
 
 void MainWindow::on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus)
 {
+    if (runState == RunState::Stopping) {
+        // Its last words name the modules left in update mode.
+        for (const QByteArray &line : splitter.feed(process->readAll()))
+            runLog.appendLine(line);
+        if (splitter.hasPending())
+            runLog.appendLine(splitter.takePending());
+        stopTimer.stop();
+        finishRun();
+        showProgressFailed(true);
+        if (afterStop == AfterStop::Quit)
+            QCoreApplication::exit(0);
+        else
+            close();
+        return;
+    }
     if (runState == RunState::Running) {
         // What came with the child's end, and a last line without line feed.
         for (const QByteArray &line : splitter.feed(process->readAll())) {
@@ -359,6 +443,16 @@ void MainWindow::on_logButton_clicked()
 
 void MainWindow::on_actionQuit_triggered()
 {
+    if (runState == RunState::Stopping)
+        return;
+    if (runState != RunState::Idle) {
+        if (!stopAllowed())
+            return;
+        if (runState != RunState::Idle) {
+            stopRun(AfterStop::Quit);
+            return;
+        }
+    }
     // Ends the event loop without a close request: nothing is written.
     QCoreApplication::exit(0);
 }

@@ -20,8 +20,8 @@ class MainWindow;
 }
 
 // What the window takes from its surroundings. Empty members get the
-// system's own: the file dialogs, the process list, the warning box and the
-// console program beside this program.
+// system's own: the file dialogs, the process list, the message boxes and
+// the console program beside this program.
 struct MainWindowHooks
 {
     // The chosen file, or an empty text when the user cancelled.
@@ -30,12 +30,17 @@ struct MainWindowHooks
     ProcessListSource runningPrograms;
     // True when the user goes on in spite of the warning.
     std::function<bool(QWidget *parent, const QString &title, const QString &text)> confirmWarning;
+    // True when the user stops the run in spite of the question.
+    std::function<bool(QWidget *parent, const QString &title, const QString &text)> confirmStop;
     SaveFileChooser chooseSaveFile;
     QString flasherProgram;
     // A line of the console program normally arrives whole; a tail without
     // line feed that stays alone this long is a line of its own (the final
     // line has no line feed, and the child may go on running after it).
     int quietLineMs = 1000;
+    // How long a stopped console program may take for its closing sequence
+    // before it is killed.
+    int stopTimeoutMs = 30000;
 };
 
 class MainWindow : public QMainWindow
@@ -63,7 +68,10 @@ private slots:
     void on_actionQuit_triggered();
 
 private:
-    enum class RunState { Idle, Running, Ending };
+    // Stopping: asked to stop, the console program sends its closing
+    // sequence; its lines are only logged until it ends.
+    enum class RunState { Idle, Running, Stopping, Ending };
+    enum class AfterStop { Close, Quit };
 
     void on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus);
     void onProcessError(QProcess::ProcessError error);
@@ -78,6 +86,8 @@ private:
     void finishRun();
     void showStatus(const StatusChange &status);
     void setFileAccepted(bool accepted);
+    bool stopAllowed();
+    void stopRun(AfterStop after);
     void showProgressFailed(bool failed);
 
     std::unique_ptr<Ui::MainWindow> ui;
@@ -95,4 +105,6 @@ private:
     RunMonitor monitor;
     LineSplitter splitter;
     QTimer quietTimer;
+    QTimer stopTimer;
+    AfterStop afterStop = AfterStop::Close;
 };

@@ -113,9 +113,11 @@ private:
     std::unique_ptr<QTemporaryDir> temp;
     std::unique_ptr<FakeFlasher> flasher;
     int quietLineMs = 1000; // of the windows made by makeWindow
+    int stopTimeoutMs = runTimeoutMs;
     Chooser chooser;
     Chooser saver;
     Warnings warnings;
+    Warnings stopQuestions;
     std::optional<QStringList> running = QStringList();
 
     QString configFile() const
@@ -154,12 +156,18 @@ private:
             warnings.texts.append(text);
             return warnings.answers.isEmpty() ? true : warnings.answers.takeFirst();
         };
+        hooks.confirmStop = [this](QWidget *, const QString &title, const QString &text) {
+            stopQuestions.titles.append(title);
+            stopQuestions.texts.append(text);
+            return stopQuestions.answers.isEmpty() ? false : stopQuestions.answers.takeFirst();
+        };
         hooks.chooseSaveFile = [this](QWidget *, const QString &caption, const QString &dir, const QString &filter) {
             saver.calls.append({caption, dir, filter});
             return saver.answers.isEmpty() ? QString() : saver.answers.takeFirst();
         };
         hooks.flasherProgram = program.isEmpty() ? flasher->program() : program;
         hooks.quietLineMs = quietLineMs;
+        hooks.stopTimeoutMs = stopTimeoutMs;
         return std::make_unique<MainWindow>(hooks);
     }
 
@@ -234,7 +242,9 @@ private slots:
     void logSavedAfterErrorWithoutLogWindow();
     void saveLogRefused_data();
     void saveLogRefused();
-    void closingWindowKillsChild();
+    void stopQuestionDuringRun_data();
+    void stopQuestionDuringRun();
+    void destroyingWindowStopsChildCleanly();
 };
 
 void TestMainWindow::initTestCase()
@@ -250,10 +260,12 @@ void TestMainWindow::init()
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, temp->filePath(QStringLiteral("config")));
     flasher = std::make_unique<FakeFlasher>(temp->path());
     quietLineMs = 1000;
+    stopTimeoutMs = runTimeoutMs;
     flasher->setBody("printf 'Finish: Update Process needed 0 seconds.'");
     chooser = {};
     saver = {};
     warnings = {};
+    stopQuestions = {};
     running = QStringList();
 }
 
@@ -1129,21 +1141,95 @@ void TestMainWindow::saveLogRefused()
     window.reset();
 }
 
-void TestMainWindow::closingWindowKillsChild()
+void TestMainWindow::stopQuestionDuringRun_data()
 {
-    flasher->setBody("printf 'Flash ID 1 10.0%% S1\\n'\nexec sleep 60\n");
+    QTest::addColumn<bool>("viaQuit");
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<bool>("stopIgnored"); // then killed after the bounded wait
+
+    QTest::newRow("close, no") << false << false << false;
+    QTest::newRow("quit, no") << true << false << false;
+    QTest::newRow("close, yes") << false << true << false;
+    QTest::newRow("quit, yes") << true << true << false;
+    QTest::newRow("close, yes, stop ignored") << false << true << true;
+}
+
+void TestMainWindow::stopQuestionDuringRun()
+{
+    QFETCH(bool, viaQuit);
+    QFETCH(bool, answer);
+    QFETCH(bool, stopIgnored);
+    if (stopIgnored)
+        stopTimeoutMs = 300;
+    // As the console program stops: its closing lines, then exit code 2.
+    flasher->setBody(QByteArray(R"(printf 'Flash ID 208 10.0%% S1\n'
+stopped() {
+    printf '"" Module 208 not updated: the run was stopped \n' >&2
+    printf 'Error: Modules not updated: 208\nFinish: Update Process needed 1 seconds.'
+    exit 2
+}
+)") + (stopIgnored ? "trap term TERM\n" : "trap 'term; stopped' TERM\n")
+                     + "gate 1\nprintf 'Finish: Update Process needed 0 seconds.'\n");
     auto window = windowWithValidFile();
     window->show();
+    auto *bar = widget<QProgressBar>(window.get(), "progressBar");
+    auto *statusBar = widget<QStatusBar>(window.get(), "statusBar");
+    start(window.get());
+    QTRY_COMPARE_WITH_TIMEOUT(bar->value(), 10, runTimeoutMs);
+
+    stopQuestions.answers = {answer};
+    // True when the window closed at once.
+    const auto ask = [&] {
+        if (!viaQuit)
+            return window->close();
+        widget<QAction>(window.get(), "actionQuit")->trigger();
+        return false;
+    };
+    QVERIFY(!ask());
+    QCOMPARE(stopQuestions.titles.size(), 1);
+    QVERIFY(window->isVisible());
+    QVERIFY(window->runInProgress());
+    if (!answer) {
+        flasher->openGate(1);
+        waitForRunEnd(window.get());
+        QCOMPARE(statusBar->currentMessage(), QStringLiteral("Finish: Update Process needed 0 seconds."));
+        QVERIFY(flasher->signalsReceived().isEmpty());
+        QVERIFY(window->isVisible());
+        return;
+    }
+
+    QVERIFY(!ask()); // while the closing sequence runs: asked nothing, signalled nothing more
+    QCOMPARE(stopQuestions.titles.size(), 1);
+    waitForRunEnd(window.get());
+    QCOMPARE(flasher->signalsReceived(), QStringList({"TERM"}));
+    QVERIFY(!processAlive(flasher->pid()));
+    // Quit ends the event loop, which this test does not run; it writes nothing.
+    QCOMPARE(window->isVisible(), viaQuit);
+    QCOMPARE(QFile::exists(configFile()), !viaQuit);
+    QCOMPARE(bar->styleSheet(), failedBar);
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+    if (!stopIgnored) {
+        widget<QPushButton>(window.get(), "logButton")->click();
+        QVERIFY2(logText().endsWith(QStringLiteral("\"\" Module 208 not updated: the run was stopped\n"
+                                                   "Error: Modules not updated: 208\n"
+                                                   "Finish: Update Process needed 1 seconds.")),
+                 qPrintable(logText()));
+    }
+    window.reset();
+}
+
+void TestMainWindow::destroyingWindowStopsChildCleanly()
+{
+    flasher->setBody("printf 'Flash ID 1 10.0%% S1\\n'\ngate 1\n");
+    auto window = windowWithValidFile();
     start(window.get());
     QTRY_COMPARE_WITH_TIMEOUT(widget<QProgressBar>(window.get(), "progressBar")->value(), 10, runTimeoutMs);
     const qint64 pid = flasher->pid();
-    QVERIFY(processAlive(pid));
-    QVERIFY(window->close());
     window.reset();
+    QCOMPARE(flasher->signalsReceived(), QStringList({"TERM"}));
     QVERIFY(!processAlive(pid));
+    QVERIFY(stopQuestions.titles.isEmpty());
     QCOMPARE(QApplication::overrideCursor(), nullptr);
-    QSettings stored(configFile(), QSettings::IniFormat);
-    QCOMPARE(stored.value("CAN/BitRate").toString(), QStringLiteral("125"));
 }
 
 QTEST_MAIN(TestMainWindow)
