@@ -175,21 +175,9 @@ void MainWindow::checkRunningPrograms()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    // The window closes by itself once the stopped run has ended.
-    if (runState == RunState::Stopping) {
+    if (!readyToLeave(AfterStop::Close)) {
         event->ignore();
         return;
-    }
-    if (runState != RunState::Idle) {
-        if (!stopAllowed()) {
-            event->ignore();
-            return;
-        }
-        if (runState != RunState::Idle) {
-            stopRun(AfterStop::Close);
-            event->ignore();
-            return;
-        }
     }
     writeSettings();
     if (logWindow)
@@ -243,11 +231,22 @@ void MainWindow::on_pushButton_2_clicked()
     on_actionStart_firmware_flashing_triggered();
 }
 
-bool MainWindow::stopAllowed()
+bool MainWindow::readyToLeave(AfterStop after)
 {
-    return hooks.confirmStop(this, tr("Stop the run?"),
-                             tr("A run is going. Stopping it leaves the module being flashed in update mode; "
-                                "it must be updated again.\n\nStop the run?"));
+    // A stopped run closes or quits the window by itself once it has ended.
+    if (runState == RunState::Stopping)
+        return false;
+    if (runState == RunState::Idle)
+        return true;
+    if (!hooks.confirmStop(this, tr("Stop the run?"),
+                           tr("A run is going. Stopping it leaves the module being flashed in update mode; "
+                              "it must be updated again.\n\nStop the run?")))
+        return false;
+    // The run may have ended while the question was open.
+    if (runState == RunState::Idle)
+        return true;
+    stopRun(after);
+    return false;
 }
 
 void MainWindow::stopRun(AfterStop after)
@@ -443,16 +442,8 @@ void MainWindow::on_logButton_clicked()
 
 void MainWindow::on_actionQuit_triggered()
 {
-    if (runState == RunState::Stopping)
+    if (!readyToLeave(AfterStop::Quit))
         return;
-    if (runState != RunState::Idle) {
-        if (!stopAllowed())
-            return;
-        if (runState != RunState::Idle) {
-            stopRun(AfterStop::Quit);
-            return;
-        }
-    }
     // Ends the event loop without a close request: nothing is written.
     QCoreApplication::exit(0);
 }

@@ -86,7 +86,8 @@ private:
     void finishRun();
     void showStatus(const StatusChange &status);
     void setFileAccepted(bool accepted);
-    bool stopAllowed();
+    // False while a run goes on; asks whether to stop it, and stops it on yes.
+    bool readyToLeave(AfterStop after);
     void stopRun(AfterStop after);
     void showProgressFailed(bool failed);
 
