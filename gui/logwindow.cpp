@@ -17,7 +17,10 @@ LogWindow::LogWindow(RunLog *runLog, SaveFileChooser chooser, QWidget *parent)
     ui->setupUi(this);
     if (!chooseSaveFile) {
         chooseSaveFile = [](QWidget *owner, const QString &caption, const QString &dir, const QString &filter) {
-            return QFileDialog::getSaveFileName(owner, caption, dir, filter);
+            // A chosen link must reach the save as the link, to be refused
+            // there, not as the file it points to.
+            return QFileDialog::getSaveFileName(owner, caption, dir, filter, nullptr,
+                                                QFileDialog::DontResolveSymlinks);
         };
     }
     // Fixed-width and unwrapped, the columns of the progress lines stay in line.
