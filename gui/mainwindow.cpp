@@ -3,7 +3,6 @@
 #include "firmwarefile.h"
 #include "flashcommand.h"
 #include "frontendsettings.h"
-#include "logwindow.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>
@@ -13,6 +12,9 @@
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QSettings>
+#include <QStatusBar>
+
+#include <algorithm>
 
 Q_LOGGING_CATEGORY(lcConsole, "tarv.gui.console")
 
@@ -31,9 +33,31 @@ static MainWindowHooks withSystemDefaults(MainWindowHooks hooks)
                    == QMessageBox::Ok;
         };
     }
+    if (!hooks.confirmStop) {
+        hooks.confirmStop = [](QWidget *parent, const QString &title, const QString &text) {
+            return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+                   == QMessageBox::Yes;
+        };
+    }
     if (hooks.flasherProgram.isEmpty())
         hooks.flasherProgram = flasherProgramIn(QCoreApplication::applicationDirPath());
     return hooks;
+}
+
+// Asks the console program to end its run with the closing sequence, so the
+// module being flashed is left in update mode, ready to be updated again.
+// False when there is no such way and the child can only be killed.
+static bool askToStop(QProcess *process)
+{
+#ifdef Q_OS_WIN
+    // terminate() posts WM_CLOSE, which a console program without a window
+    // never sees.
+    Q_UNUSED(process);
+    return false;
+#else
+    process->terminate();
+    return true;
+#endif
 }
 
 MainWindow::MainWindow(MainWindowHooks windowHooks, QWidget *parent)
@@ -52,6 +76,10 @@ MainWindow::MainWindow(MainWindowHooks windowHooks, QWidget *parent)
     quietTimer.setSingleShot(true);
     quietTimer.setInterval(hooks.quietLineMs);
     connect(&quietTimer, &QTimer::timeout, this, &MainWindow::flushPendingLine);
+    stopTimer.setSingleShot(true);
+    connect(&stopTimer, &QTimer::timeout, process, &QProcess::kill);
+    // A long error does not fit the narrow window; the tooltip shows it whole.
+    connect(ui->statusBar, &QStatusBar::messageChanged, ui->statusBar, &QStatusBar::setToolTip);
 
     settings = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
                                            QString::fromLatin1(FrontEndSettings::organisation),
@@ -65,8 +93,14 @@ MainWindow::~MainWindow()
     // The child's last signals must not reach a window that is half gone.
     process->disconnect(this);
     if (process->state() != QProcess::NotRunning) {
-        process->kill();
-        process->waitForFinished();
+        // A stop already asked for is not asked again: a second signal ends
+        // the console program without its closing sequence.
+        const bool asked = runState == RunState::Stopping || askToStop(process);
+        const int waitMs = runState == RunState::Stopping ? stopTimer.remainingTime() : hooks.stopTimeoutMs;
+        if (!asked || !process->waitForFinished(std::max(waitMs, 0))) {
+            process->kill();
+            process->waitForFinished();
+        }
     }
     if (runState != RunState::Idle)
         QApplication::restoreOverrideCursor();
@@ -141,6 +175,10 @@ void MainWindow::checkRunningPrograms()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    if (!readyToLeave(AfterStop::Close)) {
+        event->ignore();
+        return;
+    }
     writeSettings();
     if (logWindow)
         logWindow->close();
@@ -193,11 +231,42 @@ void MainWindow::on_pushButton_2_clicked()
     on_actionStart_firmware_flashing_triggered();
 }
 
+bool MainWindow::readyToLeave(AfterStop after)
+{
+    // A stopped run closes or quits the window by itself once it has ended.
+    if (runState == RunState::Stopping)
+        return false;
+    if (runState == RunState::Idle)
+        return true;
+    if (!hooks.confirmStop(this, tr("Stop the run?"),
+                           tr("A run is going. Stopping it leaves the module being flashed in update mode; "
+                              "it must be updated again.\n\nStop the run?")))
+        return false;
+    // The run may have ended while the question was open.
+    if (runState == RunState::Idle)
+        return true;
+    stopRun(after);
+    return false;
+}
+
+void MainWindow::stopRun(AfterStop after)
+{
+    afterStop = after;
+    runState = RunState::Stopping;
+    quietTimer.stop();
+    showStatus({tr("Stopping the run: tarvCanFlash sends its closing sequence..."), StatusColour::Black, true});
+    if (askToStop(process))
+        stopTimer.start(hooks.stopTimeoutMs);
+    else
+        process->kill();
+}
+
 void MainWindow::on_actionStart_firmware_flashing_triggered()
 {
     if (runState != RunState::Idle || !fileAccepted)
         return;
     ui->actionOpen->setEnabled(false);
+    ui->pushBtnOpen->setEnabled(false);
     ui->actionStart_firmware_flashing->setEnabled(false);
     showStatus({tr("initialize CAN..."), StatusColour::Black, false});
     monitor.startRun();
@@ -207,6 +276,8 @@ void MainWindow::on_actionStart_firmware_flashing_triggered()
     // reported from within start() itself and must find the cursor set.
     runState = RunState::Running;
     ui->progressBar->setEnabled(true);
+    ui->progressBar->setValue(0);
+    showProgressFailed(false);
     QApplication::setOverrideCursor(Qt::WaitCursor);
 
     const FlashChoice choice{ui->cmbBoxHwType->currentIndex(), ui->cmbBoxBitRate->currentText(),
@@ -224,6 +295,10 @@ void MainWindow::readFromProcess()
 {
     const QList<QByteArray> lines = splitter.feed(process->readAll());
     for (const QByteArray &line : lines) {
+        if (runState == RunState::Stopping) {
+            runLog.appendLine(line);
+            continue;
+        }
         if (runState != RunState::Running)
             return;
         handleLine(line);
@@ -243,8 +318,7 @@ void MainWindow::flushPendingLine()
 void MainWindow::handleLine(const QByteArray &line)
 {
     qCDebug(lcConsole).noquote() << statusText(line);
-    if (logWindow)
-        logWindow->appendLine(line);
+    runLog.appendLine(line);
 
     const LineReaction reaction = monitor.onLine(line);
     if (reaction.end != RunEnd::None) {
@@ -267,10 +341,26 @@ void MainWindow::endRun(RunEnd end, const StatusChange &status)
     process->close();
     finishRun();
     showStatus(status);
+    showProgressFailed(end == RunEnd::Error);
 }
 
 void MainWindow::on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus)
 {
+    if (runState == RunState::Stopping) {
+        // Its last words name the modules left in update mode.
+        for (const QByteArray &line : splitter.feed(process->readAll()))
+            runLog.appendLine(line);
+        if (splitter.hasPending())
+            runLog.appendLine(splitter.takePending());
+        stopTimer.stop();
+        finishRun();
+        showProgressFailed(true);
+        if (afterStop == AfterStop::Quit)
+            QCoreApplication::exit(0);
+        else
+            close();
+        return;
+    }
     if (runState == RunState::Running) {
         // What came with the child's end, and a last line without line feed.
         for (const QByteArray &line : splitter.feed(process->readAll())) {
@@ -286,6 +376,7 @@ void MainWindow::on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus)
                                  ? tr("tarvCanFlash stopped unexpectedly")
                                  : tr("tarvCanFlash ended with exit code %1").arg(exitCode);
         showStatus({text, StatusColour::Red, false});
+        showProgressFailed(true);
     }
     finishRun();
 }
@@ -297,6 +388,7 @@ void MainWindow::onProcessError(QProcess::ProcessError error)
     const QString reason = process->errorString();
     finishRun();
     showStatus({tr("Cannot start tarvCanFlash: ") + reason, StatusColour::Red, false});
+    showProgressFailed(true);
 }
 
 void MainWindow::finishRun()
@@ -308,6 +400,7 @@ void MainWindow::finishRun()
     splitter.clear();
     ui->actionStart_firmware_flashing->setEnabled(fileAccepted);
     ui->actionOpen->setEnabled(true);
+    ui->pushBtnOpen->setEnabled(true);
     process->close();
     QApplication::restoreOverrideCursor();
 }
@@ -320,13 +413,22 @@ void MainWindow::showStatus(const StatusChange &status)
         ui->statusBar->repaint();
 }
 
+void MainWindow::showProgressFailed(bool failed)
+{
+    // The bar keeps how far the run came, in the status bar's error colour.
+    ui->progressBar->setStyleSheet(failed ? QStringLiteral("QProgressBar::chunk { background-color: red; }")
+                                          : QString());
+}
+
 void MainWindow::on_logButton_clicked()
 {
     if (!logWindow) {
-        logWindow = std::make_unique<LogWindow>();
+        logWindow = std::make_unique<LogWindow>(&runLog, hooks.chooseSaveFile);
         const QRect inner = geometry();
-        // 20 pixels after the main window's right-most pixel column, same top and height.
-        logWindow->setGeometry(inner.x() + inner.width() + 19, inner.y(), 260, inner.height());
+        // 20 pixels after the main window's right-most pixel column, same top
+        // and height; wide enough that a progress line does not wrap.
+        logWindow->setGeometry(inner.x() + inner.width() + 19, inner.y(), std::max(260, logWindow->fittingWidth()),
+                               inner.height());
         logWindow->show();
         ui->logButton->setText(tr("<< hide log"));
     } else if (logWindow->isHidden()) {
@@ -340,6 +442,8 @@ void MainWindow::on_logButton_clicked()
 
 void MainWindow::on_actionQuit_triggered()
 {
+    if (!readyToLeave(AfterStop::Quit))
+        return;
     // Ends the event loop without a close request: nothing is written.
     QCoreApplication::exit(0);
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "logwindow.h"
 #include "outputparser.h"
 #include "processcheck.h"
+#include "runlog.h"
 
 #include <QMainWindow>
 #include <QProcess>
@@ -11,7 +13,6 @@
 #include <functional>
 #include <memory>
 
-class LogWindow;
 class QSettings;
 
 namespace Ui {
@@ -19,8 +20,8 @@ class MainWindow;
 }
 
 // What the window takes from its surroundings. Empty members get the
-// system's own: the file dialog, the process list, the warning box and the
-// console program beside this program.
+// system's own: the file dialogs, the process list, the message boxes and
+// the console program beside this program.
 struct MainWindowHooks
 {
     // The chosen file, or an empty text when the user cancelled.
@@ -29,11 +30,17 @@ struct MainWindowHooks
     ProcessListSource runningPrograms;
     // True when the user goes on in spite of the warning.
     std::function<bool(QWidget *parent, const QString &title, const QString &text)> confirmWarning;
+    // True when the user stops the run in spite of the question.
+    std::function<bool(QWidget *parent, const QString &title, const QString &text)> confirmStop;
+    SaveFileChooser chooseSaveFile;
     QString flasherProgram;
     // A line of the console program normally arrives whole; a tail without
     // line feed that stays alone this long is a line of its own (the final
     // line has no line feed, and the child may go on running after it).
     int quietLineMs = 1000;
+    // How long a stopped console program may take for its closing sequence
+    // before it is killed.
+    int stopTimeoutMs = 30000;
 };
 
 class MainWindow : public QMainWindow
@@ -61,7 +68,10 @@ private slots:
     void on_actionQuit_triggered();
 
 private:
-    enum class RunState { Idle, Running, Ending };
+    // Stopping: asked to stop, the console program sends its closing
+    // sequence; its lines are only logged until it ends.
+    enum class RunState { Idle, Running, Stopping, Ending };
+    enum class AfterStop { Close, Quit };
 
     void on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus);
     void onProcessError(QProcess::ProcessError error);
@@ -76,11 +86,16 @@ private:
     void finishRun();
     void showStatus(const StatusChange &status);
     void setFileAccepted(bool accepted);
+    // False while a run goes on; asks whether to stop it, and stops it on yes.
+    bool readyToLeave(AfterStop after);
+    void stopRun(AfterStop after);
+    void showProgressFailed(bool failed);
 
     std::unique_ptr<Ui::MainWindow> ui;
     QProcess *process;
     QString firmwareFileName;
     std::unique_ptr<QSettings> settings;
+    RunLog runLog;
     std::unique_ptr<LogWindow> logWindow;
 
     MainWindowHooks hooks;
@@ -91,4 +106,6 @@ private:
     RunMonitor monitor;
     LineSplitter splitter;
     QTimer quietTimer;
+    QTimer stopTimer;
+    AfterStop afterStop = AfterStop::Close;
 };

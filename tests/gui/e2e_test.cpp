@@ -1,5 +1,5 @@
-// One run of the real console program, started from the window against a
-// simulated bench of two modules, as a user would start it.
+// Runs of the real console program, started from the window against a
+// simulated bench of two modules, as a user would start them.
 
 #include "logwindow.h"
 #include "mainwindow.h"
@@ -23,7 +23,33 @@ class TestGuiEndToEnd : public QObject
 
 private slots:
     void simulatedRunEndsGreenAtFullProgress();
+    void closingDuringRunStopsCleanly();
 };
+
+// The firmware file of a bench of modules 1 and 3 on adapter 0.
+static QString prepareBench(testkit::Bench &bench)
+{
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, bench.path(QStringLiteral("config")));
+    qputenv("XDG_CONFIG_HOME", bench.path(QStringLiteral("config")).toLocal8Bit());
+    QDir().mkpath(bench.path(QStringLiteral("fw dir")));
+    bench.writeFirmware(testkit::FirmwareShape(), QStringLiteral("fw dir/K3B7_421.hex"));
+    bench.addAdapter(0);
+    bench.addModule(1);
+    bench.addModule(3);
+    if (!bench.writeConfig())
+        qFatal("cannot write the bench configuration");
+    qputenv("TARVCAN_CONFIG", bench.configPath().toLocal8Bit());
+    return bench.firmwarePath();
+}
+
+static MainWindowHooks hooksFor(const QString &firmware)
+{
+    MainWindowHooks hooks;
+    hooks.chooseFile = [firmware](QWidget *, const QString &, const QString &, const QString &) { return firmware; };
+    // Other tests may run a tarvCanFlash right now; a warning box would block for ever.
+    hooks.runningPrograms = [](QDeadlineTimer) { return std::optional<QStringList>(QStringList()); };
+    return hooks;
+}
 
 static QStringList nonEmpty(const QSignalSpy &spy)
 {
@@ -39,22 +65,8 @@ void TestGuiEndToEnd::simulatedRunEndsGreenAtFullProgress()
 {
     testkit::Bench bench;
     QVERIFY(bench.valid());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, bench.path(QStringLiteral("config")));
-    qputenv("XDG_CONFIG_HOME", bench.path(QStringLiteral("config")).toLocal8Bit());
-    QVERIFY(QDir().mkpath(bench.path(QStringLiteral("fw dir"))));
-    bench.writeFirmware(testkit::FirmwareShape(), QStringLiteral("fw dir/K3B7_421.hex"));
-    const QString firmware = bench.firmwarePath();
-    bench.addAdapter(0);
-    bench.addModule(1);
-    bench.addModule(3);
-    QVERIFY(bench.writeConfig());
-    qputenv("TARVCAN_CONFIG", bench.configPath().toLocal8Bit());
-
-    MainWindowHooks hooks;
-    hooks.chooseFile = [&](QWidget *, const QString &, const QString &, const QString &) { return firmware; };
-    // Other tests may run a tarvCanFlash right now; a warning box would block for ever.
-    hooks.runningPrograms = [](QDeadlineTimer) { return std::optional<QStringList>(QStringList()); };
-    MainWindow window(hooks);
+    const QString firmware = prepareBench(bench);
+    MainWindow window(hooksFor(firmware));
     window.show();
     window.findChild<QPushButton *>(QStringLiteral("logButton"))->click();
     window.findChild<QPushButton *>(QStringLiteral("pushBtnOpen"))->click();
@@ -103,6 +115,38 @@ void TestGuiEndToEnd::simulatedRunEndsGreenAtFullProgress()
     // The modules hold the file: the simulator's own check of the written images.
     QVERIFY(bench.verifyImage(1));
     QVERIFY(bench.verifyImage(3));
+}
+
+void TestGuiEndToEnd::closingDuringRunStopsCleanly()
+{
+    testkit::Bench bench;
+    QVERIFY(bench.valid());
+    MainWindowHooks hooks = hooksFor(prepareBench(bench));
+    int questions = 0;
+    hooks.confirmStop = [&questions](QWidget *, const QString &, const QString &) { return ++questions > 0; };
+    MainWindow window(hooks);
+    window.show();
+    window.findChild<QPushButton *>(QStringLiteral("pushBtnOpen"))->click();
+    auto *bar = window.findChild<QProgressBar *>(QStringLiteral("progressBar"));
+    window.findChild<QPushButton *>(QStringLiteral("pushButton_2"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(bar->value() > 0, 300000);
+
+    QVERIFY(!window.close());
+    QCOMPARE(questions, 1);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 60000);
+    QVERIFY(!window.runInProgress());
+    window.findChild<QPushButton *>(QStringLiteral("logButton"))->click();
+    const LogWindow *log = nullptr;
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (auto *candidate = qobject_cast<LogWindow *>(top))
+            log = candidate;
+    }
+    QVERIFY(log);
+    // The console program's own account of a clean stop, not a kill.
+    const QString logText = log->findChild<QPlainTextEdit *>(QStringLiteral("plainTextEdit"))->toPlainText();
+    QVERIFY2(logText.contains(QStringLiteral("not updated: the run was stopped")), qPrintable(logText.right(2000)));
+    QVERIFY2(logText.contains(QStringLiteral("\nError: Modules not updated: ")), qPrintable(logText.right(2000)));
+    QVERIFY2(logText.contains(QStringLiteral("\nFinish: ")), qPrintable(logText.right(2000)));
 }
 
 QTEST_MAIN(TestGuiEndToEnd)

@@ -26,6 +26,9 @@ void FakeFlasher::setBody(const QByteArray &body)
                  "echo start >> \"$D/starts\"\n"
                  "echo $$ > \"$D/pid\"\n"
                  "gate() { while [ ! -e \"$D/gate$1\" ]; do sleep 0.02; done; }\n"
+                 // The record of a stop request; a body may trap TERM anew, calling term.
+                 "term() { echo TERM >> \"$D/signals\"; }\n"
+                 "trap 'term; exit 143' TERM\n"
                  + body + "\n");
     script.close();
     script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -55,6 +58,11 @@ QStringList FakeFlasher::arguments() const
 int FakeFlasher::startCount() const
 {
     return int(readFile(QStringLiteral("starts")).count('\n'));
+}
+
+QStringList FakeFlasher::signalsReceived() const
+{
+    return QString::fromLatin1(readFile(QStringLiteral("signals"))).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 qint64 FakeFlasher::pid() const

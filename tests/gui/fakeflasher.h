@@ -6,7 +6,8 @@
 
 // A stand-in for the console program: a shell script that records its
 // arguments and its process id, then plays a scripted body. The body may
-// call "gate N" to wait until the test opens gate N.
+// call "gate N" to wait until the test opens gate N. A SIGTERM is recorded
+// and ends the script while it waits at a gate.
 class FakeFlasher
 {
 public:
@@ -18,6 +19,7 @@ public:
 
     QStringList arguments() const;
     int startCount() const;
+    QStringList signalsReceived() const;
     qint64 pid() const;
 
 private:

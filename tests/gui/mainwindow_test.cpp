@@ -1,11 +1,13 @@
 #include "fakeflasher.h"
 #include "logwindow.h"
 #include "mainwindow.h"
+#include "runlog.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QBoxLayout>
 #include <QComboBox>
+#include <QFontDatabase>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -29,6 +31,7 @@
 namespace {
 
 constexpr int runTimeoutMs = 20000;
+const QString failedBar = QStringLiteral("QProgressBar::chunk { background-color: red; }");
 
 const QByteArray validFirmware = "S00600004844521B\nS1130000000102030405060708090A0B0C0D0E0F74\nS9030000FC\n";
 
@@ -48,6 +51,17 @@ LogWindow *openLogWindow()
             return log;
     }
     return nullptr;
+}
+
+QString logText()
+{
+    return widget<QPlainTextEdit>(openLogWindow(), "plainTextEdit")->toPlainText();
+}
+
+QByteArray fileContent(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
 }
 
 QStringList itemTexts(const QComboBox *box)
@@ -99,8 +113,11 @@ private:
     std::unique_ptr<QTemporaryDir> temp;
     std::unique_ptr<FakeFlasher> flasher;
     int quietLineMs = 1000; // of the windows made by makeWindow
+    int stopTimeoutMs = runTimeoutMs;
     Chooser chooser;
+    Chooser saver;
     Warnings warnings;
+    Warnings stopQuestions;
     std::optional<QStringList> running = QStringList();
 
     QString configFile() const
@@ -139,8 +156,18 @@ private:
             warnings.texts.append(text);
             return warnings.answers.isEmpty() ? true : warnings.answers.takeFirst();
         };
+        hooks.confirmStop = [this](QWidget *, const QString &title, const QString &text) {
+            stopQuestions.titles.append(title);
+            stopQuestions.texts.append(text);
+            return stopQuestions.answers.isEmpty() ? false : stopQuestions.answers.takeFirst();
+        };
+        hooks.chooseSaveFile = [this](QWidget *, const QString &caption, const QString &dir, const QString &filter) {
+            saver.calls.append({caption, dir, filter});
+            return saver.answers.isEmpty() ? QString() : saver.answers.takeFirst();
+        };
         hooks.flasherProgram = program.isEmpty() ? flasher->program() : program;
         hooks.quietLineMs = quietLineMs;
+        hooks.stopTimeoutMs = stopTimeoutMs;
         return std::make_unique<MainWindow>(hooks);
     }
 
@@ -167,6 +194,7 @@ private:
     static void verifyIdleControls(MainWindow *window)
     {
         QVERIFY(widget<QAction>(window, "actionOpen")->isEnabled());
+        QVERIFY(widget<QPushButton>(window, "pushBtnOpen")->isEnabled());
         QVERIFY(widget<QAction>(window, "actionStart_firmware_flashing")->isEnabled());
         QCOMPARE(QApplication::overrideCursor(), nullptr);
     }
@@ -207,11 +235,16 @@ private slots:
     void unterminatedErrorWhileChildRuns();
     void startDuringRunDoesNothing();
     void cannotStart();
-    void everyRunAnnouncesItsPhases();
+    void secondRunStartsAfresh();
     void childEndsWithoutFinalLine_data();
     void childEndsWithoutFinalLine();
-    void logCollectsOnlyAfterOpened();
-    void closingWindowKillsChild();
+    void logCollectsFromRunStart();
+    void logSavedAfterErrorWithoutLogWindow();
+    void saveLogRefused_data();
+    void saveLogRefused();
+    void stopQuestionDuringRun_data();
+    void stopQuestionDuringRun();
+    void destroyingWindowStopsChildCleanly();
 };
 
 void TestMainWindow::initTestCase()
@@ -227,9 +260,12 @@ void TestMainWindow::init()
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, temp->filePath(QStringLiteral("config")));
     flasher = std::make_unique<FakeFlasher>(temp->path());
     quietLineMs = 1000;
+    stopTimeoutMs = runTimeoutMs;
     flasher->setBody("printf 'Finish: Update Process needed 0 seconds.'");
     chooser = {};
+    saver = {};
     warnings = {};
+    stopQuestions = {};
     running = QStringList();
 }
 
@@ -669,7 +705,17 @@ void TestMainWindow::logWindowPlacement()
     QCOMPARE(log->objectName(), QStringLiteral("LogWindow"));
     QCOMPARE(log->windowTitle(), QStringLiteral("Log Window"));
     QCOMPARE(log->parentWidget(), nullptr);
-    QCOMPARE(log->geometry(), QRect(100 + width + 19, 200, 260, 270));
+    QCOMPARE(log->geometry().topLeft(), QPoint(100 + width + 19, 200));
+    QCOMPARE(log->height(), 270);
+    // The longest progress line stands on one line, its columns in line.
+    auto *view = widget<QPlainTextEdit>(log, "plainTextEdit");
+    QCOMPARE(view->font(), QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    QCOMPARE(view->lineWrapMode(), QPlainTextEdit::NoWrap);
+    const int lineWidth = view->fontMetrics().horizontalAdvance(
+                              QStringLiteral("Compare ID 7ff 100.0% S21400200010111213141516171819"))
+                          + 2 * int(view->document()->documentMargin());
+    QVERIFY2(view->viewport()->width() >= lineWidth,
+             qPrintable(QStringLiteral("%1 < %2").arg(view->viewport()->width()).arg(lineWidth)));
     window.reset();
     QCOMPARE(openLogWindow(), nullptr);
 }
@@ -700,25 +746,27 @@ void TestMainWindow::logWindowToggle()
 
 void TestMainWindow::logWindowClosedByItself()
 {
-    auto window = makeWindow();
+    auto window = windowWithValidFile();
     window->show();
     auto *button = widget<QPushButton>(window.get(), "logButton");
     button->click();
     LogWindow *log = openLogWindow();
     QVERIFY(log);
-    log->appendLine("kept\n");
     QVERIFY(log->close());
+    start(window.get());
+    waitForRunEnd(window.get());
     QVERIFY(log->isHidden());
     QCOMPARE(button->text(), QStringLiteral("<< hide log"));
     button->click();
     QVERIFY(log->isVisible());
-    QCOMPARE(widget<QPlainTextEdit>(log, "plainTextEdit")->toPlainText(), QStringLiteral("kept"));
+    QCOMPARE(logText(), QStringLiteral("Finish: Update Process needed 0 seconds."));
     window.reset();
 }
 
 void TestMainWindow::logWindowTrimAndClear()
 {
-    LogWindow log;
+    RunLog runLog;
+    LogWindow log(&runLog);
     auto *text = widget<QPlainTextEdit>(&log, "plainTextEdit");
     auto *clear = widget<QPushButton>(&log, "pushButton");
     QCOMPARE(clear->text(), QStringLiteral("clear log"));
@@ -727,17 +775,18 @@ void TestMainWindow::logWindowTrimAndClear()
     QCOMPARE(text->sizePolicy().verticalStretch(), 1);
     QCOMPARE(log.size(), QSize(381, 370));
 
-    log.appendLine("Flash ID 208 37.5% S2140020\r\n");
-    log.appendLine("   leading blanks\t\n");
-    log.appendLine(" \r\n");
-    log.appendLine("Error: \xc3\xa4nderung\n");
+    runLog.appendLine("Flash ID 208 37.5% S2140020\r\n");
+    runLog.appendLine("   leading blanks\t\n");
+    runLog.appendLine(" \r\n");
+    runLog.appendLine("Error: \xc3\xa4nderung\n");
     QCOMPARE(text->toPlainText(),
              QStringLiteral("Flash ID 208 37.5% S2140020\nleading blanks\n\nError: \u00e4nderung"));
     QCOMPARE(text->document()->blockCount(), 4);
 
     clear->click();
     QVERIFY(text->toPlainText().isEmpty());
-    log.appendLine("after\n");
+    QVERIFY(runLog.lines().isEmpty()); // nor saved later
+    runLog.appendLine("after\n");
     QCOMPARE(text->toPlainText(), QStringLiteral("after"));
     QCOMPARE(text->document()->blockCount(), 1);
 }
@@ -777,7 +826,7 @@ void TestMainWindow::runShowsPhasesAndFinalLine()
     QVERIFY(window->runInProgress());
     QVERIFY(!widget<QAction>(window.get(), "actionOpen")->isEnabled());
     QVERIFY(!widget<QAction>(window.get(), "actionStart_firmware_flashing")->isEnabled());
-    QVERIFY(widget<QPushButton>(window.get(), "pushBtnOpen")->isEnabled());
+    QVERIFY(!widget<QPushButton>(window.get(), "pushBtnOpen")->isEnabled());
     QVERIFY(widget<QPushButton>(window.get(), "pushButton_2")->isEnabled());
     QVERIFY(bar->isEnabled());
     QVERIFY(QApplication::overrideCursor());
@@ -862,8 +911,8 @@ void TestMainWindow::runTwoBlankProgressLineChangesNothing()
     QCOMPARE(widget<QStatusBar>(window.get(), "statusBar")->currentMessage(), QStringLiteral("flashing..."));
     flasher->openGate(1);
     waitForRunEnd(window.get());
-    // The bare "4" is a value, the two-blank line is not; the bar did not start again from 0.
-    QCOMPARE(values(barSpy), QList<int>({4}));
+    // The bar starts from 0; the bare "4" is a value, the two-blank line is not.
+    QCOMPARE(values(barSpy), QList<int>({0, 4}));
     window.reset();
 }
 
@@ -878,7 +927,9 @@ void TestMainWindow::errorLineKillsChild()
     auto *statusBar = widget<QStatusBar>(window.get(), "statusBar");
     QCOMPARE(statusBar->currentMessage(), QStringLiteral("Error: CAN-Connection lost"));
     QCOMPARE(statusBar->styleSheet(), QStringLiteral("color: red"));
+    QCOMPARE(statusBar->toolTip(), statusBar->currentMessage());
     QCOMPARE(widget<QProgressBar>(window.get(), "progressBar")->value(), 10);
+    QCOMPARE(widget<QProgressBar>(window.get(), "progressBar")->styleSheet(), failedBar);
     QVERIFY(!processAlive(flasher->pid()));
     verifyIdleControls(window.get());
     QCOMPARE(widget<QPlainTextEdit>(openLogWindow(), "plainTextEdit")->toPlainText(),
@@ -939,12 +990,15 @@ void TestMainWindow::cannotStart()
     verifyIdleControls(window.get());
 }
 
-void TestMainWindow::everyRunAnnouncesItsPhases()
+void TestMainWindow::secondRunStartsAfresh()
 {
-    flasher->setBody("printf 'Flash ID 1 10.0%% S1\\nError: GeneralProjectVersion \\n'\n");
+    flasher->setBody("printf 'Flash ID 1 100.0%% S1\\nError: GeneralProjectVersion \\n'\n");
     auto window = windowWithValidFile();
+    auto *bar = widget<QProgressBar>(window.get(), "progressBar");
     start(window.get());
     waitForRunEnd(window.get());
+    QCOMPARE(bar->value(), 100);
+    QCOMPARE(bar->styleSheet(), failedBar);
 
     flasher->setBody("printf 'Flash ID 1 20.0%% S1\\n'\n"
                      "gate 1\n"
@@ -952,7 +1006,10 @@ void TestMainWindow::everyRunAnnouncesItsPhases()
     auto *statusBar = widget<QStatusBar>(window.get(), "statusBar");
     QSignalSpy statusSpy(statusBar, &QStatusBar::messageChanged);
     start(window.get());
-    QTRY_COMPARE_WITH_TIMEOUT(widget<QProgressBar>(window.get(), "progressBar")->value(), 20, runTimeoutMs);
+    // Nothing of the failed run shows while the next one initialises.
+    QCOMPARE(bar->value(), 0);
+    QVERIFY(bar->styleSheet().isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(bar->value(), 20, runTimeoutMs);
     QCOMPARE(statusBar->currentMessage(), QStringLiteral("flashing..."));
     flasher->openGate(1);
     waitForRunEnd(window.get());
@@ -965,14 +1022,15 @@ void TestMainWindow::childEndsWithoutFinalLine_data()
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("style");
+    QTest::addColumn<bool>("failed");
 
     QTest::newRow("cannot open file, exit 1")
         << QByteArray("printf \"Can not open file '%s'\\n\" \"$4\"\nexit 1") << "tarvCanFlash ended with exit code 1"
-        << "color: red";
+        << "color: red" << true;
     QTest::newRow("exit 0 after post-flash") << QByteArray("printf 'PostFlash \\n'\nexit 0") << "postflashing..."
-                                             << "color: green";
+                                             << "color: green" << false;
     QTest::newRow("killed from outside") << QByteArray("printf 'Flash ID 1 5.0%% S1\\n'\nkill -9 $$")
-                                         << "tarvCanFlash stopped unexpectedly" << "color: red";
+                                         << "tarvCanFlash stopped unexpectedly" << "color: red" << true;
 }
 
 void TestMainWindow::childEndsWithoutFinalLine()
@@ -984,10 +1042,12 @@ void TestMainWindow::childEndsWithoutFinalLine()
     waitForRunEnd(window.get());
     QTEST(widget<QStatusBar>(window.get(), "statusBar")->currentMessage(), "message");
     QTEST(widget<QStatusBar>(window.get(), "statusBar")->styleSheet(), "style");
+    QFETCH(bool, failed);
+    QCOMPARE(widget<QProgressBar>(window.get(), "progressBar")->styleSheet(), failed ? failedBar : QString());
     verifyIdleControls(window.get());
 }
 
-void TestMainWindow::logCollectsOnlyAfterOpened()
+void TestMainWindow::logCollectsFromRunStart()
 {
     flasher->setBody("printf 'Programflash from hex file: x\\nFlash ID 1 10.0%% S1\\n'\n"
                      "gate 1\n"
@@ -1000,7 +1060,7 @@ void TestMainWindow::logCollectsOnlyAfterOpened()
     QTRY_COMPARE_WITH_TIMEOUT(widget<QProgressBar>(window.get(), "progressBar")->value(), 10, runTimeoutMs);
     auto *button = widget<QPushButton>(window.get(), "logButton");
     button->click();
-    button->click(); // hidden, still collecting
+    button->click(); // hidden, still following
     LogWindow *log = openLogWindow();
     QVERIFY(log && log->isHidden());
     flasher->openGate(1);
@@ -1008,26 +1068,168 @@ void TestMainWindow::logCollectsOnlyAfterOpened()
                               QStringLiteral("postflashing..."), runTimeoutMs);
     flasher->openGate(2);
     waitForRunEnd(window.get());
-    QCOMPARE(widget<QPlainTextEdit>(log, "plainTextEdit")->toPlainText(),
-             QStringLiteral("Flash ID 1 20.0% S1\n\nPostFlash\nFinish: Update Process needed 0 seconds."));
+    QCOMPARE(logText(), QStringLiteral("Programflash from hex file: x\nFlash ID 1 10.0% S1\nFlash ID 1 20.0% S1\n\n"
+                                       "PostFlash\nFinish: Update Process needed 0 seconds."));
     window.reset();
 }
 
-void TestMainWindow::closingWindowKillsChild()
+void TestMainWindow::logSavedAfterErrorWithoutLogWindow()
 {
-    flasher->setBody("printf 'Flash ID 1 10.0%% S1\\n'\nexec sleep 60\n");
+    flasher->setBody("printf 'Programflash from hex file: K3B7_421.hex\\nFlash ID 208 10.0%% S1\\n'\n"
+                     "printf 'Error: CAN-Connection lost\\n'\n"
+                     "exec sleep 60\n");
+    auto window = windowWithValidFile();
+    start(window.get());
+    waitForRunEnd(window.get());
+    const QString expected = QStringLiteral(
+        "Programflash from hex file: K3B7_421.hex\nFlash ID 208 10.0% S1\nError: CAN-Connection lost\n");
+
+    widget<QPushButton>(window.get(), "logButton")->click();
+    QCOMPARE(logText() + u'\n', expected);
+    // An earlier, longer log at the chosen place is replaced whole.
+    const QString path = writeFile(QStringLiteral("run.log"), QByteArray(1000, 'x'));
+    saver.answers = {path};
+    widget<QPushButton>(openLogWindow(), "saveButton")->click();
+    QCOMPARE(saver.calls.size(), 1);
+    QCOMPARE(fileContent(path), expected.toUtf8());
+    auto *result = widget<QLabel>(openLogWindow(), "saveStatus");
+    QCOMPARE(result->text(), QStringLiteral("Log saved to %1").arg(QDir::toNativeSeparators(path)));
+    QVERIFY(result->styleSheet().isEmpty());
+    window.reset();
+}
+
+void TestMainWindow::saveLogRefused_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("message"); // %1: the chosen path
+
+    QTest::newRow("link to a file") << "link" << "Log not saved: %1 is a symbolic link. Choose another file.";
+    QTest::newRow("link to nowhere") << "dangling" << "Log not saved: %1 is a symbolic link. Choose another file.";
+    QTest::newRow("folder") << "folder" << "Log not saved: %1 is no regular file. Choose another file.";
+    QTest::newRow("device") << "device" << "Log not saved: %1 is no regular file. Choose another file.";
+    QTest::newRow("missing folder") << "missing" << "Log not saved to %1: No such file or directory";
+}
+
+void TestMainWindow::saveLogRefused()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, message);
+    const QString victim = writeFile(QStringLiteral("victim.txt"), "keep me\n");
+    const QString nowhere = temp->filePath(QStringLiteral("nowhere.log"));
+    QString path = temp->filePath(QStringLiteral("chosen.log"));
+    if (kind == QLatin1String("link"))
+        QVERIFY(QFile::link(victim, path));
+    else if (kind == QLatin1String("dangling"))
+        QVERIFY(QFile::link(nowhere, path));
+    else if (kind == QLatin1String("folder"))
+        QVERIFY(QDir(temp->path()).mkdir(QStringLiteral("chosen.log")));
+    else if (kind == QLatin1String("device"))
+        path = QStringLiteral("/dev/null");
+    else
+        path = temp->filePath(QStringLiteral("no-such-folder/chosen.log"));
+
+    auto window = makeWindow();
+    widget<QPushButton>(window.get(), "logButton")->click();
+    saver.answers = {path};
+    widget<QPushButton>(openLogWindow(), "saveButton")->click();
+    auto *result = widget<QLabel>(openLogWindow(), "saveStatus");
+    QVERIFY(result->isVisibleTo(openLogWindow()));
+    QCOMPARE(result->text(), message.arg(QDir::toNativeSeparators(path)));
+    QCOMPARE(result->styleSheet(), QStringLiteral("color: red"));
+    QCOMPARE(fileContent(victim), QByteArray("keep me\n"));
+    QVERIFY(!QFile::exists(nowhere));
+    window.reset();
+}
+
+void TestMainWindow::stopQuestionDuringRun_data()
+{
+    QTest::addColumn<bool>("viaQuit");
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<bool>("stopIgnored"); // then killed after the bounded wait
+
+    QTest::newRow("close, no") << false << false << false;
+    QTest::newRow("quit, no") << true << false << false;
+    QTest::newRow("close, yes") << false << true << false;
+    QTest::newRow("quit, yes") << true << true << false;
+    QTest::newRow("close, yes, stop ignored") << false << true << true;
+}
+
+void TestMainWindow::stopQuestionDuringRun()
+{
+    QFETCH(bool, viaQuit);
+    QFETCH(bool, answer);
+    QFETCH(bool, stopIgnored);
+    if (stopIgnored)
+        stopTimeoutMs = 300;
+    // As the console program stops: its closing lines, then exit code 2.
+    flasher->setBody(QByteArray(R"(printf 'Flash ID 208 10.0%% S1\n'
+stopped() {
+    printf '"" Module 208 not updated: the run was stopped \n' >&2
+    printf 'Error: Modules not updated: 208\nFinish: Update Process needed 1 seconds.'
+    exit 2
+}
+)") + (stopIgnored ? "trap term TERM\n" : "trap 'term; stopped' TERM\n")
+                     + "gate 1\nprintf 'Finish: Update Process needed 0 seconds.'\n");
     auto window = windowWithValidFile();
     window->show();
+    auto *bar = widget<QProgressBar>(window.get(), "progressBar");
+    auto *statusBar = widget<QStatusBar>(window.get(), "statusBar");
+    start(window.get());
+    QTRY_COMPARE_WITH_TIMEOUT(bar->value(), 10, runTimeoutMs);
+
+    stopQuestions.answers = {answer};
+    // True when the window closed at once.
+    const auto ask = [&] {
+        if (!viaQuit)
+            return window->close();
+        widget<QAction>(window.get(), "actionQuit")->trigger();
+        return false;
+    };
+    QVERIFY(!ask());
+    QCOMPARE(stopQuestions.titles.size(), 1);
+    QVERIFY(window->isVisible());
+    QVERIFY(window->runInProgress());
+    if (!answer) {
+        flasher->openGate(1);
+        waitForRunEnd(window.get());
+        QCOMPARE(statusBar->currentMessage(), QStringLiteral("Finish: Update Process needed 0 seconds."));
+        QVERIFY(flasher->signalsReceived().isEmpty());
+        QVERIFY(window->isVisible());
+        return;
+    }
+
+    QVERIFY(!ask()); // while the closing sequence runs: asked nothing, signalled nothing more
+    QCOMPARE(stopQuestions.titles.size(), 1);
+    waitForRunEnd(window.get());
+    QCOMPARE(flasher->signalsReceived(), QStringList({"TERM"}));
+    QVERIFY(!processAlive(flasher->pid()));
+    // Quit ends the event loop, which this test does not run; it writes nothing.
+    QCOMPARE(window->isVisible(), viaQuit);
+    QCOMPARE(QFile::exists(configFile()), !viaQuit);
+    QCOMPARE(bar->styleSheet(), failedBar);
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+    if (!stopIgnored) {
+        widget<QPushButton>(window.get(), "logButton")->click();
+        QVERIFY2(logText().endsWith(QStringLiteral("\"\" Module 208 not updated: the run was stopped\n"
+                                                   "Error: Modules not updated: 208\n"
+                                                   "Finish: Update Process needed 1 seconds.")),
+                 qPrintable(logText()));
+    }
+    window.reset();
+}
+
+void TestMainWindow::destroyingWindowStopsChildCleanly()
+{
+    flasher->setBody("printf 'Flash ID 1 10.0%% S1\\n'\ngate 1\n");
+    auto window = windowWithValidFile();
     start(window.get());
     QTRY_COMPARE_WITH_TIMEOUT(widget<QProgressBar>(window.get(), "progressBar")->value(), 10, runTimeoutMs);
     const qint64 pid = flasher->pid();
-    QVERIFY(processAlive(pid));
-    QVERIFY(window->close());
     window.reset();
+    QCOMPARE(flasher->signalsReceived(), QStringList({"TERM"}));
     QVERIFY(!processAlive(pid));
+    QVERIFY(stopQuestions.titles.isEmpty());
     QCOMPARE(QApplication::overrideCursor(), nullptr);
-    QSettings stored(configFile(), QSettings::IniFormat);
-    QCOMPARE(stored.value("CAN/BitRate").toString(), QStringLiteral("125"));
 }
 
 QTEST_MAIN(TestMainWindow)
