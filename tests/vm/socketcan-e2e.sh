@@ -74,10 +74,11 @@ for id in "${e2e_module_ids[@]}"; do
 done
 
 # A large receive buffer carries candump over the pauses of a busy machine;
-# -d records any frame it loses all the same.
-candump -L -d -e -r 16777216 "${buses[0]}" > "$work/candump-${buses[0]}.log" &
+# -d records any frame it loses all the same. The error mask takes the
+# controller's error frames (bus off among them) into the record.
+candump -L -d -r 16777216 "${buses[0]},0:0,#FFFFFFFF" > "$work/candump-${buses[0]}.log" &
 dump0=$!
-candump -L -d -e -r 16777216 "${buses[1]}" > "$work/candump-${buses[1]}.log" &
+candump -L -d -r 16777216 "${buses[1]},0:0,#FFFFFFFF" > "$work/candump-${buses[1]}.log" &
 dump1=$!
 wait_until 30 "candump listening on ${buses[0]}" has_receivers "${buses[0]}" 1
 wait_until 30 "candump listening on ${buses[1]}" has_receivers "${buses[1]}" 1
