@@ -51,6 +51,28 @@ static MainWindowHooks hooksFor(const QString &firmware)
     return hooks;
 }
 
+// What the log window shows: both streams of the console program, merged.
+static QString logWindowText()
+{
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (auto *log = qobject_cast<LogWindow *>(top))
+            return log->findChild<QPlainTextEdit *>(QStringLiteral("plainTextEdit"))->toPlainText();
+    }
+    return QString();
+}
+
+// What was said on the bus. The judge takes progress lines and notices by
+// their own form from either stream.
+static testkit::WireVerdict judgedWire(testkit::Bench &bench, const QString &firmware, const QString &logText)
+{
+    QFile trace(bench.path(QStringLiteral("trace0.log")));
+    QFile file(firmware);
+    if (!trace.open(QIODevice::ReadOnly) || !file.open(QIODevice::ReadOnly))
+        return {-1, QStringLiteral("trace"), QStringLiteral("the trace or the firmware file cannot be read")};
+    const QByteArray console = logText.toUtf8();
+    return testkit::judgeWire({trace.readAll(), QString(), file.readAll(), firmware, QString(), console, console, 0});
+}
+
 static QStringList nonEmpty(const QSignalSpy &spy)
 {
     QStringList texts;
@@ -92,24 +114,10 @@ void TestGuiEndToEnd::simulatedRunEndsGreenAtFullProgress()
     const QStringList phases{"flashing...", "comparing...", "postflashing..."};
     QCOMPARE(nonEmpty(statusSpy).mid(0, 7), QStringList({"initialize CAN..."}) + phases + phases);
 
-    const LogWindow *log = nullptr;
-    for (QWidget *top : QApplication::topLevelWidgets()) {
-        if (auto *candidate = qobject_cast<LogWindow *>(top))
-            log = candidate;
-    }
-    QVERIFY(log);
-    const QString logText = log->findChild<QPlainTextEdit *>(QStringLiteral("plainTextEdit"))->toPlainText();
+    const QString logText = logWindowText();
     QVERIFY(logText.contains(QStringLiteral("Flash ID 208 100.0% ")));
     QVERIFY(logText.contains(QStringLiteral("Compare ID 218 100.0% ")));
-
-    // What was said on the bus. The window shows both streams merged; the
-    // judge takes progress lines and notices by their own form from either.
-    QFile trace(bench.path(QStringLiteral("trace0.log")));
-    QFile file(firmware);
-    QVERIFY(trace.open(QIODevice::ReadOnly) && file.open(QIODevice::ReadOnly));
-    const QByteArray console = logText.toUtf8();
-    const testkit::WireVerdict wire =
-        testkit::judgeWire({trace.readAll(), QString(), file.readAll(), firmware, QString(), console, console, 0});
+    const testkit::WireVerdict wire = judgedWire(bench, firmware, logText);
     QVERIFY2(wire.ok(), qPrintable(wire.describe()));
 
     // The modules hold the file: the simulator's own check of the written images.
@@ -121,7 +129,8 @@ void TestGuiEndToEnd::closingDuringRunStopsCleanly()
 {
     testkit::Bench bench;
     QVERIFY(bench.valid());
-    MainWindowHooks hooks = hooksFor(prepareBench(bench));
+    const QString firmware = prepareBench(bench);
+    MainWindowHooks hooks = hooksFor(firmware);
     int questions = 0;
     hooks.confirmStop = [&questions](QWidget *, const QString &, const QString &) { return ++questions > 0; };
     MainWindow window(hooks);
@@ -136,14 +145,11 @@ void TestGuiEndToEnd::closingDuringRunStopsCleanly()
     QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 60000);
     QVERIFY(!window.runInProgress());
     window.findChild<QPushButton *>(QStringLiteral("logButton"))->click();
-    const LogWindow *log = nullptr;
-    for (QWidget *top : QApplication::topLevelWidgets()) {
-        if (auto *candidate = qobject_cast<LogWindow *>(top))
-            log = candidate;
-    }
-    QVERIFY(log);
-    // The console program's own account of a clean stop, not a kill.
-    const QString logText = log->findChild<QPlainTextEdit *>(QStringLiteral("plainTextEdit"))->toPlainText();
+    // The console program's own account of a clean stop, not a kill; the
+    // trace ends with the closing sequence.
+    const QString logText = logWindowText();
+    const testkit::WireVerdict wire = judgedWire(bench, firmware, logText);
+    QVERIFY2(wire.ok(), qPrintable(wire.describe()));
     QVERIFY2(logText.contains(QStringLiteral("not updated: the run was stopped")), qPrintable(logText.right(2000)));
     QVERIFY2(logText.contains(QStringLiteral("\nError: Modules not updated: ")), qPrintable(logText.right(2000)));
     QVERIFY2(logText.contains(QStringLiteral("\nFinish: ")), qPrintable(logText.right(2000)));
