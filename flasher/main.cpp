@@ -3,6 +3,7 @@
 // Exit codes: 0 every selected module whose name fits the file was updated;
 // 1 the arguments, the firmware file or the CAN line were refused before the
 // run; 2 the run ended without updating every such module.
+#include "candriverfunctions.h"
 #include "commandline.h"
 #include "console.h"
 #include "firmwareupdatethread.h"
@@ -60,6 +61,27 @@ int refuseArguments(const CommandLine &commandLine, Console &console)
     return 1;
 }
 
+// --help and --version, for a technician checking what is installed; -1 for
+// any other command line.
+int answerQuery(const QList<QByteArray> &args, Console &console)
+{
+    if (args == QList<QByteArray>{"--help"}) {
+        for (const QString &line : usageLines())
+            console.out(line);
+        return 0;
+    }
+    if (args != QList<QByteArray>{"--version"})
+        return -1;
+    CanDriverFunctions driver;
+    if (!bindDriverLibrary(driver, driverLibraryPath(), console) || !driver.GetDLLVer) {
+        console.err(tr("Error: the driver library tarvpcan3 cannot be loaded"));
+        return 1;
+    }
+    const char *version = driver.GetDLLVer();
+    console.out(tr("tarvpcan3 %1").arg(QString::fromLatin1(version ? version : "")));
+    return 0;
+}
+
 void setConsoleTitle(const QString &fileName)
 {
 #ifdef Q_OS_WIN
@@ -86,6 +108,8 @@ int main(int argc, char *argv[])
     QList<QByteArray> args;
     for (int i = 1; i < argc; ++i)
         args.append(QByteArray(argv[i]));
+    if (const int answered = answerQuery(args, console); answered >= 0)
+        return answered;
     const CommandLine commandLine = parseCommandLine(args);
     if (commandLine.check != CommandLine::Check::Accepted)
         return refuseArguments(commandLine, console);

@@ -71,6 +71,29 @@ private slots:
         QCOMPARE(out[10], QStringLiteral("     Example: tarvCanFlash PCAN_USB 125 0 K31B7_421.hex"));
     }
 
+    // What is installed: the usage, or the program's and the driver
+    // library's versions, and exit code 0. "--help" beside other arguments is
+    // no query.
+    void queriesAnswerWithExitCodeZero_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("help") << QStringList{"--help"} << 0 << QStringLiteral("Syntax: tarvCanFlash [PEAK CAN Interface] [BitRate] [CanLine] [FileName] [Close] [CanIds]");
+        QTest::newRow("version") << QStringList{"--version"} << 0 << QStringLiteral("tarvpcan3 4.01p");
+        QTest::newRow("help and more") << QStringList{"--help", "x"} << 1 << QStringLiteral("Error: To less parameters!");
+    }
+
+    void queriesAnswerWithExitCodeZero()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, line);
+        const Run run = runFlasher(args);
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2(lines(run.out).contains(line), qPrintable(run.out));
+    }
+
     void refusedArgumentsGoToStandardError_data()
     {
         QTest::addColumn<QStringList>("args");
