@@ -85,7 +85,8 @@ QString noAdapterFound(const FruitlessSearch &search)
     const QString peakcan = search.peakcanProblem.isEmpty()
         ? QStringLiteral("PCAN-Basic lists no adapter")
         : QStringLiteral("no PCAN-Basic library");
-    return QStringLiteral("no CAN adapter found: no bench file (TARVCAN_CONFIG, or tarvcan.ini beside the library), "
+    return QStringLiteral("no CAN adapter found: no bench file (TARVCAN_CONFIG, tarvcan.ini beside the library, "
+                          "or /etc/tarvcanflash/tarvcan.ini), "
                           "no SocketCAN interface of a PEAK driver%1, %2")
         .arg(others, peakcan);
 }

@@ -439,6 +439,17 @@ bool readBenchFile(const QString &path, QByteArray *bytes, QString *problem)
 
 } // namespace
 
+QString benchFilePath(const QString &variable, const QStringList &places)
+{
+    if (!variable.isEmpty())
+        return variable;
+    for (const QString &place : places) {
+        if (!place.isEmpty() && QFileInfo::exists(place))
+            return place;
+    }
+    return QString();
+}
+
 bool loadBenchConfig(const QString &path, BenchConfig *config, QString *error)
 {
     QByteArray bytes;

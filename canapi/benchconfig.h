@@ -94,4 +94,12 @@ bool parseBenchConfig(const QString &text, const QString &fileName, const QStrin
 // but a regular file of at most kMaxBenchFileBytes is refused unread.
 bool loadBenchConfig(const QString &path, BenchConfig *config, QString *error);
 
+// The machine-wide bench file, for every user; the package ships none.
+inline const char SystemBenchPath[] = "/etc/tarvcanflash/tarvcan.ini";
+
+// The bench file to read: the one the variable names, else the first of the
+// places that holds a file; empty when none does (the adapters are then
+// detected).
+QString benchFilePath(const QString &variable, const QStringList &places);
+
 } // namespace canapi

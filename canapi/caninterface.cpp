@@ -57,17 +57,16 @@ QString libraryFolder()
 }
 
 // The bench of this process: the file named by TARVCAN_CONFIG, else
-// tarvcan.ini beside the library, else the adapters found on the machine.
-// A bad file is reported and gives no adapters at all.
+// tarvcan.ini beside the library (a build folder), else the machine's in
+// /etc, else the adapters found on the machine. A bad file is reported and
+// gives no adapters at all.
 BenchConfig environmentBench()
 {
     BenchConfig bench;
-    QString path = qEnvironmentVariable("TARVCAN_CONFIG");
-    if (path.isEmpty()) {
-        const QString beside = libraryFolder() + QStringLiteral("/tarvcan.ini");
-        if (!libraryFolder().isEmpty() && QFileInfo::exists(beside))
-            path = beside;
-    }
+    const QString folder = libraryFolder();
+    const QString path = benchFilePath(qEnvironmentVariable("TARVCAN_CONFIG"),
+                                       {folder.isEmpty() ? QString() : folder + QStringLiteral("/tarvcan.ini"),
+                                        QString::fromLatin1(SystemBenchPath)});
     if (path.isEmpty())
         return detectBench();
     QString error;

@@ -3,6 +3,7 @@
 #include "benchconfig.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -240,6 +241,19 @@ TEST(BenchConfig, MissingFileIsReportedWithItsName)
     QString error;
     ASSERT_FALSE(canapi::loadBenchConfig(QStringLiteral("/nonexistent/tarvcan.ini"), &config, &error));
     EXPECT_EQ(str(error).rfind("/nonexistent/tarvcan.ini: cannot be read", 0), 0u) << str(error);
+}
+
+// The variable wins even when its file is missing (that is then reported,
+// never passed over); among the places the first that holds a file.
+TEST(BenchConfig, FileIsLookedForInOrder)
+{
+    QTemporaryDir dir;
+    const QString present = dir.filePath(QStringLiteral("present.ini"));
+    QFile(present).open(QIODevice::WriteOnly);
+    const QString missing = dir.filePath(QStringLiteral("missing.ini"));
+    EXPECT_EQ(canapi::benchFilePath(missing, {present}), missing);
+    EXPECT_EQ(canapi::benchFilePath(QString(), {QString(), missing, present}), present);
+    EXPECT_EQ(canapi::benchFilePath(QString(), {missing}), QString());
 }
 
 } // namespace

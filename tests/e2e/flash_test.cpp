@@ -723,8 +723,9 @@ private slots:
         const testkit::RunResult run = testkit::runFlasher(spec);
         QCOMPARE(run.exitCode, 1);
         const QStringList lines = QString::fromLocal8Bit(run.out + run.err).split(u'\n', Qt::SkipEmptyParts);
-        const QString searched = QStringLiteral("tarvcanapi: no CAN adapter found: no bench file (TARVCAN_CONFIG, or "
-                                                "tarvcan.ini beside the library), no SocketCAN interface of a PEAK driver, ");
+        const QString searched = QStringLiteral("tarvcanapi: no CAN adapter found: no bench file (TARVCAN_CONFIG, "
+                                                "tarvcan.ini beside the library, or /etc/tarvcanflash/tarvcan.ini), "
+                                                "no SocketCAN interface of a PEAK driver, ");
         QVERIFY2(lines.size() >= 2 && lines.at(lines.size() - 2).startsWith(searched), qPrintable(run.describe()));
         // The front end ends the run at the first "Error:" line and shows it.
         QCOMPARE(run.count(QStringLiteral("Error:")), 1);
