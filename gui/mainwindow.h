@@ -1,8 +1,11 @@
 #pragma once
 
+#include "moduletablemodel.h"
 #include "outputparser.h"
 #include "processcheck.h"
+#include "runprogress.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QProcess>
 #include <QString>
@@ -91,4 +94,7 @@ private:
     RunMonitor monitor;
     LineSplitter splitter;
     QTimer quietTimer;
+    ModuleTableModel modules;
+    RunProgress overall;
+    QElapsedTimer runClock;
 };
