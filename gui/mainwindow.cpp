@@ -9,6 +9,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QSettings>
@@ -69,6 +70,8 @@ MainWindow::MainWindow(MainWindowHooks windowHooks, QWidget *parent)
     ui->setupUi(this);
     fitToTexts();
     ui->actionStart_firmware_flashing->setEnabled(false);
+    ui->moduleTable->setModel(&modules);
+    ui->moduleTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
 
     connect(process, &QProcess::readyRead, this, &MainWindow::readFromProcess);
     connect(process, &QProcess::finished, this, &MainWindow::on_ProcessFinish);
@@ -111,7 +114,7 @@ MainWindow::~MainWindow()
 
 void MainWindow::fitToTexts()
 {
-    // The form's 320 x 270 pixels were drawn for small desktop fonts; with
+    // The form's 320 x 430 pixels were drawn for small desktop fonts; with
     // larger ones the labels and the longest adapter name would be cut. The
     // window then starts, and stays at least, as large as its texts need;
     // the height stays fixed all the same.
@@ -271,6 +274,10 @@ void MainWindow::on_actionStart_firmware_flashing_triggered()
     showStatus({tr("initialize CAN..."), StatusColour::Black, false});
     monitor.startRun();
     splitter.clear();
+    modules.reset();
+    runClock.start();
+    overall.start(0);
+    ui->overallProgress->clear();
 
     // The run counts as started before the child does: a start failure may be
     // reported from within start() itself and must find the cursor set.
@@ -321,6 +328,11 @@ void MainWindow::handleLine(const QByteArray &line)
     runLog.appendLine(line);
 
     const LineReaction reaction = monitor.onLine(line);
+    if (reaction.module) {
+        modules.apply(*reaction.module);
+        overall.apply(*reaction.module, runClock.elapsed());
+    }
+    ui->overallProgress->setText(overallProgressText(overall.at(runClock.elapsed())));
     if (reaction.end != RunEnd::None) {
         endRun(reaction.end, *reaction.status);
         return;

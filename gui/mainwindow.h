@@ -1,10 +1,13 @@
 #pragma once
 
 #include "logwindow.h"
+#include "moduletablemodel.h"
 #include "outputparser.h"
 #include "processcheck.h"
 #include "runlog.h"
+#include "runprogress.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QProcess>
 #include <QString>
@@ -108,4 +111,7 @@ private:
     QTimer quietTimer;
     QTimer stopTimer;
     AfterStop afterStop = AfterStop::Close;
+    ModuleTableModel modules;
+    RunProgress overall;
+    QElapsedTimer runClock;
 };

@@ -81,6 +81,122 @@ ParsedLine parseLine(const QByteArray &line)
     return parsed;
 }
 
+static QByteArray withoutLineEnd(QByteArray text)
+{
+    while (text.endsWith('\n') || text.endsWith('\r'))
+        text.chop(1);
+    return text;
+}
+
+// The console program writes ids with QString::number(id, 16): lower-case
+// digits only, no prefix, at most four of them.
+static std::optional<uint> parseModuleId(const QByteArray &text)
+{
+    if (text.isEmpty() || text.size() > 4)
+        return std::nullopt;
+    uint id = 0;
+    for (const char c : text) {
+        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (digit < 0)
+            return std::nullopt;
+        id = id * 16 + uint(digit);
+    }
+    return id;
+}
+
+static bool takeReason(const QByteArray &rest, const char *opening, QString &reason)
+{
+    if (!rest.startsWith(opening))
+        return false;
+    reason = QString::fromUtf8(rest.mid(qstrlen(opening))).trimmed();
+    return true;
+}
+
+// "208: name K3B7, serial ..." and the result lines, after "Module ".
+static std::optional<ModuleEvent> moduleLine(const QByteArray &text)
+{
+    const qsizetype colon = text.indexOf(": ");
+    const std::optional<uint> id = colon < 0 ? std::nullopt : parseModuleId(text.left(colon));
+    if (!id)
+        return std::nullopt;
+    ModuleEvent event;
+    event.id = *id;
+    const QByteArray rest = text.mid(colon + 2);
+    if (rest == "updated") {
+        event.kind = ModuleEventKind::Updated;
+    } else if (takeReason(rest, "not updated: ", event.reason)) {
+        event.kind = ModuleEventKind::NotUpdated;
+    } else if (takeReason(rest, "skipped: ", event.reason)) {
+        event.kind = ModuleEventKind::Skipped;
+    } else if (rest.startsWith("name ")) {
+        // Searched from the end: only the firmware name is free text.
+        const qsizetype channel = rest.lastIndexOf(", channel ");
+        const qsizetype release = channel < 0 ? -1 : rest.lastIndexOf(", release ", channel);
+        const qsizetype serial = release < 0 ? -1 : rest.lastIndexOf(", serial ", release);
+        if (serial < 5)
+            return std::nullopt;
+        event.kind = ModuleEventKind::Identity;
+        event.name = QString::fromUtf8(rest.mid(5, serial - 5));
+        event.serial = QString::fromUtf8(rest.mid(serial + 9, release - serial - 9));
+        event.release = QString::fromUtf8(rest.mid(release + 10, channel - release - 10));
+    } else {
+        return std::nullopt;
+    }
+    return event;
+}
+
+// A notice after the quoted peer name.
+static std::optional<ModuleEvent> noticeLine(const QByteArray &text)
+{
+    ModuleEvent event;
+    if (text.startsWith("Module ")) {
+        const qsizetype blank = text.indexOf(' ', 7);
+        const std::optional<uint> id = blank < 0 ? std::nullopt : parseModuleId(text.mid(7, blank - 7));
+        if (!id || !takeReason(text.mid(blank + 1), "not updated: ", event.reason))
+            return std::nullopt;
+        event.kind = ModuleEventKind::NotUpdated;
+        event.id = *id;
+        return event;
+    }
+    // The line given up reads "giving up line:" and is no repeat.
+    const qsizetype quote = text.indexOf('"');
+    if (text.startsWith("Flash error, restarting")
+        || (quote >= 0 && text.left(quote).endsWith(", repeating line: "))) {
+        event.kind = ModuleEventKind::Repeat;
+        return event;
+    }
+    return std::nullopt;
+}
+
+std::optional<ModuleEvent> parseModuleEvent(const QByteArray &line)
+{
+    const QByteArray text = withoutLineEnd(line);
+    if (text.startsWith("Module "))
+        return moduleLine(text.mid(7));
+    if (text.startsWith('"')) {
+        const qsizetype peerEnd = text.indexOf("\" ", 1);
+        return peerEnd < 0 ? std::nullopt : noticeLine(text.mid(peerEnd + 2));
+    }
+    const ParsedLine parsed = parseLine(text);
+    if (parsed.kind == LineKind::PostFlash) {
+        ModuleEvent event;
+        event.kind = ModuleEventKind::Restart;
+        return event;
+    }
+    if (parsed.kind != LineKind::Progress || !parsed.percent)
+        return std::nullopt;
+    const QList<QByteArray> fields = text.split(' ');
+    const std::optional<uint> id = parseModuleId(fields.at(2));
+    if (!id)
+        return std::nullopt;
+    ModuleEvent event;
+    event.kind = ModuleEventKind::Progress;
+    event.id = *id;
+    event.phase = parsed.phase;
+    event.percent = *parsed.percent;
+    return event;
+}
+
 QString styleSheetFor(StatusColour colour)
 {
     switch (colour) {
@@ -141,5 +257,6 @@ LineReaction RunMonitor::onLine(const QByteArray &line)
     case LineKind::Other:
         break;
     }
+    reaction.module = parseModuleEvent(line);
     return reaction;
 }

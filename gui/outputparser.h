@@ -58,11 +58,36 @@ struct StatusChange
 
 enum class RunEnd { None, Final, Error };
 
+// What a line says about one module. The lines that name a module:
+//   Module 208: name K3B7, serial 120035, release 4.20, channel 1
+//   Flash ID 208 26.5% S1130000...        Compare ID 208 51.5% S1...
+//   Module 208: updated | not updated: <reason> | skipped: <reason>
+//   "" Module 208 not updated: <reason>
+// and those that concern the module in work without naming it:
+//   PostFlash
+//   "" Timeout, repeating line: "S1..."   (also Checksum error, Other error)
+//   "" Flash error, restarting writing from the beginning.
+// Ids are hexadecimal, with the CAN line in bits 12..15.
+enum class ModuleEventKind { Identity, Progress, Restart, Repeat, Updated, NotUpdated, Skipped };
+
+struct ModuleEvent
+{
+    ModuleEventKind kind = ModuleEventKind::Identity;
+    uint id = 0;            // all but Restart and Repeat
+    RunPhase phase = RunPhase::Flashing;
+    int percent = 0;        // Progress
+    QString name, serial, release; // Identity, as the line gives them
+    QString reason;         // NotUpdated, Skipped
+};
+
+std::optional<ModuleEvent> parseModuleEvent(const QByteArray &line);
+
 struct LineReaction
 {
     std::optional<StatusChange> status;
     std::optional<int> progress;
     RunEnd end = RunEnd::None;
+    std::optional<ModuleEvent> module;
 };
 
 // Turns the lines of one run into status and progress changes. Each change

@@ -22,6 +22,7 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QStyleOptionComboBox>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -230,6 +231,7 @@ private slots:
     void runShowsPhasesAndFinalLine();
     void runJoinsSplitLines();
     void runShowsUtf8Output();
+    void runFillsModuleTable();
     void runTwoBlankProgressLineChangesNothing();
     void errorLineKillsChild();
     void unterminatedErrorWhileChildRuns();
@@ -382,11 +384,13 @@ void TestMainWindow::formLayouts()
     QCOMPARE(outer->itemAt(0)->layout(), column);
     QCOMPARE(column->spacing(), 0);
     QCOMPARE(margins(column), QMargins(0, 0, 0, 0));
-    QCOMPARE(column->count(), 4);
+    QCOMPARE(column->count(), 6);
     QCOMPARE(column->itemAt(0)->widget(), widget<QGroupBox>(w, "groupBox"));
     QCOMPARE(column->itemAt(1)->widget(), widget<QGroupBox>(w, "groupBox_2"));
     QCOMPARE(column->itemAt(2)->widget(), widget<QFrame>(w, "frame"));
     QCOMPARE(column->itemAt(3)->layout(), widget<QHBoxLayout>(w, "horizontalLayout_2"));
+    QCOMPARE(column->itemAt(4)->widget(), widget<QLabel>(w, "overallProgress"));
+    QCOMPARE(column->itemAt(5)->widget(), widget<QTableView>(w, "moduleTable"));
 
     auto *fileRow = widget<QHBoxLayout>(w, "horizontalLayout");
     QCOMPARE(fileRow->spacing(), 6);
@@ -453,11 +457,11 @@ void TestMainWindow::textsFitAtStartingSize()
     // The window starts at its smallest; only its width may change.
     QCOMPARE(window->size(), window->minimumSize());
     QCOMPARE(window->maximumHeight(), window->minimumHeight());
-    QVERIFY(window->minimumHeight() >= 270);
+    QVERIFY(window->minimumHeight() >= 430);
     QVERIFY(window->minimumWidth() >= 320);
     QCOMPARE(window->maximumWidth(), std::max(430, window->minimumWidth()));
     if (fontPixels == 9) // small fonts keep the form's own size
-        QCOMPARE(window->size(), QSize(320, 270));
+        QCOMPARE(window->size(), QSize(320, 430));
 
     QStringList cut;
     const auto check = [&cut](const QString &text, const QFontMetrics &metrics, const QRect &room) {
@@ -694,10 +698,10 @@ void TestMainWindow::logWindowPlacement()
 {
     auto window = makeWindow();
     const int width = window->width();
-    window->setGeometry(100, 200, width, 270);
+    window->setGeometry(100, 200, width, 430);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    QCOMPARE(window->geometry(), QRect(100, 200, width, 270));
+    QCOMPARE(window->geometry(), QRect(100, 200, width, 430));
     widget<QPushButton>(window.get(), "logButton")->click();
     LogWindow *log = openLogWindow();
     QVERIFY(log);
@@ -706,7 +710,7 @@ void TestMainWindow::logWindowPlacement()
     QCOMPARE(log->windowTitle(), QStringLiteral("Log Window"));
     QCOMPARE(log->parentWidget(), nullptr);
     QCOMPARE(log->geometry().topLeft(), QPoint(100 + width + 19, 200));
-    QCOMPARE(log->height(), 270);
+    QCOMPARE(log->height(), 430);
     // The longest progress line stands on one line, its columns in line.
     auto *view = widget<QPlainTextEdit>(log, "plainTextEdit");
     QCOMPARE(view->font(), QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -893,6 +897,43 @@ void TestMainWindow::runShowsUtf8Output()
     QCOMPARE(widget<QPlainTextEdit>(openLogWindow(), "plainTextEdit")->toPlainText(),
              QStringLiteral("Programflash from hex file: ") + name + u'\n' + error);
     window.reset();
+}
+
+void TestMainWindow::runFillsModuleTable()
+{
+    flasher->setBody("printf 'Module 208: name K3B7, serial 120035, release 4.20, channel 1\\n'\n"
+                     "printf 'Flash ID 208 100.0%% S1\\n'\n"
+                     "printf '\"\" Timeout, repeating line: \"S1\" \\n' >&2\n"
+                     "printf 'Compare ID 208 100.0%% S1\\n\\nPostFlash \\n'\n"
+                     "printf 'Module 218: name K31B7, serial 7, release 1.00, channel 1\\n'\n"
+                     "gate 1\n"
+                     "printf 'Module 208: updated\\nModule 218: skipped: firmware name K31B7 does not fit the file\\n'\n"
+                     "printf 'Finish: Update Process needed 3 seconds.'\n");
+    auto window = windowWithValidFile();
+    const QAbstractItemModel *table = widget<QTableView>(window.get(), "moduleTable")->model();
+    auto *overall = widget<QLabel>(window.get(), "overallProgress");
+    const auto row = [table](int r) {
+        QStringList cells;
+        for (int c = 0; c < table->columnCount(); ++c)
+            cells.append(table->index(r, c).data().toString());
+        return cells.join(u'|');
+    };
+
+    start(window.get());
+    QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 2, runTimeoutMs);
+    QCOMPARE(row(0), QStringLiteral("208|K3B7|120035|4.20|restarting|1"));
+    QCOMPARE(row(1), QStringLiteral("218|K31B7|7|1.00|waiting|0"));
+    QVERIFY2(overall->text().startsWith(QStringLiteral("module 1 of 2, ")), qPrintable(overall->text()));
+    flasher->openGate(1);
+    waitForRunEnd(window.get());
+    QCOMPARE(row(0), QStringLiteral("208|K3B7|120035|4.20|updated|1"));
+    QCOMPARE(row(1), QStringLiteral("218|K31B7|7|1.00|skipped: firmware name K31B7 does not fit the file|0"));
+    QVERIFY2(overall->text().startsWith(QStringLiteral("2 modules, ")), qPrintable(overall->text()));
+
+    flasher->setBody("printf 'Finish: Update Process needed 0 seconds.'");
+    start(window.get());
+    waitForRunEnd(window.get());
+    QCOMPARE(table->rowCount(), 0);
 }
 
 void TestMainWindow::runTwoBlankProgressLineChangesNothing()

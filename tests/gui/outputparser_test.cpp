@@ -263,6 +263,109 @@ TEST(RunMonitor, NewRunAnnouncesFlashingAgainAfterARunThatStoppedWhileFlashing)
     EXPECT_EQ(reaction.status->message, QStringLiteral("flashing..."));
 }
 
+// ---- parseModuleEvent ---------------------------------------------------
+
+struct EventCase
+{
+    const char *name;
+    QByteArray line;
+    std::optional<ModuleEvent> event;
+};
+
+ModuleEvent event(ModuleEventKind kind, uint id = 0)
+{
+    ModuleEvent e;
+    e.kind = kind;
+    e.id = id;
+    return e;
+}
+
+ModuleEvent identity(uint id, const char *name, const char *serial, const char *release)
+{
+    ModuleEvent e = event(ModuleEventKind::Identity, id);
+    e.name = QString::fromUtf8(name);
+    e.serial = QString::fromUtf8(serial);
+    e.release = QString::fromUtf8(release);
+    return e;
+}
+
+ModuleEvent progress(uint id, RunPhase phase, int percent)
+{
+    ModuleEvent e = event(ModuleEventKind::Progress, id);
+    e.phase = phase;
+    e.percent = percent;
+    return e;
+}
+
+ModuleEvent result(ModuleEventKind kind, uint id, const char *reason)
+{
+    ModuleEvent e = event(kind, id);
+    e.reason = QString::fromUtf8(reason);
+    return e;
+}
+
+class ParseModuleEventTest : public ::testing::TestWithParam<EventCase>
+{};
+
+TEST_P(ParseModuleEventTest, ReadsWhatALineSaysAboutAModule)
+{
+    const EventCase &c = GetParam();
+    const std::optional<ModuleEvent> parsed = parseModuleEvent(c.line);
+    ASSERT_EQ(parsed.has_value(), c.event.has_value());
+    if (!parsed)
+        return;
+    EXPECT_EQ(parsed->kind, c.event->kind);
+    EXPECT_EQ(parsed->id, c.event->id);
+    EXPECT_EQ(parsed->phase, c.event->phase);
+    EXPECT_EQ(parsed->percent, c.event->percent);
+    EXPECT_EQ(parsed->name, c.event->name);
+    EXPECT_EQ(parsed->serial, c.event->serial);
+    EXPECT_EQ(parsed->release, c.event->release);
+    EXPECT_EQ(parsed->reason, c.event->reason);
+}
+
+using K = ModuleEventKind;
+
+INSTANTIATE_TEST_SUITE_P(
+    ConsoleLines, ParseModuleEventTest,
+    ::testing::Values(
+        EventCase{"identity", "Module 1208: name K3B7, serial 120035, release 4.20, channel 1\r\n",
+                  identity(0x1208, "K3B7", "120035", "4.20")},
+        EventCase{"identity_unanswered", "Module 20f: name (none), serial (none), release (none), channel (none)\n",
+                  identity(0x20f, "(none)", "(none)", "(none)")},
+        EventCase{"identity_cut_short", "Module 208: name K3B7, serial 120035\n", std::nullopt},
+        EventCase{"flash_progress", "Flash ID 1f 26.5% S1130000\n", progress(0x1f, Fl, 26)},
+        EventCase{"compare_progress", "Compare ID 1208 51.5% S1\n", progress(0x1208, Cmp, 51)},
+        EventCase{"progress_without_percentage", "Flash ID 208 42% S1\n", std::nullopt},
+        EventCase{"progress_id_not_hex", "Flash ID 2g8 4.0% S1\n", std::nullopt},
+        EventCase{"postflash", "PostFlash \n", event(K::Restart)},
+        EventCase{"updated", "Module 208: updated\n", event(K::Updated, 0x208)},
+        EventCase{"not_updated", "Module 208: not updated: not reached\n",
+                  result(K::NotUpdated, 0x208, "not reached")},
+        EventCase{"skipped", "Module 218: skipped: firmware name K31B7 does not fit the file\n",
+                  result(K::Skipped, 0x218, "firmware name K31B7 does not fit the file")},
+        EventCase{"result_of_unknown_kind", "Module 208: lost\n", std::nullopt},
+        EventCase{"notice_not_updated", "\"\" Module 208 not updated: no ready report within 10 seconds \n",
+                  result(K::NotUpdated, 0x208, "no ready report within 10 seconds")},
+        EventCase{"timeout_repeat", "\"\" Timeout, repeating line: \"S1130000\" \n", event(K::Repeat)},
+        EventCase{"checksum_repeat", "\"\" Checksum error, repeating line: \"S1\" \n", event(K::Repeat)},
+        EventCase{"other_error_repeat", "\"\" Other error: 0x 5 , repeating line: \"S1\" \n", event(K::Repeat)},
+        EventCase{"flash_restart", "\"\" Flash error, restarting writing from the beginning. \n", event(K::Repeat)},
+        EventCase{"timeout_given_up", "\"\" Timeout, giving up line: \"S1, repeating line: \" \n", std::nullopt},
+        EventCase{"verdict_names_modules", "Error: Modules not updated: 208 210\n", std::nullopt},
+        EventCase{"completed", "\"\" 2  of  2 completed. \n", std::nullopt}),
+    [](const ::testing::TestParamInfo<EventCase> &info) { return std::string(info.param.name); });
+
+TEST(RunMonitor, PassesTheModuleEventAlong)
+{
+    RunMonitor monitor;
+    monitor.startRun();
+    const LineReaction reaction = monitor.onLine("Flash ID 218 3.0% S1\n");
+    ASSERT_TRUE(reaction.module);
+    EXPECT_EQ(reaction.module->id, 0x218u);
+    EXPECT_FALSE(monitor.onLine("Programflash from hex file: x.hex\n").module);
+}
+
 TEST(StatusText, DropsOnlyTheLineEnd)
 {
     EXPECT_EQ(statusText("Error: x \r\n"), QStringLiteral("Error: x "));

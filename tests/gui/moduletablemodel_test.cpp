@@ -1,0 +1,136 @@
+#include "moduletablemodel.h"
+
+#include <QBrush>
+#include <QColor>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+using Col = ModuleTableModel::Column;
+
+QString cell(const ModuleTableModel &model, int row, int column)
+{
+    return model.data(model.index(row, column)).toString();
+}
+
+QString colour(const ModuleTableModel &model, int row)
+{
+    return model.data(model.index(row, Col::StateColumn), Qt::ForegroundRole).value<QBrush>().color().name();
+}
+
+int rowOf(const ModuleTableModel &model, const QString &id)
+{
+    for (int row = 0; row < model.rowCount(); ++row) {
+        if (cell(model, row, Col::IdColumn) == id)
+            return row;
+    }
+    return -1;
+}
+
+void feed(ModuleTableModel &model, const QByteArray &line)
+{
+    if (const std::optional<ModuleEvent> event = parseModuleEvent(line))
+        model.apply(*event);
+}
+
+// Module 1208 is updated after a timeout and a checksum error; 208 is given
+// up after a timeout on its first line (before any progress line names it)
+// and a flash restart; 218 does not fit the file.
+struct Step
+{
+    QByteArray line;
+    const char *id;    // the row to look at after the line
+    const char *state; // its state text then
+};
+
+const std::vector<Step> run = {
+    {"Module 1208: name K3B7, serial 120035, release 4.20, channel 1\n", "1208", "waiting"},
+    {"Flash ID 1208 0.5% S00600004844521B\n", "1208", "flashing 0 %"},
+    {"\"\" Timeout, repeating line: \"S1130000\" \n", "1208", "flashing 0 %"},
+    {"Flash ID 1208 100.0% S9030000FC\n", "1208", "flashing 100 %"},
+    {"Compare ID 1208 51.5% S1130000\n", "1208", "comparing 51 %"},
+    {"\"\" Checksum error, repeating line: \"S1130000\" \n", "1208", "comparing 51 %"},
+    {"\n", "1208", "comparing 51 %"},
+    {"PostFlash \n", "1208", "restarting"},
+    {"Module 208: name K3B7, serial 120036, release (none), channel 1\n", "208", "waiting"},
+    {"\"\" Timeout, repeating line: \"S00600004844521B\" \n", "208", "waiting"},
+    {"Flash ID 208 26.5% S1130000\n", "208", "flashing 26 %"},
+    {"\"\" Flash error, restarting writing from the beginning. \n", "208", "flashing 26 %"},
+    {"\"\" Timeout, giving up line: \"S1130000\" \n", "208", "flashing 26 %"},
+    {"\"\" Module 208 not updated: no answer to the line, 10 times in a row \n", "208",
+     "not updated: no answer to the line, 10 times in a row"},
+    {"Module 218: name K31B7, serial 7, release 1.00, channel 1\n", "218", "waiting"},
+    {"Module 208: not updated: no answer to the line, 10 times in a row\n", "208",
+     "not updated: no answer to the line, 10 times in a row"},
+    {"Module 218: skipped: firmware name K31B7 does not fit the file\n", "218",
+     "skipped: firmware name K31B7 does not fit the file"},
+    {"Module 1208: updated\n", "1208", "updated"},
+};
+
+TEST(ModuleTableModel, FollowsEachModuleThroughARun)
+{
+    ModuleTableModel model;
+    for (const Step &step : run) {
+        SCOPED_TRACE(step.line.constData());
+        feed(model, step.line);
+        const int row = rowOf(model, QString::fromLatin1(step.id));
+        ASSERT_GE(row, 0);
+        EXPECT_EQ(cell(model, row, Col::StateColumn), QString::fromUtf8(step.state));
+    }
+}
+
+struct Fate
+{
+    const char *id, *name, *serial, *release, *state;
+    int repeats;
+    const char *colour;
+};
+
+TEST(ModuleTableModel, RowsInIdOrderWithTheirFates)
+{
+    ModuleTableModel model;
+    for (const Step &step : run)
+        feed(model, step.line);
+    const std::vector<Fate> fates = {
+        {"208", "K3B7", "120036", "(none)", "not updated: no answer to the line, 10 times in a row", 2, "#ff0000"},
+        {"218", "K31B7", "7", "1.00", "skipped: firmware name K31B7 does not fit the file", 0, "#000000"},
+        {"1208", "K3B7", "120035", "4.20", "updated", 2, "#008000"},
+    };
+    ASSERT_EQ(model.rowCount(), int(fates.size()));
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const Fate &f = fates[size_t(row)];
+        SCOPED_TRACE(f.id);
+        EXPECT_EQ(cell(model, row, Col::IdColumn), QLatin1String(f.id));
+        EXPECT_EQ(cell(model, row, Col::NameColumn), QLatin1String(f.name));
+        EXPECT_EQ(cell(model, row, Col::SerialColumn), QLatin1String(f.serial));
+        EXPECT_EQ(cell(model, row, Col::ReleaseColumn), QLatin1String(f.release));
+        EXPECT_EQ(cell(model, row, Col::StateColumn), QLatin1String(f.state));
+        EXPECT_EQ(model.data(model.index(row, Col::RepeatsColumn)).toInt(), f.repeats);
+        EXPECT_EQ(colour(model, row), QLatin1String(f.colour));
+    }
+}
+
+TEST(ModuleTableModel, ProgressIsGreenAndWaitingBlack)
+{
+    ModuleTableModel model;
+    feed(model, "Module 208: name K3B7, serial 1, release 4.20, channel 1\n");
+    EXPECT_EQ(colour(model, 0), QLatin1String("#000000"));
+    feed(model, "Compare ID 208 1.0% S1\n");
+    EXPECT_EQ(colour(model, 0), QLatin1String("#008000"));
+}
+
+TEST(ModuleTableModel, ResetEmptiesTheTableAndForgetsTheModuleInWork)
+{
+    ModuleTableModel model;
+    feed(model, "Flash ID 208 1.0% S1\n");
+    model.reset();
+    EXPECT_EQ(model.rowCount(), 0);
+    feed(model, "\"\" Timeout, repeating line: \"S1\" \n");
+    feed(model, "PostFlash \n");
+    EXPECT_EQ(model.rowCount(), 0);
+}
+
+} // namespace
