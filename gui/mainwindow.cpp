@@ -40,6 +40,10 @@ static MainWindowHooks withSystemDefaults(MainWindowHooks hooks)
                    == QMessageBox::Yes;
         };
     }
+    if (!hooks.showAbout)
+        hooks.showAbout = [](QWidget *parent, const QString &title, const QString &text) {
+            QMessageBox::about(parent, title, text);
+        };
     if (hooks.flasherProgram.isEmpty())
         hooks.flasherProgram = flasherProgramIn(QCoreApplication::applicationDirPath());
     return hooks;
@@ -188,10 +192,31 @@ void MainWindow::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
+// What is installed: this window's version, and the console program's and
+// its driver library's as the console program reports them.
+void MainWindow::on_actionAbout_triggered()
+{
+    QProcess query;
+    query.start(hooks.flasherProgram, {QStringLiteral("--version")});
+    const bool answered = query.waitForFinished(10000) && query.exitStatus() == QProcess::NormalExit
+                          && query.exitCode() == 0;
+    if (query.state() != QProcess::NotRunning)
+        query.kill();
+    const QString console = answered ? QString::fromLocal8Bit(query.readAllStandardOutput()).trimmed()
+                                     : tr("%1 --version gave no answer: %2")
+                                           .arg(hooks.flasherProgram,
+                                                query.error() == QProcess::UnknownError
+                                                    ? QString::fromLocal8Bit(query.readAllStandardError()).trimmed()
+                                                    : query.errorString());
+    hooks.showAbout(this, tr("About tarv CAN Flash"),
+                    tr("tarvCanFlashGui %1\n\n%2").arg(QStringLiteral(TARV_VERSION), console));
+}
+
 void MainWindow::on_actionOpen_triggered()
 {
     const QString chosen =
-        hooks.chooseFile(this, tr("Open firmware file"), ui->lineEdit->text(), tr("Hex Files (*.hex)"));
+        hooks.chooseFile(this, tr("Open firmware file"), ui->lineEdit->text(),
+                         tr("S-record files (*.hex *.s19 *.s28 *.s37 *.srec *.mot);;Hex Files (*.hex);;All files (*)"));
     if (chosen.isEmpty())
         return;
     firmwareFileName = chosen;

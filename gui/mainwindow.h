@@ -36,6 +36,7 @@ struct MainWindowHooks
     // True when the user stops the run in spite of the question.
     std::function<bool(QWidget *parent, const QString &title, const QString &text)> confirmStop;
     SaveFileChooser chooseSaveFile;
+    std::function<void(QWidget *parent, const QString &title, const QString &text)> showAbout;
     QString flasherProgram;
     // A line of the console program normally arrives whole; a tail without
     // line feed that stays alone this long is a line of its own (the final
@@ -63,6 +64,7 @@ protected:
 
 private slots:
     void on_actionOpen_triggered();
+    void on_actionAbout_triggered();
     void on_actionStart_firmware_flashing_triggered();
     void on_pushBtnOpen_clicked();
     void on_pushButton_2_clicked();

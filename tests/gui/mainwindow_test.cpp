@@ -119,6 +119,7 @@ private:
     Chooser saver;
     Warnings warnings;
     Warnings stopQuestions;
+    QStringList aboutTexts;
     std::optional<QStringList> running = QStringList();
 
     QString configFile() const
@@ -166,6 +167,7 @@ private:
             saver.calls.append({caption, dir, filter});
             return saver.answers.isEmpty() ? QString() : saver.answers.takeFirst();
         };
+        hooks.showAbout = [this](QWidget *, const QString &, const QString &text) { aboutTexts.append(text); };
         hooks.flasherProgram = program.isEmpty() ? flasher->program() : program;
         hooks.quietLineMs = quietLineMs;
         hooks.stopTimeoutMs = stopTimeoutMs;
@@ -204,6 +206,8 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
+
+    void aboutShowsEveryVersion();
 
     void initialForm();
     void formLayouts();
@@ -255,6 +259,21 @@ void TestMainWindow::initTestCase()
     QCoreApplication::setApplicationName(QStringLiteral("tarv CAN Flash"));
 }
 
+// The window's version, and the console program's answer to --version (its
+// own and its driver library's); a program that gives none says so.
+void TestMainWindow::aboutShowsEveryVersion()
+{
+    flasher->setBody("[ \"$1\" = --version ] || exit 9\necho 'tarvCanFlash 4.0.1: x'\necho 'tarvpcan3 4.01p'");
+    auto window = makeWindow();
+    widget<QAction>(window.get(), "actionAbout")->trigger();
+    flasher->setBody("echo 'Error: something'; exit 1");
+    widget<QAction>(window.get(), "actionAbout")->trigger();
+    QCOMPARE(aboutTexts.size(), 2);
+    QVERIFY2(aboutTexts[0].startsWith("tarvCanFlashGui ") && aboutTexts[0].endsWith("\n\ntarvCanFlash 4.0.1: x\ntarvpcan3 4.01p"),
+             qPrintable(aboutTexts[0]));
+    QVERIFY2(aboutTexts[1].contains(" --version gave no answer"), qPrintable(aboutTexts[1]));
+}
+
 void TestMainWindow::init()
 {
     temp = std::make_unique<QTemporaryDir>();
@@ -268,6 +287,7 @@ void TestMainWindow::init()
     saver = {};
     warnings = {};
     stopQuestions = {};
+    aboutTexts.clear();
     running = QStringList();
 }
 
@@ -314,7 +334,7 @@ void TestMainWindow::initialForm()
     QCOMPARE(menuFile->title(), QStringLiteral("File"));
     QCOMPARE(menuAbout->title(), QStringLiteral("About"));
     QCOMPARE(menuFile->actions(), (QList<QAction *>{open, startAction, quit}));
-    QVERIFY(menuAbout->actions().isEmpty());
+    QCOMPARE(menuAbout->actions(), (QList<QAction *>{widget<QAction>(w, "actionAbout")}));
     auto *menuBar = widget<QMenuBar>(w, "menuBar");
     QCOMPARE(menuBar->actions(), (QList<QAction *>{menuFile->menuAction(), menuAbout->menuAction()}));
     QCOMPARE(w->menuBar(), menuBar);
@@ -568,7 +588,7 @@ void TestMainWindow::storedFileOnlyShown()
     widget<QPushButton>(window.get(), "pushBtnOpen")->click();
     QCOMPARE(chooser.calls.size(), 1);
     QCOMPARE(chooser.calls.at(0),
-             QStringList({"Open firmware file", QDir::toNativeSeparators(stored), "Hex Files (*.hex)"}));
+             QStringList({"Open firmware file", QDir::toNativeSeparators(stored), "S-record files (*.hex *.s19 *.s28 *.s37 *.srec *.mot);;Hex Files (*.hex);;All files (*)"}));
 }
 
 void TestMainWindow::chooseFile_data()
