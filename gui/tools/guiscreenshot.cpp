@@ -1,5 +1,6 @@
-// Picture of the main window after one run on a simulated bench, for the
-// documentation:  tarvGuiScreenshot FIRMWARE OUTPUT.png
+// Pictures of the main window during and after one run on a simulated bench,
+// for the documentation:  tarvGuiScreenshot FIRMWARE AFTER.png [DURING.png]
+// DURING.png is taken once the progress bar passes 40 %.
 // The bench comes from TARVCAN_CONFIG as for any run; the window's settings
 // are kept in a temporary folder, not in the user's own.
 
@@ -7,6 +8,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -20,8 +22,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("tarv Systemtechnik GmbH"));
     QCoreApplication::setApplicationName(QStringLiteral("tarv CAN Flash"));
     const QStringList args = QCoreApplication::arguments();
-    if (args.size() != 3) {
-        std::fprintf(stderr, "usage: tarvGuiScreenshot FIRMWARE OUTPUT.png\n");
+    if (args.size() != 3 && args.size() != 4) {
+        std::fprintf(stderr, "usage: tarvGuiScreenshot FIRMWARE AFTER.png [DURING.png]\n");
         return 2;
     }
     QTemporaryDir settingsDir;
@@ -41,7 +43,14 @@ int main(int argc, char *argv[])
     QElapsedTimer clock;
     clock.start();
     QTimer poll;
+    const auto *bar = window.findChild<QProgressBar *>(QStringLiteral("progressBar"));
+    QString during = args.value(3);
     QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!during.isEmpty() && window.runInProgress() && bar->value() >= 40) {
+            if (!window.grab().save(during))
+                std::fprintf(stderr, "tarvGuiScreenshot: no picture taken during the run\n");
+            during.clear();
+        }
         if (window.runInProgress() && clock.elapsed() < 300000)
             return;
         if (!window.runInProgress() && window.grab().save(args.at(2)))

@@ -1,6 +1,8 @@
 #!/bin/sh
-# Takes docs/gui-main-window.png: one run of the front end on a simulated
-# bench of two modules, under Xvfb, pictured when the run has ended.
+# Takes docs/gui-mid-run.png and docs/gui-main-window.png: one run of the
+# front end on a simulated bench of two modules, the second never ready for
+# the update, under Xvfb, pictured during the first module's run and when the
+# run has ended with the second one not updated.
 #   gui/tools/screenshot.sh [BUILD_DIR]        (default: build)
 set -eu
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -25,6 +27,7 @@ image = m.s3
 adapter = 0
 address = 3
 name = K3B7
+never_ready = true
 image = n.s3
 INI
 mkdir -p "$ROOT/docs"
@@ -32,5 +35,5 @@ mkdir -p "$ROOT/docs"
 cd "$WORK"
 TARVCAN_CONFIG="$WORK/bench.ini" XDG_CONFIG_HOME="$WORK/config" QT_QPA_PLATFORM=xcb \
   xvfb-run -a -s "-screen 0 800x600x24" \
-  "$BUILD/bin/tarvGuiScreenshot" K3B7_421.hex "$ROOT/docs/gui-main-window.png"
-echo "wrote $ROOT/docs/gui-main-window.png"
+  "$BUILD/bin/tarvGuiScreenshot" K3B7_421.hex "$ROOT/docs/gui-main-window.png" "$ROOT/docs/gui-mid-run.png"
+echo "wrote $ROOT/docs/gui-mid-run.png and $ROOT/docs/gui-main-window.png"
