@@ -228,16 +228,19 @@ void MainWindow::on_actionOpen_triggered()
         ui->statusBar->showMessage(tr("Cannot open file"), 5000);
         ui->lineEdit->setStyleSheet(QStringLiteral("background: red"));
         setFileAccepted(false);
+        modules.setFirmwareFile({});
         break;
     case FirmwareFileCheck::Invalid:
         ui->statusBar->showMessage(tr("invalid file"), 5000);
         ui->lineEdit->setStyleSheet(QStringLiteral("background: red"));
         setFileAccepted(false);
+        modules.setFirmwareFile({});
         break;
     case FirmwareFileCheck::Valid:
         ui->lineEdit->setStyleSheet(QStringLiteral("background: lightgreen"));
         acceptedFileName = chosen;
         setFileAccepted(true);
+        modules.setFirmwareFile(chosen);
         break;
     }
 }
@@ -259,6 +262,29 @@ void MainWindow::on_pushButton_2_clicked()
     on_actionStart_firmware_flashing_triggered();
 }
 
+void MainWindow::on_pushBtnScan_clicked()
+{
+    if (runState != RunState::Idle)
+        return;
+    scanning = true;
+    scanError.reset();
+    ui->actionOpen->setEnabled(false);
+    ui->pushBtnOpen->setEnabled(false);
+    ui->actionStart_firmware_flashing->setEnabled(false);
+    ui->pushButton_2->setEnabled(false);
+    ui->pushBtnScan->setEnabled(false);
+    showStatus({tr("Scanning the bus..."), StatusColour::Black, false});
+    monitor.startRun();
+    splitter.clear();
+    modules.startScan();
+    modules.setChecksLocked(true);
+    ui->overallProgress->clear();
+    runState = RunState::Running;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const FlashChoice choice = currentChoice();
+    startChild(scanArguments(choice), scanNativeArguments(choice));
+}
+
 bool MainWindow::readyToLeave(AfterStop after)
 {
     // A stopped run closes or quits the window by itself once it has ended.
@@ -266,7 +292,11 @@ bool MainWindow::readyToLeave(AfterStop after)
         return false;
     if (runState == RunState::Idle)
         return true;
-    if (!hooks.confirmStop(this, tr("Stop the run?"),
+    if (scanning) {
+        if (!hooks.confirmStop(this, tr("Stop the scan?"),
+                               tr("A scan of the bus is going; no module is being updated.\n\nStop the scan?")))
+            return false;
+    } else if (!hooks.confirmStop(this, tr("Stop the run?"),
                            tr("A run is going. Stopping it leaves the module being flashed in update mode; "
                               "it must be updated again.\n\nStop the run?")))
         return false;
@@ -293,13 +323,21 @@ void MainWindow::on_actionStart_firmware_flashing_triggered()
 {
     if (runState != RunState::Idle || !fileAccepted)
         return;
+    const std::optional<QString> canIds = canIdsArgument(modules.choices());
+    if (!canIds) {
+        showStatus({tr("No module checked: check the modules to update, or scan the bus again"),
+                    StatusColour::Red, false});
+        return;
+    }
     ui->actionOpen->setEnabled(false);
+    ui->pushBtnScan->setEnabled(false);
     ui->pushBtnOpen->setEnabled(false);
     ui->actionStart_firmware_flashing->setEnabled(false);
     showStatus({tr("initialize CAN..."), StatusColour::Black, false});
     monitor.startRun();
     splitter.clear();
-    modules.reset();
+    modules.startRun();
+    modules.setChecksLocked(true);
     runClock.start();
     overall.start(0);
     ui->overallProgress->clear();
@@ -312,14 +350,27 @@ void MainWindow::on_actionStart_firmware_flashing_triggered()
     showProgressFailed(false);
     QApplication::setOverrideCursor(Qt::WaitCursor);
 
-    const FlashChoice choice{ui->cmbBoxHwType->currentIndex(), ui->cmbBoxBitRate->currentText(),
-                             ui->cmbBoxChn->currentText(), firmwareFileName};
+    FlashChoice choice = currentChoice();
+    choice.canIds = *canIds;
+    startChild(flasherArguments(choice), flasherNativeArguments(choice));
+}
+
+FlashChoice MainWindow::currentChoice() const
+{
+    return {ui->cmbBoxHwType->currentIndex(), ui->cmbBoxBitRate->currentText(), ui->cmbBoxChn->currentText(),
+            firmwareFileName, {}};
+}
+
+void MainWindow::startChild(const QStringList &arguments, const QString &nativeArguments)
+{
     process->setProcessChannelMode(QProcess::MergedChannels);
 #ifdef Q_OS_WIN
-    process->setNativeArguments(flasherNativeArguments(choice));
+    Q_UNUSED(arguments);
+    process->setNativeArguments(nativeArguments);
     process->start(hooks.flasherProgram, {}, QIODevice::ReadWrite);
 #else
-    process->start(hooks.flasherProgram, flasherArguments(choice), QIODevice::ReadWrite);
+    Q_UNUSED(nativeArguments);
+    process->start(hooks.flasherProgram, arguments, QIODevice::ReadWrite);
 #endif
 }
 
@@ -353,6 +404,15 @@ void MainWindow::handleLine(const QByteArray &line)
     runLog.appendLine(line);
 
     const LineReaction reaction = monitor.onLine(line);
+    if (scanning) {
+        // The scan is left to end by itself: killed, it would leave the
+        // modules it logged on without their closing sequence.
+        if (reaction.module)
+            modules.apply(*reaction.module);
+        if (reaction.end == RunEnd::Error && !scanError)
+            scanError = reaction.status->message;
+        return;
+    }
     if (reaction.module) {
         modules.apply(*reaction.module);
         overall.apply(*reaction.module, runClock.elapsed());
@@ -407,6 +467,10 @@ void MainWindow::on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus)
         if (runState == RunState::Running && splitter.hasPending())
             handleLine(splitter.takePending());
     }
+    if (runState == RunState::Running && scanning) {
+        endScan(exitCode, exitStatus);
+        return;
+    }
     if (runState == RunState::Running && (exitStatus == QProcess::CrashExit || exitCode != 0)) {
         // Without a final or error line the status would still read as if the run went on.
         const QString text = exitStatus == QProcess::CrashExit
@@ -416,6 +480,19 @@ void MainWindow::on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus)
         showProgressFailed(true);
     }
     finishRun();
+}
+
+void MainWindow::endScan(int exitCode, QProcess::ExitStatus exitStatus)
+{
+    finishRun();
+    if (scanError)
+        showStatus({*scanError, StatusColour::Red, false});
+    else if (exitStatus == QProcess::CrashExit)
+        showStatus({tr("tarvCanFlash stopped unexpectedly"), StatusColour::Red, false});
+    else if (exitCode != 0)
+        showStatus({tr("tarvCanFlash ended with exit code %1").arg(exitCode), StatusColour::Red, false});
+    else
+        showStatus({tr("Scan: %1 modules found").arg(modules.rowCount()), StatusColour::Green, false});
 }
 
 void MainWindow::onProcessError(QProcess::ProcessError error)
@@ -433,9 +510,13 @@ void MainWindow::finishRun()
     if (runState == RunState::Idle)
         return;
     runState = RunState::Idle;
+    scanning = false;
+    modules.setChecksLocked(false);
     quietTimer.stop();
     splitter.clear();
     ui->actionStart_firmware_flashing->setEnabled(fileAccepted);
+    ui->pushButton_2->setEnabled(fileAccepted);
+    ui->pushBtnScan->setEnabled(true);
     ui->actionOpen->setEnabled(true);
     ui->pushBtnOpen->setEnabled(true);
     process->close();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "flashcommand.h"
 #include "logwindow.h"
 #include "moduletablemodel.h"
 #include "outputparser.h"
@@ -68,6 +69,7 @@ private slots:
     void on_actionStart_firmware_flashing_triggered();
     void on_pushBtnOpen_clicked();
     void on_pushButton_2_clicked();
+    void on_pushBtnScan_clicked();
     void readFromProcess();
     void on_logButton_clicked();
     void on_actionQuit_triggered();
@@ -95,6 +97,10 @@ private:
     bool readyToLeave(AfterStop after);
     void stopRun(AfterStop after);
     void showProgressFailed(bool failed);
+    // The child's start shared by a run and a scan.
+    void startChild(const QStringList &arguments, const QString &nativeArguments);
+    FlashChoice currentChoice() const;
+    void endScan(int exitCode, QProcess::ExitStatus exitStatus);
 
     std::unique_ptr<Ui::MainWindow> ui;
     QProcess *process;
@@ -108,6 +114,8 @@ private:
     bool fileAccepted = false;
     bool stopRequested = false;
     RunState runState = RunState::Idle;
+    bool scanning = false; // the child is tarvCanFlash --scan
+    std::optional<QString> scanError; // the scan's Error: line
     RunMonitor monitor;
     LineSplitter splitter;
     QTimer quietTimer;

@@ -41,6 +41,15 @@ QVariant ModuleTableModel::data(const QModelIndex &index, int role) const
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
     const Row &row = rows.at(index.row());
+    if (role == Qt::CheckStateRole) {
+        if (index.column() != IdColumn || !row.checkable)
+            return {};
+        return row.checked ? Qt::Checked : Qt::Unchecked;
+    }
+    if (role == Qt::ForegroundRole && index.column() == NameColumn) {
+        const bool fits = !row.name.isEmpty() && firmwareFile.contains(row.name);
+        return QBrush(QColor(fits ? QStringLiteral("green") : QStringLiteral("black")));
+    }
     if (role == Qt::ForegroundRole) {
         // The colours of the status bar's style sheets.
         switch (row.state) {
@@ -97,12 +106,88 @@ QVariant ModuleTableModel::headerData(int section, Qt::Orientation orientation, 
     return {};
 }
 
+Qt::ItemFlags ModuleTableModel::flags(const QModelIndex &index) const
+{
+    Qt::ItemFlags flags = QAbstractTableModel::flags(index);
+    if (index.isValid() && index.column() == IdColumn && rows.at(index.row()).checkable && !checksLocked)
+        flags |= Qt::ItemIsUserCheckable;
+    return flags;
+}
+
+bool ModuleTableModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (role != Qt::CheckStateRole || !(flags(index) & Qt::ItemIsUserCheckable))
+        return false;
+    rows[index.row()].checked = value.value<Qt::CheckState>() == Qt::Checked;
+    emit dataChanged(index, index, {Qt::CheckStateRole});
+    return true;
+}
+
 void ModuleTableModel::reset()
 {
     beginResetModel();
     rows.clear();
     inWork.reset();
+    fromScan = false;
+    scanning = false;
     endResetModel();
+}
+
+void ModuleTableModel::startScan()
+{
+    reset();
+    fromScan = true;
+    scanning = true;
+}
+
+void ModuleTableModel::startRun()
+{
+    scanning = false;
+    if (!fromScan) {
+        reset();
+        return;
+    }
+    beginResetModel();
+    QList<Row> kept;
+    for (const Row &row : std::as_const(rows)) {
+        if (!row.checkable)
+            continue;
+        Row fresh;
+        fresh.id = row.id;
+        fresh.name = row.name;
+        fresh.serial = row.serial;
+        fresh.release = row.release;
+        fresh.checkable = true;
+        fresh.checked = row.checked;
+        kept.append(fresh);
+    }
+    rows = kept;
+    inWork.reset();
+    endResetModel();
+}
+
+void ModuleTableModel::setChecksLocked(bool locked)
+{
+    checksLocked = locked;
+    if (!rows.isEmpty())
+        emit dataChanged(index(0, IdColumn), index(int(rows.size()) - 1, IdColumn));
+}
+
+QList<ModuleChoice> ModuleTableModel::choices() const
+{
+    QList<ModuleChoice> result;
+    for (const Row &row : rows) {
+        if (row.checkable)
+            result.append({row.id, row.checked});
+    }
+    return result;
+}
+
+void ModuleTableModel::setFirmwareFile(const QString &fileName)
+{
+    firmwareFile = fileName;
+    if (!rows.isEmpty())
+        emit dataChanged(index(0, NameColumn), index(int(rows.size()) - 1, NameColumn), {Qt::ForegroundRole});
 }
 
 int ModuleTableModel::rowFor(uint id)
@@ -127,6 +212,9 @@ void ModuleTableModel::rowChanged(int row)
 
 void ModuleTableModel::apply(const ModuleEvent &event)
 {
+    // A scan also reports each module as skipped; only what it found counts.
+    if (scanning && event.kind != ModuleEventKind::Identity)
+        return;
     if (event.kind == ModuleEventKind::Restart || event.kind == ModuleEventKind::Repeat) {
         if (!inWork)
             return;
@@ -142,6 +230,10 @@ void ModuleTableModel::apply(const ModuleEvent &event)
     Row &r = rows[row];
     switch (event.kind) {
     case ModuleEventKind::Identity:
+        if (scanning) {
+            r.checkable = true;
+            r.checked = true;
+        }
         r.name = event.name;
         r.serial = event.serial;
         r.release = event.release;

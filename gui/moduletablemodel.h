@@ -1,5 +1,6 @@
 #pragma once
 
+#include "flashcommand.h"
 #include "outputparser.h"
 
 #include <QAbstractTableModel>
@@ -23,9 +24,25 @@ public:
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
 
     void reset();
     void apply(const ModuleEvent &event);
+
+    // A scan's table: only its identity lines count, and each module found
+    // gets a box, checked.
+    void startScan();
+    // A run keeps a scan's rows, starting them afresh, and drops everything else.
+    void startRun();
+    bool scanned() const { return fromScan; }
+    // The boxes cannot change while a run or scan goes on: the run has its list.
+    void setChecksLocked(bool locked);
+    QList<ModuleChoice> choices() const;
+
+    // The firmware column is green for modules whose name the file's name
+    // contains, the console program's own test for updating a module.
+    void setFirmwareFile(const QString &fileName);
 
 private:
     struct Row
@@ -36,6 +53,8 @@ private:
         int percent = 0;
         QString reason;
         int repeats = 0;
+        bool checkable = false;
+        bool checked = false;
     };
 
     int rowFor(uint id);
@@ -44,4 +63,8 @@ private:
 
     QList<Row> rows;
     std::optional<uint> inWork; // the module the unnamed lines concern
+    bool fromScan = false;
+    bool scanning = false;
+    bool checksLocked = false;
+    QString firmwareFile;
 };

@@ -15,6 +15,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTableView>
 #include <QtTest>
 
 class TestGuiEndToEnd : public QObject
@@ -24,6 +25,7 @@ class TestGuiEndToEnd : public QObject
 private slots:
     void simulatedRunEndsGreenAtFullProgress();
     void closingDuringRunStopsCleanly();
+    void scanThenRunUpdatesCheckedOnly();
 };
 
 // The firmware file of a bench of modules 1 and 3 on adapter 0.
@@ -153,6 +155,33 @@ void TestGuiEndToEnd::closingDuringRunStopsCleanly()
     QVERIFY2(logText.contains(QStringLiteral("not updated: the run was stopped")), qPrintable(logText.right(2000)));
     QVERIFY2(logText.contains(QStringLiteral("\nError: Modules not updated: ")), qPrintable(logText.right(2000)));
     QVERIFY2(logText.contains(QStringLiteral("\nFinish: ")), qPrintable(logText.right(2000)));
+}
+
+void TestGuiEndToEnd::scanThenRunUpdatesCheckedOnly()
+{
+    testkit::Bench bench;
+    QVERIFY(bench.valid());
+    const QString firmware = prepareBench(bench);
+    MainWindow window(hooksFor(firmware));
+    window.show();
+    window.findChild<QPushButton *>(QStringLiteral("pushBtnOpen"))->click();
+    auto *statusBar = window.findChild<QStatusBar *>(QStringLiteral("statusBar"));
+    QAbstractItemModel *table = window.findChild<QTableView *>(QStringLiteral("moduleTable"))->model();
+
+    window.findChild<QPushButton *>(QStringLiteral("pushBtnScan"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!window.runInProgress(), 300000);
+    QCOMPARE(statusBar->currentMessage(), QStringLiteral("Scan: 2 modules found"));
+    QCOMPARE(table->index(0, 0).data().toString(), QStringLiteral("208"));
+    QCOMPARE(table->index(1, 1).data().toString(), QStringLiteral("K3B7"));
+
+    QVERIFY(table->setData(table->index(0, 0), Qt::Unchecked, Qt::CheckStateRole));
+    window.findChild<QPushButton *>(QStringLiteral("pushButton_2"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!window.runInProgress(), 300000);
+    QVERIFY2(statusBar->currentMessage().startsWith(QStringLiteral("Finish:")), qPrintable(statusBar->currentMessage()));
+    QCOMPARE(table->index(0, 4).data().toString(), QStringLiteral("skipped: not selected"));
+    QCOMPARE(table->index(1, 4).data().toString(), QStringLiteral("updated"));
+    QVERIFY(!bench.verifyImage(1));
+    QVERIFY(bench.verifyImage(3));
 }
 
 QTEST_MAIN(TestGuiEndToEnd)

@@ -237,6 +237,8 @@ private slots:
     void runShowsUtf8Output();
     void runFillsModuleTable();
     void runTwoBlankProgressLineChangesNothing();
+    void scanThenStartUpdatesCheckedOnly();
+    void scanWithoutModulesShowsError();
     void errorLineKillsChild();
     void unterminatedErrorWhileChildRuns();
     void startDuringRunDoesNothing();
@@ -372,6 +374,9 @@ void TestMainWindow::initialForm()
     QCOMPARE(startButton->text(), QStringLiteral("Start"));
     QVERIFY(!startButton->isEnabled());
     QCOMPARE(startButton->maximumWidth(), 50);
+    auto *scanButton = widget<QPushButton>(w, "pushBtnScan");
+    QCOMPARE(scanButton->text(), QStringLiteral("Scan bus"));
+    QVERIFY(scanButton->isEnabled());
     auto *bar = widget<QProgressBar>(w, "progressBar");
     QVERIFY(!bar->isEnabled());
     QCOMPARE(bar->minimum(), 0);
@@ -436,7 +441,8 @@ void TestMainWindow::formLayouts()
     QCOMPARE(runRow->spacing(), 6);
     QCOMPARE(margins(runRow), QMargins(3, 3, 3, 3));
     QCOMPARE(runRow->itemAt(0)->widget(), widget<QPushButton>(w, "pushButton_2"));
-    QCOMPARE(runRow->itemAt(1)->widget(), widget<QProgressBar>(w, "progressBar"));
+    QCOMPARE(runRow->itemAt(1)->widget(), widget<QPushButton>(w, "pushBtnScan"));
+    QCOMPARE(runRow->itemAt(2)->widget(), widget<QProgressBar>(w, "progressBar"));
 
     auto *logRow = widget<QHBoxLayout>(w, "horizontalLayout_2");
     QCOMPARE(logRow->spacing(), 6);
@@ -954,6 +960,69 @@ void TestMainWindow::runFillsModuleTable()
     start(window.get());
     waitForRunEnd(window.get());
     QCOMPARE(table->rowCount(), 0);
+}
+
+void TestMainWindow::scanThenStartUpdatesCheckedOnly()
+{
+    flasher->setBody("if [ \"$1\" = --scan ]; then\n"
+                     "  printf 'Module 208: name K3B7, serial 120035, release 4.20, channel 1\\n'\n"
+                     "  printf 'Module 208: skipped: scanned\\n'\n"
+                     "  printf 'Module 1210: name K3B7, serial 7, release 4.20, channel 1\\n'\n"
+                     "  gate 1\n"
+                     "  exit 0\n"
+                     "fi\n"
+                     "printf 'Module 208: skipped: not selected\\nModule 1210: updated\\n'\n"
+                     "printf 'Finish: Update Process needed 0 seconds.'\n");
+    auto window = windowWithValidFile();
+    widget<QComboBox>(window.get(), "cmbBoxBitRate")->setCurrentIndex(2);
+    widget<QComboBox>(window.get(), "cmbBoxChn")->setCurrentIndex(5);
+    QAbstractItemModel *table = widget<QTableView>(window.get(), "moduleTable")->model();
+    auto *statusBar = widget<QStatusBar>(window.get(), "statusBar");
+    auto *scan = widget<QPushButton>(window.get(), "pushBtnScan");
+    auto *startButton = widget<QPushButton>(window.get(), "pushButton_2");
+
+    scan->click();
+    QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 2, runTimeoutMs);
+    QVERIFY(!scan->isEnabled());
+    QVERIFY(!startButton->isEnabled());
+    QVERIFY(!widget<QAction>(window.get(), "actionStart_firmware_flashing")->isEnabled());
+    flasher->openGate(1);
+    waitForRunEnd(window.get());
+    QCOMPARE(flasher->arguments(), QStringList({"--scan", "PCAN_USB", "1000", "5"}));
+    QCOMPARE(statusBar->currentMessage(), QStringLiteral("Scan: 2 modules found"));
+    QCOMPARE(statusBar->styleSheet(), QStringLiteral("color: green"));
+    QCOMPARE(table->index(0, 4).data().toString(), QStringLiteral("waiting"));
+    QVERIFY(scan->isEnabled());
+    verifyIdleControls(window.get());
+
+    QVERIFY(table->setData(table->index(0, 0), Qt::Unchecked, Qt::CheckStateRole));
+    start(window.get());
+    QVERIFY(!scan->isEnabled());
+    waitForRunEnd(window.get());
+    QCOMPARE(flasher->arguments().mid(4), QStringList({"CLOSE_AUTO", "528"}));
+    QCOMPARE(table->rowCount(), 2);
+    QCOMPARE(table->index(1, 4).data().toString(), QStringLiteral("updated"));
+
+    // No box checked: nothing starts, as no list would update every module.
+    QVERIFY(table->setData(table->index(1, 0), Qt::Unchecked, Qt::CheckStateRole));
+    start(window.get());
+    QVERIFY(!window->runInProgress());
+    QCOMPARE(flasher->startCount(), 2);
+    QVERIFY(statusBar->currentMessage().startsWith(QStringLiteral("No module checked")));
+    QCOMPARE(statusBar->styleSheet(), QStringLiteral("color: red"));
+}
+
+void TestMainWindow::scanWithoutModulesShowsError()
+{
+    flasher->setBody("printf 'Error: No module logged on\\n'\nsleep 0.2\nexit 2\n");
+    auto window = makeWindow();
+    widget<QPushButton>(window.get(), "pushBtnScan")->click();
+    waitForRunEnd(window.get());
+    auto *statusBar = widget<QStatusBar>(window.get(), "statusBar");
+    QCOMPARE(statusBar->currentMessage(), QStringLiteral("Error: No module logged on"));
+    QCOMPARE(statusBar->styleSheet(), QStringLiteral("color: red"));
+    QVERIFY(widget<QPushButton>(window.get(), "pushBtnScan")->isEnabled());
+    QVERIFY(!widget<QPushButton>(window.get(), "pushButton_2")->isEnabled());
 }
 
 void TestMainWindow::runTwoBlankProgressLineChangesNothing()

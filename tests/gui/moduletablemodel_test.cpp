@@ -133,4 +133,80 @@ TEST(ModuleTableModel, ResetEmptiesTheTableAndForgetsTheModuleInWork)
     EXPECT_EQ(model.rowCount(), 0);
 }
 
+
+Qt::CheckState checkOf(const ModuleTableModel &model, int row)
+{
+    return model.data(model.index(row, Col::IdColumn), Qt::CheckStateRole).value<Qt::CheckState>();
+}
+
+TEST(ModuleTableModel, ScanRowsCheckedAndKeptForTheRun)
+{
+    ModuleTableModel model;
+    model.startScan();
+    feed(model, "Module 1208: name K3B7, serial 1, release 4.20, channel 1\n");
+    feed(model, "Module 1208: skipped: scanned\n");
+    feed(model, "Module 208: name K31B7, serial 2, release 1.00, channel 1\n");
+    ASSERT_EQ(model.rowCount(), 2);
+    EXPECT_EQ(cell(model, 1, Col::StateColumn), "waiting");
+    EXPECT_EQ(checkOf(model, 0), Qt::Checked);
+    EXPECT_EQ(checkOf(model, 1), Qt::Checked);
+    EXPECT_TRUE(model.flags(model.index(0, Col::IdColumn)) & Qt::ItemIsUserCheckable);
+    EXPECT_FALSE(model.flags(model.index(0, Col::NameColumn)) & Qt::ItemIsUserCheckable);
+
+    EXPECT_TRUE(model.setData(model.index(0, Col::IdColumn), Qt::Unchecked, Qt::CheckStateRole));
+    EXPECT_EQ(checkOf(model, 0), Qt::Unchecked);
+    const QList<ModuleChoice> choices = model.choices();
+    ASSERT_EQ(choices.size(), 2);
+    EXPECT_EQ(choices[0].id, 0x208u);
+    EXPECT_FALSE(choices[0].checked);
+    EXPECT_EQ(choices[1].id, 0x1208u);
+    EXPECT_TRUE(choices[1].checked);
+
+    model.startRun();
+    model.setChecksLocked(true);
+    EXPECT_FALSE(model.setData(model.index(1, Col::IdColumn), Qt::Unchecked, Qt::CheckStateRole));
+    EXPECT_EQ(checkOf(model, 1), Qt::Checked);
+    feed(model, "Module 1208: updated\n");
+    feed(model, "Module 300: name K3B7, serial 3, release 4.20, channel 1\n");
+    ASSERT_EQ(model.rowCount(), 3);
+    EXPECT_EQ(cell(model, 2, Col::StateColumn), "updated");
+    // A module the run met beyond the scan has no box of its own.
+    EXPECT_FALSE(model.data(model.index(1, Col::IdColumn), Qt::CheckStateRole).isValid());
+
+    model.setChecksLocked(false);
+    model.startRun();
+    ASSERT_EQ(model.rowCount(), 2);
+    EXPECT_EQ(cell(model, 1, Col::StateColumn), "waiting");
+    EXPECT_EQ(cell(model, 0, Col::NameColumn), "K31B7");
+    EXPECT_EQ(checkOf(model, 0), Qt::Unchecked);
+}
+
+TEST(ModuleTableModel, NoBoxesWithoutScan)
+{
+    ModuleTableModel model;
+    feed(model, "Module 208: name K3B7, serial 1, release 4.20, channel 1\n");
+    EXPECT_FALSE(model.data(model.index(0, Col::IdColumn), Qt::CheckStateRole).isValid());
+    EXPECT_TRUE(model.choices().isEmpty());
+    model.startRun();
+    EXPECT_EQ(model.rowCount(), 0);
+}
+
+TEST(ModuleTableModel, FirmwareGreenWhenTheFileNameHoldsIt)
+{
+    ModuleTableModel model;
+    feed(model, "Module 208: name K3B7, serial 1, release 4.20, channel 1\n");
+    feed(model, "Module 218: name K31B7, serial 2, release 1.00, channel 1\n");
+    feed(model, "Module 228: updated\n"); // no name: an empty one fits every file
+    const auto nameColour = [&model](int row) {
+        return model.data(model.index(row, Col::NameColumn), Qt::ForegroundRole).value<QBrush>().color().name();
+    };
+    ASSERT_EQ(model.rowCount(), 3);
+    model.setFirmwareFile("/fw/K3B7_421.hex");
+    EXPECT_EQ(nameColour(0), QColor("green").name());
+    EXPECT_EQ(nameColour(1), QColor("black").name());
+    EXPECT_EQ(nameColour(2), QColor("black").name());
+    model.setFirmwareFile({});
+    EXPECT_EQ(nameColour(0), QColor("black").name());
+}
+
 } // namespace
