@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLoggingCategory>
+#include <QComboBox>
 #include <QMessageBox>
 #include <QSettings>
 #include <QStatusBar>
@@ -92,6 +93,14 @@ MainWindow::MainWindow(MainWindowHooks windowHooks, QWidget *parent)
                                            QString::fromLatin1(FrontEndSettings::organisation),
                                            QString::fromLatin1(FrontEndSettings::application));
     readSettings();
+    // A scan's boxes belong to the bus it scanned: another adapter, bit rate
+    // or line forgets them, so that Start cannot pass their ids to another bus.
+    for (QComboBox *choice : {ui->cmbBoxHwType, ui->cmbBoxBitRate, ui->cmbBoxChn}) {
+        connect(choice, &QComboBox::currentIndexChanged, this, [this] {
+            if (modules.scanned() && !runInProgress())
+                modules.reset();
+        });
+    }
     checkRunningPrograms();
 }
 

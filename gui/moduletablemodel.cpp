@@ -66,7 +66,8 @@ QVariant ModuleTableModel::data(const QModelIndex &index, int role) const
         }
         return QBrush(QColor(QStringLiteral("black")));
     }
-    if (role != Qt::DisplayRole)
+    // A long reason is cut at the window's edge; the tool tip shows it whole.
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
     switch (index.column()) {
     case IdColumn:

@@ -101,7 +101,7 @@ TEST_F(GuiFileCheck, nameWithBlanksAndNonAsciiStaysOneArgument)
                                joined(testkit::firmwareRecords({})));
     EXPECT_EQ(checkFirmwareFile(path), FirmwareFileCheck::Valid);
 
-    const FlashChoice choice{1, QStringLiteral("250"), QStringLiteral("3"), path};
+    const FlashChoice choice{1, QStringLiteral("250"), QStringLiteral("3"), path, QString()};
     const QStringList args = flasherArguments(choice);
     ASSERT_EQ(args.size(), 5);
     EXPECT_EQ(args[3], path);

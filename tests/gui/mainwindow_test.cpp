@@ -1010,6 +1010,11 @@ void TestMainWindow::scanThenStartUpdatesCheckedOnly()
     QCOMPARE(flasher->startCount(), 2);
     QVERIFY(statusBar->currentMessage().startsWith(QStringLiteral("No module checked")));
     QCOMPARE(statusBar->styleSheet(), QStringLiteral("color: red"));
+
+    // Another line is another bus: the scan's boxes no longer say anything.
+    QVERIFY(table->index(1, 4).data(Qt::ToolTipRole).toString() == QStringLiteral("updated"));
+    widget<QComboBox>(window.get(), "cmbBoxChn")->setCurrentIndex(6);
+    QCOMPARE(table->rowCount(), 0);
 }
 
 void TestMainWindow::scanWithoutModulesShowsError()
