@@ -112,6 +112,19 @@ void checkCommandLine(const QList<QByteArray> &args)
 {
     const CommandLine parsed = parseCommandLine(args);
     using Check = CommandLine::Check;
+    // A scan takes exactly the line's three arguments, judged as for a run.
+    if (!args.isEmpty() && args[0] == "--scan") {
+        if (args.size() != 4) {
+            FUZZ_CHECK(parsed.check == Check::TooFewArguments);
+            return;
+        }
+        const CommandLine run = parseCommandLine(args.mid(1) + QList<QByteArray>{"f.hex"});
+        FUZZ_CHECK(parsed.scan && parsed.check == run.check);
+        FUZZ_CHECK(parsed.check != Check::Accepted || (parsed.bitRate == run.bitRate && parsed.canLine == run.canLine));
+        FUZZ_CHECK(!parsed.canIds && !parsed.closeAuto);
+        return;
+    }
+    FUZZ_CHECK(!parsed.scan);
     if (args.size() < 4) {
         FUZZ_CHECK(parsed.check == Check::TooFewArguments);
         return;
