@@ -319,6 +319,11 @@ private slots:
         manager.modules().setCurrent(0x208);
         fakedriver::pushFrame(0x20D, bytes({0xD8, 0x00, 0x11}));
         QVERIFY(manager.modules().waitFor(Event::LoggedOn, QDeadlineTimer(10000)));
+        // The receive thread answers the log-on after it marks the record:
+        // its follow-up must be out before the last frame sent is looked at.
+        QTRY_VERIFY_WITH_TIMEOUT(!fakedriver::sent().isEmpty()
+                                     && fakedriver::sent().last().data == bytes({0x12, 0xA0, 0x00, 0x01}),
+                                 10000);
         manager.sendUpdateCommand(protocol::Compare);
         QVERIFY(current(manager).loggedOn);
         manager.sendUpdateCommand(protocol::Restart);
