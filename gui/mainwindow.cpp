@@ -271,23 +271,30 @@ void MainWindow::on_pushButton_2_clicked()
     on_actionStart_firmware_flashing_triggered();
 }
 
+// A run and a scan alike: no other file, run or scan, and the table's boxes
+// fixed, until the child ends.
+void MainWindow::beginChild(const StatusChange &status)
+{
+    ui->actionOpen->setEnabled(false);
+    ui->pushBtnOpen->setEnabled(false);
+    ui->actionStart_firmware_flashing->setEnabled(false);
+    ui->pushBtnScan->setEnabled(false);
+    showStatus(status);
+    monitor.startRun();
+    splitter.clear();
+    modules.setChecksLocked(true);
+    ui->overallProgress->clear();
+}
+
 void MainWindow::on_pushBtnScan_clicked()
 {
     if (runState != RunState::Idle)
         return;
     scanning = true;
     scanError.reset();
-    ui->actionOpen->setEnabled(false);
-    ui->pushBtnOpen->setEnabled(false);
-    ui->actionStart_firmware_flashing->setEnabled(false);
     ui->pushButton_2->setEnabled(false);
-    ui->pushBtnScan->setEnabled(false);
-    showStatus({tr("Scanning the bus..."), StatusColour::Black, false});
-    monitor.startRun();
-    splitter.clear();
     modules.startScan();
-    modules.setChecksLocked(true);
-    ui->overallProgress->clear();
+    beginChild({tr("Scanning the bus..."), StatusColour::Black, false});
     runState = RunState::Running;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const FlashChoice choice = currentChoice();
@@ -338,18 +345,10 @@ void MainWindow::on_actionStart_firmware_flashing_triggered()
                     StatusColour::Red, false});
         return;
     }
-    ui->actionOpen->setEnabled(false);
-    ui->pushBtnScan->setEnabled(false);
-    ui->pushBtnOpen->setEnabled(false);
-    ui->actionStart_firmware_flashing->setEnabled(false);
-    showStatus({tr("initialize CAN..."), StatusColour::Black, false});
-    monitor.startRun();
-    splitter.clear();
     modules.startRun();
-    modules.setChecksLocked(true);
+    beginChild({tr("initialize CAN..."), StatusColour::Black, false});
     runClock.start();
     overall.start(0);
-    ui->overallProgress->clear();
 
     // The run counts as started before the child does: a start failure may be
     // reported from within start() itself and must find the cursor set.

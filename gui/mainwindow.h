@@ -98,6 +98,7 @@ private:
     void stopRun(AfterStop after);
     void showProgressFailed(bool failed);
     // The child's start shared by a run and a scan.
+    void beginChild(const StatusChange &status);
     void startChild(const QStringList &arguments, const QString &nativeArguments);
     FlashChoice currentChoice() const;
     void endScan(int exitCode, QProcess::ExitStatus exitStatus);
