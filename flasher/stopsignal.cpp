@@ -37,7 +37,10 @@ namespace stopsignal {
 void install()
 {
 #ifdef Q_OS_WIN
+    // A console program sees Ctrl-C and Ctrl-Break; SIGTERM is only raised
+    // from within the process there.
     std::signal(SIGINT, onStopSignal);
+    std::signal(SIGBREAK, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
 #else
     // Interrupted system calls go on: the run notices the stop at its next step.

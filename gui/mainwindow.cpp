@@ -86,6 +86,8 @@ MainWindow::MainWindow(MainWindowHooks windowHooks, QWidget *parent)
     connect(&quietTimer, &QTimer::timeout, this, &MainWindow::flushPendingLine);
     stopTimer.setSingleShot(true);
     connect(&stopTimer, &QTimer::timeout, process, &QProcess::kill);
+    clockTimer.setInterval(1000);
+    connect(&clockTimer, &QTimer::timeout, this, &MainWindow::showOverallProgress);
     // A long error does not fit the narrow window; the tooltip shows it whole.
     connect(ui->statusBar, &QStatusBar::messageChanged, ui->statusBar, &QStatusBar::setToolTip);
 
@@ -349,6 +351,7 @@ void MainWindow::on_actionStart_firmware_flashing_triggered()
     beginChild({tr("initialize CAN..."), StatusColour::Black, false});
     runClock.start();
     overall.start(0);
+    clockTimer.start();
 
     // The run counts as started before the child does: a start failure may be
     // reported from within start() itself and must find the cursor set.
@@ -425,7 +428,7 @@ void MainWindow::handleLine(const QByteArray &line)
         modules.apply(*reaction.module);
         overall.apply(*reaction.module, runClock.elapsed());
     }
-    ui->overallProgress->setText(overallProgressText(overall.at(runClock.elapsed())));
+    showOverallProgress();
     if (reaction.end != RunEnd::None) {
         endRun(reaction.end, *reaction.status);
         return;
@@ -521,6 +524,7 @@ void MainWindow::finishRun()
     scanning = false;
     modules.setChecksLocked(false);
     quietTimer.stop();
+    clockTimer.stop();
     splitter.clear();
     ui->actionStart_firmware_flashing->setEnabled(fileAccepted);
     ui->pushButton_2->setEnabled(fileAccepted);
@@ -529,6 +533,11 @@ void MainWindow::finishRun()
     ui->pushBtnOpen->setEnabled(true);
     process->close();
     QApplication::restoreOverrideCursor();
+}
+
+void MainWindow::showOverallProgress()
+{
+    ui->overallProgress->setText(overallProgressText(overall.at(runClock.elapsed())));
 }
 
 void MainWindow::showStatus(const StatusChange &status)

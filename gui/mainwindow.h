@@ -102,6 +102,7 @@ private:
     void startChild(const QStringList &arguments, const QString &nativeArguments);
     FlashChoice currentChoice() const;
     void endScan(int exitCode, QProcess::ExitStatus exitStatus);
+    void showOverallProgress();
 
     std::unique_ptr<Ui::MainWindow> ui;
     QProcess *process;
@@ -121,6 +122,7 @@ private:
     LineSplitter splitter;
     QTimer quietTimer;
     QTimer stopTimer;
+    QTimer clockTimer; // the elapsed time goes on through the pauses of a run
     AfterStop afterStop = AfterStop::Close;
     ModuleTableModel modules;
     RunProgress overall;

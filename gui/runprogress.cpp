@@ -30,7 +30,11 @@ QString overallProgressText(const OverallProgress &progress)
     else if (progress.modules > 1)
         parts.append(text("%1 modules").arg(progress.modules));
     parts.append(text("%1 elapsed").arg(duration(progress.elapsedMs)));
-    if (progress.leftMs)
+    // The lines are all sent, but the last module's restart is still to come:
+    // "about 0:00 left" would be a promise the run cannot keep.
+    if (progress.leftMs && *progress.leftMs < 500)
+        parts.append(text("finishing"));
+    else if (progress.leftMs)
         parts.append(text("about %1 left").arg(duration(*progress.leftMs + 500)));
     return parts.join(QStringLiteral(", "));
 }

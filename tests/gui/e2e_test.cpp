@@ -125,6 +125,11 @@ void TestGuiEndToEnd::simulatedRunEndsGreenAtFullProgress()
     // The modules hold the file: the simulator's own check of the written images.
     QVERIFY(bench.verifyImage(1));
     QVERIFY(bench.verifyImage(3));
+    // And the table says so, row by row.
+    const QAbstractItemModel *table = window.findChild<QTableView *>(QStringLiteral("moduleTable"))->model();
+    QCOMPARE(table->rowCount(), 2);
+    for (int row = 0; row < 2; ++row)
+        QCOMPARE(table->index(row, 4).data().toString(), QStringLiteral("updated"));
 }
 
 void TestGuiEndToEnd::closingDuringRunStopsCleanly()

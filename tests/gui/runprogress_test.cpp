@@ -19,6 +19,7 @@ TEST(OverallProgressText, ShowsWhatIsKnown)
         {{2, 5, 42000, 70000}, "module 2 of 5, 0:42 elapsed, about 1:10 left"},
         {{1, 1, 3723000, 1499}, "module 1 of 1, 1:02:03 elapsed, about 0:01 left"},
         {{1, 1, 600000, 1500}, "module 1 of 1, 10:00 elapsed, about 0:02 left"},
+        {{2, 2, 61000, 499}, "module 2 of 2, 1:01 elapsed, finishing"},
     };
     for (const TextCase &c : cases)
         EXPECT_EQ(overallProgressText(c.progress), QLatin1String(c.text));
