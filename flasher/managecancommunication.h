@@ -1,8 +1,8 @@
 // The flasher's single point of contact with the CAN line: it opens and
 // closes the line, watches the bus status, sends the protocol's frames and
 // keeps what the receive thread reports in the module table. The receive
-// thread's signals reach its slots directly on that thread (see the README's
-// design notes); the table and the line transfer carry their own locks.
+// thread's signals reach its slots directly on that thread (see the design
+// notes in docs/developers.md); the table and the line transfer carry their own locks.
 #pragma once
 
 #include "candriverfunctions.h"
