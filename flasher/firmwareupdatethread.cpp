@@ -221,7 +221,8 @@ void FirmwareUpdateThread::checkFirmwareName()
         ++nameRequests_;
         communication_->requestFirmwareName();
         QThread::msleep(millis(runlimits::QueryPause));
-    } else {
+    } else if (!busLost()) {
+        // Requests into a lost bus go unanswered too: that is no module's fault.
         failModule(tr("no firmware name after %1 requests").arg(runlimits::NameRequests + 1));
     }
 }

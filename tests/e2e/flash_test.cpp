@@ -551,11 +551,20 @@ private slots:
 
     // The controller goes bus off for good during the flash pass: the trace
     // records it, and only that excuses the missing closing sequence.
+    void busOffEndsTheRun_data()
+    {
+        QTest::addColumn<QString>("frames");
+        QTest::newRow("mid-flash") << "250";
+        // The module's device information is the last frame before the bus goes.
+        QTest::newRow("at the identity requests") << "137";
+    }
+
     void busOffEndsTheRun()
     {
+        QFETCH(QString, frames);
         testkit::Bench bench;
         bench.writeFirmware();
-        bench.addAdapter(0, {{"bus_off_after_frames", "250"}, {"bus_off_for_good", "true"}});
+        bench.addAdapter(0, {{"bus_off_after_frames", frames}, {"bus_off_for_good", "true"}});
         bench.addModule(1);
         bench.writeConfig();
         const testkit::RunResult run = bench.run(bench.autoArgs());

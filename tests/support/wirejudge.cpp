@@ -175,6 +175,7 @@ struct Module
     bool loggedOnAfterRestart = false;
     bool addressed = false; // the flasher sent it a frame, so its table holds it
     bool givenUp = false;
+    bool lostInQuery = false; // the bus went while its identity was asked
     QByteArray information; // its latest device information frame
 };
 
@@ -835,6 +836,7 @@ bool Judge::onDataFrame(Module &m, const QByteArray &bytes)
 // A module's work ends when the flasher turns to another module or ends the run.
 void Judge::leaveModule(Module &m, bool runEnds)
 {
+    m.lostInQuery = m.stage == Stage::Queried && runEnds && busLost();
     if (m.stage == Stage::Queried && !(runEnds && busLost()) && !run_.scan) {
         checkSelection(m, false);
         m.givenUp = selected(m) && nameless(m);
@@ -1035,9 +1037,12 @@ bool Judge::checkModuleLines(const QStringList &out)
         const QString fate = m.stage == Stage::Done ? QStringLiteral("updated")
                              : m.givenUp || !queried ? QStringLiteral("not updated: ")
                                                      : QStringLiteral("skipped: ");
-        const bool resultOk = run_.scan     ? result.isEmpty()
-                              : m.addressed ? result.size() == 1 && result[0].startsWith(prefix + fate)
-                                            : result.size() <= 1;
+        // Whether the name came through before the bus went, the wire cannot tell.
+        const QString lost = prefix + QStringLiteral("not updated: the CAN connection was lost");
+        const bool resultOk = run_.scan ? result.isEmpty()
+                              : m.addressed
+                                  ? result.size() == 1 && (result[0].startsWith(prefix + fate) || (m.lostInQuery && result[0] == lost))
+                                  : result.size() <= 1;
         if (!resultOk)
             return fail("console", QStringLiteral("result lines of module %1: %2, due one \"%3%4\"")
                                        .arg(hex(id), result.join(QStringLiteral(" | ")), prefix, fate));
