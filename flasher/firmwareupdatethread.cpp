@@ -113,6 +113,12 @@ void FirmwareUpdateThread::noteReason(const QString &reason)
         modules().withCurrent([&reason](ModuleRecord &record) { record.reason = reason; });
 }
 
+void FirmwareUpdateThread::failSilentModule(const QString &reason)
+{
+    if (!busLost())
+        failModule(reason);
+}
+
 void FirmwareUpdateThread::failModule(const QString &reason)
 {
     DebugLine line;
@@ -221,9 +227,8 @@ void FirmwareUpdateThread::checkFirmwareName()
         ++nameRequests_;
         communication_->requestFirmwareName();
         QThread::msleep(millis(runlimits::QueryPause));
-    } else if (!busLost()) {
-        // Requests into a lost bus go unanswered too: that is no module's fault.
-        failModule(tr("no firmware name after %1 requests").arg(runlimits::NameRequests + 1));
+    } else {
+        failSilentModule(tr("no firmware name after %1 requests").arg(runlimits::NameRequests + 1));
     }
 }
 
@@ -253,7 +258,7 @@ void FirmwareUpdateThread::waitReady()
         return;
     }
     if (readyPolls_++ >= runlimits::ReadyPolls) {
-        failModule(tr("no ready report within %1 seconds")
+        failSilentModule(tr("no ready report within %1 seconds")
                        .arg(runlimits::ReadyPolls * millis(runlimits::ReadyPoll) / 1000));
         return;
     }
@@ -355,7 +360,7 @@ void FirmwareUpdateThread::postFlash()
         if (modules().currentRecord().loggedOn)
             break;
         if (poll >= runlimits::PostFlashPolls) {
-            failModule(tr("no log-on within %1 seconds after the restart")
+            failSilentModule(tr("no log-on within %1 seconds after the restart")
                            .arg(runlimits::PostFlashPolls * millis(runlimits::PostFlashPoll) / 1000));
             return;
         }

@@ -78,6 +78,9 @@ private:
     // too, where no wait gives a chance to look.
     bool busLostDue();
     void failModule(const QString &reason);
+    // For a module that stayed silent: into a lost bus every module does, so
+    // the lost bus is named instead.
+    void failSilentModule(const QString &reason);
     bool startRun(const char *interfaceName, int bitRate, int canLine, const CanDriverFunctions *driver);
     bool stoppedNow();
     bool moduleInWork() const;
