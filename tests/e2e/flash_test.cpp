@@ -578,7 +578,9 @@ private slots:
     {
         QTest::addColumn<int>("modules");
         QTest::addColumn<int>("exitCode");
-        QTest::newRow("two modules") << 2 << 0;
+        // The third is in re-update state: it fits any file, and still must
+        // not be sent an update command.
+        QTest::newRow("three modules") << 3 << 0;
         QTest::newRow("none") << 0 << 2;
     }
 
@@ -592,7 +594,8 @@ private slots:
         bench.writeFirmware();
         bench.addAdapter(0);
         for (int address = 1; address <= modules; ++address)
-            bench.addModule(address, {{"name", address == 1 ? "K3B7" : "K31B7"}, {"serial", "4711"}});
+            bench.addModule(address, {{"name", address == 1 ? "K3B7" : "K31B7"}, {"serial", "4711"},
+                                      {"reupdate", address == 3 ? "true" : "false"}});
         bench.writeConfig();
         const testkit::RunResult run = bench.run({"--scan", "PCAN_USB", "1000", "0"});
         VERIFY_RUN(run, exitCode);
