@@ -34,6 +34,11 @@ std::optional<long long> fourthFieldNumber(const QByteArray &line)
     const bool negative = text.startsWith('-');
     if (text.startsWith('+') || negative)
         text.remove(0, 1);
+    // Leading zeros do not make a number large.
+    qsizetype zeros = 0;
+    while (zeros + 1 < text.size() && text[zeros] == '0')
+        ++zeros;
+    text.remove(0, zeros);
     if (text.isEmpty() || text.size() > 12)
         return std::nullopt;
     long long value = 0;
