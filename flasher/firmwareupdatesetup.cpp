@@ -75,6 +75,8 @@ bool FirmwareUpdateThread::startRun(const char *interfaceName, int bitRate, int 
     lines_ = std::make_unique<PassLines>(*communication_, file_, *bus_, console_, peerName_);
     state_ = UpdateState::WaitLogOn;
     firstLogOnDeadline_ = runlimits::deadlineIn(runlimits::FirstLogOn);
+    // The line's set-up has just sent the first request.
+    nextLogOnRequest_ = runlimits::deadlineIn(runlimits::LogOnRequestEvery);
     start();
     return true;
 }

@@ -152,34 +152,57 @@ void FirmwareUpdateThread::inform(const char *text)
     emit information(peerName_, tr(text).arg(currentModule()).arg(modules().count()));
 }
 
+// A module that missed a log-on request (busy, a frame lost) answers a later
+// one: the request goes again once a second for as long as the window is
+// open, and the window stays open until no new module has answered for its
+// 300 passes. Modules already in the table answer again; that changes nothing.
 void FirmwareUpdateThread::waitLogOn()
 {
-    if (!firstModuleSeen_) {
-        // Woken by the first log-on; the bus is looked at once a second
-        // meanwhile, and the log-on request goes again: one request lost in a
-        // receiver's full buffer would otherwise leave every module silent.
-        while (!modules().waitFor(ModuleTable::Event::AnyModule,
-                                  std::min(firstLogOnDeadline_,
-                                           deadlineIn(runlimits::BusStatusEvery)))) {
-            if (busLost() || stopNow_.load())
-                return;
-            if (firstLogOnDeadline_.hasExpired()) {
-                console_.debug(DebugLine() << "No module logged on within"
-                                           << static_cast<int>(runlimits::FirstLogOn.count())
-                                           << "seconds.");
-                state_ = UpdateState::Finish;
-                return;
-            }
-            communication_->sendLogOn(protocol::BroadcastLogOnId);
-        }
-        firstModuleSeen_ = true;
-    }
+    if (!firstModuleSeen_ && !waitFirstLogOn())
+        return;
     modules().setCurrent(modules().first().value_or(0));
     QThread::msleep(millis(runlimits::LogOnWindowPass));
-    if (busLostDue())
+    if (busLostDue() || stopNow_.load())
         return;
-    if (--logOnWindowCount_ <= 0)
+    if (const int known = modules().count(); known > modulesKnown_) {
+        modulesKnown_ = known;
+        logOnWindowCount_ = runlimits::LogOnWindowPasses;
+    }
+    if (--logOnWindowCount_ <= 0 || logOnWindowEnd_.hasExpired()) {
         state_ = UpdateState::Announce;
+        return;
+    }
+    askForLogOnsDue();
+}
+
+// Woken by the first log-on; the bus is looked at once a second meanwhile.
+bool FirmwareUpdateThread::waitFirstLogOn()
+{
+    while (!modules().waitFor(ModuleTable::Event::AnyModule,
+                              std::min(firstLogOnDeadline_, nextLogOnRequest_))) {
+        if (busLost() || stopNow_.load())
+            return false;
+        if (firstLogOnDeadline_.hasExpired()) {
+            console_.debug(DebugLine() << "No module logged on within"
+                                       << static_cast<int>(runlimits::FirstLogOn.count())
+                                       << "seconds.");
+            state_ = UpdateState::Finish;
+            return false;
+        }
+        askForLogOnsDue();
+    }
+    firstModuleSeen_ = true;
+    modulesKnown_ = modules().count();
+    logOnWindowEnd_ = deadlineIn(runlimits::LongestLogOnWindow);
+    return true;
+}
+
+void FirmwareUpdateThread::askForLogOnsDue()
+{
+    if (!nextLogOnRequest_.hasExpired())
+        return;
+    communication_->sendLogOn(protocol::BroadcastLogOnId);
+    nextLogOnRequest_ = deadlineIn(runlimits::LogOnRequestEvery);
 }
 
 void FirmwareUpdateThread::announce()

@@ -93,6 +93,8 @@ private:
     bool selected() const;
 
     void waitLogOn();
+    bool waitFirstLogOn();
+    void askForLogOnsDue();
     void announce();
     void queryModule();
     void checkFirmwareName();
@@ -124,6 +126,9 @@ private:
     bool updateStartSent_ = false;
     bool firstModuleSeen_ = false;
     QDeadlineTimer firstLogOnDeadline_;
+    QDeadlineTimer nextLogOnRequest_;
+    QDeadlineTimer logOnWindowEnd_;
+    int modulesKnown_ = 0;
     std::unique_ptr<BusWatch> bus_;
     std::unique_ptr<PassLines> lines_;
     int flashStarts_ = 0;

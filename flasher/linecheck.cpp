@@ -18,20 +18,33 @@ bool isVersionError(uint8_t code)
     return code == GeneralProjectVersion || code == UpdateVersionToHigh;
 }
 
+// What follows a refusal, in the words of its notice.
+enum class After { Repeat, GiveUp, RunEnds };
+
+const char *afterText(After after)
+{
+    switch (after) {
+    case After::Repeat: return ", repeating line:";
+    case After::GiveUp: return ", giving up line:";
+    case After::RunEnds: return ", the run ends: the module refused the firmware's version, line:";
+    }
+    return "";
+}
+
 const char *repeatText(bool repeating)
 {
-    return repeating ? ", repeating line:" : ", giving up line:";
+    return afterText(repeating ? After::Repeat : After::GiveUp);
 }
 
 DebugLine refusalMessage(uint8_t code, const QString &peerName, const QByteArray &lineText,
-                         bool repeating)
+                         After after)
 {
     DebugLine line;
     if (code == ChecksumError) {
-        line.quoted(peerName).plain(QLatin1String("Checksum error") + repeatText(repeating));
+        line.quoted(peerName).plain(QLatin1String("Checksum error") + afterText(after));
     } else {
         line.quoted(peerName) << "Other error: 0x";
-        line.plain(QString::number(code, 16)) << repeatText(repeating);
+        line.plain(QString::number(code, 16)) << afterText(after);
     }
     return line.quoted(lineText);
 }
@@ -51,9 +64,12 @@ Verdict evaluate(const std::function<bool(uint8_t &)> &takeCode, const QString &
                                     << "Flash error, restarting writing from the beginning.");
             verdict.flashError = true;
         } else if (code == ChecksumError || isOtherError(code)) {
-            // A version error ends the run whatever the count; its line keeps its wording.
-            const bool repeating = ++verdict.refusals < refusalsLeft || isVersionError(code);
-            verdict.messages.append(refusalMessage(code, peerName, lineText, repeating));
+            // A version error ends the run whatever the count: no repeat follows.
+            const bool repeating = ++verdict.refusals < refusalsLeft;
+            const After after = isVersionError(code) ? After::RunEnds
+                                : repeating          ? After::Repeat
+                                                     : After::GiveUp;
+            verdict.messages.append(refusalMessage(code, peerName, lineText, after));
             verdict.repeatLine = verdict.answered = true;
         }
         if (isVersionError(code)) {

@@ -20,7 +20,7 @@ QByteArray LineTransfer::start(uint16_t module, const QByteArray &firmwareLine)
     return nextFrame();
 }
 
-QByteArray LineTransfer::acknowledged(uint16_t module)
+QByteArray LineTransfer::acknowledged(uint16_t module, bool *through)
 {
     std::lock_guard lock(mutex_);
     if (!active_ || module != module_ || acked_ >= sent_)
@@ -32,6 +32,8 @@ QByteArray LineTransfer::acknowledged(uint16_t module)
     // line is acknowledged, not for every frame.
     if (next.isEmpty())
         through_.notify_all();
+    if (through)
+        *through = next.isEmpty();
     return next;
 }
 

@@ -20,8 +20,9 @@ public:
     QByteArray start(uint16_t module, const QByteArray &firmwareLine);
     // An acknowledgement from the module: the next frame's text, or empty
     // when none is due (the line is through, or the acknowledgement is not
-    // for a frame of this transfer).
-    QByteArray acknowledged(uint16_t module);
+    // for a frame of this transfer). through: set when this one completed
+    // the line.
+    QByteArray acknowledged(uint16_t module, bool *through = nullptr);
     // True when every frame was acknowledged. False when one was not within
     // frameBound of the previous one; the transfer is then dropped.
     bool waitComplete(std::chrono::milliseconds frameBound);

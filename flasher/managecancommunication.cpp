@@ -320,7 +320,13 @@ void ManageCanCommunication::onReceivedFirmwareName(quint16 id, QString firmware
 void ManageCanCommunication::onReceivedFlashFrame(quint16 id)
 {
     modules_.with(id, [](ModuleRecord &record) { record.flashFrameAcked = true; });
-    const QByteArray next = transfer_.acknowledged(id);
+    bool through = false;
+    const QByteArray next = transfer_.acknowledged(id, &through);
+    // A module answers a line only once it holds all of it: a code queued
+    // before that answers an earlier transfer, one that timed out, and must
+    // not pass for the answer to this one.
+    if (through)
+        modules_.with(id, [](ModuleRecord &record) { record.errors.clear(); });
     if (next.isEmpty())
         return;
     modules_.with(id, [](ModuleRecord &record) { record.flashFrameAcked = false; });

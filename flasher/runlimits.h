@@ -12,8 +12,10 @@ using namespace std::chrono_literals;
 
 constexpr auto StartupSettle = 500ms;      // after the first log-off sweep, before the bus status
 constexpr auto FirstLogOn = 10s;         // until the first module logs on
-constexpr int LogOnWindowPasses = 300;   // then 300 passes of 10 ms for more modules
+constexpr int LogOnWindowPasses = 300;   // then 300 passes of 10 ms without a new module
 constexpr auto LogOnWindowPass = 10ms;
+constexpr auto LogOnRequestEvery = 1s;   // the log-on request goes again until the window closes
+constexpr auto LongestLogOnWindow = 30s; // from the first log-on, however many modules answer
 constexpr auto QueryPause = 500ms;       // after the opening sequence and the identity requests
 constexpr int NameRequests = 4;          // more, QueryPause apart, while a module has no name
 constexpr auto ReadyPoll = 500ms;

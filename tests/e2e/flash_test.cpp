@@ -344,7 +344,8 @@ private slots:
         bench.writeConfig();
         const testkit::RunResult run = bench.run(bench.autoArgs());
         VERIFY_RUN(run, 2);
-        QCOMPARE(run.countErr("\"\" Other error: 0x " + code.mid(2) + " , repeating line: "
+        QCOMPARE(run.countErr("\"\" Other error: 0x " + code.mid(2)
+                              + " , the run ends: the module refused the firmware's version, line: "
                               + debugQuoted(file[0]) + ' '),
                  1);
         QCOMPARE(run.countErr(message), 1);
@@ -411,8 +412,13 @@ private slots:
     {
         QTest::addColumn<QString>("key");
         QTest::addColumn<int>("line"); // of the file, from 0, that times out
-        QTest::newRow("acknowledgement inside a line") << "late_ack_frames" << 1;
-        QTest::newRow("status answer") << "late_answer_lines" << 2;
+        QTest::addColumn<QString>("lateMs");
+        QTest::addColumn<bool>("repeatLate"); // the repeat is answered late too
+        QTest::newRow("acknowledgement inside a line") << "late_ack_frames" << 1 << "500" << false;
+        QTest::newRow("status answer") << "late_answer_lines" << 2 << "500" << false;
+        // Arrives while the repeat's frames go out at 125 kbit/s, after the
+        // timeout's pause: the repeat must still wait for an answer of its own.
+        QTest::newRow("status answer during the repeat") << "late_answer_lines" << 2 << "2258" << true;
     }
 
     // An answer past the bound belongs to a transfer the flasher has ended:
@@ -422,6 +428,8 @@ private slots:
     {
         QFETCH(QString, key);
         QFETCH(int, line);
+        QFETCH(QString, lateMs);
+        QFETCH(bool, repeatLate);
         testkit::Bench bench;
         const QStringList file = bench.writeFirmware();
         bench.addAdapter(0);
@@ -430,12 +438,20 @@ private slots:
         for (int i = 0; i < line; ++i)
             lateFrame += (file[i].size() + 2 + 5) / 6;
         const int late = key == QLatin1String("late_ack_frames") ? lateFrame : line + 1;
-        bench.addModule(1, {{key, QString::number(late)}});
+        const QString lateOnes = QString::number(late) + (repeatLate ? "," + QString::number(late + 1) : "");
+        bench.addModule(1, {{key, lateOnes}, {"late_ms", lateMs}});
         bench.writeConfig();
-        const testkit::RunResult run = bench.run(bench.autoArgs());
+        const testkit::RunResult run = bench.run(bench.autoArgs(0, repeatLate ? "125" : "1000"));
         VERIFY_RUN(run, 0);
-        QCOMPARE(run.countErr("\"\" Timeout, repeating line: " + debugQuoted(file[line]) + ' '), 1);
-        QCOMPARE(dataFrameAfterLateAnswer(run), (file[line] + "\r\n").toLatin1().left(6));
+        // One that comes just after the repeat's last frame cannot be told from
+        // the repeat's answer, and then the repeat does not time out.
+        const int timeouts = run.countErr("\"\" Timeout, repeating line: " + debugQuoted(file[line]) + ' ');
+        QVERIFY(timeouts == 1 || (repeatLate && timeouts == 2));
+        // One that comes during the pause is followed by the repeat's first frame;
+        // one that comes during the repeat, by nothing of the next line before the
+        // repeat's own answer, which the judge sees.
+        if (!repeatLate)
+            QCOMPARE(dataFrameAfterLateAnswer(run), (file[line] + "\r\n").toLatin1().left(6));
         VERIFY_WHOLE_FILE(phaseLines(run, "Compare", 0x208), file);
         QVERIFY(run.imageEqual(1));
     }
@@ -536,17 +552,32 @@ private slots:
         QVERIFY(run.errLines.contains("Error: Modules not updated: 208"));
     }
 
-    // The module misses the start-up's log-on request and the first repeat.
+    void lostLogOnRequestIsAskedAgain_data()
+    {
+        QTest::addColumn<QString>("firstMisses");
+        QTest::addColumn<QString>("secondMisses");
+        QTest::newRow("alone, the start-up's request and the first repeat") << "2" << "";
+        // The first answers at once: the request must go on for the second.
+        QTest::newRow("second of two, the start-up's request") << "0" << "1";
+        QTest::newRow("second of two, two requests") << "0" << "2";
+    }
+
+    // Modules that miss log-on requests are asked again: every module is updated.
     void lostLogOnRequestIsAskedAgain()
     {
+        QFETCH(QString, firstMisses);
+        QFETCH(QString, secondMisses);
         testkit::Bench bench;
         bench.writeFirmware();
         bench.addAdapter(0);
-        bench.addModule(1, {{"missed_logon_requests", "2"}});
+        bench.addModule(1, {{"missed_logon_requests", firstMisses}});
+        if (!secondMisses.isEmpty())
+            bench.addModule(2, {{"missed_logon_requests", secondMisses}});
         bench.writeConfig();
         const testkit::RunResult run = bench.run(bench.autoArgs());
         VERIFY_RUN(run, 0);
         QVERIFY(run.imageEqual(1));
+        QVERIFY(secondMisses.isEmpty() || run.imageEqual(2));
     }
 
     // The controller goes bus off for good during the flash pass: the trace

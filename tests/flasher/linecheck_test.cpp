@@ -67,6 +67,12 @@ QString otherLine(const char *hex)
 {
     return QString("\"\" Other error: 0x %1 , repeating line: \"S10510000102E7\" ").arg(hex);
 }
+// A version refusal ends the run: its notice promises no repeat.
+QString versionLine(const char *hex)
+{
+    return QString("\"\" Other error: 0x %1 , the run ends: the module refused the firmware's version, "
+                   "line: \"S10510000102E7\" ").arg(hex);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Codes, StatusCodeRules,
@@ -82,12 +88,12 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"95 other error", {0x95}, true, true, false, VersionError::None, {}, {otherLine("95")}},
         RuleCase{"97 then 81 stays", {0x97, 0x81}, false, true, false,
                  VersionError::GeneralProjectVersion, {0x81},
-                 {otherLine("97"), "Error: GeneralProjectVersion "}},
+                 {versionLine("97"), "Error: GeneralProjectVersion "}},
         RuleCase{"98", {0x98}, false, true, false, VersionError::UpdateVersionToHigh, {},
-                 {otherLine("98"), "Error: UpdateVersionToHigh "}},
+                 {versionLine("98"), "Error: UpdateVersionToHigh "}},
         RuleCase{"81 then 98", {0x81, 0x98, 0x85}, false, true, false,
                  VersionError::UpdateVersionToHigh, {0x85},
-                 {otherLine("98"), "Error: UpdateVersionToHigh "}}),
+                 {versionLine("98"), "Error: UpdateVersionToHigh "}}),
     [](const auto &info) { return std::to_string(info.index); });
 
 TEST(StatusCodeRules, RefusalsCountChecksumAndOtherErrors)
@@ -103,7 +109,7 @@ TEST(StatusCodeRules, LastRefusalGivesTheLineUp)
     const QString givenUp = "\"\" Checksum error, giving up line: \"S10510000102E7\" ";
     EXPECT_EQ(evaluate({0x92, 0x92}, 2).messages, (QStringList{ChecksumLine, givenUp}));
     EXPECT_EQ(evaluate({0x92}, 3).messages, QStringList{ChecksumLine});
-    EXPECT_EQ(evaluate({0x97}, 1).messages.first(), otherLine("97"));
+    EXPECT_EQ(evaluate({0x97}, 1).messages.first(), versionLine("97"));
 }
 
 TEST(StatusCodeRules, TimeoutLineQuotesPeerAndLine)

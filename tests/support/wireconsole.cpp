@@ -76,10 +76,12 @@ QStringList codeNotices(uint8_t code, const QByteArray &line, bool repeating)
         return {QStringLiteral("\"\" Checksum error") + what + quoted(line)};
     if (code == 0x91 || code == 0x93)
         return {QStringLiteral("\"\" Flash error, restarting writing from the beginning.")};
-    // A version error ends the run; its notice keeps the words of a repeat.
+    // A version error ends the run, and its notice says so.
     const bool versionError = code == 0x97 || code == 0x98;
+    const QString runEnds =
+        QStringLiteral(", the run ends: the module refused the firmware's version, line: ");
     QStringList notices{QStringLiteral("\"\" Other error: 0x %1 ").arg(code, 0, 16)
-                        + (versionError ? QStringLiteral(", repeating line: ") : what) + quoted(line)};
+                        + (versionError ? runEnds : what) + quoted(line)};
     if (code == 0x97)
         notices.append(QStringLiteral("Error: GeneralProjectVersion"));
     if (code == 0x98)
@@ -117,6 +119,7 @@ QStringList noticesOf(const QByteArray &err)
         if (line.startsWith(QLatin1String("\"\" Module ")) && reason > 0)
             notices.append(line.left(reason + notUpdated.size()));
         else if (line.contains(QLatin1String(", repeating line: ")) || line.contains(QLatin1String(", giving up line: "))
+                 || line.contains(QLatin1String(", the run ends: "))
                  || line.contains(QLatin1String("Flash error, restarting"))
                  || line.startsWith(QLatin1String("Error: GeneralProjectVersion"))
                  || line.startsWith(QLatin1String("Error: UpdateVersionToHigh")))

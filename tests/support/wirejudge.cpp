@@ -41,8 +41,16 @@ constexpr Us LogOnWindow = 300 * 10 * Ms;
 // The flasher answers a module's log-on frame from its receive thread, at once:
 // this leaves room for a loaded machine, not for an answer from a poll loop.
 constexpr Us LogOnAnswerBound = 500 * Ms;
-// While no module has answered, the log-on request goes again this often.
+// Until the log-on window closes, the log-on request goes again this often;
+// the window closes when no new module has answered for LogOnWindow, and at
+// the latest this long after the first log-on.
 constexpr Us LogOnRepeat = 1000 * Ms;
+constexpr Us LongestLogOnWindow = 30000 * Ms;
+// How late a due log-on request may be on a loaded machine; how early one
+// may seem after the start-up's, which waits on the bus behind the second
+// log-off sweep.
+constexpr Us LogOnRequestLate = 1000 * Ms;
+constexpr Us LogOnRequestEarly = 100 * Ms;
 constexpr Us ClosingPause1 = 500 * Ms;
 constexpr Us ClosingPause2 = 1000 * Ms;
 constexpr int SweepFrames = 64;
@@ -191,6 +199,8 @@ private:
     void onFrame(const LoggedFrame &frame);
     bool onStartupFrame(Origin origin, const LoggedFrame &frame);
     bool onRepeatedLogOnRequest(const QByteArray &data);
+    bool logOnRequestsKeptUp();
+    bool logOnWindowClosed();
     void onModuleFrame(Module &m, const QByteArray &data);
     bool onCommandFrame(Module &m, const QByteArray &data);
     bool onRequestFrame(Module &m, const QByteArray &data);
@@ -362,23 +372,50 @@ void Judge::onFrame(const LoggedFrame &frame)
         module(frame.id & 0x7F8).addressed = true;
 }
 
-// The log-on request goes again, a second apart, only while no module has
-// answered (one that answers just as the flasher sends it is forgiven).
+// The log-on request goes again, a second apart, until the log-on window
+// closes with the opening sequence: a module that missed one is asked again.
 bool Judge::onRepeatedLogOnRequest(const QByteArray &data)
 {
-    const bool answered = std::any_of(modules_.begin(), modules_.end(), [this](const auto &entry) {
-        return entry.second.knownUs >= 0 && entry.second.knownUs + KnownSlack <= now_;
-    });
     if (data != LogOn)
         return fail("start-up", QStringLiteral("7ff#%1 after the start-up").arg(QString::fromLatin1(data.toHex())));
-    if (answered)
-        return fail("start-up", QStringLiteral("log-on request to 7ff after a module answered"));
-    if (now_ - logOnRequestUs_ < LogOnRepeat - StampSlack)
+    if (openingUs_ >= 0 || closingStep_ != 0 || finalClosingUs_ >= 0)
+        return fail("start-up", QStringLiteral("log-on request to 7ff after the log-on window closed"));
+    if (now_ - logOnRequestUs_ < LogOnRepeat - LogOnRequestEarly)
         return fail("timing", QStringLiteral("log-on request %1 ms after the previous one, due %2 ms")
                                   .arg((now_ - logOnRequestUs_) / Ms)
                                   .arg(LogOnRepeat / Ms));
+    if (!logOnRequestsKeptUp())
+        return false;
     logOnRequestUs_ = now_;
     return true;
+}
+
+bool Judge::logOnRequestsKeptUp()
+{
+    return now_ - logOnRequestUs_ <= LogOnRepeat + LogOnRequestLate
+           || fail("timing", QStringLiteral("no log-on request for %1 ms while the log-on window was open, due every %2 ms")
+                                 .arg((now_ - logOnRequestUs_) / Ms)
+                                 .arg(LogOnRepeat / Ms));
+}
+
+// The window stays open until no new module has answered for LogOnWindow; a
+// module that answered just now may not be in the flasher's table yet.
+bool Judge::logOnWindowClosed()
+{
+    Us firstLogOn = now_;
+    Us lastNew = -1;
+    for (const auto &[id, m] : modules_) {
+        if (m.knownUs < 0)
+            continue;
+        firstLogOn = std::min(firstLogOn, m.knownUs);
+        if (m.knownUs + KnownSlack <= now_)
+            lastNew = std::max(lastNew, m.knownUs);
+    }
+    const Us due = std::min(lastNew + LogOnWindow, firstLogOn + LongestLogOnWindow);
+    return now_ >= due - StampSlack
+           || fail("timing", QStringLiteral("the opening sequence %1 ms after a module's first log-on, due %2 ms")
+                                 .arg((now_ - lastNew) / Ms)
+                                 .arg(LogOnWindow / Ms));
 }
 
 // On line 1 the pattern frame (no other line's bus carries its fixed word),
@@ -729,7 +766,10 @@ bool Judge::settleLine(Module &m, Next next, bool *repeat)
     for (qsizetype i = 0; i < m.codes.size(); ++i) {
         const Code &c = m.codes[i];
         const bool refusal = isRefusal(c.value) && c.at <= t.ackUs + ResponseBound;
-        if (decider < 0 && (refusal || (isAcceptance(c.value) && c.at > t.lastFrameUs)))
+        // A module answers a line once it holds all of it: an acceptance before
+        // the last frame's acknowledgement answers an earlier transfer.
+        const bool ofThisTransfer = c.at > t.lastFrameUs && t.ackUs >= 0 && c.at >= t.ackUs;
+        if (decider < 0 && (refusal || (isAcceptance(c.value) && ofThisTransfer)))
             decider = i;
     }
     const bool timedOut = now_ - t.ackUs >= ResponseBound - StampSlack
@@ -895,13 +935,8 @@ bool Judge::onSequence(const QByteArray &data)
         if (openingUs_ >= 0 || !anyKnown || closingStep_ != 0)
             return fail("opening sequence",
                         QStringLiteral("the opening sequence goes out once, after a log-on"));
-        Us firstLogOn = now_;
-        for (const auto &[id, m] : modules_)
-            firstLogOn = m.knownUs >= 0 ? std::min(firstLogOn, m.knownUs) : firstLogOn;
-        if (now_ - firstLogOn < LogOnWindow - StampSlack)
-            return fail("timing", QStringLiteral("the opening sequence %1 ms after the first log-on, due %2 ms")
-                                      .arg((now_ - firstLogOn) / Ms)
-                                      .arg(LogOnWindow / Ms));
+        if (!logOnWindowClosed() || !logOnRequestsKeptUp())
+            return false;
         openingUs_ = now_;
         return true;
     }

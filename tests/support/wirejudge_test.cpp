@@ -27,7 +27,7 @@ enum class Fault {
     ThirdUpdateCommandZero, InformationBeforeRelease, LastClosingFrameMissing, NoBanner, PostFlashMissing, CompletedMiscounted,
     NoFinishLine, ErrorLineOnAGoodRun, ExitCodeOfAFailure, TimeoutThoughAccepted, QueryTooSoon,
     FirstLineTooSoon, RepeatTooSoon, SecondSweepTooSoon, LogOnWindowCut, LogOnAskedAgain,
-    LogOnAskedTooSoon, LogOnAskedAfterAnswer, LogOnAnsweredLate, BusLostOnTheWire, BusLossOnlyClaimed,
+    LogOnAskedTooSoon, LogOnAskedAfterWindow, LogOnNotAskedAgain, LogOnAnsweredLate, BusLostOnTheWire, BusLossOnlyClaimed,
     IdentityMisread, ResultMisreported
 };
 
@@ -247,16 +247,26 @@ void Conversation::postFlash(uint16_t id)
 WireRun Conversation::build()
 {
     startup();
-    // While no module answers, the log-on request goes again once a second.
+    // While no module answers, the log-on request goes again once a second too.
     const bool askAgain = fault_ == Fault::LogOnAskedAgain || fault_ == Fault::LogOnAskedTooSoon;
     for (int repeat = 0; askAgain && repeat < 2; ++repeat)
         frame(0x7FF, "d801", fault_ == Fault::LogOnAskedTooSoon ? 300 : 1000);
     logOn(Updated);
-    if (fault_ == Fault::LogOnAskedAfterAnswer)
-        frame(0x7FF, "d801", 1000);
     logOn(Skipped);
-    wait(fault_ == Fault::LogOnWindowCut ? 1000 : 3000);
+    // The window stays open 3 s after the last new module, asking once a
+    // second; a module already known answers again.
+    const int windowMs = fault_ == Fault::LogOnWindowCut ? 1000 : 3000;
+    for (int passed = 1000; passed <= windowMs; passed += 1000) {
+        if (fault_ == Fault::LogOnNotAskedAgain)
+            wait(1000);
+        else
+            frame(0x7FF, "d801", 1000);
+        if (passed == 1000)
+            logOn(Updated);
+    }
     frame(0x004, "f415e6");
+    if (fault_ == Fault::LogOnAskedAfterWindow)
+        frame(0x7FF, "d801", 1000);
     wait(fault_ == Fault::QueryTooSoon ? 100 : 500);
     if (fault_ == Fault::HigherIdFirst)
         query(Skipped, "K31B7");
@@ -390,7 +400,8 @@ INSTANTIATE_TEST_SUITE_P(Faults, WireJudgeFault,
                                          FaultCase{Fault::LogOnWindowCut, "timing"},
                                          FaultCase{Fault::LogOnAskedAgain, ""},
                                          FaultCase{Fault::LogOnAskedTooSoon, "timing"},
-                                         FaultCase{Fault::LogOnAskedAfterAnswer, "start-up"},
+                                         FaultCase{Fault::LogOnAskedAfterWindow, "start-up"},
+                                         FaultCase{Fault::LogOnNotAskedAgain, "timing"},
                                          FaultCase{Fault::LogOnAnsweredLate, "log-on answer"},
                                          FaultCase{Fault::BusLostOnTheWire, ""},
                                          FaultCase{Fault::BusLossOnlyClaimed, "retry limit"},
