@@ -17,6 +17,11 @@ QString tr(const char *text)
 
 } // namespace
 
+bool firmwareFits(const QString &fileName, const QString &name)
+{
+    return QFileInfo(fileName).fileName().contains(name);
+}
+
 QString FirmwareFile::open(const QString &fileName)
 {
     QFile file(fileName);

@@ -6,6 +6,11 @@
 #include <QByteArray>
 #include <QString>
 
+// Whether a module of this firmware name takes the file: the name is looked
+// for in the file's own name, so that a folder of another module's name
+// decides nothing.
+bool firmwareFits(const QString &fileName, const QString &name);
+
 class FirmwareFile
 {
 public:
