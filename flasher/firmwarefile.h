@@ -18,7 +18,7 @@ public:
     // bound keeps a wrong file from filling the memory.
     static constexpr qint64 LargestFile = 64 * 1024 * 1024;
 
-    // Reads and checks the file; the error line to show when it cannot be
+    // Reads and checks the file; the error lines to show when it cannot be
     // flashed, empty when it can.
     QString open(const QString &fileName);
     // Back to the first line for a pass.
