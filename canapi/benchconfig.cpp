@@ -459,7 +459,10 @@ bool loadBenchConfig(const QString &path, BenchConfig *config, QString *error)
             *error = QStringLiteral("%1: %2").arg(path, problem);
         return false;
     }
-    return parseBenchConfig(QString::fromUtf8(bytes), path, QFileInfo(path).absolutePath(), config, error);
+    if (!parseBenchConfig(QString::fromUtf8(bytes), path, QFileInfo(path).absolutePath(), config, error))
+        return false;
+    config->path = path;
+    return true;
 }
 
 } // namespace canapi

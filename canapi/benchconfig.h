@@ -74,6 +74,7 @@ struct ModuleEntry {
 
 struct BenchConfig {
     QString fileName; // as the messages name it
+    QString path;     // the file read; empty when the bench came as text
     QList<AdapterConfig> adapters; // ascending index
     QList<ModuleEntry> modules;    // in file order
     double clockDriftPpm = 0.0;

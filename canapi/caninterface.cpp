@@ -2,12 +2,16 @@
 
 #include "autodetect.h"
 #include "bustiming.h"
+#include "inputfiles.h"
 #include "outputfile.h"
 #include "qtadapter.h"
 #include "simbus.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QThread>
+#include <QVariant>
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -56,6 +60,18 @@ QString libraryFolder()
     return QFileInfo(QString::fromLocal8Bit(info.dli_fname)).absolutePath();
 }
 
+// Where the bench file describes the adapters, for the caller's own error
+// line after a failed set-up: the interface's set-up texts are too short for
+// a path, and the caller runs in this process. "FILE:LINE: ..." in the
+// application object's property "tarvcanapi.bench", set only on the thread
+// that owns that object, where the caller sets up its line.
+void noteBenchPlace(const QString &text)
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (app != nullptr && QThread::currentThread() == app->thread())
+        app->setProperty("tarvcanapi.bench", text);
+}
+
 // The bench of this process: the file named by TARVCAN_CONFIG, else
 // tarvcan.ini beside the library (a build folder), else the machine's in
 // /etc, else the adapters found on the machine. A bad file is reported and
@@ -73,11 +89,14 @@ BenchConfig environmentBench()
     if (!loadBenchConfig(path, &bench, &error)) {
         std::fprintf(stderr, "tarvcanapi: %s\n", qPrintable(error));
         std::fprintf(stderr, "tarvcanapi: no CAN adapter is offered\n");
+        noteBenchPlace(error);
         return BenchConfig();
     }
-    if (bench.adapters.isEmpty())
+    if (bench.adapters.isEmpty()) {
         std::fprintf(stderr, "tarvcanapi: %s: the bench file has no [adapter.NAME] section, so no CAN adapter is offered\n",
                      qPrintable(path));
+        noteBenchPlace(path + QStringLiteral(": the bench file has no [adapter.NAME] section"));
+    }
     return bench;
 }
 
@@ -105,8 +124,19 @@ private:
     std::string reason_;
 };
 
-QString placeProblem(const BenchConfig &bench, int line, const QString &what, const QString &path)
+// An output written over an input would destroy what the run reads: the
+// firmware being flashed, or the bench file.
+QString inputProblem(const BenchConfig &bench, const InputFiles &inputs, int line, const QString &what, const QString &path)
 {
+    const QString input = inputs.whatIs(path);
+    return input.isEmpty() ? QString() : bench.at(line, QStringLiteral("%1: %2: %3").arg(what, path, input));
+}
+
+QString placeProblem(const BenchConfig &bench, const InputFiles &inputs, int line, const QString &what,
+                     const QString &path)
+{
+    if (const QString problem = inputProblem(bench, inputs, line, what, path); !problem.isEmpty())
+        return problem;
     std::string error;
     if (modsim::checkOutputPlace(path.toStdString(), &error))
         return QString();
@@ -115,11 +145,12 @@ QString placeProblem(const BenchConfig &bench, int line, const QString &what, co
 
 // The places of the statistics and the module images are checked here and
 // opened when they are written, at the end or at a module's restart.
-QString outputPlaceProblem(const BenchConfig &bench, const AdapterConfig &a)
+QString outputPlaceProblem(const BenchConfig &bench, const InputFiles &inputs, const AdapterConfig &a)
 {
     const QString owner = QStringLiteral("[adapter.%1]").arg(a.name);
     if (!a.statsPath.isEmpty()) {
-        const QString problem = placeProblem(bench, a.statsLine, QStringLiteral("stats of ") + owner, a.statsPath);
+        const QString problem =
+            placeProblem(bench, inputs, a.statsLine, QStringLiteral("stats of ") + owner, a.statsPath);
         if (!problem.isEmpty())
             return problem;
     }
@@ -127,19 +158,23 @@ QString outputPlaceProblem(const BenchConfig &bench, const AdapterConfig &a)
         const QString path = QString::fromStdString(m.config.imagePath);
         if (path.isEmpty())
             continue;
-        const QString problem = placeProblem(bench, m.imageLine, QStringLiteral("image of [module.%1]").arg(m.name), path);
+        const QString problem =
+            placeProblem(bench, inputs, m.imageLine, QStringLiteral("image of [module.%1]").arg(m.name), path);
         if (!problem.isEmpty())
             return problem;
     }
-    return QString();
+    return a.tracePath.isEmpty()
+               ? QString()
+               : inputProblem(bench, inputs, a.traceLine, QStringLiteral("trace of ") + owner, a.tracePath);
 }
 
 // Opens the adapter's trace (shared with adapters naming the same file) and
 // checks its other output places. The first that fails, as "FILE:LINE: ..."
 // naming the key, the adapter or module and the file.
-QString openOutputs(const BenchConfig &bench, const AdapterConfig &a, TraceFiles &files, std::shared_ptr<TraceFile> *trace)
+QString openOutputs(const BenchConfig &bench, const InputFiles &inputs, const AdapterConfig &a, TraceFiles &files,
+                    std::shared_ptr<TraceFile> *trace)
 {
-    const QString problem = outputPlaceProblem(bench, a);
+    const QString problem = outputPlaceProblem(bench, inputs, a);
     if (!problem.isEmpty() || a.tracePath.isEmpty())
         return problem;
     std::string error;
@@ -231,6 +266,7 @@ QtIoThread &CanInterface::io()
 std::vector<CanInterface::Slot> CanInterface::buildBench(const BenchConfig &config, std::vector<std::string> *problems)
 {
     TraceFiles files;
+    const InputFiles inputs = InputFiles::ofProcess(config.path);
     std::vector<Slot> slots;
     for (const AdapterConfig &a : config.adapters) {
         Slot slot;
@@ -238,7 +274,7 @@ std::vector<CanInterface::Slot> CanInterface::buildBench(const BenchConfig &conf
         slot.busOffAfterFrames = a.busOffAfterFrames;
         slot.busOffForGood = a.busOffForGood;
         std::shared_ptr<TraceFile> trace;
-        QString problem = openOutputs(config, a, files, &trace);
+        QString problem = openOutputs(config, inputs, a, files, &trace);
         if (!problem.isEmpty()) {
             problem += QStringLiteral("; adapter %1 cannot be opened").arg(a.name);
             problems->push_back(problem.toStdString());
@@ -278,6 +314,7 @@ void CanInterface::ensureBenchLocked()
         return;
     benchLoaded_ = true;
     const BenchConfig config = environmentBench();
+    benchFile_ = config.path;
     std::vector<std::string> problems;
     slots_ = buildBench(config, &problems);
     for (const std::string &problem : problems)
@@ -296,6 +333,7 @@ bool CanInterface::configure(const std::string &iniText, std::string *error)
         std::lock_guard lock(mutex_);
         old = takeBenchLocked();
         benchLoaded_ = true;
+        benchFile_.clear();
     }
     for (Slot &s : old)
         s.adapter->stop();
@@ -346,7 +384,31 @@ ApiResult CanInterface::loadDriver(const char *name)
         info.busOff = slots_[s].busOff;
         registry_.plugHardware(hw, info);
     }
+    noteDriverLinesLocked(name);
     return API_OK;
+}
+
+// A line beyond the adapters the bench file lists for the driver has none:
+// the note points at the last of them.
+void CanInterface::noteDriverLinesLocked(const char *driver)
+{
+    if (benchFile_.isEmpty())
+        return;
+    const AdapterConfig *last = nullptr;
+    int lines = 0;
+    for (const Slot &slot : slots_) {
+        if (driverLists(driver, slot.adapter->config().driver)) {
+            last = &slot.adapter->config();
+            ++lines;
+        }
+    }
+    noteBenchPlace(last == nullptr
+                       ? QStringLiteral("%1: it lists no adapter for %2").arg(benchFile_, QString::fromLatin1(driver))
+                       : QStringLiteral("%1:%2: [adapter.%3], the last adapter it lists for %4, serves line %5")
+                             .arg(benchFile_)
+                             .arg(last->line)
+                             .arg(last->name, QString::fromLatin1(driver))
+                             .arg(lines - 1));
 }
 
 ApiResult CanInterface::readHwParam(uint8_t hw, uint16_t param, void *buf, uint16_t len)
@@ -427,6 +489,11 @@ ApiResult CanInterface::registerNet(uint8_t net, const char *name, uint8_t hw, u
     // the kind that ends a run in the front end.
     std::fprintf(stderr, "Error: %s\n", error.c_str());
     std::lock_guard lock(mutex_);
+    if (!benchFile_.isEmpty())
+        noteBenchPlace(QStringLiteral("%1:%2: [adapter.%3] cannot be opened")
+                           .arg(benchFile_)
+                           .arg(adapter->config().line)
+                           .arg(adapter->config().name));
     if (generation == generation_)
         registry_.removeNet(net);
     return API_ERR_ILLHW;

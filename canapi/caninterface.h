@@ -83,6 +83,7 @@ private:
     static void finalShutdown();
 
     void ensureBenchLocked();
+    void noteDriverLinesLocked(const char *driver);
     std::vector<Slot> takeBenchLocked();
     // One slot per adapter of config; an adapter whose files cannot be
     // written gets a slot that refuses to open, and a line in problems.
@@ -99,6 +100,7 @@ private:
     std::vector<Slot> slots_;
     std::set<std::string> drivers_;
     bool benchLoaded_ = false;
+    QString benchFile_; // the bench file read; empty when there is none, or it was refused
     uint64_t generation_ = 0;
 
     std::mutex ioMutex_;

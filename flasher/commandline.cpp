@@ -30,6 +30,19 @@ long long leadingInteger(const QByteArray &text)
 
 namespace {
 
+// Digits only, else -1: the line names the bus whose modules are updated, so
+// "one", "0x1" or an empty text must not quietly mean line 0.
+long long wholeNumber(const QByteArray &text)
+{
+    if (text.isEmpty())
+        return -1;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return -1;
+    }
+    return leadingInteger(text);
+}
+
 // Adapter, bit rate and line from args[0..2]; false with the check set when
 // one is refused.
 bool parseLine(const QList<QByteArray> &args, CommandLine &result)
@@ -49,7 +62,7 @@ bool parseLine(const QList<QByteArray> &args, CommandLine &result)
     // The line travels in four bits of every address word: a larger number
     // would silently name another line.
     result.canLineText = args[2];
-    const long long canLine = leadingInteger(args[2]);
+    const long long canLine = wholeNumber(args[2]);
     if (canLine < 0 || canLine > HighestCanLine) {
         result.check = CommandLine::Check::BadCanLine;
         return false;

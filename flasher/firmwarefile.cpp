@@ -17,13 +17,26 @@ QString tr(const char *text)
 
 } // namespace
 
+bool firmwareFits(const QString &fileName, const QString &name)
+{
+    return QFileInfo(fileName).fileName().contains(name);
+}
+
 QString FirmwareFile::open(const QString &fileName)
 {
     QFile file(fileName);
     // A pipe or a device would block the open or never end; a folder has no lines.
     const QFileInfo info(fileName);
-    if ((info.exists() && !info.isFile()) || !file.open(QIODevice::ReadOnly))
-        return QStringLiteral("Can not open file '") + fileName + u'\'';
+    const bool special = info.exists() && !info.isFile();
+    if (special || !file.open(QIODevice::ReadOnly)) {
+        // The first line is the one scripts know; the reason goes on a line
+        // the front end shows.
+        const QString reason = !special ? file.errorString()
+                               : info.isDir() ? tr("it is a folder")
+                                              : tr("it is not a regular file");
+        return QStringLiteral("Can not open file '") + fileName + QStringLiteral("'\n")
+               + tr("Error: Firmware file '%1' cannot be opened: %2").arg(fileName, reason);
+    }
     const QString tooLarge = tr("Error: Firmware file '%1' is larger than %2 MiB")
                                  .arg(fileName)
                                  .arg(LargestFile / (1024 * 1024));

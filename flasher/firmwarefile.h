@@ -6,6 +6,11 @@
 #include <QByteArray>
 #include <QString>
 
+// Whether a module of this firmware name takes the file: the name is looked
+// for in the file's own name, so that a folder of another module's name
+// decides nothing.
+bool firmwareFits(const QString &fileName, const QString &name);
+
 class FirmwareFile
 {
 public:
@@ -13,7 +18,7 @@ public:
     // bound keeps a wrong file from filling the memory.
     static constexpr qint64 LargestFile = 64 * 1024 * 1024;
 
-    // Reads and checks the file; the error line to show when it cannot be
+    // Reads and checks the file; the error lines to show when it cannot be
     // flashed, empty when it can.
     QString open(const QString &fileName);
     // Back to the first line for a pass.

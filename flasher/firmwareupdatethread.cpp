@@ -239,7 +239,7 @@ void FirmwareUpdateThread::checkFirmwareName()
         console_.out(identityLine(currentModule(), module));
     if (scan_ && !asking) {
         skip(tr("scanned"));
-    } else if (module.reupdate || (!name.isEmpty() && fileName_.contains(name))) {
+    } else if (module.reupdate || (!name.isEmpty() && firmwareFits(fileName_, name))) {
         state_ = UpdateState::CheckSelection;
         mark(&ModuleRecord::updateReady, false);
     } else if (!name.isEmpty()) {

@@ -6,9 +6,11 @@
 #include "receivethread.h"
 #include "runlimits.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
+#include <QVariant>
 
 #include <array>
 #include <cstring>
@@ -43,12 +45,20 @@ void ManageCanCommunication::reportVersion()
 }
 
 // The one line the front end shows of a failed set-up: without an adapter it
-// says what to do, after the words scripts look for.
+// says what to do, after the words scripts look for. Where a bench file
+// describes the adapters, the interface stand-in leaves the place in it that
+// explains the failure on the application object; that place is then named
+// instead of the advice to name a bench file.
 void ManageCanCommunication::reportFailedSetUp(const char *interfaceName, const char *libraryText)
 {
     DebugLine line;
     line << "Error: failed to initialize CAN-Interface" << interfaceName;
-    if (std::strcmp(libraryText, "Error while registering hardware !") == 0) {
+    const QString bench = qApp ? qApp->property("tarvcanapi.bench").toString() : QString();
+    const bool noAdapter = std::strcmp(libraryText, "Error while registering hardware !") == 0;
+    if (!bench.isEmpty()) {
+        line.plain(noAdapter ? tr("- no adapter serves CAN line %1: %2").arg(canLine_).arg(bench)
+                             : QStringLiteral("- ") + bench);
+    } else if (noAdapter) {
 #ifdef Q_OS_WIN
         line.plain(tr("- no adapter serves CAN line %1: connect it and install its driver").arg(canLine_));
 #else

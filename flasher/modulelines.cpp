@@ -19,7 +19,9 @@ QString identityLine(uint16_t id, const ModuleRecord &record)
                  .arg(record.firmwareName.isEmpty() ? None : record.firmwareName,
                       informed ? QString::number(record.serialNumber) : None,
                       informed ? record.firmwareReleaseStr : None,
-                      informed ? QString::number(record.channelNumber) : None);
+                      informed ? QString::number(record.channelNumber) : None)
+           // Its loader has no name to match, so the file's name cannot keep it out.
+           + (record.reupdate ? QStringLiteral(", in re-update state: takes any firmware file") : QString());
 }
 
 QString resultLine(uint16_t id, const ModuleRecord &record)

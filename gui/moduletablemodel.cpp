@@ -2,6 +2,7 @@
 
 #include <QBrush>
 #include <QColor>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -186,7 +187,8 @@ QList<ModuleChoice> ModuleTableModel::choices() const
 
 void ModuleTableModel::setFirmwareFile(const QString &fileName)
 {
-    firmwareFile = fileName;
+    // The console program matches the file's own name, never its folders.
+    firmwareFile = QFileInfo(fileName).fileName();
     if (!rows.isEmpty())
         emit dataChanged(index(0, NameColumn), index(int(rows.size()) - 1, NameColumn), {Qt::ForegroundRole});
 }

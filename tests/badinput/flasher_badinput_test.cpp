@@ -81,6 +81,8 @@ private slots:
     void nameNotInTheLocaleEncodingIsRefused();
     void imagePlaceThatIsNoFileRefusesTheRun_data();
     void imagePlaceThatIsNoFileRefusesTheRun();
+    void lineBeyondTheBenchNamesItsLastAdapter_data();
+    void lineBeyondTheBenchNamesItsLastAdapter();
     void specialFilesAreRefused_data();
     void specialFilesAreRefused();
     void emptyArguments_data();
@@ -143,6 +145,12 @@ void BadInputTest::refusedFiles_data()
         utf16 += QByteArray(1, c) + '\0';
     QTest::newRow("UTF-16 text") << "\xFF\xFE" + utf16 << 1;
 
+    // Ten data records dropped from the middle, the count and end records kept.
+    QList<QByteArray> cut = records(20);
+    cut.insert(cut.size() - 1, testkit::sRecord(5, 20, {}));
+    cut.remove(5, 10);
+    QTest::newRow("records missing before the count record") << testkit::joined(cut) << 12;
+
     QTest::newRow("empty file") << QByteArray() << 0;
     QTest::newRow("header only") << firmware.first() + "\r\n" << 0;
     QTest::newRow("header and end record") << firmware.first() + "\r\n" + firmware.last() << 0;
@@ -176,19 +184,25 @@ void BadInputTest::refusedFiles()
 void BadInputTest::refusedPaths_data()
 {
     QTest::addColumn<QString>("name"); // relative to the bench folder
-    QTest::newRow("directory") << QStringLiteral("K3B7_dir.hex");
-    QTest::newRow("missing file") << QStringLiteral("K3B7_missing.hex");
-    QTest::newRow("folder that does not exist") << QStringLiteral("nowhere/K3B7_421.hex");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("directory") << QStringLiteral("K3B7_dir.hex") << QStringLiteral("it is a folder");
+    QTest::newRow("missing file") << QStringLiteral("K3B7_missing.hex") << QStringLiteral("No such file or directory");
+    QTest::newRow("folder that does not exist") << QStringLiteral("nowhere/K3B7_421.hex")
+                                                << QStringLiteral("No such file or directory");
 }
 
+// The words scripts look for, then the reason on the line the front end shows.
 void BadInputTest::refusedPaths()
 {
     QFETCH(QString, name);
+    QFETCH(QString, reason);
     QVERIFY(QDir().mkpath(bench_->path(QStringLiteral("K3B7_dir.hex"))));
     const QString file = bench_->path(name);
     const RunResult run = bench_->run(autoArgs(file));
     VERIFY_NO_PROBLEM(refusalProblem(run), run);
-    QVERIFY2(run.errLines.contains("Can not open file '" + file + "'"), qPrintable(run.describe()));
+    const QStringList said{"Can not open file '" + file + "'",
+                           "Error: Firmware file '" + file + "' cannot be opened: " + reason};
+    QVERIFY2(run.errLines.mid(run.errLines.indexOf(said[0]), 2) == said, qPrintable(run.describe()));
 }
 
 // Not a file that can be read to its end: opening a named pipe waits for a
@@ -212,36 +226,79 @@ void BadInputTest::specialFilesAreRefused()
     const RunResult run = testkit::runFlasher(spec);
     VERIFY_NO_PROBLEM(refusalProblem(run), run);
     QVERIFY2(run.errLines.contains("Can not open file '" + path + "'"), qPrintable(run.describe()));
+    QVERIFY2(run.errLines.contains("Error: Firmware file '" + path + "' cannot be opened: it is not a regular file"),
+             qPrintable(run.describe()));
 }
 
-// The bench file's image of the module is a link or a named pipe: the line's
-// adapter refuses to open, naming the bench file's line, and what the link
-// points to is left alone.
+// The bench file's image of the module is a link, a named pipe, or the
+// firmware file of the run under another name: the line's adapter refuses to
+// open, naming the bench file's line, and the final line points at the
+// adapter's section; what the place leads to is left alone.
 void BadInputTest::imagePlaceThatIsNoFileRefusesTheRun_data()
 {
-    QTest::addColumn<bool>("pipe");
-    QTest::newRow("link to another file") << false;
-    QTest::newRow("named pipe") << true;
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("link to another file") << "link" << ": is a symbolic link, which is not followed for writing";
+    QTest::newRow("named pipe") << "pipe" << ": is not a regular file";
+    QTest::newRow("hard link to the firmware file")
+        << "firmware" << ": is a file named on the program's command line, which the run reads";
 }
 
 void BadInputTest::imagePlaceThatIsNoFileRefusesTheRun()
 {
-    QFETCH(bool, pipe);
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
     const QString image = bench_->imagePath(1);
-    const QString victim = bench_->path(QStringLiteral("victim.txt"));
-    QVERIFY(bench_->writeFile(QStringLiteral("victim.txt"), "keep"));
-    QVERIFY(pipe ? ::mkfifo(QFile::encodeName(image).constData(), 0600) == 0 : QFile::link(victim, image));
+    const QString victim = kind == "firmware" ? bench_->path(FirmwareName) : bench_->path(QStringLiteral("victim.txt"));
     bench_->writeFirmware();
+    QVERIFY(kind == "firmware" || bench_->writeFile(QStringLiteral("victim.txt"), "keep"));
+    QFile original(victim);
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    const QByteArray kept = original.readAll();
+    const QByteArray placeName = QFile::encodeName(image);
+    QVERIFY(kind == "pipe" ? ::mkfifo(placeName.constData(), 0600) == 0
+            : kind == "link" ? QFile::link(victim, image)
+                             : ::link(QFile::encodeName(victim).constData(), placeName.constData()) == 0);
     const RunResult run = bench_->run(autoArgs(bench_->firmwarePath()));
     VERIFY_NO_PROBLEM(refusalProblem(run), run);
     const QStringList iniLines = bench_->ini().text().split(u'\n');
     const QString imageLine = QString::number(iniLines.indexOf("image = \"" + testkit::BenchIni::imageName(1) + u'"') + 1);
     const QString said = "Error: " + bench_->configPath() + u':' + imageLine + ": image of [module.m1]: " + image
-                         + (pipe ? ": is not a regular file" : ": is a symbolic link, which is not followed for writing")
-                         + "; adapter a0 cannot be opened";
+                         + reason + "; adapter a0 cannot be opened";
     QVERIFY2(run.errLines.contains(said), qPrintable(said + u'\n' + run.describe()));
-    QFile kept(victim);
-    QVERIFY(kept.open(QIODevice::ReadOnly) && kept.readAll() == "keep");
+    const QString section = QString::number(iniLines.indexOf(QStringLiteral("[adapter.a0]")) + 1);
+    const QString last = "Error: failed to initialize CAN-Interface PCAN_USB - " + bench_->configPath() + u':' + section
+                         + ": [adapter.a0] cannot be opened";
+    QVERIFY2(run.errLines.constLast().trimmed() == last, qPrintable(last + u'\n' + run.describe()));
+    QFile after(victim);
+    QVERIFY(after.open(QIODevice::ReadOnly) && after.readAll() == kept);
+}
+
+// A line beyond the bench file's adapters, or a bench file that is refused:
+// the final line names the place in that file, not the advice to name one.
+void BadInputTest::lineBeyondTheBenchNamesItsLastAdapter_data()
+{
+    QTest::addColumn<QByteArray>("ini"); // empty: the bench of one adapter
+    QTest::addColumn<int>("line");
+    QTest::addColumn<QString>("place");  // after the bench file's path
+    QTest::newRow("line 1 of one adapter") << QByteArray() << 1
+                                           << ":1: [adapter.a0], the last adapter it lists for pcan_usb, serves line 0";
+    QTest::newRow("bad bench file") << QByteArray("[adapter.a0]\nindex = 0\ndriver = pcan_usb\nspeed = 3\n") << 0
+                                    << ":4: ";
+}
+
+void BadInputTest::lineBeyondTheBenchNamesItsLastAdapter()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(int, line);
+    QFETCH(QString, place);
+    QVERIFY(ini.isEmpty() || bench_->writeFile(QStringLiteral("bench.ini"), ini));
+    bench_->writeFirmware();
+    const RunResult run = bench_->run(bench_->autoArgs(line));
+    VERIFY_NO_PROBLEM(refusalProblem(run), run);
+    const QString last = QStringLiteral("Error: failed to initialize CAN-Interface PCAN_USB - no adapter serves CAN line %1: ")
+                             .arg(line) + bench_->configPath() + place;
+    QVERIFY2(run.errLines.constLast().startsWith(last), qPrintable(last + u'\n' + run.describe()));
 }
 
 // A file name that is not valid UTF-8 may not reach the program intact. Then

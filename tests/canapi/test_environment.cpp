@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -171,6 +172,20 @@ INSTANTIATE_TEST_SUITE_P(
         HostileBench{"image is a link", TWO_ADAPTERS "[module.m]\nadapter = 0\naddress = 4\nimage = m.s3\n",
                      [](const QTemporaryDir &d) { return linkToVictim(d, QStringLiteral("m.s3")); }, BOTH_LISTED,
                      QStringLiteral("%1/bench.ini:12: image of [module.m]: %1/m.s3: is a symbolic link, which is not followed for writing; adapter a cannot be opened")},
+        // The bench file itself, however named: an output there would replace it.
+        HostileBench{"trace is the bench file by way of ..", TWO_ADAPTERS "trace = sub/../bench.ini\n",
+                     [](const QTemporaryDir &d) { QDir(d.path()).mkdir(QStringLiteral("sub")); return d.filePath(QStringLiteral("bench.ini")); },
+                     BOTH_LISTED, QStringLiteral("%1/bench.ini:9: trace of [adapter.b]: %1/bench.ini: is the bench file itself; adapter b cannot be opened")},
+        HostileBench{"stats is a hard link to the bench file", TWO_ADAPTERS "stats = stats.json\n",
+                     [](const QTemporaryDir &d) {
+                         ::link(QFile::encodeName(d.filePath(QStringLiteral("bench.ini"))).constData(),
+                                QFile::encodeName(d.filePath(QStringLiteral("stats.json"))).constData());
+                         return d.filePath(QStringLiteral("bench.ini"));
+                     },
+                     BOTH_LISTED, QStringLiteral("%1/bench.ini:9: stats of [adapter.b]: %1/stats.json: is the bench file itself")},
+        HostileBench{"image is the bench file in a linked folder", TWO_ADAPTERS "[module.m]\nadapter = 0\naddress = 4\nimage = here/bench.ini\n",
+                     [](const QTemporaryDir &d) { QFile::link(d.path(), d.filePath(QStringLiteral("here"))); return d.filePath(QStringLiteral("bench.ini")); },
+                     BOTH_LISTED, QStringLiteral("%1/bench.ini:12: image of [module.m]: %1/here/bench.ini: is the bench file itself; adapter a cannot be opened")},
         HostileBench{"trace is a named pipe", TWO_ADAPTERS "trace = pipe.log\n",
                      [](const QTemporaryDir &d) { fifo(d.filePath(QStringLiteral("pipe.log"))); return d.filePath(QStringLiteral("bench.ini")); },
                      BOTH_LISTED, QStringLiteral("%1/bench.ini:9: trace of [adapter.b]: %1/pipe.log: is not a regular file")},

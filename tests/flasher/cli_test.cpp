@@ -152,7 +152,8 @@ private slots:
         const QStringList out = lines(run.out);
         QCOMPARE(out.size(), 2);
         QCOMPARE(out[1], QStringLiteral("Programflash from hex file: ") + missing);
-        QCOMPARE(run.err, QStringLiteral("Can not open file '") + missing + "'\n");
+        QCOMPARE(run.err, QStringLiteral("Can not open file '") + missing + "'\nError: Firmware file '" + missing
+                              + "' cannot be opened: No such file or directory\n");
     }
 };
 

@@ -128,25 +128,47 @@ TEST(CommandLineChecks, BitRatesByLeadingInteger)
     EXPECT_EQ(parseCommandLine(args({"PCAN_USB", "125kbit", "0", "f"})).bitRate, 125);
 }
 
-TEST(CommandLineChecks, CanLineTakesTheLeadingInteger)
+struct CanLineCase
 {
-    EXPECT_EQ(parseCommandLine(args({"PCAN_USB", "125", "3", "f"})).canLine, 3);
-    EXPECT_EQ(parseCommandLine(args({"PCAN_USB", "125", "12abc", "f"})).canLine, 12);
-    EXPECT_EQ(parseCommandLine(args({"PCAN_USB", "125", "x", "f"})).canLine, 0);
-    EXPECT_EQ(parseCommandLine(args({"PCAN_USB", "125", "15", "f"})).canLine, 15);
+    const char *text;
+    int line; // -1: refused
+};
+
+class CanLineText : public testing::TestWithParam<CanLineCase> {};
+
+// The line picks the bus whose modules are updated: only a whole decimal
+// number names one, for a run and for a scan alike. Nothing may wrap onto a
+// real line either.
+TEST_P(CanLineText, WholeDecimalNumberFrom0To15)
+{
+    const CanLineCase &c = GetParam();
+    for (const bool scan : {false, true}) {
+        const CommandLine line = parseCommandLine(scan ? args({"--scan", "PCAN_USB", "125", c.text})
+                                                       : args({"PCAN_USB", "125", c.text, "f"}));
+        EXPECT_EQ(line.check, c.line < 0 ? CommandLine::Check::BadCanLine : CommandLine::Check::Accepted)
+            << '"' << c.text << (scan ? "\" in a scan" : "\"");
+        if (c.line >= 0) {
+            EXPECT_EQ(line.canLine, c.line) << c.text;
+        }
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, CanLineText,
+    testing::Values(CanLineCase{"0", 0}, CanLineCase{"3", 3}, CanLineCase{"15", 15}, CanLineCase{"007", 7},
+                    CanLineCase{"one", -1}, CanLineCase{"0x1", -1}, CanLineCase{"", -1}, CanLineCase{"1x", -1},
+                    CanLineCase{"12abc", -1}, CanLineCase{" 1", -1}, CanLineCase{"+1", -1}, CanLineCase{"1 ", -1},
+                    CanLineCase{"16", -1}, CanLineCase{"65536", -1}, CanLineCase{"-65536", -1},
+                    CanLineCase{"4294967296", -1}, CanLineCase{"-1", -1}, CanLineCase{"-0", -1},
+                    CanLineCase{"18446744073709551616", -1}));
 
 TEST(CommandLineChecks, NumbersDoNotWrapIntoValidOnes)
 {
-    // Taken as a plain int, 4294967421 would become 125 and 65536 line 0.
+    // Taken as a plain int, 4294967421 would become 125.
     for (const char *rate : {"4294967421", "18446744073709551741", "-4294967171"})
         EXPECT_EQ(parseCommandLine(args({"PCAN_USB", rate, "0", "f"})).check,
                   CommandLine::Check::BadBitRate)
             << rate;
-    for (const char *line : {"16", "65536", "-65536", "4294967296", "-1"})
-        EXPECT_EQ(parseCommandLine(args({"PCAN_USB", "125", line, "f"})).check,
-                  CommandLine::Check::BadCanLine)
-            << line;
 }
 
 // The scan's two lines follow the update's eight.

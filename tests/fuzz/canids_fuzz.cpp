@@ -143,10 +143,12 @@ void checkCommandLine(const QList<QByteArray> &args)
     FUZZ_CHECK(parsed.bitRate == *rate);
     FUZZ_CHECK(parsed.interfaceName == args[0]);
 
-    // A line outside 0..15, or beyond int, is refused: it must never wrap
-    // onto one of the real lines.
+    // Only digits name a line, and one outside 0..15, or beyond int, is
+    // refused: it must never wrap onto one of the real lines.
+    const bool digits = !args[2].isEmpty()
+                        && std::all_of(args[2].begin(), args[2].end(), [](char c) { return c >= '0' && c <= '9'; });
     const std::optional<int> line = trueLeadingInteger(args[2]);
-    const bool knownLine = line && *line >= 0 && *line <= 15;
+    const bool knownLine = digits && line && *line >= 0 && *line <= 15;
     if (!knownLine) {
         FUZZ_CHECK(parsed.check == Check::BadCanLine);
         return;

@@ -11,6 +11,7 @@
 #include <QByteArray>
 #include <QList>
 
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -69,6 +70,42 @@ void checkOneLine(const QByteArray &raw)
     FUZZ_CHECK((problem == LineProblem::None) == moduleAccepts(record));
 }
 
+// The lines at which the records, read by the module's own reading, first
+// disagree: a count record that is not the number of data records before it,
+// or a data record on a byte an earlier one filled. 0 when they agree.
+int firstDisagreement(const QList<QByteArray> &lines)
+{
+    std::set<uint64_t> filled;
+    uint64_t dataRecords = 0;
+    for (int i = 0; i < lines.size(); ++i) {
+        const QByteArray record = linetext::withoutLineEnd(linetext::normalise(lines[i]));
+        modsim::SRecord parsed;
+        if (record.isEmpty() || !modsim::parseSRecord(std::string_view(record.constData(), size_t(record.size())), &parsed, nullptr))
+            continue;
+        if ((parsed.type == 5 || parsed.type == 6) && parsed.address != dataRecords)
+            return i + 1;
+        if (!parsed.isData())
+            continue;
+        ++dataRecords;
+        for (size_t b = 0; b < parsed.data.size(); ++b) {
+            if (!filled.insert(uint64_t{parsed.address} + b).second)
+                return i + 1;
+        }
+    }
+    return 0;
+}
+
+// Whether the last record of the file is S7, S8 or S9.
+bool endsWithTermination(const QList<QByteArray> &lines)
+{
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+        const QByteArray record = linetext::withoutLineEnd(linetext::normalise(*line));
+        if (!record.isEmpty())
+            return record.size() > 1 && record[1] >= '7' && record[1] <= '9';
+    }
+    return false;
+}
+
 void checkWholeFile(const QByteArray &content)
 {
     QBuffer device;
@@ -89,8 +126,10 @@ void checkWholeFile(const QByteArray &content)
         sent += line.toStdString();
     }
 
+    const int disagreement = allFit ? firstDisagreement(lines) : 0;
+    const bool whole = allFit && anyData && disagreement == 0 && endsWithTermination(lines);
     if (check.ok) {
-        FUZZ_CHECK(anyData);
+        FUZZ_CHECK(whole);
         for (const QByteArray &raw : lines) {
             FUZZ_CHECK(firmwarecheck::checkLine(raw) == firmwarecheck::LineProblem::None);
             const QByteArray record = linetext::withoutLineEnd(linetext::normalise(raw));
@@ -101,16 +140,16 @@ void checkWholeFile(const QByteArray &content)
         return;
     }
     FUZZ_CHECK(check.message.startsWith(QLatin1String("Error: Firmware file 'f.hex'")));
-    FUZZ_CHECK(!(allFit && anyData));
+    FUZZ_CHECK(!whole);
     if (check.lineNumber == 0) {
-        FUZZ_CHECK(!anyData);
+        FUZZ_CHECK(!anyData || (disagreement == 0 && !endsWithTermination(lines)));
         return;
     }
     FUZZ_CHECK(check.lineNumber <= lines.size());
     FUZZ_CHECK(check.message.contains(QStringLiteral("line %1 ").arg(check.lineNumber)));
     const QByteArray &refused = lines[check.lineNumber - 1];
     FUZZ_CHECK(firmwarecheck::checkLine(refused) != firmwarecheck::LineProblem::None
-               || refused.size() > firmwarecheck::LongestRawLine);
+               || refused.size() > firmwarecheck::LongestRawLine || check.lineNumber == disagreement);
 }
 
 } // namespace

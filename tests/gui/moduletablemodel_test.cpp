@@ -201,7 +201,7 @@ TEST(ModuleTableModel, FirmwareGreenWhenTheFileNameHoldsIt)
         return model.data(model.index(row, Col::NameColumn), Qt::ForegroundRole).value<QBrush>().color().name();
     };
     ASSERT_EQ(model.rowCount(), 3);
-    model.setFirmwareFile("/fw/K3B7_421.hex");
+    model.setFirmwareFile("/fw/K31B7_archive/K3B7_421.hex");
     EXPECT_EQ(nameColour(0), QColor("green").name());
     EXPECT_EQ(nameColour(1), QColor("black").name());
     EXPECT_EQ(nameColour(2), QColor("black").name());

@@ -333,6 +333,10 @@ INSTANTIATE_TEST_SUITE_P(
                   identity(0x1208, "K3B7", "120035", "4.20")},
         EventCase{"identity_unanswered", "Module 20f: name (none), serial (none), release (none), channel (none)\n",
                   identity(0x20f, "(none)", "(none)", "(none)")},
+        EventCase{"identity_reupdate",
+                  "Module 220: name (none), serial 120036, release 4.20, channel 1, in re-update state: takes any "
+                  "firmware file\n",
+                  identity(0x220, "(none)", "120036", "4.20")},
         EventCase{"identity_cut_short", "Module 208: name K3B7, serial 120035\n", std::nullopt},
         EventCase{"flash_progress", "Flash ID 1f 26.5% S1130000\n", progress(0x1f, Fl, 26)},
         EventCase{"compare_progress", "Compare ID 1208 51.5% S1\n", progress(0x1208, Cmp, 51)},

@@ -3,6 +3,7 @@
 #include "candumplog.h"
 #include "wireconsole.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -617,7 +618,7 @@ bool Judge::checkSelection(const Module &m, bool updated)
     // is not flashed (it is given up, see leaveModule).
     if (updated && nameless(m))
         return fail("module selection", QStringLiteral("update of module %1, which named no firmware").arg(hex(m.id)));
-    const bool fits = selected(m) && (m.reupdate || (!name.isEmpty() && run_.fileName.contains(name)));
+    const bool fits = selected(m) && (m.reupdate || (!name.isEmpty() && QFileInfo(run_.fileName).fileName().contains(name)));
     if (fits == updated || (!sure && selected(m) && !m.reupdate))
         return true;
     const QString what = updated
@@ -1057,10 +1058,11 @@ bool Judge::checkModuleLines(const QStringList &out)
         for (const auto &reply : m.names)
             names << (reply.second.isEmpty() ? QStringLiteral("(none)") : reply.second);
         const QString told = identityOf(m.information);
+        const QString reupdate = m.reupdate ? QStringLiteral(", in re-update state: takes any firmware file") : QString();
         const bool identityOk = queried ? identity.size() == 1
                                               && std::any_of(names.begin(), names.end(), [&](const QString &name) {
                                                      return identity[0] == prefix + QStringLiteral("name ") + name
-                                                                               + QStringLiteral(", ") + told;
+                                                                               + QStringLiteral(", ") + told + reupdate;
                                                  })
                                         : identity.isEmpty();
         if (!identityOk)
