@@ -90,6 +90,10 @@ public:
     void start();
     // For a test that talks to the program while it runs.
     QProcess &process() { return process_; }
+    // Sends it a signal; the first one's time goes to the wire verdict.
+    void signal(int number);
+    // Closes the pipe of its standard output, as a reader that went away.
+    void cutOutput();
     // Until standard output (or error) holds needle; false when the run ended first.
     bool waitForOutput(const QByteArray &needle, QProcess::ProcessChannel channel = QProcess::StandardOutput);
     // Until the run and its checks are done.
@@ -113,6 +117,8 @@ private:
     QByteArray firmware_; // as it was at the start
     bool killed_ = false;
     bool done_ = false;
+    qint64 stopUs_ = -1;
+    bool outCut_ = false;
     RunResult result_;
 };
 
