@@ -223,7 +223,7 @@ void FlasherRun::conclude()
         const bool scan = isScan(args);
         WireRun wire{result_.trace, QString(), firmware_, scan ? QString() : args.value(3), canIdsArgument(args),
                      result_.out, result_.err, lineArguments(args).value(2).toInt(), result_.exitCode, scan,
-                     stopUs_, outCut_};
+                     stopUs_, spec_.outCut};
         result_.wire = judgeWire(wire);
         result_.faultless = spec_.faultless;
     }
@@ -265,12 +265,6 @@ void FlasherRun::signal(int number)
 #else
     Q_UNUSED(number)
 #endif
-}
-
-void FlasherRun::cutOutput()
-{
-    outCut_ = true;
-    process_.closeReadChannel(QProcess::StandardOutput);
 }
 
 bool FlasherRun::waitForOutput(const QByteArray &needle, QProcess::ProcessChannel channel)

@@ -50,6 +50,9 @@ struct RunSpec
     // No loss or delay injected: a timeout whose answer was on the bus in
     // time is then a fault of the flasher, not of a starved machine.
     bool faultless = false;
+    // Its standard output goes elsewhere, through a reader that may go away:
+    // what the test sees of it is not judged.
+    bool outCut = false;
     int deadlineMs = 200000;
 };
 
@@ -92,8 +95,6 @@ public:
     QProcess &process() { return process_; }
     // Sends it a signal; the first one's time goes to the wire verdict.
     void signal(int number);
-    // Closes the pipe of its standard output, as a reader that went away.
-    void cutOutput();
     // Until standard output (or error) holds needle; false when the run ended first.
     bool waitForOutput(const QByteArray &needle, QProcess::ProcessChannel channel = QProcess::StandardOutput);
     // Until the run and its checks are done.
@@ -118,7 +119,6 @@ private:
     bool killed_ = false;
     bool done_ = false;
     qint64 stopUs_ = -1;
-    bool outCut_ = false;
     RunResult result_;
 };
 
