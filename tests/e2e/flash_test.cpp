@@ -746,6 +746,8 @@ private slots:
         QVERIFY2(run.outLines.contains("Module 208: not updated: the run was stopped")
                      && run.outLines.contains("Module 210: not updated: not reached"),
                  qPrintable(run.describe()));
+        if (signal != SIGINT)
+            return; // the next run updates the modules a stop left: once is enough
         const testkit::RunResult again = bench.run(bench.autoArgs());
         VERIFY_RUN(again, 0);
         QVERIFY(again.imageEqual(1) && again.imageEqual(2));
