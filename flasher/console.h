@@ -1,5 +1,7 @@
 // The program's two output channels. Lines come from the main thread and the
-// update thread; each is written whole and flushed at once.
+// update thread; each is written whole and flushed at once. A channel whose
+// reader went away (a closed pipe) is left alone from then on: the run goes
+// on without it.
 #pragma once
 
 #include <QString>
@@ -23,7 +25,12 @@ public:
     void debug(const DebugLine &line);
 
 private:
+    // Under mutex_.
+    void write(QTextStream &stream, bool &lost, const QString &text);
+
     std::mutex mutex_;
     QTextStream &out_;
     QTextStream &err_;
+    bool outLost_ = false;
+    bool errLost_ = false;
 };

@@ -86,8 +86,13 @@ bool FirmwareUpdateThread::startRun(const char *interfaceName, int bitRate, int 
 void FirmwareUpdateThread::reportOutcome()
 {
     if (scan_) {
-        succeeded_ = modules().count() > 0;
-        if (!succeeded_)
+        const int found = modules().count();
+        succeeded_ = found > 0 && !stopped_;
+        if (stopped_)
+            console_.err(tr("Error: Scan stopped, %1 %2 found")
+                             .arg(found)
+                             .arg(found == 1 ? tr("module") : tr("modules")));
+        else if (!succeeded_)
             console_.err(tr("Error: No module logged on"));
         return;
     }
@@ -95,7 +100,7 @@ void FirmwareUpdateThread::reportOutcome()
         console_.out(resultLine(id, modules().with(id, [](const ModuleRecord &record) { return record; })));
     const runoutcome::Outcome outcome = runoutcome::judge(
         {modules().ids(), modules().notUpdated(), modules().doneCount(), canIds_, canLine_,
-         runFailed_});
+         runFailed_, stopped_});
     for (const QString &error : outcome.errors)
         console_.err(error);
     succeeded_ = outcome.succeeded;

@@ -9,12 +9,11 @@
 #include "modulelines.h"
 #include "passlines.h"
 #include "runlimits.h"
+#include "stopsignal.h"
 
 #ifdef Q_OS_LINUX
 #include <sys/prctl.h>
 #endif
-
-#include <cstdio>
 
 using runlimits::deadlineIn;
 using runlimits::millis;
@@ -79,24 +78,55 @@ void FirmwareUpdateThread::stopFor(PassLines::Stop stop)
     case PassLines::Stop::VersionError:
         noteReason(tr("the module refused the firmware's version"));
         break;
+    case PassLines::Stop::Stopped:
+        stoppedNow();
+        return;
     }
     runFailed_ = true;
     state_ = UpdateState::Finish;
 }
 
+void FirmwareUpdateThread::stopNow()
+{
+    stopNow_.store(true);
+    modules().cutWaitsShort();
+}
+
 // No new line after a stop: the line in flight is left to itself, the module
-// in work is given up and named, the modules not reached are not updated
-// either, and the run closes without waiting for ENTER.
+// in work is given up and named, unless it logged on again with its new
+// release; one that got no update command yet is not reached, as the modules
+// after it. A stop that left nothing undone fails nothing. The run closes
+// without waiting for ENTER.
 bool FirmwareUpdateThread::stoppedNow()
 {
     if (!stopNow_.load() || state_ == UpdateState::Finish || state_ == UpdateState::WaitEnter)
         return false;
-    if (moduleInWork())
+    if (state_ == UpdateState::PostFlash && modules().currentRecord().loggedOn)
+        moduleUpdated();
+    else if (updateBegun() && !scan_)
         failModule(tr("the run was stopped"));
-    runFailed_ = true;
+    stopped_ = true;
     closeAuto_.store(true);
     state_ = UpdateState::Finish;
     return true;
+}
+
+bool FirmwareUpdateThread::updateBegun() const
+{
+    switch (state_) {
+    case UpdateState::WaitReady: return updateStartSent_;
+    case UpdateState::StartFlash:
+    case UpdateState::Flashing:
+    case UpdateState::StartCompare:
+    case UpdateState::Comparing:
+    case UpdateState::PostFlash: return true;
+    default: return false;
+    }
+}
+
+bool FirmwareUpdateThread::pause(std::chrono::milliseconds duration)
+{
+    return modules().pause(deadlineIn(duration));
 }
 
 bool FirmwareUpdateThread::moduleInWork() const
@@ -161,8 +191,7 @@ void FirmwareUpdateThread::waitLogOn()
     if (!firstModuleSeen_ && !waitFirstLogOn())
         return;
     modules().setCurrent(modules().first().value_or(0));
-    QThread::msleep(millis(runlimits::LogOnWindowPass));
-    if (busLostDue() || stopNow_.load())
+    if (!pause(runlimits::LogOnWindowPass) || busLostDue())
         return;
     if (const int known = modules().count(); known > modulesKnown_) {
         modulesKnown_ = known;
@@ -199,7 +228,7 @@ bool FirmwareUpdateThread::waitFirstLogOn()
 
 void FirmwareUpdateThread::askForLogOnsDue()
 {
-    if (!nextLogOnRequest_.hasExpired())
+    if (stopNow_.load() || !nextLogOnRequest_.hasExpired())
         return;
     communication_->sendLogOn(protocol::BroadcastLogOnId);
     nextLogOnRequest_ = deadlineIn(runlimits::LogOnRequestEvery);
@@ -208,7 +237,7 @@ void FirmwareUpdateThread::askForLogOnsDue()
 void FirmwareUpdateThread::announce()
 {
     communication_->sendOpeningSequence();
-    QThread::msleep(millis(runlimits::QueryPause));
+    pause(runlimits::QueryPause);
     state_ = UpdateState::QueryModule;
 }
 
@@ -222,7 +251,7 @@ void FirmwareUpdateThread::queryModule()
     communication_->sendRequest1200();
     communication_->requestFirmwareRelease();
     communication_->requestFirmwareName();
-    QThread::msleep(millis(runlimits::QueryPause));
+    pause(runlimits::QueryPause);
     state_ = UpdateState::CheckFirmwareName;
 }
 
@@ -249,7 +278,7 @@ void FirmwareUpdateThread::checkFirmwareName()
     } else if (asking) {
         ++nameRequests_;
         communication_->requestFirmwareName();
-        QThread::msleep(millis(runlimits::QueryPause));
+        pause(runlimits::QueryPause);
     } else {
         failSilentModule(tr("no firmware name after %1 requests").arg(runlimits::NameRequests + 1));
     }
@@ -289,8 +318,8 @@ void FirmwareUpdateThread::waitReady()
         communication_->sendUpdateCommand(protocol::Announce);
         updateStartSent_ = true;
     }
-    QThread::msleep(millis(runlimits::ReadyPoll));
-    busLostDue();
+    if (pause(runlimits::ReadyPoll))
+        busLostDue();
 }
 
 void FirmwareUpdateThread::startFlash()
@@ -308,8 +337,7 @@ void FirmwareUpdateThread::startPass(protocol::UpdateCommand command, PassLines:
                                      const char *label)
 {
     communication_->sendUpdateCommand(command);
-    QThread::msleep(millis(runlimits::PhasePause));
-    if (busLost())
+    if (!pause(runlimits::PhasePause) || busLost())
         return;
     lines_->beginPass(pass);
     state_ = pass == PassLines::Pass::Flash ? UpdateState::Flashing : UpdateState::Comparing;
@@ -341,7 +369,7 @@ bool FirmwareUpdateThread::lineAnswered()
 
 void FirmwareUpdateThread::flashing()
 {
-    if (!lineAnswered())
+    if (!lineAnswered() || stopNow_.load())
         return;
     switch (sendLine()) {
     case PassLines::Sent::Line:
@@ -364,7 +392,7 @@ void FirmwareUpdateThread::startCompare()
 
 void FirmwareUpdateThread::comparing()
 {
-    if (lineAnswered() && sendLine() == PassLines::Sent::EndOfFile
+    if (lineAnswered() && !stopNow_.load() && sendLine() == PassLines::Sent::EndOfFile
         && state_ == UpdateState::Comparing)
         state_ = UpdateState::PostFlash;
 }
@@ -377,7 +405,7 @@ void FirmwareUpdateThread::postFlash()
     communication_->sendUpdateCommand(protocol::Restart);
     console_.out(QStringLiteral("\nPostFlash "));
     for (int poll = 1;; ++poll) {
-        QThread::msleep(millis(runlimits::PostFlashPoll));
+        const bool paused = pause(runlimits::PostFlashPoll);
         if (poll == 1)
             communication_->sendPatternFrame();
         if (modules().currentRecord().loggedOn)
@@ -387,12 +415,19 @@ void FirmwareUpdateThread::postFlash()
                            .arg(runlimits::PostFlashPolls * millis(runlimits::PostFlashPoll) / 1000));
             return;
         }
-        if (busLostDue() || stopNow_.load())
+        if (!paused || busLostDue())
             return;
     }
+    moduleUpdated();
+    nextModule();
+}
+
+// Its log-on after the restart shows the new release runs: the module is
+// updated, and its closing sequence goes out as after every post-flash.
+void FirmwareUpdateThread::moduleUpdated()
+{
     mark(&ModuleRecord::done);
     communication_->sendClosingSequence();
-    nextModule();
 }
 
 void FirmwareUpdateThread::nextModule()
@@ -433,12 +468,12 @@ void FirmwareUpdateThread::finish()
     state_ = UpdateState::WaitEnter;
 }
 
+// A stop signal counts as ENTER: the verdict is out, only the closing
+// sequence is left.
 void FirmwareUpdateThread::waitEnter()
 {
-    // The end of standard input counts as ENTER: nobody is left to press it.
-    const int c = std::fgetc(stdin);
-    if (c == '\n' || c == EOF)
-        closeRun();
+    stopsignal::waitForEnter();
+    closeRun();
 }
 
 void FirmwareUpdateThread::closeRun()

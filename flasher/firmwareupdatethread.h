@@ -17,6 +17,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -59,9 +60,10 @@ signals:
 
 public slots:
     void stop() { stopAfterModule_.store(true); }
-    // Ends the run at its next step as a module given up ends it, and the
-    // module in work with it (SIGINT, SIGTERM). Any thread.
-    void stopNow() { stopNow_.store(true); }
+    // Ends the run at its next wait, and the module in work with it (SIGINT,
+    // SIGTERM, SIGHUP); at the ENTER prompt the run ends as after ENTER. Any
+    // thread, once the run has started.
+    void stopNow();
 
 protected:
     void run() override;
@@ -84,6 +86,10 @@ private:
     bool startRun(const char *interfaceName, int bitRate, int canLine, const CanDriverFunctions *driver);
     bool stoppedNow();
     bool moduleInWork() const;
+    bool updateBegun() const; // the current module got an update command
+    // False when a stop cut it short.
+    bool pause(std::chrono::milliseconds duration);
+    void moduleUpdated();
     void noteReason(const QString &reason);
     void mark(bool ModuleRecord::*flag, bool value = true); // of the current module
     void skip(const QString &reason);
@@ -136,6 +142,7 @@ private:
     int nameRequests_ = 0;
     uint16_t canLine_ = 0;
     bool runFailed_ = false; // version error, lost connection
+    bool stopped_ = false;
     bool scan_ = false;
     bool succeeded_ = false;
 };

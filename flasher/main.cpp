@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
 
@@ -127,13 +128,23 @@ int main(int argc, char *argv[])
     // Queued, so that a run ending before exec() still ends the event loop.
     QObject::connect(thread.get(), &QThread::finished, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
-    // The signal handler only sets a flag; the run looks at it through here.
+    // The signal handler only sets a flag and wakes this loop; stopNow() cuts
+    // the run's current wait short.
+#ifdef Q_OS_WIN
     QTimer stopWatch;
     QObject::connect(&stopWatch, &QTimer::timeout, thread.get(), [&thread] {
         if (stopsignal::requested())
             thread->stopNow();
     });
     stopWatch.start(50);
+#else
+    QSocketNotifier stopWatch(stopsignal::wakeDescriptor(), QSocketNotifier::Read);
+    // The descriptor stays readable, so that the ENTER prompt sees it too.
+    QObject::connect(&stopWatch, &QSocketNotifier::activated, thread.get(), [&thread, &stopWatch] {
+        stopWatch.setEnabled(false);
+        thread->stopNow();
+    });
+#endif
     const bool started =
         commandLine.scan
             ? thread->startScan(commandLine.interfaceName.constData(), commandLine.bitRate, commandLine.canLine)

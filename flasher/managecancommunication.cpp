@@ -14,6 +14,17 @@
 
 #include <array>
 #include <cstring>
+#include <thread>
+
+namespace {
+
+void sleepUntil(const QDeadlineTimer &deadline)
+{
+    while (!deadline.hasExpired())
+        std::this_thread::sleep_for(std::chrono::nanoseconds(deadline.remainingTimeNSecs()));
+}
+
+} // namespace
 
 ManageCanCommunication::ManageCanCommunication(Console &console, QObject *parent)
     : QObject(parent), console_(console)
@@ -228,13 +239,15 @@ void ManageCanCommunication::sendOpeningSequence()
     sendMessage(protocol::openingSequenceFrame(canLine_));
 }
 
+// The modules need the whole pause between these frames: a sleep that a
+// signal or a spurious wake-up ends early goes on to its deadline.
 void ManageCanCommunication::sendClosingSequence()
 {
     const QList<CanMessage> frames = protocol::closingSequenceFrames(canLine_);
     sendMessage(frames[0]);
-    QThread::msleep(std::chrono::milliseconds(protocol::ClosingPauseFirst).count());
+    sleepUntil(runlimits::deadlineIn(protocol::ClosingPauseFirst));
     sendMessage(frames[1]);
-    QThread::msleep(std::chrono::milliseconds(protocol::ClosingPauseSecond).count());
+    sleepUntil(runlimits::deadlineIn(protocol::ClosingPauseSecond));
     sendMessage(frames[2]);
 }
 

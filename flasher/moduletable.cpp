@@ -114,6 +114,21 @@ bool ModuleTable::holds(Event event)
 bool ModuleTable::waitFor(Event event, QDeadlineTimer deadline)
 {
     std::unique_lock lock(mutex_);
-    return changed_.wait_until(lock, deadline.deadline<std::chrono::steady_clock>(),
-                               [this, event] { return holds(event); });
+    changed_.wait_until(lock, deadline.deadline<std::chrono::steady_clock>(),
+                        [this, event] { return waitsCut_ || holds(event); });
+    return holds(event);
+}
+
+bool ModuleTable::pause(QDeadlineTimer deadline)
+{
+    std::unique_lock lock(mutex_);
+    return !changed_.wait_until(lock, deadline.deadline<std::chrono::steady_clock>(),
+                                [this] { return waitsCut_; });
+}
+
+void ModuleTable::cutWaitsShort()
+{
+    std::lock_guard lock(mutex_);
+    waitsCut_ = true;
+    changed_.notify_all();
 }

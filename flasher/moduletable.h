@@ -62,8 +62,13 @@ public:
     // What the update thread can wait for; each but AnyModule is about the
     // current module.
     enum class Event { AnyModule, FlashFrameAcked, ErrorQueued, LoggedOn, Ready };
-    // True as soon as the event holds, false when the deadline passes first.
+    // True as soon as the event holds, false when the deadline passes first
+    // or the waits were cut short.
     bool waitFor(Event event, QDeadlineTimer deadline);
+    // Until the deadline; false when the waits were cut short.
+    bool pause(QDeadlineTimer deadline);
+    // A stop: every wait, now and from now on, ends at once.
+    void cutWaitsShort();
 
 private:
     template <typename Keep>
@@ -76,5 +81,6 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     uint16_t current_ = 0;
+    bool waitsCut_ = false;
     std::map<uint16_t, ModuleRecord> table_;
 };

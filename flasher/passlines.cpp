@@ -87,7 +87,8 @@ PassLines::Stop PassLines::timedOut()
         console_.debug(linecheck::timeoutMessage(peerName_, lineText, false));
         return Stop::GivenUp;
     }
-    QThread::msleep(runlimits::millis(runlimits::TimeoutPause));
+    if (!communication_.modules().pause(runlimits::deadlineIn(runlimits::TimeoutPause)))
+        return Stop::Stopped;
     if (bus_.lost())
         return Stop::BusLost;
     console_.debug(linecheck::timeoutMessage(peerName_, lineText, true));

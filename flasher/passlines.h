@@ -26,7 +26,8 @@ class PassLines
 public:
     // Why the module or the run cannot go on.
     // GivenUp: the line was refused or unanswered too often in a row.
-    enum class Stop { None, VersionError, BusLost, GivenUp };
+    // Stopped: a stop cut the pause before a repeat short.
+    enum class Stop { None, VersionError, BusLost, GivenUp, Stopped };
     enum class Pass { Flash, Compare };
 
     struct Result

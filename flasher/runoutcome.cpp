@@ -34,7 +34,9 @@ Outcome judge(const Facts &facts)
 {
     Outcome outcome;
     const QList<uint16_t> notUpdated = facts.notUpdated + selectedButAbsent(facts);
-    if (facts.moduleIds.isEmpty()) {
+    if (facts.moduleIds.isEmpty() && facts.stopped) {
+        outcome.errors.append(tr("Error: Run stopped before any module logged on"));
+    } else if (facts.moduleIds.isEmpty()) {
         outcome.errors.append(tr("Error: No module logged on, no module updated"));
     } else if (!notUpdated.isEmpty()) {
         QStringList ids;

@@ -17,6 +17,7 @@ struct Facts
     QList<uint16_t> canIds;     // the selection, empty for every module
     uint16_t canLine = 0;
     bool runFailed = false;     // version error, lost connection
+    bool stopped = false;       // by a signal
 };
 
 struct Outcome

@@ -685,32 +685,100 @@ private slots:
         QVERIFY(run.imageEqual(1));
     }
 
-    void stopSignalEndsTheRunCleanly_data()
+    void everyStopEndsWithTheClosingSequence_data()
     {
+        QTest::addColumn<QString>("point");
         QTest::addColumn<int>("signal");
-        QTest::newRow("SIGINT") << SIGINT;
-        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("said"); // on standard error
+        const QString stopped = QStringLiteral("\"\" Module 208 not updated: the run was stopped ");
+        QTest::newRow("SIGINT mid-flash") << "flash" << SIGINT << 2 << stopped;
+        QTest::newRow("SIGTERM mid-flash") << "flash" << SIGTERM << 2 << stopped;
+        QTest::newRow("SIGHUP mid-flash") << "flash" << SIGHUP << 2 << stopped;
+        QTest::newRow("timeout pause") << "pause" << SIGINT << 2 << stopped;
+        QTest::newRow("ENTER prompt") << "enter" << SIGTERM << 0 << "1  of  1 completed. ";
+        QTest::newRow("scan") << "scan" << SIGINT << 2 << "Error: Scan stopped, 2 modules found";
+        QTest::newRow("before any log-on") << "logon" << SIGHUP << 2
+                                           << "Error: Run stopped before any module logged on";
+        QTest::newRow("closed output") << "pipe" << 0 << 0 << "1  of  1 completed. ";
+        QTest::newRow("second signal") << "second" << SIGINT << 2
+                                       << "Error: stopped at once, without the closing sequence";
     }
 
-    // Stopped once the first module's flash pass began: both modules are named,
-    // the closing sequence ends the trace, and a second run updates both.
-    void stopSignalEndsTheRunCleanly()
+    // The wire shows that the stop took effect at the next wait: no line and no
+    // log-on request after it but the one in flight, and the closing sequence
+    // last with its pauses; a second signal ends the program without it.
+    void everyStopEndsWithTheClosingSequence()
     {
+        QFETCH(QString, point);
         QFETCH(int, signal);
+        QFETCH(int, exitCode);
+        QFETCH(QString, said);
         testkit::Bench bench;
         bench.writeFirmware();
         bench.addAdapter(0);
-        bench.addModule(1);
-        bench.addModule(2);
+        if (point == QLatin1String("logon"))
+            bench.addModule(1, {{"logon_delay_ms", "5000"}});
+        else
+            bench.addModule(1, {{"die_at_line", point == QLatin1String("pause") ? "3" : "0"}});
+        if (QStringList{"flash", "pause", "scan", "second"}.contains(point))
+            bench.addModule(2);
         bench.writeConfig();
-        testkit::FlasherRun &flasher = bench.start(bench.autoArgs());
-        QVERIFY(flasher.waitForOutput("Flash ID 208 "));
-        ::kill(static_cast<pid_t>(flasher.process().processId()), signal);
-        const testkit::RunResult stopped = flasher.finish();
-        VERIFY_RUN(stopped, 2);
-        QCOMPARE(stopped.countErr("\"\" Module 208 not updated: the run was stopped "), 1);
-        QVERIFY(stopped.errLines.contains("Error: Modules not updated: 208 210"));
-        QVERIFY2(stopped.trace.trimmed().endsWith(" 004#C4"), qPrintable(stopped.describe()));
+        QStringList args = bench.autoArgs();
+        if (point == QLatin1String("enter"))
+            args.removeLast();
+        if (point == QLatin1String("scan"))
+            args = QStringList{"--scan", "PCAN_USB", "1000", "0"};
+        testkit::RunSpec spec = bench.spec(args);
+        spec.closeInput = point != QLatin1String("enter");
+        if (point == QLatin1String("pipe")) {
+            // A reader that takes the first lines and goes, as tee closed with Ctrl-C.
+            spec.flasherArgs = args;
+            spec.args = QStringList{"-c", "\"$0\" \"$@\" | head -c 100 > /dev/null; exit ${PIPESTATUS[0]}",
+                                    spec.program} + args;
+            spec.program = QStringLiteral("bash");
+            spec.outCut = true;
+        }
+        testkit::FlasherRun flasher(spec);
+        flasher.start();
+        const QHash<QString, QByteArray> waitFor{{"flash", "Flash ID 208 "}, {"second", "Flash ID 208 "},
+                                                 {"scan", "Module 208: name"}};
+        if (waitFor.contains(point))
+            QVERIFY(flasher.waitForOutput(waitFor[point]));
+        else if (point == QLatin1String("pause"))
+            QVERIFY(flasher.waitForOutput("\"\" Timeout, repeating line: ", QProcess::StandardError));
+        else if (point == QLatin1String("enter"))
+            QVERIFY(flasher.waitForOutput("Push <ENTER> key to close terminal window", QProcess::StandardError));
+        else if (point == QLatin1String("logon"))
+            QVERIFY(flasher.waitForOutput("tarvpcan3.dll version", QProcess::StandardError));
+        if (point == QLatin1String("logon"))
+            QTest::qWait(1500); // past the start-up's log-on request, into the repeats
+        if (signal != 0)
+            flasher.signal(signal);
+        if (point == QLatin1String("second")) {
+            QVERIFY(flasher.waitForOutput("\"\" Module 208 not updated: the run was stopped", QProcess::StandardError));
+            flasher.signal(signal);
+        }
+        const testkit::RunResult run = flasher.finish();
+        QVERIFY2(run.exitCode == exitCode && run.errLines.contains(said), qPrintable(run.describe()));
+        QVERIFY(!run.err.contains("210 not updated: the run was stopped"));
+        if (point == QLatin1String("second")) {
+            // Proven on the wire: the record ends without a whole closing sequence.
+            QVERIFY2(run.wire && run.wire->rule == QLatin1String("closing sequence"), qPrintable(run.describe()));
+            return;
+        }
+        VERIFY_WIRE(run);
+        if (point == QLatin1String("scan"))
+            QVERIFY(!run.out.contains("not updated") && !run.err.contains("not updated"));
+        if (exitCode == 0)
+            QVERIFY(run.imageEqual(1));
+        if (point != QLatin1String("flash"))
+            return;
+        QVERIFY2(run.outLines.contains("Module 208: not updated: the run was stopped")
+                     && run.outLines.contains("Module 210: not updated: not reached"),
+                 qPrintable(run.describe()));
+        if (signal != SIGINT)
+            return; // the next run updates the modules a stop left: once is enough
         const testkit::RunResult again = bench.run(bench.autoArgs());
         VERIFY_RUN(again, 0);
         QVERIFY(again.imageEqual(1) && again.imageEqual(2));

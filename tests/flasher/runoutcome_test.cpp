@@ -27,6 +27,9 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase{"all done", {{0x208, 0x210}, {}, 2, {}, 0, false}, true, ""},
         OutcomeCase{"none logged on", {{}, {}, 0, {}, 0, false}, false,
                     "Error: No module logged on, no module updated"},
+        OutcomeCase{"stopped before any log-on", {{}, {}, 0, {}, 0, false, true}, false,
+                    "Error: Run stopped before any module logged on"},
+        OutcomeCase{"stopped after the last module", {{0x208}, {}, 1, {}, 0, false, true}, true, ""},
         OutcomeCase{"one failed", {{0x208, 0x210}, {0x210}, 1, {}, 0, false}, false,
                     "Error: Modules not updated: 210"},
         // Selected by their 11-bit ids; the absent one is named on the run's line, once.

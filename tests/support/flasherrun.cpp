@@ -7,6 +7,8 @@
 #include <QProcessEnvironment>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 
 namespace testkit {
 
@@ -220,7 +222,8 @@ void FlasherRun::conclude()
         const QStringList &args = spec_.flasherArgs;
         const bool scan = isScan(args);
         WireRun wire{result_.trace, QString(), firmware_, scan ? QString() : args.value(3), canIdsArgument(args),
-                     result_.out, result_.err, lineArguments(args).value(2).toInt(), result_.exitCode, scan};
+                     result_.out, result_.err, lineArguments(args).value(2).toInt(), result_.exitCode, scan,
+                     stopUs_, spec_.outCut};
         result_.wire = judgeWire(wire);
         result_.faultless = spec_.faultless;
     }
@@ -248,6 +251,20 @@ void FlasherRun::waitFor(const std::function<bool()> &condition)
     connect(this, &FlasherRun::progressed, &loop, &QEventLoop::quit);
     while (!done_ && !condition())
         loop.exec();
+}
+
+void FlasherRun::signal(int number)
+{
+#ifdef Q_OS_UNIX
+    // The trace's clock: the wall clock of the adapter's start, run on by the monotonic one.
+    if (stopUs_ < 0)
+        stopUs_ = std::chrono::duration_cast<std::chrono::microseconds>(
+                      std::chrono::system_clock::now().time_since_epoch())
+                      .count();
+    ::kill(static_cast<pid_t>(process_.processId()), number);
+#else
+    Q_UNUSED(number)
+#endif
 }
 
 bool FlasherRun::waitForOutput(const QByteArray &needle, QProcess::ProcessChannel channel)

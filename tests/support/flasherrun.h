@@ -50,6 +50,9 @@ struct RunSpec
     // No loss or delay injected: a timeout whose answer was on the bus in
     // time is then a fault of the flasher, not of a starved machine.
     bool faultless = false;
+    // Its standard output goes elsewhere, through a reader that may go away:
+    // what the test sees of it is not judged.
+    bool outCut = false;
     int deadlineMs = 200000;
 };
 
@@ -90,6 +93,8 @@ public:
     void start();
     // For a test that talks to the program while it runs.
     QProcess &process() { return process_; }
+    // Sends it a signal; the first one's time goes to the wire verdict.
+    void signal(int number);
     // Until standard output (or error) holds needle; false when the run ended first.
     bool waitForOutput(const QByteArray &needle, QProcess::ProcessChannel channel = QProcess::StandardOutput);
     // Until the run and its checks are done.
@@ -113,6 +118,7 @@ private:
     QByteArray firmware_; // as it was at the start
     bool killed_ = false;
     bool done_ = false;
+    qint64 stopUs_ = -1;
     RunResult result_;
 };
 

@@ -19,6 +19,8 @@ struct WireRun {
     int canLine = 0;       // the run's CAN line
     int exitCode = -1;     // tarvCanFlash's exit code; -1: unknown, and the console's outcome goes unchecked
     bool scan = false;     // tarvCanFlash --scan: every module queried, none updated
+    qint64 stopUs = -1;    // the first stop signal sent to it, on the trace's clock in us; -1: none
+    bool outCut = false;   // its standard output was closed early: what it shows goes unjudged
 };
 
 struct WireVerdict {

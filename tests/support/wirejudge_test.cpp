@@ -408,6 +408,41 @@ INSTANTIATE_TEST_SUITE_P(Faults, WireJudgeFault,
                                          FaultCase{Fault::IdentityMisread, "console"},
                                          FaultCase{Fault::ResultMisreported, "console"}));
 
+// The time of the nth frame that ends a trace line with text.
+qint64 frameTime(const QByteArray &trace, const QByteArray &text, int nth)
+{
+    for (const QByteArray &line : trace.split('\n')) {
+        if (line.endsWith(text) && nth-- == 0)
+            return line.mid(1, 10).toLongLong() * 1000000 + line.mid(12, 6).toLongLong();
+    }
+    return -1;
+}
+
+// A stop signal some time before a frame of a run: what may follow it.
+TEST(WireJudge, KnowsWhatMayFollowAStop)
+{
+    const QByteArray lastLine = "209#1500" + QByteArray(Lines[3]).left(6).toHex().toUpper();
+    const struct {
+        Fault fault;
+        QByteArray frame;
+        int nth;
+        int beforeMs;
+        const char *rule;
+    } cases[] = {
+        {Fault::None, lastLine, 0, 150, "stop"},        // a line after it
+        {Fault::LogOnAskedAgain, "7FF#D801", 2, 150, "stop"},
+        {Fault::None, "004#C8", 1, 10, ""},             // at the ENTER prompt: the verdict stands
+        {Fault::ExitCodeOfAFailure, "004#C8", 1, 10, "outcome"},
+    };
+    for (const auto &c : cases) {
+        WireRun run = Conversation(0, c.fault).build();
+        run.stopUs = frameTime(run.trace, c.frame, c.nth) - c.beforeMs * 1000;
+        ASSERT_GT(run.stopUs, 0) << c.frame.constData();
+        EXPECT_EQ(testkit::judgeWire(run).rule, QString::fromLatin1(c.rule))
+            << c.frame.constData() << " " << c.beforeMs << " ms: " << qPrintable(testkit::judgeWire(run).describe());
+    }
+}
+
 // A recorder on several processors may write a module's answer after the
 // flasher's next frame; the time stamps keep the order on the bus.
 TEST(WireJudge, ReadsFramesInTheOrderOfTheirTimeStamps)
