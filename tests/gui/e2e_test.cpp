@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDateTime>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -65,14 +66,18 @@ static QString logWindowText()
 
 // What was said on the bus. The judge takes progress lines and notices by
 // their own form from either stream.
-static testkit::WireVerdict judgedWire(testkit::Bench &bench, const QString &firmware, const QString &logText)
+// stopUs: when the window asked the run to stop, on the trace's clock (the wall clock).
+static testkit::WireVerdict judgedWire(testkit::Bench &bench, const QString &firmware, const QString &logText,
+                                       qint64 stopUs = -1)
 {
     QFile trace(bench.path(QStringLiteral("trace0.log")));
     QFile file(firmware);
     if (!trace.open(QIODevice::ReadOnly) || !file.open(QIODevice::ReadOnly))
         return {-1, QStringLiteral("trace"), QStringLiteral("the trace or the firmware file cannot be read")};
     const QByteArray console = logText.toUtf8();
-    return testkit::judgeWire({trace.readAll(), QString(), file.readAll(), firmware, QString(), console, console, 0});
+    testkit::WireRun run{trace.readAll(), QString(), file.readAll(), firmware, QString(), console, console, 0};
+    run.stopUs = stopUs;
+    return testkit::judgeWire(run);
 }
 
 static QStringList nonEmpty(const QSignalSpy &spy)
@@ -147,6 +152,7 @@ void TestGuiEndToEnd::closingDuringRunStopsCleanly()
     window.findChild<QPushButton *>(QStringLiteral("pushButton_2"))->click();
     QTRY_VERIFY_WITH_TIMEOUT(bar->value() > 0, 300000);
 
+    const qint64 stopUs = QDateTime::currentMSecsSinceEpoch() * 1000;
     QVERIFY(!window.close());
     QCOMPARE(questions, 1);
     QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 60000);
@@ -155,7 +161,7 @@ void TestGuiEndToEnd::closingDuringRunStopsCleanly()
     // The console program's own account of a clean stop, not a kill; the
     // trace ends with the closing sequence.
     const QString logText = logWindowText();
-    const testkit::WireVerdict wire = judgedWire(bench, firmware, logText);
+    const testkit::WireVerdict wire = judgedWire(bench, firmware, logText, stopUs);
     QVERIFY2(wire.ok(), qPrintable(wire.describe()));
     QVERIFY2(logText.contains(QStringLiteral("not updated: the run was stopped")), qPrintable(logText.right(2000)));
     QVERIFY2(logText.contains(QStringLiteral("\nError: Modules not updated: ")), qPrintable(logText.right(2000)));
