@@ -15,3 +15,8 @@ FirmwareFileCheck checkFirmwareFile(const QString &path)
     const QByteArray start = file.read(2);
     return start == "S0" ? FirmwareFileCheck::Valid : FirmwareFileCheck::Invalid;
 }
+
+bool refusesFirmwareFile(const QByteArray &line)
+{
+    return line.startsWith("Error: Firmware file '") || line.startsWith("Can not open file '");
+}

@@ -13,6 +13,7 @@ inline constexpr char fileKey[] = "DefaultHexFileName";
 inline constexpr char hardwareKey[] = "CAN/Hardware";
 inline constexpr char bitRateKey[] = "CAN/BitRate";
 inline constexpr char channelKey[] = "CAN/Channel";
+inline constexpr char windowSizeKey[] = "Window/Size";
 inline constexpr int channelCount = 16;
 
 // Index of the first item whose text contains value (case-sensitive), or

@@ -10,8 +10,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QHeaderView>
-#include <QLoggingCategory>
 #include <QComboBox>
+#include <QLabel>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <QSettings>
 #include <QStatusBar>
@@ -76,7 +77,18 @@ MainWindow::MainWindow(MainWindowHooks windowHooks, QWidget *parent)
     fitToTexts();
     ui->actionStart_firmware_flashing->setEnabled(false);
     ui->moduleTable->setModel(&modules);
-    ui->moduleTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    QHeaderView *header = ui->moduleTable->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // The state, with a failure's reason, takes the width the others leave;
+    // the short repeats column goes before it so that it never scrolls off.
+    header->moveSection(ModuleTableModel::RepeatsColumn, ModuleTableModel::StateColumn);
+    header->setSectionResizeMode(ModuleTableModel::StateColumn, QHeaderView::Stretch);
+    connect(&modules, &QAbstractItemModel::dataChanged, this, &MainWindow::keepInWorkInView);
+    connect(&modules, &QAbstractItemModel::dataChanged, this, &MainWindow::showVerdict);
+    connect(&modules, &QAbstractItemModel::modelReset, this, &MainWindow::showVerdict);
+    // In a main window a button only takes Enter when it is auto-default.
+    for (QPushButton *button : {ui->pushBtnOpen, ui->pushButton_2, ui->pushBtnScan, ui->logButton})
+        button->setAutoDefault(true);
 
     connect(process, &QProcess::readyRead, this, &MainWindow::readFromProcess);
     connect(process, &QProcess::finished, this, &MainWindow::on_ProcessFinish);
@@ -88,20 +100,30 @@ MainWindow::MainWindow(MainWindowHooks windowHooks, QWidget *parent)
     connect(&stopTimer, &QTimer::timeout, process, &QProcess::kill);
     clockTimer.setInterval(1000);
     connect(&clockTimer, &QTimer::timeout, this, &MainWindow::showOverallProgress);
-    // A long error does not fit the narrow window; the tooltip shows it whole.
-    connect(ui->statusBar, &QStatusBar::messageChanged, ui->statusBar, &QStatusBar::setToolTip);
+    // The status bar paints its message on one line and cuts it; a wrapping
+    // label over its whole width shows the message instead, and the menus'
+    // status tips, filtered out below, cannot replace a verdict.
+    statusLabel = new QLabel(ui->statusBar);
+    statusLabel->setObjectName(QStringLiteral("statusText"));
+    statusLabel->setWordWrap(true);
+    statusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    ui->statusBar->addPermanentWidget(statusLabel, 1);
+    connect(ui->statusBar, &QStatusBar::messageChanged, statusLabel, &QLabel::setText);
+    installEventFilter(this);
 
     settings = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
                                            QString::fromLatin1(FrontEndSettings::organisation),
                                            QString::fromLatin1(FrontEndSettings::application));
     readSettings();
-    // A scan's boxes belong to the bus it scanned: another adapter, bit rate
-    // or line forgets them, so that Start cannot pass their ids to another bus.
+    restoreWindowSize();
+    // A scan's boxes belong to the bus it scanned. On another adapter, bit
+    // rate or line they stay as the technician left them, marked, and Start
+    // refuses until the bus is scanned again or the choice goes back.
     for (QComboBox *choice : {ui->cmbBoxHwType, ui->cmbBoxBitRate, ui->cmbBoxChn}) {
-        connect(choice, &QComboBox::currentIndexChanged, this, [this] {
-            if (modules.scanned() && !runInProgress())
-                modules.reset();
-        });
+        // A wheel turned over a box on the way to the table must not change the bus.
+        choice->setFocusPolicy(Qt::StrongFocus);
+        choice->installEventFilter(this);
+        connect(choice, &QComboBox::currentIndexChanged, this, &MainWindow::showScanBus);
     }
     checkRunningPrograms();
 }
@@ -131,15 +153,32 @@ void MainWindow::fitToTexts()
 {
     // The form's 320 x 430 pixels were drawn for small desktop fonts; with
     // larger ones the labels and the longest adapter name would be cut. The
-    // window then starts, and stays at least, as large as its texts need;
-    // the height stays fixed all the same.
+    // window then stays at least as large as its texts need.
     ensurePolished();
     const QSize needed = minimumSizeHint().expandedTo(minimumSize());
-    if (needed == minimumSize())
-        return;
     setMinimumSize(needed);
-    setMaximumSize(maximumSize().expandedTo(needed));
     resize(needed);
+}
+
+void MainWindow::restoreWindowSize()
+{
+    const QSize stored = settings->value(QLatin1String(FrontEndSettings::windowSizeKey)).toSize();
+    if (stored.isValid())
+        resize(stored.expandedTo(minimumSize()));
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == this && event->type() == QEvent::StatusTip)
+        return true;
+    if (event->type() == QEvent::Wheel) {
+        auto *box = qobject_cast<QComboBox *>(watched);
+        if (box && !box->hasFocus()) {
+            event->ignore();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::readSettings()
@@ -171,6 +210,7 @@ void MainWindow::writeSettings()
     settings->setValue(QLatin1String(hardwareKey), hardwareSetting(ui->cmbBoxHwType->currentText()));
     settings->setValue(QLatin1String(bitRateKey), ui->cmbBoxBitRate->currentText());
     settings->setValue(QLatin1String(channelKey), ui->cmbBoxChn->currentIndex());
+    settings->setValue(QLatin1String(windowSizeKey), size());
     if (!acceptedFileName.isEmpty())
         settings->setValue(QLatin1String(fileKey), acceptedFileName);
 }
@@ -182,7 +222,13 @@ void MainWindow::checkRunningPrograms()
         ui->statusBar->showMessage(tr("Cannot run system program 'tasklist'!"));
         return;
     }
-    for (const QString &name : findConflictingPrograms(*running)) {
+#ifdef Q_OS_WIN
+    constexpr bool windows = true;
+#else
+    constexpr bool windows = false;
+#endif
+    for (const QString &listed : findConflictingPrograms(*running)) {
+        const QString name = shownProgramName(listed, windows);
         if (!hooks.confirmWarning(this, tr("%1 is running").arg(name),
                                   tr("Warning: %1 is running and can cause update problems!").arg(name))) {
             stopRequested = true;
@@ -193,7 +239,7 @@ void MainWindow::checkRunningPrograms()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (!readyToLeave(AfterStop::Close)) {
+    if (!readyToLeave()) {
         event->ignore();
         return;
     }
@@ -242,7 +288,8 @@ void MainWindow::on_actionOpen_triggered()
         modules.setFirmwareFile({});
         break;
     case FirmwareFileCheck::Invalid:
-        ui->statusBar->showMessage(tr("invalid file"), 5000);
+        ui->statusBar->setStyleSheet(QStringLiteral("color: red"));
+        ui->statusBar->showMessage(tr("invalid file: its first line is no S0 header record"), 5000);
         ui->lineEdit->setStyleSheet(QStringLiteral("background: red"));
         setFileAccepted(false);
         modules.setFirmwareFile({});
@@ -280,7 +327,10 @@ void MainWindow::beginChild(const StatusChange &status)
     ui->actionOpen->setEnabled(false);
     ui->pushBtnOpen->setEnabled(false);
     ui->actionStart_firmware_flashing->setEnabled(false);
+    ui->pushButton_2->setEnabled(false);
     ui->pushBtnScan->setEnabled(false);
+    // The child has its bus; the boxes must not show another one next to its result.
+    setChoicesLocked(true);
     showStatus(status);
     monitor.startRun();
     splitter.clear();
@@ -294,8 +344,9 @@ void MainWindow::on_pushBtnScan_clicked()
         return;
     scanning = true;
     scanError.reset();
-    ui->pushButton_2->setEnabled(false);
+    scannedBus = currentBus();
     modules.startScan();
+    showScanBus();
     beginChild({tr("Scanning the bus..."), StatusColour::Black, false});
     runState = RunState::Running;
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -303,32 +354,38 @@ void MainWindow::on_pushBtnScan_clicked()
     startChild(scanArguments(choice), scanNativeArguments(choice));
 }
 
-bool MainWindow::readyToLeave(AfterStop after)
+bool MainWindow::readyToLeave()
 {
-    // A stopped run closes or quits the window by itself once it has ended.
+    // A stopped run shows its verdict; the window waits for the next close.
     if (runState == RunState::Stopping)
         return false;
     if (runState == RunState::Idle)
         return true;
-    if (scanning) {
-        if (!hooks.confirmStop(this, tr("Stop the scan?"),
-                               tr("A scan of the bus is going; no module is being updated.\n\nStop the scan?")))
-            return false;
-    } else if (!hooks.confirmStop(this, tr("Stop the run?"),
-                           tr("A run is going. Stopping it leaves the module being flashed in update mode; "
-                              "it must be updated again.\n\nStop the run?")))
-        return false;
+    const bool stop = scanning ? hooks.confirmStop(this, tr("Stop the scan?"),
+                                                   tr("A scan of the bus is going; no module is being "
+                                                      "updated.\n\nStop the scan?"))
+                               : hooks.confirmStop(this, tr("Stop the run?"), stopQuestion());
     // The run may have ended while the question was open.
-    if (runState == RunState::Idle)
-        return true;
-    stopRun(after);
+    if (!stop || runState == RunState::Idle)
+        return stop;
+    stopRun();
     return false;
 }
 
-void MainWindow::stopRun(AfterStop after)
+QString MainWindow::stopQuestion() const
 {
-    afterStop = after;
+    const std::optional<uint> inWork = modules.moduleInWork();
+    if (!inWork)
+        return tr("A run is going; no module has been named yet.\n\nStop the run?");
+    return tr("A run is going. Stopping it leaves module %1, the one in work, in update mode; "
+              "it must be updated again.\n\nStop the run?")
+        .arg(*inWork, 0, 16);
+}
+
+void MainWindow::stopRun()
+{
     runState = RunState::Stopping;
+    stopError.reset();
     quietTimer.stop();
     showStatus({tr("Stopping the run: tarvCanFlash sends its closing sequence..."), StatusColour::Black, true});
     if (askToStop(process))
@@ -341,6 +398,12 @@ void MainWindow::on_actionStart_firmware_flashing_triggered()
 {
     if (runState != RunState::Idle || !fileAccepted)
         return;
+    if (!scanFitsBus()) {
+        showStatus({tr("The modules listed were scanned on another bus: scan the bus again, "
+                       "or choose the bus of the scan"),
+                    StatusColour::Red, false});
+        return;
+    }
     const std::optional<QString> canIds = canIdsArgument(modules.choices());
     if (!canIds) {
         showStatus({tr("No module checked: check the modules to update, or scan the bus again"),
@@ -390,7 +453,7 @@ void MainWindow::readFromProcess()
     const QList<QByteArray> lines = splitter.feed(process->readAll());
     for (const QByteArray &line : lines) {
         if (runState == RunState::Stopping) {
-            runLog.appendLine(line);
+            handleClosingLine(line);
             continue;
         }
         if (runState != RunState::Running)
@@ -409,10 +472,25 @@ void MainWindow::flushPendingLine()
         handleLine(splitter.takePending());
 }
 
+// A stopped run's last words name the modules left in update mode: they
+// reach the table, but no line ends the run early, since the closing
+// sequence is still going out.
+void MainWindow::handleClosingLine(const QByteArray &line)
+{
+    runLog.appendLine(line);
+    const LineReaction reaction = monitor.onLine(line);
+    if (reaction.module && !scanning)
+        modules.apply(*reaction.module);
+    if (reaction.end == RunEnd::Error && !stopError)
+        stopError = reaction.status->message;
+}
+
 void MainWindow::handleLine(const QByteArray &line)
 {
     qCDebug(lcConsole).noquote() << statusText(line);
     runLog.appendLine(line);
+    if (refusesFirmwareFile(line))
+        ui->lineEdit->setStyleSheet(QStringLiteral("background: red"));
 
     const LineReaction reaction = monitor.onLine(line);
     if (scanning) {
@@ -455,18 +533,11 @@ void MainWindow::endRun(RunEnd end, const StatusChange &status)
 void MainWindow::on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus)
 {
     if (runState == RunState::Stopping) {
-        // Its last words name the modules left in update mode.
         for (const QByteArray &line : splitter.feed(process->readAll()))
-            runLog.appendLine(line);
+            handleClosingLine(line);
         if (splitter.hasPending())
-            runLog.appendLine(splitter.takePending());
-        stopTimer.stop();
-        finishRun();
-        showProgressFailed(true);
-        if (afterStop == AfterStop::Quit)
-            QCoreApplication::exit(0);
-        else
-            close();
+            handleClosingLine(splitter.takePending());
+        endStoppedRun(exitCode, exitStatus);
         return;
     }
     if (runState == RunState::Running) {
@@ -491,6 +562,23 @@ void MainWindow::on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus)
         showProgressFailed(true);
     }
     finishRun();
+}
+
+void MainWindow::endStoppedRun(int exitCode, QProcess::ExitStatus exitStatus)
+{
+    stopTimer.stop();
+    const bool wasScan = scanning;
+    finishRun();
+    QString text = wasScan ? tr("Scan stopped") : tr("Run stopped");
+    if (stopError)
+        text += QStringLiteral(": ") + *stopError;
+    else if (exitStatus == QProcess::CrashExit)
+        text += tr(": tarvCanFlash was ended before its closing sequence");
+    else
+        text += tr(": tarvCanFlash ended with exit code %1").arg(exitCode);
+    showStatus({text, StatusColour::Red, false});
+    if (!wasScan)
+        showProgressFailed(true);
 }
 
 void MainWindow::endScan(int exitCode, QProcess::ExitStatus exitStatus)
@@ -523,6 +611,7 @@ void MainWindow::finishRun()
     runState = RunState::Idle;
     scanning = false;
     modules.setChecksLocked(false);
+    setChoicesLocked(false);
     quietTimer.stop();
     clockTimer.stop();
     splitter.clear();
@@ -577,8 +666,52 @@ void MainWindow::on_logButton_clicked()
 
 void MainWindow::on_actionQuit_triggered()
 {
-    if (!readyToLeave(AfterStop::Quit))
+    if (!readyToLeave())
         return;
     // Ends the event loop without a close request: nothing is written.
     QCoreApplication::exit(0);
+}
+
+void MainWindow::setChoicesLocked(bool locked)
+{
+    for (QWidget *choice : {static_cast<QWidget *>(ui->cmbBoxHwType), static_cast<QWidget *>(ui->cmbBoxBitRate),
+                            static_cast<QWidget *>(ui->cmbBoxChn)})
+        choice->setEnabled(!locked);
+}
+
+MainWindow::Bus MainWindow::currentBus() const
+{
+    return {ui->cmbBoxHwType->currentIndex(), ui->cmbBoxBitRate->currentText(), ui->cmbBoxChn->currentText()};
+}
+
+bool MainWindow::scanFitsBus() const
+{
+    return !modules.scanned() || scannedBus == currentBus();
+}
+
+void MainWindow::showScanBus()
+{
+    const bool fits = scanFitsBus();
+    ui->scanNote->setVisible(!fits);
+    ui->moduleTable->setEnabled(fits);
+    if (fits)
+        return;
+    ui->scanNote->setText(tr("These modules were scanned on %1, %2 kBit/s, channel %3. Start refuses them on "
+                             "the bus chosen now: scan the bus again, or choose the scan's bus.")
+                              .arg(ui->cmbBoxHwType->itemText(scannedBus.hardware), scannedBus.bitRate,
+                                   scannedBus.channel));
+}
+
+void MainWindow::showVerdict()
+{
+    const QStringList failures = modules.failures();
+    ui->verdict->setVisible(!failures.isEmpty());
+    ui->verdict->setText(failures.join(u'\n'));
+}
+
+void MainWindow::keepInWorkInView()
+{
+    const std::optional<uint> inWork = modules.moduleInWork();
+    if (runState != RunState::Idle && inWork)
+        ui->moduleTable->scrollTo(modules.index(modules.rowOf(*inWork), ModuleTableModel::StateColumn));
 }

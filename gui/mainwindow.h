@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 
+class QLabel;
 class QSettings;
 
 namespace Ui {
@@ -62,6 +63,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
     void on_actionOpen_triggered();
@@ -78,7 +80,13 @@ private:
     // Stopping: asked to stop, the console program sends its closing
     // sequence; its lines are only logged until it ends.
     enum class RunState { Idle, Running, Stopping, Ending };
-    enum class AfterStop { Close, Quit };
+    // The bus a scan listed: its boxes mean nothing on another one.
+    struct Bus
+    {
+        int hardware = 0;
+        QString bitRate, channel;
+        bool operator==(const Bus &) const = default;
+    };
 
     void on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus);
     void onProcessError(QProcess::ProcessError error);
@@ -94,8 +102,11 @@ private:
     void showStatus(const StatusChange &status);
     void setFileAccepted(bool accepted);
     // False while a run goes on; asks whether to stop it, and stops it on yes.
-    bool readyToLeave(AfterStop after);
-    void stopRun(AfterStop after);
+    bool readyToLeave();
+    void stopRun();
+    QString stopQuestion() const;
+    void endStoppedRun(int exitCode, QProcess::ExitStatus exitStatus);
+    void handleClosingLine(const QByteArray &line);
     void showProgressFailed(bool failed);
     // The child's start shared by a run and a scan.
     void beginChild(const StatusChange &status);
@@ -103,6 +114,13 @@ private:
     FlashChoice currentChoice() const;
     void endScan(int exitCode, QProcess::ExitStatus exitStatus);
     void showOverallProgress();
+    void setChoicesLocked(bool locked);
+    Bus currentBus() const;
+    bool scanFitsBus() const;
+    void showScanBus();
+    void showVerdict();
+    void keepInWorkInView();
+    void restoreWindowSize();
 
     std::unique_ptr<Ui::MainWindow> ui;
     QProcess *process;
@@ -118,12 +136,14 @@ private:
     RunState runState = RunState::Idle;
     bool scanning = false; // the child is tarvCanFlash --scan
     std::optional<QString> scanError; // the scan's Error: line
+    std::optional<QString> stopError; // an Error: line of a stopped run's closing
+    Bus scannedBus;
     RunMonitor monitor;
     LineSplitter splitter;
     QTimer quietTimer;
     QTimer stopTimer;
     QTimer clockTimer; // the elapsed time goes on through the pauses of a run
-    AfterStop afterStop = AfterStop::Close;
+    QLabel *statusLabel = nullptr; // the status bar's text, wrapped, never cut
     ModuleTableModel modules;
     RunProgress overall;
     QElapsedTimer runClock;

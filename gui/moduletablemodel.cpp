@@ -261,3 +261,20 @@ void ModuleTableModel::apply(const ModuleEvent &event)
     }
     rowChanged(row);
 }
+
+int ModuleTableModel::rowOf(uint id) const
+{
+    const auto at = std::find_if(rows.cbegin(), rows.cend(), [id](const Row &row) { return row.id == id; });
+    return at == rows.cend() ? -1 : int(at - rows.cbegin());
+}
+
+QStringList ModuleTableModel::failures() const
+{
+    static const QBrush failed(QColor(QStringLiteral("red")));
+    QStringList lines;
+    for (int row = 0; row < rows.size(); ++row) {
+        if (data(index(row, StateColumn), Qt::ForegroundRole).value<QBrush>() == failed)
+            lines.append(tr("module %1: %2").arg(rows.at(row).id, 0, 16).arg(stateText(rows.at(row))));
+    }
+    return lines;
+}

@@ -5,6 +5,7 @@
 
 #include <QAbstractTableModel>
 #include <QList>
+#include <QStringList>
 
 #include <optional>
 
@@ -43,6 +44,13 @@ public:
     // The firmware column is green for modules whose name the file's name
     // contains, the console program's own test for updating a module.
     void setFirmwareFile(const QString &fileName);
+
+    // The module the console program works on, while it works on one.
+    std::optional<uint> moduleInWork() const { return inWork; }
+    int rowOf(uint id) const;
+    // "module 210: not updated: <reason>" for each row shown in the error
+    // colour, in row order: what the technician must act on after a run.
+    QStringList failures() const;
 
 private:
     struct Row

@@ -27,6 +27,12 @@ bool isListedProgram(const QString &executable, const QString &listed)
     return listed.endsWith(exe) && executable == listed.chopped(exe.size());
 }
 
+QString shownProgramName(const QString &listed, bool windows)
+{
+    static const QString exe = QStringLiteral(".exe");
+    return !windows && listed.endsWith(exe) ? listed.chopped(exe.size()) : listed;
+}
+
 QStringList findConflictingPrograms(const QStringList &runningExecutables)
 {
     QStringList found;

@@ -20,6 +20,10 @@ bool isListedProgram(const QString &executable, const QString &listed);
 // The listed programs among the running executables, each once, in list order.
 QStringList findConflictingPrograms(const QStringList &runningExecutables);
 
+// The listed name as the warning shows it: Windows names its programs with
+// ".exe", other systems without.
+QString shownProgramName(const QString &listed, bool windows);
+
 // File name part of a path written with either separator.
 QString executableFileName(const QString &path);
 

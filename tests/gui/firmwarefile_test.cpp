@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <utility>
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -70,3 +72,17 @@ TEST(FirmwareFile, UnreadableFileCannotBeOpened)
 }
 
 } // namespace
+
+TEST(FirmwareFile, RefusalLinesOfTheConsoleProgram)
+{
+    const std::pair<const char *, bool> cases[] = {
+        {"Error: Firmware file 'K3B7.hex': line 3 counts 2 data records, but 1 come before it", true},
+        {"Can not open file 'K3B7.hex'", true},
+        {"Error: Firmware file 'K3B7.hex' cannot be opened: No such file or directory", true},
+        {"Error: CAN-Connection lost", false},
+        {"Cannot open file", false},
+        {"\"\" Module 208 not updated: Firmware file 'x' refused", false},
+    };
+    for (const auto &[line, refuses] : cases)
+        EXPECT_EQ(refusesFirmwareFile(line), refuses) << line;
+}

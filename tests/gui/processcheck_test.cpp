@@ -63,6 +63,13 @@ TEST(FindConflictingPrograms, NothingRunningNothingFound)
     EXPECT_TRUE(findConflictingPrograms({"tarvCanFlashGui", "tarvdataserver.exe", "init"}).isEmpty());
 }
 
+TEST(ShownProgramName, ExeOnlyOnWindows)
+{
+    EXPECT_EQ(shownProgramName("PcanView.exe", true), "PcanView.exe");
+    EXPECT_EQ(shownProgramName("PcanView.exe", false), "PcanView");
+    EXPECT_EQ(shownProgramName("tarvexe", false), "tarvexe");
+}
+
 TEST(ExecutableFileName, EitherSeparator)
 {
     EXPECT_EQ(executableFileName("/usr/bin/tarvCanFlash"), "tarvCanFlash");
