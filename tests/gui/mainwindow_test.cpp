@@ -242,6 +242,7 @@ private slots:
     void scanBelongsToItsBus();
     void statusShowsWholeErrorAndKeepsIt();
     void refusedFileTurnsFieldRed();
+    void moduleInWorkStaysInView();
     void errorLineKillsChild();
     void unterminatedErrorWhileChildRuns();
     void startDuringRunDoesNothing();
@@ -1108,6 +1109,23 @@ void TestMainWindow::refusedFileTurnsFieldRed()
     start(window.get());
     waitForRunEnd(window.get());
     QCOMPARE(widget<QLineEdit>(window.get(), "lineEdit")->styleSheet(), QStringLiteral("background: red"));
+}
+
+void TestMainWindow::moduleInWorkStaysInView()
+{
+    flasher->setBody("for m in 201 202 203 204 205 206 207 208 209 20a 20b 20c; do\n"
+                     "  printf 'Module %s: name K3B7, serial 1, release 4.20, channel 1\\n' $m\n"
+                     "done\n"
+                     "printf 'Flash ID 20c 10.0%% S1\\n'\ngate 1\n");
+    auto window = windowWithValidFile();
+    window->show();
+    auto *view = widget<QTableView>(window.get(), "moduleTable");
+    start(window.get());
+    QTRY_COMPARE_WITH_TIMEOUT(view->model()->index(11, 4).data().toString(), QStringLiteral("flashing 10 %"),
+                              runTimeoutMs);
+    QVERIFY(view->viewport()->rect().contains(view->visualRect(view->model()->index(11, 4)).center()));
+    flasher->openGate(1);
+    waitForRunEnd(window.get());
 }
 
 void TestMainWindow::scanWithoutModulesShowsError()
