@@ -8,6 +8,14 @@
 
 #include <gtest/gtest.h>
 
+QT_BEGIN_NAMESPACE
+// A readable rectangle instead of a byte dump.
+inline void PrintTo(const QRect &r, std::ostream *out)
+{
+    *out << "QRect(" << r.x() << ", " << r.y() << ", " << r.width() << ", " << r.height() << ')';
+}
+QT_END_NAMESPACE
+
 namespace {
 
 struct PlaceCase
@@ -25,7 +33,7 @@ TEST(PlaceBeside, RightThenLeftThenScreenEdge)
     const QRect frame = inner.adjusted(-4, -24, 4, 4);
     const PlaceCase cases[] = {
         {"right fits", QRect(0, 0, 1920, 1080), 639},
-        {"right fits to the pixel", QRect(0, 0, 1043, 1080), 639},
+        {"right fits to the pixel, left would too", QRect(-200, 0, 1243, 1080), 639},
         {"right one pixel short, left fits", QRect(-200, 0, 1242, 1080), -119},
         {"neither, at the right edge", QRect(50, 0, 900, 1080), 546},
         {"neither, screen narrower than the log", QRect(50, 0, 300, 1080), 54},
@@ -74,4 +82,24 @@ TEST(RunRecord, NeverWritesThroughALink)
                                             "a line\nEnded: exit code 0\n"));
 }
 
+TEST(RunRecord, KeepsTheLastHundredRecordFiles)
+{
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    const QDir runs(temp.path());
+    const auto name
+        = [](int second) { return QStringLiteral("run-20260101-1000%1-000.log").arg(second, 2, 10, QLatin1Char('0')); };
+    for (int second = 0; second < 100; ++second)
+        ASSERT_TRUE(QFile(runs.filePath(name(second))).open(QIODevice::NewOnly));
+    // A link is no record of ours: neither counted nor removed.
+    const QString link = runs.filePath("run-20250101-000000-000.log");
+    ASSERT_TRUE(QFile::link(runs.filePath(name(50)), link));
+
+    RunRecord record(runs.path());
+    ASSERT_TRUE(record.begin(QDateTime(QDate(2026, 12, 9), QTime(9, 30)), "tarvCanFlash --scan"));
+    const QStringList left = runs.entryList({"run-*.log"}, QDir::Files | QDir::NoSymLinks, QDir::Name);
+    EXPECT_EQ(left.size(), 100);
+    EXPECT_EQ(left.first(), name(1));
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+}
 } // namespace
