@@ -1,18 +1,26 @@
 #include "logwindow.h"
 
 #include "runlog.h"
+#include "runrecord.h"
 #include "ui_logwindow.h"
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QShowEvent>
 #include <QStyle>
 
-LogWindow::LogWindow(RunLog *runLog, SaveFileChooser chooser, QWidget *parent)
+LogWindow::LogWindow(RunLog *runLog, SaveFileChooser chooser, ClearConfirmer confirmer, const RunRecord *runRecords,
+                     QWidget *parent)
     : QDialog(parent)
     , ui(std::make_unique<Ui::LogWindow>())
     , log(runLog)
     , chooseSaveFile(std::move(chooser))
+    , confirmClear(std::move(confirmer))
+    , records(runRecords)
 {
     ui->setupUi(this);
     if (!chooseSaveFile) {
@@ -21,6 +29,12 @@ LogWindow::LogWindow(RunLog *runLog, SaveFileChooser chooser, QWidget *parent)
             // there, not as the file it points to.
             return QFileDialog::getSaveFileName(owner, caption, dir, filter, nullptr,
                                                 QFileDialog::DontResolveSymlinks);
+        };
+    }
+    if (!confirmClear) {
+        confirmClear = [](QWidget *owner, const QString &title, const QString &text) {
+            return QMessageBox::question(owner, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+                   == QMessageBox::Yes;
         };
     }
     // Fixed-width and unwrapped, the columns of the progress lines stay in line.
@@ -33,6 +47,20 @@ LogWindow::LogWindow(RunLog *runLog, SaveFileChooser chooser, QWidget *parent)
         ui->plainTextEdit->setPlainText(lines.join(u'\n'));
     connect(log, &RunLog::lineAppended, ui->plainTextEdit, &QPlainTextEdit::appendPlainText);
     connect(log, &RunLog::cleared, ui->plainTextEdit, &QPlainTextEdit::clear);
+    // Keys go to the text, where Enter does nothing, rather than to a button.
+    ui->plainTextEdit->setFocus();
+
+    ui->recordPlace->setVisible(records != nullptr);
+    if (records) {
+        showRecordPlace();
+        connect(records, &RunRecord::started, this, &LogWindow::showRecordPlace);
+        connect(records, &RunRecord::failed, this, [this](const QString &error) {
+            showRecordPlace();
+            showSaveResult(error, true);
+        });
+        if (!records->error().isEmpty())
+            showSaveResult(records->error(), true);
+    }
 }
 
 LogWindow::~LogWindow() = default;
@@ -50,8 +78,38 @@ int LogWindow::fittingWidth() const
     return text + outer.left() + outer.right();
 }
 
+void LogWindow::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // The latest lines are the ones looked for; from the end on, the view follows new lines.
+    QScrollBar *bar = ui->plainTextEdit->verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
+
+void LogWindow::hideEvent(QHideEvent *event)
+{
+    QDialog::hideEvent(event);
+    if (!event->spontaneous())
+        emit hidden();
+}
+
+void LogWindow::showRecordPlace()
+{
+    QString text = tr("Every run is also kept in %1 (the last %2 runs)")
+                       .arg(QDir::toNativeSeparators(records->folder()))
+                       .arg(RunRecord::kept);
+    if (!records->path().isEmpty())
+        text += tr(", the latest as %1").arg(QFileInfo(records->path()).fileName());
+    ui->recordPlace->setText(text);
+    ui->recordPlace->setToolTip(text);
+}
+
 void LogWindow::on_pushButton_clicked()
 {
+    if (!confirmClear(this, tr("Clear the log?"),
+                      tr("The log of this session is removed from the window. The record files of the runs "
+                         "stay.\n\nClear the log?")))
+        return;
     log->clear();
     ui->saveStatus->hide();
 }

@@ -7,6 +7,7 @@
 #include <memory>
 
 class RunLog;
+class RunRecord;
 
 namespace Ui {
 class LogWindow;
@@ -16,6 +17,9 @@ class LogWindow;
 using SaveFileChooser =
     std::function<QString(QWidget *parent, const QString &caption, const QString &dir, const QString &filter)>;
 
+// True when the user answers yes to the question.
+using ClearConfirmer = std::function<bool(QWidget *parent, const QString &title, const QString &text)>;
+
 // Shows a run log, one line per paragraph, and follows it. Closing it only
 // hides it; the log goes on collecting whether it is shown or not.
 class LogWindow : public QDialog
@@ -23,12 +27,23 @@ class LogWindow : public QDialog
     Q_OBJECT
 
 public:
-    // An empty chooser gets the system's save dialog.
-    explicit LogWindow(RunLog *log, SaveFileChooser chooseSaveFile = {}, QWidget *parent = nullptr);
+    // An empty chooser gets the system's save dialog, an empty confirmer a
+    // question box with No as default. records, when given, is named at the
+    // bottom and its failures shown.
+    explicit LogWindow(RunLog *log, SaveFileChooser chooseSaveFile = {}, ClearConfirmer confirmClear = {},
+                       const RunRecord *records = nullptr, QWidget *parent = nullptr);
     ~LogWindow() override;
 
     // Wide enough for the longest progress line of the console program.
     int fittingWidth() const;
+
+signals:
+    // Hidden by Escape, its close button or anyone but the window system.
+    void hidden();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private slots:
     void on_pushButton_clicked();
@@ -36,8 +51,11 @@ private slots:
 
 private:
     void showSaveResult(const QString &text, bool failed);
+    void showRecordPlace();
 
     std::unique_ptr<Ui::LogWindow> ui;
     RunLog *log;
     SaveFileChooser chooseSaveFile;
+    ClearConfirmer confirmClear;
+    const RunRecord *records;
 };

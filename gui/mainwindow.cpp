@@ -3,6 +3,7 @@
 #include "firmwarefile.h"
 #include "flashcommand.h"
 #include "frontendsettings.h"
+#include "logplacement.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>
@@ -11,9 +12,11 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QComboBox>
+#include <QDateTime>
 #include <QLabel>
 #include <QLoggingCategory>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
 
@@ -72,6 +75,7 @@ MainWindow::MainWindow(MainWindowHooks windowHooks, QWidget *parent)
     , ui(std::make_unique<Ui::MainWindow>())
     , process(new QProcess(this))
     , hooks(withSystemDefaults(std::move(windowHooks)))
+    , runRecord(hooks.runRecordsDir)
 {
     ui->setupUi(this);
     fitToTexts();
@@ -93,6 +97,7 @@ MainWindow::MainWindow(MainWindowHooks windowHooks, QWidget *parent)
     connect(process, &QProcess::readyRead, this, &MainWindow::readFromProcess);
     connect(process, &QProcess::finished, this, &MainWindow::on_ProcessFinish);
     connect(process, &QProcess::errorOccurred, this, &MainWindow::onProcessError);
+    connect(&runLog, &RunLog::lineAppended, &runRecord, &RunRecord::append);
     quietTimer.setSingleShot(true);
     quietTimer.setInterval(hooks.quietLineMs);
     connect(&quietTimer, &QTimer::timeout, this, &MainWindow::flushPendingLine);
@@ -440,10 +445,12 @@ void MainWindow::startChild(const QStringList &arguments, const QString &nativeA
     process->setProcessChannelMode(QProcess::MergedChannels);
 #ifdef Q_OS_WIN
     Q_UNUSED(arguments);
+    runRecord.begin(QDateTime::currentDateTime(), commandLineText(hooks.flasherProgram, {}) + u' ' + nativeArguments);
     process->setNativeArguments(nativeArguments);
     process->start(hooks.flasherProgram, {}, QIODevice::ReadWrite);
 #else
     Q_UNUSED(nativeArguments);
+    runRecord.begin(QDateTime::currentDateTime(), commandLineText(hooks.flasherProgram, arguments));
     process->start(hooks.flasherProgram, arguments, QIODevice::ReadWrite);
 #endif
 }
@@ -608,6 +615,7 @@ void MainWindow::finishRun()
 {
     if (runState == RunState::Idle)
         return;
+    runRecord.end(runEndText(*process, runState != RunState::Running));
     runState = RunState::Idle;
     scanning = false;
     modules.setChecksLocked(false);
@@ -647,12 +655,11 @@ void MainWindow::showProgressFailed(bool failed)
 void MainWindow::on_logButton_clicked()
 {
     if (!logWindow) {
-        logWindow = std::make_unique<LogWindow>(&runLog, hooks.chooseSaveFile);
-        const QRect inner = geometry();
-        // 20 pixels after the main window's right-most pixel column, same top
-        // and height; wide enough that a progress line does not wrap.
-        logWindow->setGeometry(inner.x() + inner.width() + 19, inner.y(), std::max(260, logWindow->fittingWidth()),
-                               inner.height());
+        logWindow = std::make_unique<LogWindow>(&runLog, hooks.chooseSaveFile, hooks.confirmClear, &runRecord);
+        connect(logWindow.get(), &LogWindow::hidden, this, [this] { ui->logButton->setText(tr("show log >>")); });
+        // Wide enough that a progress line does not wrap.
+        logWindow->setGeometry(placeBeside(geometry(), frameGeometry(), std::max(260, logWindow->fittingWidth()),
+                                           screen()->availableGeometry()));
         logWindow->show();
         ui->logButton->setText(tr("<< hide log"));
     } else if (logWindow->isHidden()) {

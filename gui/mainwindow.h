@@ -7,6 +7,7 @@
 #include "processcheck.h"
 #include "runlog.h"
 #include "runprogress.h"
+#include "runrecord.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -38,6 +39,9 @@ struct MainWindowHooks
     // True when the user stops the run in spite of the question.
     std::function<bool(QWidget *parent, const QString &title, const QString &text)> confirmStop;
     SaveFileChooser chooseSaveFile;
+    ClearConfirmer confirmClear;
+    // Where every run's record goes; empty is the user's data folder.
+    QString runRecordsDir;
     std::function<void(QWidget *parent, const QString &title, const QString &text)> showAbout;
     QString flasherProgram;
     // A line of the console program normally arrives whole; a tail without
@@ -147,4 +151,5 @@ private:
     ModuleTableModel modules;
     RunProgress overall;
     QElapsedTimer runClock;
+    RunRecord runRecord;
 };

@@ -34,6 +34,7 @@ static QString prepareBench(testkit::Bench &bench)
 {
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, bench.path(QStringLiteral("config")));
     qputenv("XDG_CONFIG_HOME", bench.path(QStringLiteral("config")).toLocal8Bit());
+    qputenv("XDG_DATA_HOME", bench.path(QStringLiteral("data")).toLocal8Bit()); // the run records
     QDir().mkpath(bench.path(QStringLiteral("fw dir")));
     bench.writeFirmware(testkit::FirmwareShape(), QStringLiteral("fw dir/K3B7_421.hex"));
     bench.addAdapter(0);

@@ -18,6 +18,8 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -119,6 +121,8 @@ private:
     Chooser saver;
     Warnings warnings;
     Warnings stopQuestions;
+    Warnings clearQuestions;
+    QString recordsDir;
     QStringList aboutTexts;
     std::optional<QStringList> running = QStringList();
 
@@ -168,6 +172,12 @@ private:
             return saver.answers.isEmpty() ? QString() : saver.answers.takeFirst();
         };
         hooks.showAbout = [this](QWidget *, const QString &, const QString &text) { aboutTexts.append(text); };
+        hooks.confirmClear = [this](QWidget *, const QString &title, const QString &text) {
+            clearQuestions.titles.append(title);
+            clearQuestions.texts.append(text);
+            return clearQuestions.answers.isEmpty() ? false : clearQuestions.answers.takeFirst();
+        };
+        hooks.runRecordsDir = recordsDir;
         hooks.flasherProgram = program.isEmpty() ? flasher->program() : program;
         hooks.quietLineMs = quietLineMs;
         hooks.stopTimeoutMs = stopTimeoutMs;
@@ -231,6 +241,10 @@ private slots:
     void logWindowToggle();
     void logWindowClosedByItself();
     void logWindowTrimAndClear();
+    void logWindowEnterKeepsLog();
+    void logWindowOpensAtEnd();
+    void runRecordsKeepEveryRunAndScan();
+    void runRecordFailureOnlyShown();
     void runPassesArguments();
     void runShowsPhasesAndFinalLine();
     void runJoinsSplitLines();
@@ -263,6 +277,7 @@ void TestMainWindow::initTestCase()
 {
     QCoreApplication::setOrganizationName(QStringLiteral("tarv Systemtechnik GmbH"));
     QCoreApplication::setApplicationName(QStringLiteral("tarv CAN Flash"));
+    QStandardPaths::setTestModeEnabled(true);
 }
 
 // The window's version, and the console program's answer to --version (its
@@ -293,6 +308,8 @@ void TestMainWindow::init()
     saver = {};
     warnings = {};
     stopQuestions = {};
+    clearQuestions = {};
+    recordsDir = temp->filePath(QStringLiteral("runs"));
     aboutTexts.clear();
     running = QStringList();
 }
@@ -798,9 +815,14 @@ void TestMainWindow::logWindowClosedByItself()
     start(window.get());
     waitForRunEnd(window.get());
     QVERIFY(log->isHidden());
-    QCOMPARE(button->text(), QStringLiteral("<< hide log"));
+    QCOMPARE(button->text(), QStringLiteral("show log >>"));
     button->click();
     QVERIFY(log->isVisible());
+    QCOMPARE(button->text(), QStringLiteral("<< hide log"));
+    QTest::keyClick(log, Qt::Key_Escape);
+    QVERIFY(log->isHidden());
+    QCOMPARE(button->text(), QStringLiteral("show log >>"));
+    button->click();
     QCOMPARE(logText(), QStringLiteral("Finish: Update Process needed 0 seconds."));
     window.reset();
 }
@@ -808,7 +830,7 @@ void TestMainWindow::logWindowClosedByItself()
 void TestMainWindow::logWindowTrimAndClear()
 {
     RunLog runLog;
-    LogWindow log(&runLog);
+    LogWindow log(&runLog, {}, [](QWidget *, const QString &, const QString &) { return true; });
     auto *text = widget<QPlainTextEdit>(&log, "plainTextEdit");
     auto *clear = widget<QPushButton>(&log, "pushButton");
     QCOMPARE(clear->text(), QStringLiteral("clear log"));
@@ -831,6 +853,118 @@ void TestMainWindow::logWindowTrimAndClear()
     runLog.appendLine("after\n");
     QCOMPARE(text->toPlainText(), QStringLiteral("after"));
     QCOMPARE(text->document()->blockCount(), 1);
+}
+
+// Enter in the log window must never lose the record of a run; clearing asks.
+void TestMainWindow::logWindowEnterKeepsLog()
+{
+    flasher->setBody("printf 'Flash ID 1 10.0%% S1\\nFinish: Update Process needed 0 seconds.'");
+    auto window = windowWithValidFile();
+    window->show();
+    start(window.get());
+    waitForRunEnd(window.get());
+    widget<QPushButton>(window.get(), "logButton")->click();
+    LogWindow *log = openLogWindow();
+    QVERIFY(QTest::qWaitForWindowActive(log));
+    const QString lines = QStringLiteral("Flash ID 1 10.0% S1\nFinish: Update Process needed 0 seconds.");
+    QCOMPARE(logText(), lines);
+    QCOMPARE(QApplication::focusWidget(), widget<QPlainTextEdit>(log, "plainTextEdit"));
+    for (QWidget *target : {QApplication::focusWidget(), static_cast<QWidget *>(log)}) {
+        QTest::keyClick(target, Qt::Key_Return);
+        QTest::keyClick(target, Qt::Key_Enter);
+    }
+    QVERIFY(log->isVisible());
+    QCOMPARE(logText(), lines);
+    QVERIFY(clearQuestions.titles.isEmpty());
+
+    clearQuestions.answers = {false, true};
+    auto *clear = widget<QPushButton>(log, "pushButton");
+    clear->click();
+    QCOMPARE(logText(), lines);
+    clear->click();
+    QVERIFY(logText().isEmpty());
+    QCOMPARE(clearQuestions.titles, QStringList({"Clear the log?", "Clear the log?"}));
+    QVERIFY(clearQuestions.texts[0].endsWith(QStringLiteral("\n\nClear the log?")));
+    window.reset();
+}
+
+// Many lines: the window opens on the last ones and stays at the end as more come.
+void TestMainWindow::logWindowOpensAtEnd()
+{
+    flasher->setBody("i=0; while [ $i -lt 299 ]; do echo 'Flash ID 1 10.0% S1'; i=$((i+1)); done\n"
+                     "echo 'Flash ID 1 20.0% S1'\n"
+                     "gate 1\n"
+                     "i=0; while [ $i -lt 50 ]; do echo \"PostFlash $i\"; i=$((i+1)); done\n");
+    auto window = windowWithValidFile();
+    window->show();
+    start(window.get());
+    QTRY_COMPARE_WITH_TIMEOUT(widget<QProgressBar>(window.get(), "progressBar")->value(), 20, runTimeoutMs);
+    widget<QPushButton>(window.get(), "logButton")->click();
+    auto *view = widget<QPlainTextEdit>(openLogWindow(), "plainTextEdit");
+    QVERIFY(QTest::qWaitForWindowExposed(openLogWindow()));
+    QScrollBar *bar = view->verticalScrollBar();
+    QVERIFY(bar->maximum() > 100);
+    QCOMPARE(bar->value(), bar->maximum());
+    const int before = bar->maximum();
+    flasher->openGate(1);
+    waitForRunEnd(window.get());
+    QCOMPARE(view->document()->blockCount(), 350);
+    QVERIFY(bar->maximum() > before);
+    QCOMPARE(bar->value(), bar->maximum());
+    window.reset();
+}
+
+// Every run and every scan leaves a file of its own: when and what was
+// started, every line, how it ended.
+void TestMainWindow::runRecordsKeepEveryRunAndScan()
+{
+    auto window = makeWindow();
+    const QString firmware = writeFile(QStringLiteral("my firmware K3B7_421.hex"), validFirmware);
+    choose(window.get(), firmware);
+    start(window.get());
+    waitForRunEnd(window.get());
+    flasher->setBody("printf 'Scanning\\nno module'\nexit 2");
+    widget<QPushButton>(window.get(), "pushBtnScan")->click();
+    waitForRunEnd(window.get());
+
+    const QDir records(recordsDir);
+    const QStringList names = records.entryList(QDir::Files, QDir::Name);
+    QCOMPARE(names.size(), 2);
+    const QStringList run = QString::fromUtf8(fileContent(records.filePath(names[0]))).split(u'\n');
+    const QStringList scan = QString::fromUtf8(fileContent(records.filePath(names[1]))).split(u'\n');
+    static const QRegularExpression started(
+        QStringLiteral("^Started: \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$"));
+    QVERIFY2(started.match(run[0]).hasMatch(), qPrintable(run[0]));
+    QVERIFY2(started.match(scan[0]).hasMatch(), qPrintable(scan[0]));
+    QVERIFY2(run[1].startsWith("Command: ") && run[1].contains(" \"" + firmware + "\""), qPrintable(run[1]));
+    QCOMPARE(run.mid(2), QStringList({"Finish: Update Process needed 0 seconds.", "Ended: exit code 0", ""}));
+    QVERIFY2(scan[1].startsWith("Command: ") && scan[1].endsWith(u' ' + flasher->arguments().join(u' ')), qPrintable(scan[1]));
+    QCOMPARE(scan.mid(2), QStringList({"Scanning", "no module", "Ended: exit code 2", ""}));
+
+    widget<QPushButton>(window.get(), "logButton")->click();
+    QCOMPARE(widget<QLabel>(openLogWindow(), "recordPlace")->text(),
+             QStringLiteral("Every run is also kept in %1 (the last 100 runs), the latest as %2")
+                 .arg(QDir::toNativeSeparators(recordsDir), names[1]));
+    window.reset();
+}
+
+// A record that cannot be written costs the run nothing; the log window says so.
+void TestMainWindow::runRecordFailureOnlyShown()
+{
+    recordsDir = writeFile(QStringLiteral("not a folder"), "x");
+    auto window = windowWithValidFile();
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^This run is not kept in ")));
+    start(window.get());
+    waitForRunEnd(window.get());
+    QCOMPARE(widget<QStatusBar>(window.get(), "statusBar")->currentMessage(),
+             QStringLiteral("Finish: Update Process needed 0 seconds."));
+    widget<QPushButton>(window.get(), "logButton")->click();
+    auto *status = widget<QLabel>(openLogWindow(), "saveStatus");
+    QVERIFY(status->isVisibleTo(openLogWindow()));
+    QCOMPARE(status->text(), QStringLiteral("This run is not kept in %1: cannot make the folder")
+                                 .arg(QDir::toNativeSeparators(recordsDir)));
+    QCOMPARE(status->styleSheet(), QStringLiteral("color: red"));
+    window.reset();
 }
 
 void TestMainWindow::runPassesArguments()
