@@ -286,6 +286,11 @@ void MainWindow::beginChild(const StatusChange &status)
     splitter.clear();
     modules.setChecksLocked(true);
     ui->overallProgress->clear();
+    // Nothing of the last run's verdict shows while the next child starts.
+    ui->progressBar->setValue(0);
+    ui->progressBar->setStyleSheet(QString());
+    ui->progressBar->setFormat(QString());
+    ui->progressBar->setTextVisible(false);
 }
 
 void MainWindow::on_pushBtnScan_clicked()
@@ -349,16 +354,17 @@ void MainWindow::on_actionStart_firmware_flashing_triggered()
     }
     modules.startRun();
     beginChild({tr("initialize CAN..."), StatusColour::Black, false});
+    finalLineSeen = false;
     runClock.start();
-    overall.start(0);
+    overall.start(0, modules.chosenIds());
     clockTimer.start();
 
     // The run counts as started before the child does: a start failure may be
     // reported from within start() itself and must find the cursor set.
     runState = RunState::Running;
     ui->progressBar->setEnabled(true);
-    ui->progressBar->setValue(0);
-    showProgressFailed(false);
+    ui->progressBar->setFormat(tr("%p % of the run"));
+    ui->progressBar->setTextVisible(true);
     QApplication::setOverrideCursor(Qt::WaitCursor);
 
     FlashChoice choice = currentChoice();
@@ -427,6 +433,8 @@ void MainWindow::handleLine(const QByteArray &line)
     if (reaction.module) {
         modules.apply(*reaction.module);
         overall.apply(*reaction.module, runClock.elapsed());
+        if (const std::optional<int> percent = overall.percentOfRun())
+            ui->progressBar->setValue(*percent);
     }
     showOverallProgress();
     if (reaction.end != RunEnd::None) {
@@ -435,13 +443,12 @@ void MainWindow::handleLine(const QByteArray &line)
     }
     if (reaction.status)
         showStatus(*reaction.status);
-    if (reaction.progress)
-        ui->progressBar->setValue(*reaction.progress);
 }
 
 void MainWindow::endRun(RunEnd end, const StatusChange &status)
 {
     runState = RunState::Ending;
+    finalLineSeen = end == RunEnd::Final;
     quietTimer.stop();
     if (end == RunEnd::Error)
         process->kill();
@@ -449,7 +456,6 @@ void MainWindow::endRun(RunEnd end, const StatusChange &status)
     process->close();
     finishRun();
     showStatus(status);
-    showProgressFailed(end == RunEnd::Error);
 }
 
 void MainWindow::on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus)
@@ -462,7 +468,6 @@ void MainWindow::on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus)
             runLog.appendLine(splitter.takePending());
         stopTimer.stop();
         finishRun();
-        showProgressFailed(true);
         if (afterStop == AfterStop::Quit)
             QCoreApplication::exit(0);
         else
@@ -488,7 +493,6 @@ void MainWindow::on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus)
                                  ? tr("tarvCanFlash stopped unexpectedly")
                                  : tr("tarvCanFlash ended with exit code %1").arg(exitCode);
         showStatus({text, StatusColour::Red, false});
-        showProgressFailed(true);
     }
     finishRun();
 }
@@ -521,6 +525,15 @@ void MainWindow::finishRun()
     if (runState == RunState::Idle)
         return;
     runState = RunState::Idle;
+    if (!scanning) {
+        // Whatever ended the run, its verdict is the bar's end.
+        modules.finishRun();
+        const ModuleTableModel::Tally tally = modules.tally();
+        const RunVerdict verdict = runVerdict(finalLineSeen, tally.updated, tally.notUpdated);
+        ui->progressBar->setValue(100);
+        ui->progressBar->setFormat(verdict.text);
+        showProgressFailed(!verdict.passed);
+    }
     scanning = false;
     modules.setChecksLocked(false);
     quietTimer.stop();
@@ -550,9 +563,9 @@ void MainWindow::showStatus(const StatusChange &status)
 
 void MainWindow::showProgressFailed(bool failed)
 {
-    // The bar keeps how far the run came, in the status bar's error colour.
+    // The status bar's colours: green for a run that updated every module chosen.
     ui->progressBar->setStyleSheet(failed ? QStringLiteral("QProgressBar::chunk { background-color: red; }")
-                                          : QString());
+                                          : QStringLiteral("QProgressBar::chunk { background-color: green; }"));
 }
 
 void MainWindow::on_logButton_clicked()

@@ -118,6 +118,7 @@ private:
     RunState runState = RunState::Idle;
     bool scanning = false; // the child is tarvCanFlash --scan
     std::optional<QString> scanError; // the scan's Error: line
+    bool finalLineSeen = false; // the run ended with the console program's Finish: line
     RunMonitor monitor;
     LineSplitter splitter;
     QTimer quietTimer;
