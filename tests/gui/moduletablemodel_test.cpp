@@ -139,10 +139,12 @@ const Ending endings[] = {
      {"208|updated|#008000", "218|not updated: no ready report|#ff0000",
       "228|skipped: firmware name K31B7 does not fit the file|#000000"},
      1, 1},
-    {"scan_rows_not_chosen_keep_their_state", {"-208", "218", "228"},
-     {"Module 218: name K3B7, serial 2, release 4.20, channel 1\n", "Flash ID 218 100.0% S9\n"},
-     {"208|waiting|#000000", "218|unknown: the program ended|#ff0000", "228|unknown: the program ended|#ff0000"},
-     0, 2},
+    {"scan_rows_not_chosen_keep_their_state", {"-208", "218", "228", "238"},
+     {"Module 218: name K3B7, serial 2, release 4.20, channel 1\n", "Flash ID 218 100.0% S9\n",
+      "Module 228: skipped: firmware name K31B7 does not fit the file\n"},
+     {"208|waiting|#000000", "218|unknown: the program ended|#ff0000",
+      "228|skipped: firmware name K31B7 does not fit the file|#000000", "238|unknown: the program ended|#ff0000"},
+     0, 3},
 };
 
 TEST(ModuleTableModel, NoRowStaysInWorkWhenTheRunEnds)
