@@ -341,6 +341,11 @@ void MainWindow::beginChild(const StatusChange &status)
     splitter.clear();
     modules.setChecksLocked(true);
     ui->overallProgress->clear();
+    // Nothing of the last run's verdict shows while the next child starts.
+    ui->progressBar->setValue(0);
+    ui->progressBar->setStyleSheet(QString());
+    ui->progressBar->setFormat(QString());
+    ui->progressBar->setTextVisible(false);
 }
 
 void MainWindow::on_pushBtnScan_clicked()
@@ -417,16 +422,17 @@ void MainWindow::on_actionStart_firmware_flashing_triggered()
     }
     modules.startRun();
     beginChild({tr("initialize CAN..."), StatusColour::Black, false});
+    finalLineSeen = false;
     runClock.start();
-    overall.start(0);
+    overall.start(0, modules.chosenIds());
     clockTimer.start();
 
     // The run counts as started before the child does: a start failure may be
     // reported from within start() itself and must find the cursor set.
     runState = RunState::Running;
     ui->progressBar->setEnabled(true);
-    ui->progressBar->setValue(0);
-    showProgressFailed(false);
+    ui->progressBar->setFormat(tr("%p % of the run"));
+    ui->progressBar->setTextVisible(true);
     QApplication::setOverrideCursor(Qt::WaitCursor);
 
     FlashChoice choice = currentChoice();
@@ -512,6 +518,8 @@ void MainWindow::handleLine(const QByteArray &line)
     if (reaction.module) {
         modules.apply(*reaction.module);
         overall.apply(*reaction.module, runClock.elapsed());
+        if (const std::optional<int> percent = overall.percentOfRun())
+            ui->progressBar->setValue(*percent);
     }
     showOverallProgress();
     if (reaction.end != RunEnd::None) {
@@ -520,13 +528,12 @@ void MainWindow::handleLine(const QByteArray &line)
     }
     if (reaction.status)
         showStatus(*reaction.status);
-    if (reaction.progress)
-        ui->progressBar->setValue(*reaction.progress);
 }
 
 void MainWindow::endRun(RunEnd end, const StatusChange &status)
 {
     runState = RunState::Ending;
+    finalLineSeen = end == RunEnd::Final;
     quietTimer.stop();
     if (end == RunEnd::Error)
         process->kill();
@@ -534,7 +541,6 @@ void MainWindow::endRun(RunEnd end, const StatusChange &status)
     process->close();
     finishRun();
     showStatus(status);
-    showProgressFailed(end == RunEnd::Error);
 }
 
 void MainWindow::on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus)
@@ -566,7 +572,6 @@ void MainWindow::on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus)
                                  ? tr("tarvCanFlash stopped unexpectedly")
                                  : tr("tarvCanFlash ended with exit code %1").arg(exitCode);
         showStatus({text, StatusColour::Red, false});
-        showProgressFailed(true);
     }
     finishRun();
 }
@@ -584,8 +589,6 @@ void MainWindow::endStoppedRun(int exitCode, QProcess::ExitStatus exitStatus)
     else
         text += tr(": tarvCanFlash ended with exit code %1").arg(exitCode);
     showStatus({text, StatusColour::Red, false});
-    if (!wasScan)
-        showProgressFailed(true);
 }
 
 void MainWindow::endScan(int exitCode, QProcess::ExitStatus exitStatus)
@@ -617,6 +620,15 @@ void MainWindow::finishRun()
         return;
     runRecord.end(runEndText(*process, runState != RunState::Running));
     runState = RunState::Idle;
+    if (!scanning) {
+        // Whatever ended the run, its verdict is the bar's end.
+        modules.finishRun();
+        const ModuleTableModel::Tally tally = modules.tally();
+        const RunVerdict verdict = runVerdict(finalLineSeen, tally.updated, tally.notUpdated);
+        ui->progressBar->setValue(100);
+        ui->progressBar->setFormat(verdict.text);
+        showProgressFailed(!verdict.passed);
+    }
     scanning = false;
     modules.setChecksLocked(false);
     setChoicesLocked(false);
@@ -647,9 +659,9 @@ void MainWindow::showStatus(const StatusChange &status)
 
 void MainWindow::showProgressFailed(bool failed)
 {
-    // The bar keeps how far the run came, in the status bar's error colour.
+    // The status bar's colours: green for a run that updated every module chosen.
     ui->progressBar->setStyleSheet(failed ? QStringLiteral("QProgressBar::chunk { background-color: red; }")
-                                          : QString());
+                                          : QStringLiteral("QProgressBar::chunk { background-color: green; }"));
 }
 
 void MainWindow::on_logButton_clicked()

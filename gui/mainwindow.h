@@ -142,6 +142,7 @@ private:
     std::optional<QString> scanError; // the scan's Error: line
     std::optional<QString> stopError; // an Error: line of a stopped run's closing
     Bus scannedBus;
+    bool finalLineSeen = false; // the run ended with the console program's Finish: line
     RunMonitor monitor;
     LineSplitter splitter;
     QTimer quietTimer;

@@ -21,18 +21,24 @@ QString ModuleTableModel::stateText(const Row &row) const
     switch (row.state) {
     case State::Waiting:
         return tr("waiting");
+    case State::WaitingForReady:
+        return tr("waiting for its ready report");
     case State::Flashing:
         return tr("flashing %1 %").arg(row.percent);
     case State::Comparing:
         return tr("comparing %1 %").arg(row.percent);
     case State::Restarting:
         return tr("restarting");
+    case State::Restarted:
+        return tr("restarted: result at the end of the run");
     case State::Updated:
         return tr("updated");
     case State::NotUpdated:
         return tr("not updated: %1").arg(row.reason);
     case State::Skipped:
         return tr("skipped: %1").arg(row.reason);
+    case State::Unknown:
+        return tr("unknown: the program ended");
     }
     return {};
 }
@@ -57,11 +63,14 @@ QVariant ModuleTableModel::data(const QModelIndex &index, int role) const
         case State::Flashing:
         case State::Comparing:
         case State::Restarting:
+        case State::Restarted:
         case State::Updated:
             return QBrush(QColor(QStringLiteral("green")));
         case State::NotUpdated:
+        case State::Unknown:
             return QBrush(QColor(QStringLiteral("red")));
         case State::Waiting:
+        case State::WaitingForReady:
         case State::Skipped:
             break;
         }
@@ -185,6 +194,18 @@ QList<ModuleChoice> ModuleTableModel::choices() const
     return result;
 }
 
+std::optional<QList<uint>> ModuleTableModel::chosenIds() const
+{
+    if (!fromScan)
+        return std::nullopt;
+    QList<uint> ids;
+    for (const Row &row : rows) {
+        if (row.checkable && row.checked)
+            ids.append(row.id);
+    }
+    return ids;
+}
+
 void ModuleTableModel::setFirmwareFile(const QString &fileName)
 {
     // The console program matches the file's own name, never its folders.
@@ -213,6 +234,17 @@ void ModuleTableModel::rowChanged(int row)
     emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
 }
 
+void ModuleTableModel::moveOnTo(uint id)
+{
+    if (!inWork || *inWork == id)
+        return;
+    const int row = rowFor(*inWork);
+    if (rows[row].state == State::Restarting) {
+        rows[row].state = State::Restarted;
+        rowChanged(row);
+    }
+}
+
 void ModuleTableModel::apply(const ModuleEvent &event)
 {
     // A scan also reports each module as skipped; only what it found counts.
@@ -229,13 +261,23 @@ void ModuleTableModel::apply(const ModuleEvent &event)
         rowChanged(row);
         return;
     }
+    if (event.kind == ModuleEventKind::Identity || event.kind == ModuleEventKind::Progress)
+        moveOnTo(event.id);
     const int row = rowFor(event.id);
+    applyToRow(row, event);
+    rowChanged(row);
+}
+
+void ModuleTableModel::applyToRow(int row, const ModuleEvent &event)
+{
     Row &r = rows[row];
     switch (event.kind) {
     case ModuleEventKind::Identity:
         if (scanning) {
             r.checkable = true;
             r.checked = true;
+        } else if (r.state == State::Waiting) {
+            r.state = State::WaitingForReady;
         }
         r.name = event.name;
         r.serial = event.serial;
@@ -259,7 +301,54 @@ void ModuleTableModel::apply(const ModuleEvent &event)
     case ModuleEventKind::Repeat:
         break;
     }
-    rowChanged(row);
+}
+
+bool ModuleTableModel::inWorkState(const Row &row)
+{
+    switch (row.state) {
+    case State::Waiting:
+        // A scan's row waits for its turn only when it was chosen.
+        return row.checkable && row.checked;
+    case State::WaitingForReady:
+    case State::Flashing:
+    case State::Comparing:
+    case State::Restarting:
+    case State::Restarted:
+        return true;
+    case State::Updated:
+    case State::NotUpdated:
+    case State::Skipped:
+    case State::Unknown:
+        break;
+    }
+    return false;
+}
+
+void ModuleTableModel::finishRun()
+{
+    if (scanning)
+        return;
+    for (int row = 0; row < rows.size(); ++row) {
+        if (!inWorkState(rows[row]))
+            continue;
+        rows[row].state = State::Unknown;
+        rowChanged(row);
+    }
+    inWork.reset();
+}
+
+ModuleTableModel::Tally ModuleTableModel::tally() const
+{
+    Tally tally;
+    for (const Row &row : rows) {
+        // A module chosen for the run and skipped by it is not updated all the same.
+        const bool chosenSkipped = row.state == State::Skipped && row.checkable && row.checked;
+        if (row.state == State::Updated)
+            ++tally.updated;
+        else if (row.state == State::NotUpdated || row.state == State::Unknown || chosenSkipped)
+            ++tally.notUpdated;
+    }
+    return tally;
 }
 
 int ModuleTableModel::rowOf(uint id) const

@@ -17,7 +17,25 @@ class ModuleTableModel : public QAbstractTableModel
 
 public:
     enum Column { IdColumn, NameColumn, SerialColumn, ReleaseColumn, StateColumn, RepeatsColumn, ColumnCount };
-    enum class State { Waiting, Flashing, Comparing, Restarting, Updated, NotUpdated, Skipped };
+    // Restarted: the console program went on to another module; the module's
+    // result comes at the end of the run. Unknown: the run ended without one.
+    enum class State {
+        Waiting,
+        WaitingForReady,
+        Flashing,
+        Comparing,
+        Restarting,
+        Restarted,
+        Updated,
+        NotUpdated,
+        Skipped,
+        Unknown
+    };
+    struct Tally
+    {
+        int updated = 0;
+        int notUpdated = 0; // also the modules chosen whose fate is unknown
+    };
 
     using QAbstractTableModel::QAbstractTableModel;
 
@@ -40,6 +58,12 @@ public:
     // The boxes cannot change while a run or scan goes on: the run has its list.
     void setChecksLocked(bool locked);
     QList<ModuleChoice> choices() const;
+    // The modules a run is to update: the checked rows of a scan; empty
+    // without a scan, when the console program finds them itself.
+    std::optional<QList<uint>> chosenIds() const;
+    // The run has ended, for whatever reason: no row is left in work.
+    void finishRun();
+    Tally tally() const;
 
     // The firmware column is green for modules whose name the file's name
     // contains, the console program's own test for updating a module.
@@ -68,6 +92,9 @@ private:
     int rowFor(uint id);
     void rowChanged(int row);
     QString stateText(const Row &row) const;
+    void moveOnTo(uint id);
+    void applyToRow(int row, const ModuleEvent &event);
+    static bool inWorkState(const Row &row);
 
     QList<Row> rows;
     std::optional<uint> inWork; // the module the unnamed lines concern

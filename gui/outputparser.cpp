@@ -64,6 +64,21 @@ static std::optional<int> progressPercent(const QByteArray &line)
     return parseDecimal(dot < 0 ? field : field.left(dot));
 }
 
+// "2  of  2 completed. ": the counts stand between two blanks each.
+static bool completedLine(const QByteArray &line)
+{
+    QByteArray text = line;
+    while (text.endsWith('\n') || text.endsWith('\r'))
+        text.chop(1);
+    const qsizetype of = text.indexOf("  of  ");
+    const qsizetype end = text.indexOf(" completed.", of);
+    if (of < 0 || end < 0 || !text.mid(end + 11).trimmed().isEmpty())
+        return false;
+    const std::optional<int> done = parseDecimal(text.left(of));
+    const std::optional<int> all = parseDecimal(text.mid(of + 6, end - of - 6));
+    return done && all && *done >= 0 && *all >= 0;
+}
+
 ParsedLine parseLine(const QByteArray &line)
 {
     ParsedLine parsed;
@@ -77,6 +92,8 @@ ParsedLine parseLine(const QByteArray &line)
         parsed.kind = LineKind::Final;
     } else if (line.startsWith("PostFlash")) {
         parsed.kind = LineKind::PostFlash;
+    } else if (completedLine(line)) {
+        parsed.kind = LineKind::Completed;
     }
     return parsed;
 }
@@ -224,23 +241,39 @@ void RunMonitor::startRun()
     announceComparing = true;
 }
 
+std::optional<StatusChange> RunMonitor::progressStatus(RunPhase phase)
+{
+    if (phase == RunPhase::Comparing && announceComparing) {
+        announceComparing = false;
+        announceFlashing = true;
+        return StatusChange{phaseText("comparing..."), StatusColour::Green, true};
+    }
+    if (phase == RunPhase::Flashing && announceFlashing) {
+        announceFlashing = false;
+        announceComparing = true;
+        return StatusChange{phaseText("flashing..."), StatusColour::Green, true};
+    }
+    return std::nullopt;
+}
+
+StatusChange RunMonitor::readyWait(uint id)
+{
+    // The next module's flash pass is news even if the last one ended flashing.
+    announceFlashing = true;
+    announceComparing = true;
+    return {phaseText("module %1: waiting for its ready report...").arg(id, 0, 16), StatusColour::Black, true};
+}
+
 LineReaction RunMonitor::onLine(const QByteArray &line)
 {
     const ParsedLine parsed = parseLine(line);
     LineReaction reaction;
+    reaction.module = parseModuleEvent(line);
     switch (parsed.kind) {
     case LineKind::Progress:
         if (!parsed.percent)
             break;
-        if (parsed.phase == RunPhase::Comparing && announceComparing) {
-            reaction.status = StatusChange{phaseText("comparing..."), StatusColour::Green, true};
-            announceComparing = false;
-            announceFlashing = true;
-        } else if (parsed.phase == RunPhase::Flashing && announceFlashing) {
-            reaction.status = StatusChange{phaseText("flashing..."), StatusColour::Green, true};
-            announceFlashing = false;
-            announceComparing = true;
-        }
+        reaction.status = progressStatus(parsed.phase);
         reaction.progress = parsed.percent;
         break;
     case LineKind::Error:
@@ -254,9 +287,14 @@ LineReaction RunMonitor::onLine(const QByteArray &line)
     case LineKind::PostFlash:
         reaction.status = StatusChange{phaseText("postflashing..."), StatusColour::Green, true};
         break;
+    case LineKind::Completed:
+        reaction.status = StatusChange{phaseText("waiting for the restarted modules to log on again..."),
+                                       StatusColour::Black, true};
+        break;
     case LineKind::Other:
+        if (reaction.module && reaction.module->kind == ModuleEventKind::Identity)
+            reaction.status = readyWait(reaction.module->id);
         break;
     }
-    reaction.module = parseModuleEvent(line);
     return reaction;
 }

@@ -31,7 +31,9 @@ private:
     QByteArray pending;
 };
 
-enum class LineKind { Other, Progress, Error, Final, PostFlash };
+// Completed: "2  of  2 completed. ", once the last module is restarted; the
+// restarted modules are still to log on again.
+enum class LineKind { Other, Progress, Error, Final, PostFlash, Completed };
 enum class RunPhase { Flashing, Comparing };
 
 struct ParsedLine
@@ -102,6 +104,9 @@ public:
     bool announcesComparing() const { return announceComparing; }
 
 private:
+    std::optional<StatusChange> progressStatus(RunPhase phase);
+    StatusChange readyWait(uint id);
+
     bool announceFlashing = true;
     bool announceComparing = true;
 };

@@ -120,7 +120,11 @@ void TestGuiEndToEnd::simulatedRunEndsGreenAtFullProgress()
 
     // Both modules, one after the other, each phase announced once.
     const QStringList phases{"flashing...", "comparing...", "postflashing..."};
-    QCOMPARE(nonEmpty(statusSpy).mid(0, 7), QStringList({"initialize CAN..."}) + phases + phases);
+    QCOMPARE(nonEmpty(statusSpy).mid(0, 10),
+             QStringList({"initialize CAN...", "module 208: waiting for its ready report..."}) + phases
+                 + QStringList({"module 218: waiting for its ready report..."}) + phases
+                 + QStringList({"waiting for the restarted modules to log on again..."}));
+    QCOMPARE(bar->text(), QStringLiteral("all 2 updated"));
 
     const QString logText = logWindowText();
     QVERIFY(logText.contains(QStringLiteral("Flash ID 208 100.0% ")));

@@ -2,6 +2,7 @@
 
 #include <QBrush>
 #include <QColor>
+#include <QStringList>
 
 #include <gtest/gtest.h>
 
@@ -47,7 +48,7 @@ struct Step
 };
 
 const std::vector<Step> run = {
-    {"Module 1208: name K3B7, serial 120035, release 4.20, channel 1\n", "1208", "waiting"},
+    {"Module 1208: name K3B7, serial 120035, release 4.20, channel 1\n", "1208", "waiting for its ready report"},
     {"Flash ID 1208 0.5% S00600004844521B\n", "1208", "flashing 0 %"},
     {"\"\" Timeout, repeating line: \"S1130000\" \n", "1208", "flashing 0 %"},
     {"Flash ID 1208 100.0% S9030000FC\n", "1208", "flashing 100 %"},
@@ -55,14 +56,15 @@ const std::vector<Step> run = {
     {"\"\" Checksum error, repeating line: \"S1130000\" \n", "1208", "comparing 51 %"},
     {"\n", "1208", "comparing 51 %"},
     {"PostFlash \n", "1208", "restarting"},
-    {"Module 208: name K3B7, serial 120036, release (none), channel 1\n", "208", "waiting"},
-    {"\"\" Timeout, repeating line: \"S00600004844521B\" \n", "208", "waiting"},
+    {"Module 208: name K3B7, serial 120036, release (none), channel 1\n", "1208",
+     "restarted: result at the end of the run"},
+    {"\"\" Timeout, repeating line: \"S00600004844521B\" \n", "208", "waiting for its ready report"},
     {"Flash ID 208 26.5% S1130000\n", "208", "flashing 26 %"},
     {"\"\" Flash error, restarting writing from the beginning. \n", "208", "flashing 26 %"},
     {"\"\" Timeout, giving up line: \"S1130000\" \n", "208", "flashing 26 %"},
     {"\"\" Module 208 not updated: no answer to the line, 10 times in a row \n", "208",
      "not updated: no answer to the line, 10 times in a row"},
-    {"Module 218: name K31B7, serial 7, release 1.00, channel 1\n", "218", "waiting"},
+    {"Module 218: name K31B7, serial 7, release 1.00, channel 1\n", "218", "waiting for its ready report"},
     {"Module 208: not updated: no answer to the line, 10 times in a row\n", "208",
      "not updated: no answer to the line, 10 times in a row"},
     {"Module 218: skipped: firmware name K31B7 does not fit the file\n", "218",
@@ -110,6 +112,71 @@ TEST(ModuleTableModel, RowsInIdOrderWithTheirFates)
         EXPECT_EQ(cell(model, row, Col::StateColumn), QLatin1String(f.state));
         EXPECT_EQ(model.data(model.index(row, Col::RepeatsColumn)).toInt(), f.repeats);
         EXPECT_EQ(colour(model, row), QLatin1String(f.colour));
+    }
+}
+
+// Whatever ends a run, no row stays in work: the result lines decide, and a
+// row without one is unknown. A scan's rows not chosen keep their state.
+struct Ending
+{
+    const char *name;
+    std::vector<QByteArray> scanned; // ids found by a scan; a leading '-' unchecks
+    std::vector<QByteArray> lines;
+    std::vector<const char *> rows; // "id|state|colour" after the run's end
+    int updated, notUpdated;
+};
+
+const Ending endings[] = {
+    {"dies_mid_flash", {}, {"Module 208: name K3B7, serial 1, release 4.20, channel 1\n", "Flash ID 208 5.3% S0\n"},
+     {"208|unknown: the program ended|#ff0000"}, 0, 1},
+    {"dies_in_the_next_ready_wait", {},
+     {"Flash ID 208 100.0% S9\n", "PostFlash \n", "Module 218: name K3B7, serial 2, release 4.20, channel 1\n"},
+     {"208|unknown: the program ended|#ff0000", "218|unknown: the program ended|#ff0000"}, 0, 2},
+    {"results_decide", {},
+     {"Flash ID 208 100.0% S9\n", "PostFlash \n", "Flash ID 218 100.0% S9\n", "PostFlash \n",
+      "\"\" 2  of  2 completed. \n", "Module 208: updated\n", "Module 218: not updated: no ready report\n",
+      "Module 228: skipped: firmware name K31B7 does not fit the file\n"},
+     {"208|updated|#008000", "218|not updated: no ready report|#ff0000",
+      "228|skipped: firmware name K31B7 does not fit the file|#000000"},
+     1, 1},
+    {"scan_rows_not_chosen_keep_their_state", {"-208", "218", "228", "238"},
+     {"Module 218: name K3B7, serial 2, release 4.20, channel 1\n", "Flash ID 218 100.0% S9\n",
+      "Module 228: skipped: firmware name K31B7 does not fit the file\n"},
+     {"208|waiting|#000000", "218|unknown: the program ended|#ff0000",
+      "228|skipped: firmware name K31B7 does not fit the file|#000000", "238|unknown: the program ended|#ff0000"},
+     0, 3},
+};
+
+TEST(ModuleTableModel, NoRowStaysInWorkWhenTheRunEnds)
+{
+    for (const Ending &e : endings) {
+        SCOPED_TRACE(e.name);
+        ModuleTableModel model;
+        model.startScan();
+        for (const QByteArray &id : e.scanned) {
+            const QByteArray bare = id.startsWith('-') ? id.mid(1) : id;
+            feed(model, "Module " + bare + ": name K3B7, serial 1, release 1, channel 1\n");
+        }
+        for (int row = 0; row < model.rowCount(); ++row) {
+            const bool checked = !e.scanned[size_t(row)].startsWith('-');
+            model.setData(model.index(row, Col::IdColumn), checked ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
+        }
+        if (e.scanned.empty())
+            model.reset();
+        model.startRun();
+        for (const QByteArray &line : e.lines)
+            feed(model, line);
+        model.finishRun();
+        QStringList rows;
+        for (int row = 0; row < model.rowCount(); ++row)
+            rows.append(cell(model, row, Col::IdColumn) + u'|' + cell(model, row, Col::StateColumn) + u'|'
+                        + colour(model, row));
+        QStringList expected;
+        for (const char *row : e.rows)
+            expected.append(QString::fromUtf8(row));
+        EXPECT_EQ(rows.join(u'\n').toStdString(), expected.join(u'\n').toStdString());
+        EXPECT_EQ(model.tally().updated, e.updated);
+        EXPECT_EQ(model.tally().notUpdated, e.notUpdated);
     }
 }
 

@@ -139,6 +139,10 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"quoted_peer_debug_line", "\"\" Checksum error, repeating line: \"S1\" \n", LineKind::Other, Fl,
                  none},
         LineCase{"banner", "Programflash from hex file: K3B7_421.hex\n", LineKind::Other, Fl, none},
+        LineCase{"completed", "2  of  2 completed. \n", LineKind::Completed, Fl, none},
+        LineCase{"completed_single_blanks", "2 of 2 completed.\n", LineKind::Other, Fl, none},
+        LineCase{"completed_without_count", "all  of  2 completed. \n", LineKind::Other, Fl, none},
+        LineCase{"completed_and_more", "2  of  2 completed. 1 left\n", LineKind::Other, Fl, none},
         LineCase{"empty", "", LineKind::Other, Fl, none}),
     [](const ::testing::TestParamInfo<LineCase> &info) { return std::string(info.param.name); });
 
@@ -199,6 +203,38 @@ TEST(RunMonitor, AnnouncesEveryPhaseChangeOnceAcrossTwoModules)
                          {"Compare ID 218 1.0% S0\n", QStringLiteral("comparing..."), 1},
                          {"PostFlash \n", QStringLiteral("postflashing..."), {}},
                      });
+}
+
+// The waits between the passes are told in black; a module's flash pass is
+// announced after its ready wait even when the module before ended flashing.
+TEST(RunMonitor, TellsWhatTheRunWaitsFor)
+{
+    struct Case
+    {
+        QByteArray line;
+        const char *message;
+        StatusColour colour;
+    };
+    const Case cases[] = {
+        {"Module 208: name K3B7, serial 1, release 4.20, channel 1\n", "module 208: waiting for its ready report...",
+         StatusColour::Black},
+        {"Flash ID 208 1.0% S0\n", "flashing...", StatusColour::Green},
+        {"Module 1218: name K3B7, serial 2, release 4.20, channel 1\n",
+         "module 1218: waiting for its ready report...", StatusColour::Black},
+        {"Flash ID 1218 1.0% S0\n", "flashing...", StatusColour::Green},
+        {"PostFlash \n", "postflashing...", StatusColour::Green},
+        {"2  of  2 completed. \n", "waiting for the restarted modules to log on again...", StatusColour::Black},
+    };
+    RunMonitor monitor;
+    monitor.startRun();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line.constData());
+        const LineReaction reaction = monitor.onLine(c.line);
+        ASSERT_TRUE(reaction.status);
+        EXPECT_EQ(reaction.status->message, QLatin1String(c.message));
+        EXPECT_EQ(reaction.status->colour, c.colour);
+        EXPECT_EQ(reaction.end, RunEnd::None);
+    }
 }
 
 TEST(RunMonitor, InvalidProgressLineAnnouncesNothing)
