@@ -1,6 +1,7 @@
 // Pictures of the main window during and after one run on a simulated bench,
 // for the documentation:  tarvGuiScreenshot FIRMWARE AFTER.png [DURING.png]
-// DURING.png is taken once the progress bar passes 40 %.
+// The bus is scanned first, so that the run counts its modules; DURING.png
+// is taken once the progress bar passes 20 % of the run.
 // The bench comes from TARVCAN_CONFIG as for any run; the window's settings
 // are kept in a temporary folder, not in the user's own.
 
@@ -35,9 +36,12 @@ int main(int argc, char *argv[])
     hooks.runningPrograms = [](QDeadlineTimer) { return std::optional<QStringList>(QStringList()); };
     MainWindow window(hooks);
     window.move(0, 0);
+    // Wide enough that a failure's reason stands whole in its row.
+    window.resize(660, 520);
     window.show();
     window.findChild<QPushButton *>(QStringLiteral("pushBtnOpen"))->click();
-    window.findChild<QPushButton *>(QStringLiteral("pushButton_2"))->click();
+    window.findChild<QPushButton *>(QStringLiteral("pushBtnScan"))->click();
+    bool started = false;
 
     int result = 1;
     QElapsedTimer clock;
@@ -46,7 +50,14 @@ int main(int argc, char *argv[])
     const auto *bar = window.findChild<QProgressBar *>(QStringLiteral("progressBar"));
     QString during = args.value(3);
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (!during.isEmpty() && window.runInProgress() && bar->value() >= 40) {
+        if (!started) {
+            if (!window.runInProgress()) {
+                window.findChild<QPushButton *>(QStringLiteral("pushButton_2"))->click();
+                started = true;
+            }
+            return;
+        }
+        if (!during.isEmpty() && window.runInProgress() && bar->value() >= 20) {
             if (!window.grab().save(during))
                 std::fprintf(stderr, "tarvGuiScreenshot: no picture taken during the run\n");
             during.clear();
