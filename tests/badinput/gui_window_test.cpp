@@ -85,8 +85,8 @@ void BadInputWindowTest::windowRefusesTheFile_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("content"); // null: a folder of that name
     QTest::addColumn<QString>("message");
-    QTest::newRow("binary") << "K3B7_bin.hex" << QByteArray("\x7F" "ELF\x02\x01\x01\x00", 8) << "invalid file";
-    QTest::newRow("empty") << "K3B7_empty.hex" << QByteArray("") << "invalid file";
+    QTest::newRow("binary") << "K3B7_bin.hex" << QByteArray("\x7F" "ELF\x02\x01\x01\x00", 8) << "invalid file: its first line is no S0 header record";
+    QTest::newRow("empty") << "K3B7_empty.hex" << QByteArray("") << "invalid file: its first line is no S0 header record";
     QTest::newRow("directory") << "K3B7_dir.hex" << QByteArray() << "Cannot open file";
     QTest::newRow("missing") << "K3B7_none/K3B7.hex" << QByteArray("") << "Cannot open file";
 }
