@@ -58,9 +58,13 @@ public:
         const ParsedLine parsed = parseLine(line);
         const LineReaction reaction = monitor_.onLine(line);
         if (!opensWithKeyword(line))
-            FUZZ_CHECK(parsed.kind == LineKind::Other);
+            FUZZ_CHECK(parsed.kind == LineKind::Other || parsed.kind == LineKind::Completed);
+        if (parsed.kind == LineKind::Other || parsed.kind == LineKind::Completed)
+            FUZZ_CHECK(!reaction.progress && reaction.end == RunEnd::None);
         if (parsed.kind == LineKind::Other)
-            FUZZ_CHECK(!reaction.status && !reaction.progress && reaction.end == RunEnd::None);
+            checkReadyWait(reaction);
+        if (parsed.kind == LineKind::Completed)
+            FUZZ_CHECK(reaction.status && reaction.status->colour == StatusColour::Black);
         if (reaction.progress) {
             FUZZ_CHECK(parsed.kind == LineKind::Progress && parsed.percent == reaction.progress);
             const std::optional<long long> expected = fourthFieldNumber(line);
@@ -79,6 +83,20 @@ public:
     }
 
 private:
+    // Of the other lines only a module's identity line says something: that
+    // the run waits for that module, whose flash pass is then news again.
+    void checkReadyWait(const LineReaction &reaction)
+    {
+        const bool identity = reaction.module && reaction.module->kind == ModuleEventKind::Identity;
+        FUZZ_CHECK(reaction.status.has_value() == identity);
+        if (!identity)
+            return;
+        FUZZ_CHECK(reaction.status->message
+                   == QStringLiteral("module %1: waiting for its ready report...").arg(reaction.module->id, 0, 16));
+        FUZZ_CHECK(reaction.status->colour == StatusColour::Black);
+        lastAnnounced_.clear();
+    }
+
     // A phase is announced exactly when its first valid progress line
     // follows the other phase (or starts the run).
     void checkAnnouncement(const ParsedLine &parsed, const LineReaction &reaction)
