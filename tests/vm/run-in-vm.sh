@@ -5,7 +5,8 @@
 # exit code.
 #
 # The machine boots Debian's own kernel (fetched once with apt-get download into
-# the build tree) from a busybox initramfs, sees this machine's root filesystem
+# a cache outside the build tree, so a fresh build does not fetch it again)
+# from a busybox initramfs, sees this machine's root filesystem
 # read-only over 9p and runs the command in chroot there, so it uses the very
 # programs and libraries built here. Only the run folder is writable.
 #
@@ -38,8 +39,10 @@ Options:
 Environment:
   TARV_VM_QEMU         the qemu binary (default: qemu-system-x86_64)
   TARV_VM_ACCEL        kvm or tcg (default: kvm after a trial boot works with it)
+  TARV_VM_CACHE        where the kernel is kept between builds
+                       (default: \${XDG_CACHE_HOME:-~/.cache}/tarvcanflash/vm)
   TARV_VM_KERNEL_DEB   a linux-image-*.deb to unpack instead of downloading one
-                       while BUILD_DIR/tests/vm/cache holds no kernel yet
+                       while the cache holds no kernel yet
 EOF
 }
 
@@ -88,7 +91,7 @@ ldd /bin/busybox > /dev/null 2>&1 && fail "/bin/busybox is not static (Debian pa
 command -v cpio > /dev/null || fail "cpio missing (Debian package cpio)"
 
 vm_dir=$build_dir/tests/vm
-cache=$vm_dir/cache
+cache=${TARV_VM_CACHE:-${XDG_CACHE_HOME:-${HOME:?}/.cache}/tarvcanflash/vm}
 run_dir=$vm_dir/runs/$run_name
 mkdir -p "$cache" "$vm_dir/runs"
 
