@@ -121,6 +121,8 @@ private:
     std::atomic<bool> stopNow_{false};
     bool runEnded_ = false;
     ManageCanCommunication *communication_ = nullptr;
+    // Never set: the empty name that opens every notice and information as
+    // "" (the lines the front end and users' scripts match on begin so).
     const QString peerName_;
     QString fileName_;
     FirmwareFile file_;
