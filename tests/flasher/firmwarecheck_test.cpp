@@ -52,11 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RecordLines, LongestRecordPassesOneMoreByteDoesNot)
 {
     // S3, count 0xFF: 4 address bytes, 250 data bytes, checksum.
-    QByteArray bytes(1, static_cast<char>(0xFF));
-    bytes.append(QByteArray(254, '\0'));
-    unsigned sum = 0xFF;
-    bytes.append(static_cast<char>(~sum & 0xFF));
-    const QByteArray record = "S3" + bytes.toHex().toUpper();
+    const QByteArray record = testkit::sRecord(3, 0, QByteArray(250, '\0'));
     ASSERT_EQ(record.size(), 514);
     EXPECT_EQ(firmwarecheck::checkLine(record), LineProblem::None);
     EXPECT_EQ(firmwarecheck::checkLine(record + "0"), LineProblem::TooLong);

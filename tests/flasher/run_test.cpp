@@ -4,6 +4,7 @@
 #include "console.h"
 #include "firmwareupdatethread.h"
 #include "simhooks.h"
+#include "srecord.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -15,18 +16,10 @@
 
 namespace {
 
-QByteArray record(char type, uint32_t address, const QByteArray &data)
+// One file line; the flasher reads records with either line end.
+QByteArray record(int type, uint32_t address, const QByteArray &data)
 {
-    QByteArray bytes;
-    bytes.append(static_cast<char>(3 + data.size() + 1));
-    for (int shift : {16, 8, 0})
-        bytes.append(static_cast<char>((address >> shift) & 0xFF));
-    bytes.append(data);
-    unsigned sum = 0;
-    for (char byte : bytes)
-        sum += static_cast<uint8_t>(byte);
-    bytes.append(static_cast<char>(~sum & 0xFF));
-    return QByteArray("S") + type + bytes.toHex().toUpper() + "\r\n";
+    return testkit::sRecord(type, address, data) + "\r\n";
 }
 
 } // namespace
@@ -97,10 +90,10 @@ private slots:
         firmware_ = dir_.filePath(QStringLiteral("K3B7_421.hex"));
         QFile file(firmware_);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(record('0', 0, "K3B7"));
+        file.write(record(0, 0, "K3B7"));
         for (uint32_t i = 0; i < 8; ++i)
-            file.write(record('2', 0x100 + 16 * i, QByteArray(16, static_cast<char>(i))));
-        file.write(record('8', 0x100, {}));
+            file.write(record(2, 0x100 + 16 * i, QByteArray(16, static_cast<char>(i))));
+        file.write(record(8, 0x100, {}));
     }
 
     void init()
