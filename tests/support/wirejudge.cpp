@@ -1119,9 +1119,10 @@ bool Judge::checkModuleLines(const QStringList &out)
     return true;
 }
 
-// The console around the progress lines and notices: the banner first, a
-// post-flash line per update command 6, the completed line once the last
-// module is done with, and the time taken last.
+// The console around the progress lines and notices: the banner first, the
+// firmware file's line next on an update run, a post-flash line per update
+// command 6, the completed line once the last module is done with, and the
+// time taken last.
 void Judge::checkConsole()
 {
     const QStringList out = consoleLines(run_.out);
@@ -1130,6 +1131,14 @@ void Judge::checkConsole()
         QStringLiteral("^tarvCanFlash \\S+: firmware update of tarv high-voltage modules over CAN$"));
     if (!run_.outCut && !banner.match(out.value(0)).hasMatch()) {
         fail("console", QStringLiteral("standard output begins with \"%1\", not the banner").arg(out.value(0)));
+        return;
+    }
+    // An update run names its file before its first frame: a run that spoke
+    // on the bus had its arguments accepted.
+    const QString fileLine = QStringLiteral("Programflash from hex file: ") + run_.fileName;
+    if (!run_.outCut && !run_.scan && firstUs_ >= 0 && out.value(1) != fileLine) {
+        fail("console", QStringLiteral("standard output's second line is \"%1\", due \"%2\"")
+                            .arg(out.value(1), fileLine));
         return;
     }
     if (run_.err.contains("Error: CAN-Connection lost") && !busLost()) {

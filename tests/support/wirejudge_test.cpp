@@ -24,7 +24,7 @@ enum class Fault {
     NoticeMissing, CompareEarly, NoReadyReport, NoLogOnAnswer, SweepOutOfOrder, HigherIdFirst,
     ForeignInterfaceNoise, UnnamedModuleUpdated, LineRefusedNineTimes, LineRefusedElevenTimes,
     SixFlashPasses, SevenFlashPasses, ReleaseRequestFirst, NameNotRequested, NameRequestedAgain,
-    ThirdUpdateCommandZero, InformationBeforeRelease, LastClosingFrameMissing, NoBanner, PostFlashMissing, CompletedMiscounted,
+    ThirdUpdateCommandZero, InformationBeforeRelease, LastClosingFrameMissing, NoBanner, NoFileLine, PostFlashMissing, CompletedMiscounted,
     NoFinishLine, ErrorLineOnAGoodRun, ExitCodeOfAFailure, TimeoutThoughAccepted, QueryTooSoon,
     FirstLineTooSoon, RepeatTooSoon, SecondSweepTooSoon, LogOnWindowCut, LogOnAskedAgain,
     LogOnAskedTooSoon, LogOnAskedAfterWindow, LogOnNotAskedAgain, LogOnAnsweredLate, BusLostOnTheWire, BusLossOnlyClaimed,
@@ -283,6 +283,8 @@ WireRun Conversation::build()
     out_ += moduleLine(Skipped, fault_ == Fault::BusLostOnTheWire || fault_ == Fault::BusLossOnlyClaimed
                                     ? "not updated: not reached"
                                     : "skipped: firmware name K31B7 does not fit the file");
+    if (fault_ != Fault::NoFileLine)
+        out_.prepend("Programflash from hex file: K3B7_421.hex\n");
     if (fault_ != Fault::NoBanner)
         out_.prepend("tarvCanFlash 4.0.1: firmware update of tarv high-voltage modules over CAN\n");
     if (fault_ != Fault::NoFinishLine)
@@ -387,6 +389,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, WireJudgeFault,
                                          FaultCase{Fault::InformationBeforeRelease, ""},
                                          FaultCase{Fault::LastClosingFrameMissing, "closing sequence"},
                                          FaultCase{Fault::NoBanner, "console"},
+                                         FaultCase{Fault::NoFileLine, "console"},
                                          FaultCase{Fault::PostFlashMissing, "console"},
                                          FaultCase{Fault::CompletedMiscounted, "console"},
                                          FaultCase{Fault::NoFinishLine, "console"},
