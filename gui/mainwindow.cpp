@@ -54,29 +54,13 @@ static MainWindowHooks withSystemDefaults(MainWindowHooks hooks)
     return hooks;
 }
 
-// Asks the console program to end its run with the closing sequence, so the
-// module being flashed is left in update mode, ready to be updated again.
-// False when there is no such way and the child can only be killed.
-static bool askToStop(QProcess *process)
-{
-#ifdef Q_OS_WIN
-    // terminate() posts WM_CLOSE, which a console program without a window
-    // never sees.
-    Q_UNUSED(process);
-    return false;
-#else
-    process->terminate();
-    return true;
-#endif
-}
-
 MainWindow::MainWindow(MainWindowHooks windowHooks, QWidget *parent)
     : QMainWindow(parent)
     , ui(std::make_unique<Ui::MainWindow>())
-    , process(new QProcess(this))
     , hooks(withSystemDefaults(std::move(windowHooks)))
     , runRecord(hooks.runRecordsDir)
 {
+    process = new FlasherProcess(hooks.flasherProgram, hooks.quietLineMs, hooks.stopTimeoutMs, this);
     ui->setupUi(this);
     fitToTexts();
     ui->actionStart_firmware_flashing->setEnabled(false);
@@ -98,11 +82,7 @@ MainWindow::MainWindow(MainWindowHooks windowHooks, QWidget *parent)
     connect(process, &QProcess::finished, this, &MainWindow::on_ProcessFinish);
     connect(process, &QProcess::errorOccurred, this, &MainWindow::onProcessError);
     connect(&runLog, &RunLog::lineAppended, &runRecord, &RunRecord::append);
-    quietTimer.setSingleShot(true);
-    quietTimer.setInterval(hooks.quietLineMs);
-    connect(&quietTimer, &QTimer::timeout, this, &MainWindow::flushPendingLine);
-    stopTimer.setSingleShot(true);
-    connect(&stopTimer, &QTimer::timeout, process, &QProcess::kill);
+    connect(process, &FlasherProcess::quiet, this, &MainWindow::flushPendingLine);
     clockTimer.setInterval(1000);
     connect(&clockTimer, &QTimer::timeout, this, &MainWindow::showOverallProgress);
     // The status bar paints its message on one line and cuts it; a wrapping
@@ -137,16 +117,7 @@ MainWindow::~MainWindow()
 {
     // The child's last signals must not reach a window that is half gone.
     process->disconnect(this);
-    if (process->state() != QProcess::NotRunning) {
-        // A stop already asked for is not asked again: a second signal ends
-        // the console program without its closing sequence.
-        const bool asked = runState == RunState::Stopping || askToStop(process);
-        const int waitMs = runState == RunState::Stopping ? stopTimer.remainingTime() : hooks.stopTimeoutMs;
-        if (!asked || !process->waitForFinished(std::max(waitMs, 0))) {
-            process->kill();
-            process->waitForFinished();
-        }
-    }
+    process->endBeforeLeaving();
     if (runState != RunState::Idle)
         QApplication::restoreOverrideCursor();
     settings.reset();
@@ -338,7 +309,6 @@ void MainWindow::beginChild(const StatusChange &status)
     setChoicesLocked(true);
     showStatus(status);
     monitor.startRun();
-    splitter.clear();
     modules.setChecksLocked(true);
     ui->overallProgress->clear();
     // Nothing of the last run's verdict shows while the next child starts.
@@ -396,12 +366,8 @@ void MainWindow::stopRun()
 {
     runState = RunState::Stopping;
     stopError.reset();
-    quietTimer.stop();
     showStatus({tr("Stopping the run: tarvCanFlash sends its closing sequence..."), StatusColour::Black, true});
-    if (askToStop(process))
-        stopTimer.start(hooks.stopTimeoutMs);
-    else
-        process->kill();
+    process->askToStop();
 }
 
 void MainWindow::on_actionStart_firmware_flashing_triggered()
@@ -448,22 +414,17 @@ FlashChoice MainWindow::currentChoice() const
 
 void MainWindow::startChild(const QStringList &arguments, const QString &nativeArguments)
 {
-    process->setProcessChannelMode(QProcess::MergedChannels);
 #ifdef Q_OS_WIN
-    Q_UNUSED(arguments);
     runRecord.begin(QDateTime::currentDateTime(), commandLineText(hooks.flasherProgram, {}) + u' ' + nativeArguments);
-    process->setNativeArguments(nativeArguments);
-    process->start(hooks.flasherProgram, {}, QIODevice::ReadWrite);
 #else
-    Q_UNUSED(nativeArguments);
     runRecord.begin(QDateTime::currentDateTime(), commandLineText(hooks.flasherProgram, arguments));
-    process->start(hooks.flasherProgram, arguments, QIODevice::ReadWrite);
 #endif
+    process->startFlasher(arguments, nativeArguments);
 }
 
 void MainWindow::readFromProcess()
 {
-    const QList<QByteArray> lines = splitter.feed(process->readAll());
+    const QList<QByteArray> lines = process->readLines();
     for (const QByteArray &line : lines) {
         if (runState == RunState::Stopping) {
             handleClosingLine(line);
@@ -473,16 +434,13 @@ void MainWindow::readFromProcess()
             return;
         handleLine(line);
     }
-    if (runState == RunState::Running && splitter.hasPending())
-        quietTimer.start();
-    else
-        quietTimer.stop();
+    process->watchPendingLine(runState == RunState::Running);
 }
 
 void MainWindow::flushPendingLine()
 {
-    if (runState == RunState::Running && splitter.hasPending())
-        handleLine(splitter.takePending());
+    if (runState == RunState::Running && process->hasPendingLine())
+        handleLine(process->takePendingLine());
 }
 
 // A stopped run's last words name the modules left in update mode: they
@@ -534,7 +492,7 @@ void MainWindow::endRun(RunEnd end, const StatusChange &status)
 {
     runState = RunState::Ending;
     finalLineSeen = end == RunEnd::Final;
-    quietTimer.stop();
+    process->watchPendingLine(false);
     if (end == RunEnd::Error)
         process->kill();
     // Waits for the child's end; its finished signal is handled inside.
@@ -546,21 +504,21 @@ void MainWindow::endRun(RunEnd end, const StatusChange &status)
 void MainWindow::on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus)
 {
     if (runState == RunState::Stopping) {
-        for (const QByteArray &line : splitter.feed(process->readAll()))
+        for (const QByteArray &line : process->readLines())
             handleClosingLine(line);
-        if (splitter.hasPending())
-            handleClosingLine(splitter.takePending());
+        if (process->hasPendingLine())
+            handleClosingLine(process->takePendingLine());
         endStoppedRun(exitCode, exitStatus);
         return;
     }
     if (runState == RunState::Running) {
         // What came with the child's end, and a last line without line feed.
-        for (const QByteArray &line : splitter.feed(process->readAll())) {
+        for (const QByteArray &line : process->readLines()) {
             if (runState == RunState::Running)
                 handleLine(line);
         }
-        if (runState == RunState::Running && splitter.hasPending())
-            handleLine(splitter.takePending());
+        if (runState == RunState::Running && process->hasPendingLine())
+            handleLine(process->takePendingLine());
     }
     if (runState == RunState::Running && scanning) {
         endScan(exitCode, exitStatus);
@@ -578,7 +536,6 @@ void MainWindow::on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus)
 
 void MainWindow::endStoppedRun(int exitCode, QProcess::ExitStatus exitStatus)
 {
-    stopTimer.stop();
     const bool wasScan = scanning;
     finishRun();
     QString text = wasScan ? tr("Scan stopped") : tr("Run stopped");
@@ -632,9 +589,8 @@ void MainWindow::finishRun()
     scanning = false;
     modules.setChecksLocked(false);
     setChoicesLocked(false);
-    quietTimer.stop();
+    process->watchPendingLine(false);
     clockTimer.stop();
-    splitter.clear();
     ui->actionStart_firmware_flashing->setEnabled(fileAccepted);
     ui->pushButton_2->setEnabled(fileAccepted);
     ui->pushBtnScan->setEnabled(true);

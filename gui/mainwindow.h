@@ -1,6 +1,7 @@
 #pragma once
 
 #include "flashcommand.h"
+#include "flasherprocess.h"
 #include "logwindow.h"
 #include "moduletablemodel.h"
 #include "outputparser.h"
@@ -127,7 +128,7 @@ private:
     void restoreWindowSize();
 
     std::unique_ptr<Ui::MainWindow> ui;
-    QProcess *process;
+    FlasherProcess *process = nullptr;
     QString firmwareFileName;
     std::unique_ptr<QSettings> settings;
     RunLog runLog;
@@ -144,9 +145,6 @@ private:
     Bus scannedBus;
     bool finalLineSeen = false; // the run ended with the console program's Finish: line
     RunMonitor monitor;
-    LineSplitter splitter;
-    QTimer quietTimer;
-    QTimer stopTimer;
     QTimer clockTimer; // the elapsed time goes on through the pauses of a run
     QLabel *statusLabel = nullptr; // the status bar's text, wrapped, never cut
     ModuleTableModel modules;
