@@ -6,6 +6,7 @@
 #include "adapter.h"
 #include "apiclock.h"
 #include "benchconfig.h"
+#include "eventfdsink.h"
 #include "registry.h"
 
 #include <memory>
@@ -17,18 +18,6 @@
 namespace canapi {
 
 class QtIoThread;
-
-// Reception events are eventfd descriptors.
-class EventFdSink final : public EventSink {
-public:
-    bool isEvent(uint32_t handle) const override;
-    void signal(uint32_t handle) override;
-};
-
-// Which drivers list an adapter configured with driver name `driver`.
-bool driverLists(const std::string &loadedDriver, const QString &adapterDriver);
-// Kind value (hardware parameter 2) and product name of an adapter.
-uint32_t hardwareKind(const QString &adapterDriver);
 
 class CanInterface final : public AdapterSink {
 public:
@@ -84,6 +73,9 @@ private:
 
     void ensureBenchLocked();
     void noteDriverLinesLocked(const char *driver);
+    // The net is taken back, unless the bench was replaced while the adapter
+    // tried to open.
+    ApiResult netNotOpened(uint8_t net, const Adapter &adapter, uint64_t generation, const std::string &error);
     std::vector<Slot> takeBenchLocked();
     // One slot per adapter of config; an adapter whose files cannot be
     // written gets a slot that refuses to open, and a line in problems.

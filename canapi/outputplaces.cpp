@@ -1,0 +1,70 @@
+#include "outputplaces.h"
+
+#include "outputfile.h"
+
+#include <string>
+
+namespace canapi {
+
+namespace {
+
+// An output written over an input would destroy what the run reads: the
+// firmware being flashed, or the bench file.
+QString inputProblem(const BenchConfig &bench, const InputFiles &inputs, int line, const QString &what, const QString &path)
+{
+    const QString input = inputs.whatIs(path);
+    return input.isEmpty() ? QString() : bench.at(line, QStringLiteral("%1: %2: %3").arg(what, path, input));
+}
+
+QString placeProblem(const BenchConfig &bench, const InputFiles &inputs, int line, const QString &what,
+                     const QString &path)
+{
+    if (const QString problem = inputProblem(bench, inputs, line, what, path); !problem.isEmpty())
+        return problem;
+    std::string error;
+    if (modsim::checkOutputPlace(path.toStdString(), &error))
+        return QString();
+    return bench.at(line, QStringLiteral("%1: %2").arg(what, QString::fromStdString(error)));
+}
+
+// The places of the statistics and the module images are checked here and
+// opened when they are written, at the end or at a module's restart.
+QString outputPlaceProblem(const BenchConfig &bench, const InputFiles &inputs, const AdapterConfig &a)
+{
+    const QString owner = QStringLiteral("[adapter.%1]").arg(a.name);
+    if (!a.statsPath.isEmpty()) {
+        const QString problem =
+            placeProblem(bench, inputs, a.statsLine, QStringLiteral("stats of ") + owner, a.statsPath);
+        if (!problem.isEmpty())
+            return problem;
+    }
+    for (const ModuleEntry &m : bench.modulesOn(a.index)) {
+        const QString path = QString::fromStdString(m.config.imagePath);
+        if (path.isEmpty())
+            continue;
+        const QString problem =
+            placeProblem(bench, inputs, m.imageLine, QStringLiteral("image of [module.%1]").arg(m.name), path);
+        if (!problem.isEmpty())
+            return problem;
+    }
+    return a.tracePath.isEmpty()
+               ? QString()
+               : inputProblem(bench, inputs, a.traceLine, QStringLiteral("trace of ") + owner, a.tracePath);
+}
+
+} // namespace
+
+QString openOutputs(const BenchConfig &bench, const InputFiles &inputs, const AdapterConfig &a, TraceFiles &files,
+                    std::shared_ptr<TraceFile> *trace)
+{
+    const QString problem = outputPlaceProblem(bench, inputs, a);
+    if (!problem.isEmpty() || a.tracePath.isEmpty())
+        return problem;
+    std::string error;
+    *trace = files.open(a.tracePath.toStdString(), &error);
+    if (*trace)
+        return QString();
+    return bench.at(a.traceLine, QStringLiteral("trace of [adapter.%1]: %2").arg(a.name, QString::fromStdString(error)));
+}
+
+} // namespace canapi
