@@ -3,26 +3,20 @@
 // frame seen on its bus and calls advance() at the deadlines it names.
 #pragma once
 
-#include "moduleconfig.h"
+#include "eventlog.h"
+#include "faultplan.h"
 #include "image.h"
+#include "linereassembly.h"
+#include "moduleconfig.h"
+#include "moduleframes.h"
 
-#include <array>
 #include <cstdint>
-#include <initializer_list>
 #include <map>
-#include <optional>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace modsim {
-
-struct Frame {
-    uint16_t id = 0; // 11-bit identifier as on the wire
-    uint8_t len = 0;
-    std::array<uint8_t, 8> data{};
-};
 
 class Module {
 public:
@@ -72,32 +66,35 @@ private:
         ActionKind kind = ActionKind::Send;
         Frame frame;
     };
-    enum Stream { LogOnStream, ChecksumStream, AckStream, AnswerStream, RxStream, TxStream, StreamCount };
 
     void handleOwnId(const Frame &frame);
+    void handleLogOff();
     void handleRequest(const Frame &frame);
     void handleUpdateCommand(uint8_t code);
+    void enterUpdateMode();
+    void openPass(Phase pass);
     void handleFlashData(const Frame &frame);
+    void acknowledgeFlashData();
     void handleSequence(const Frame &frame);
     void handleLogOnRequest();
-    void lineComplete();
-    std::optional<uint8_t> checkRecord(const std::string &line, const std::string &where, SRecord *record);
+    void lineComplete(const ReceivedLine &line);
     uint8_t flashLine(const std::string &line, int lineNo);
     uint8_t compareLine(const std::string &line, int lineNo);
-    bool lineAnswerLost(int lineNo);
 
     void schedule(int64_t dueUs, ActionKind kind, const Frame &frame = {});
-    void answer(std::initializer_list<uint8_t> bytes, int64_t notBeforeUs = 0);
+    void answer(const Frame &frame, int64_t notBeforeUs = 0);
     void cancelPending();
     void run(const Action &action);
+    void boot();
     void transmit(const Frame &frame);
-    bool chance(Stream stream, double probability);
     void note(const std::string &text);
-    Frame frameOf(std::initializer_list<uint8_t> bytes) const;
     void restart();
 
     ModuleConfig cfg_;
     Image image_;
+    FaultPlan faults_;
+    EventLog events_;
+    LineReassembly lines_;
 
     Phase phase_ = Phase::Idle;
     std::string release_;
@@ -109,16 +106,9 @@ private:
     std::map<std::pair<int64_t, uint64_t>, Action> pending_;
     uint64_t nextSeq_ = 0;
     std::vector<Frame> outgoing_;
-    std::vector<std::string> events_;
-    std::array<std::mt19937_64, StreamCount> rng_;
 
-    std::string lineBuf_;
-    bool lineOverflow_ = false;
-    uint8_t prevByte_ = 0;
     int passLines_ = 0;      // complete lines since the command that opened the pass
     int64_t dataFrames_ = 0; // flash data frames over the module's life
-    int mismatches_ = 0; // compare passes that showed the injected mismatch
-    int logOnRequestsMissed_ = 0;
 };
 
 } // namespace modsim
