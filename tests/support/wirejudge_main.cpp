@@ -5,7 +5,8 @@
 //                 [--exit-code N]
 //
 // With --exit-code, tarvCanFlash's exit code, the console's outcome is judged
-// too: the banner, the post-flash, completed and Finish: lines, and whether
+// too: the banner, the firmware file line (--file-name, default the --firmware
+// argument as given), the post-flash, completed and Finish: lines, and whether
 // the exit code and the last "Error:" line fit the modules updated.
 //
 // Exit code 0 and "ok" when the run kept every rule; 1 and the first broken
@@ -13,7 +14,6 @@
 #include "wirejudge.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QMap>
 #include <QStringList>
 
@@ -69,7 +69,8 @@ int main(int argc, char **argv)
     if (!lineOk || run.canLine < 0 || run.canLine > 15)
         return usage(QStringLiteral("--line takes 0 to 15"));
     run.interfaceName = given.value(QStringLiteral("--interface"));
-    run.fileName = given.value(QStringLiteral("--file-name"), QFileInfo(given["--firmware"]).fileName());
+    // The firmware argument as the run was given it, which its console names.
+    run.fileName = given.value(QStringLiteral("--file-name"), given["--firmware"]);
     run.canIds = given.value(QStringLiteral("--can-ids"));
     bool exitCodeOk = true;
     run.exitCode = given.value(QStringLiteral("--exit-code"), QStringLiteral("-1")).toInt(&exitCodeOk);
