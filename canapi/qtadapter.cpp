@@ -14,105 +14,11 @@
 #include <QVariant>
 
 #include <atomic>
-#include <clocale>
 #include <future>
 
 Q_LOGGING_CATEGORY(lcQtAdapter, "tarv.canapi.qt")
 
 namespace canapi {
-
-namespace {
-
-QCoreApplication *applicationIfNone()
-{
-    if (QCoreApplication::instance() != nullptr)
-        return nullptr;
-    static int argc = 1;
-    static char name[] = "tarvcanapi";
-    static char *argv[] = {name, nullptr};
-    // The application object sets the C locale from the environment; the
-    // host did not ask for that.
-    const std::string locale = std::setlocale(LC_ALL, nullptr);
-    auto *application = new QCoreApplication(argc, argv);
-    std::setlocale(LC_ALL, locale.c_str());
-    return application;
-}
-
-} // namespace
-
-QtIoThread::QtIoThread()
-    : application_(applicationIfNone())
-    , context_(new QObject)
-{
-    thread_.setObjectName(QStringLiteral("tarvcanapi-io"));
-    context_->moveToThread(&thread_);
-    thread_.start();
-}
-
-QtIoThread::~QtIoThread()
-{
-    thread_.quit();
-    thread_.wait();
-    // The thread has ended, so its objects may go from here.
-    delete context_;
-}
-
-void QtIoThread::runBlocking(const std::function<void()> &fn)
-{
-    if (QThread::currentThread() == &thread_) {
-        fn();
-        return;
-    }
-    QMetaObject::invokeMethod(context_, fn, Qt::BlockingQueuedConnection);
-}
-
-uint16_t statusWordOf(int canBusStatus)
-{
-    switch (static_cast<QCanBusDevice::CanBusStatus>(canBusStatus)) {
-    case QCanBusDevice::CanBusStatus::Warning:
-        return 0x0004;
-    case QCanBusDevice::CanBusStatus::Error:
-        return 0x0008;
-    case QCanBusDevice::CanBusStatus::BusOff:
-        return static_cast<uint16_t>(API_ERR_BUSOFF);
-    case QCanBusDevice::CanBusStatus::Good:
-    case QCanBusDevice::CanBusStatus::Unknown:
-        break;
-    }
-    return 0;
-}
-
-QCanBusFrame toQtFrame(const ApiFrame &frame)
-{
-    const bool remote = (frame.type & API_FRAME_RTR) != 0;
-    const int length = std::min<int>(frame.length, 8);
-    QCanBusFrame qf(remote ? QCanBusFrame::RemoteRequestFrame : QCanBusFrame::DataFrame);
-    qf.setFrameId(wireId(frame));
-    qf.setExtendedFrameFormat((frame.type & API_FRAME_EXT) != 0);
-    if (remote)
-        qf.setPayload(QByteArray(length, '\0'));
-    else
-        qf.setPayload(QByteArray(reinterpret_cast<const char *>(frame.data), length));
-    return qf;
-}
-
-bool fromQtFrame(const QCanBusFrame &qf, ApiFrame *out)
-{
-    const auto type = qf.frameType();
-    if (type != QCanBusFrame::DataFrame && type != QCanBusFrame::RemoteRequestFrame)
-        return false;
-    if (qf.hasFlexibleDataRateFormat() || qf.hasLocalEcho() || qf.payload().size() > 8)
-        return false;
-    ApiFrame f{};
-    f.type = static_cast<uint8_t>((qf.hasExtendedFrameFormat() ? API_FRAME_EXT : 0u)
-                                  | (type == QCanBusFrame::RemoteRequestFrame ? API_FRAME_RTR : 0u));
-    f.id = qf.frameId() & (qf.hasExtendedFrameFormat() ? 0x1FFFFFFFu : 0x7FFu);
-    const QByteArray payload = qf.payload();
-    f.length = static_cast<uint8_t>(payload.size());
-    std::copy(payload.begin(), payload.end(), reinterpret_cast<char *>(f.data));
-    *out = f;
-    return true;
-}
 
 QtAdapter::QtAdapter(const AdapterConfig &config, AdapterSink &sink, std::shared_ptr<TraceFile> trace, QtIoThread &io,
                      DeviceFactory factory)

@@ -1,12 +1,11 @@
-// An adapter backed by a QtSerialBus device (peakcan, socketcan, virtualcan).
-// Every device lives on one thread of the interface with its own event loop,
-// so callers never need one.
+// An adapter backed by a QtSerialBus device (peakcan, socketcan, virtualcan):
+// connecting at the run's bit rate, the transmit queue and its bound, the
+// status word, closing.
 #pragma once
 
 #include "adapter.h"
-
-#include <QCoreApplication>
-#include <QThread>
+#include "qtframes.h"
+#include "qtiothread.h"
 
 #include <atomic>
 #include <chrono>
@@ -14,39 +13,8 @@
 #include <functional>
 
 class QCanBusDevice;
-class QCanBusFrame;
 
 namespace canapi {
-
-class QtIoThread {
-public:
-    QtIoThread();
-    ~QtIoThread();
-    QtIoThread(const QtIoThread &) = delete;
-    QtIoThread &operator=(const QtIoThread &) = delete;
-
-    // Runs fn on the I/O thread and returns when it has run.
-    void runBlocking(const std::function<void()> &fn);
-
-private:
-    // Qt delivers no event to any thread while the process has no
-    // application object; a host without one gets one of ours. It lives as
-    // long as the process: its destructor needs Qt's global objects, which
-    // exit handlers may have destroyed by the time this thread ends.
-    [[maybe_unused]] QCoreApplication *application_;
-    QThread thread_;
-    QObject *context_;
-};
-
-// QtSerialBus devices report their state coarser than the adapter's status
-// word; this is the word each state reads as.
-uint16_t statusWordOf(int canBusStatus);
-
-// The frame QtSerialBus gets for frame: the format is set explicitly, since
-// setFrameId() alone switches to 29 bits above 0x7FF.
-QCanBusFrame toQtFrame(const ApiFrame &frame);
-// False for frames the interface does not pass on (errors, CAN FD, own echo).
-bool fromQtFrame(const QCanBusFrame &frame, ApiFrame *out);
 
 // Refusals of a full queue come in bursts of hundreds or thousands; the first
 // of a burst is told, the rest only as a count when the burst ends.

@@ -1,5 +1,6 @@
 #include "registry.h"
 
+#include "apiparams.h"
 #include "bustiming.h"
 
 #include <algorithm>
@@ -9,33 +10,6 @@
 namespace canapi {
 
 namespace {
-
-ApiResult putU32(void *buf, uint16_t len, uint32_t value)
-{
-    if (buf == nullptr || len < sizeof value)
-        return API_ERR_ILLPARAM;
-    std::memcpy(buf, &value, sizeof value);
-    return API_OK;
-}
-
-ApiResult putU8(void *buf, uint16_t len, uint8_t value)
-{
-    if (buf == nullptr || len < 1)
-        return API_ERR_ILLPARAM;
-    *static_cast<uint8_t *>(buf) = value;
-    return API_OK;
-}
-
-// Text parameters are cut to the caller's buffer and always terminated.
-ApiResult putText(void *buf, uint16_t len, const std::string &text)
-{
-    if (buf == nullptr || len < 1)
-        return API_ERR_ILLPARAM;
-    const size_t n = std::min<size_t>(text.size(), len - 1u);
-    std::memcpy(buf, text.data(), n);
-    static_cast<char *>(buf)[n] = '\0';
-    return API_OK;
-}
 
 bool validName(const char *name)
 {
@@ -137,21 +111,8 @@ ApiResult Registry::readHwParam(uint8_t hw, uint16_t param, void *buf, uint16_t 
     const Hardware *h = hardware(hw);
     if (h == nullptr)
         return API_ERR_ILLHW;
-    switch (param) {
-    case API_HWPARAM_KIND:
-        return putU32(buf, len, h->info.kind);
-    case API_HWPARAM_NAME:
-        return putText(buf, len, h->info.name);
-    case API_HWPARAM_NETS: {
-        const auto count = std::count_if(nets_.begin(), nets_.end(),
-                                         [hw](const Net &n) { return n.used && n.hw == hw; });
-        return putU32(buf, len, static_cast<uint32_t>(count));
-    }
-    case API_HWPARAM_PRESENT:
-        return putU32(buf, len, 1);
-    default:
-        return API_ERR_ILLPARAM;
-    }
+    const auto nets = std::count_if(nets_.begin(), nets_.end(), [hw](const Net &n) { return n.used && n.hw == hw; });
+    return readHardwareParam({h->info.kind, h->info.name, static_cast<uint32_t>(nets)}, param, buf, len);
 }
 
 ApiResult Registry::readNetParam(uint8_t n, uint16_t param, void *buf, uint16_t len) const
@@ -159,14 +120,7 @@ ApiResult Registry::readNetParam(uint8_t n, uint16_t param, void *buf, uint16_t 
     const Net *nt = net(n);
     if (nt == nullptr)
         return API_ERR_ILLNET;
-    switch (param) {
-    case API_NETPARAM_NAME:
-        return putText(buf, len, nt->name);
-    case API_NETPARAM_HW:
-        return putU8(buf, len, nt->hw);
-    default:
-        return API_ERR_ILLPARAM;
-    }
+    return canapi::readNetParam(nt->name, nt->hw, param, buf, len);
 }
 
 ApiResult Registry::readClientParam(uint8_t c, uint16_t param, void *buf, uint16_t len) const
@@ -174,25 +128,7 @@ ApiResult Registry::readClientParam(uint8_t c, uint16_t param, void *buf, uint16
     const Client *cl = client(c);
     if (cl == nullptr)
         return API_ERR_ILLCLIENT;
-    switch (param) {
-    case API_CLIENTPARAM_NAME:
-        return putText(buf, len, cl->name);
-    case API_CLIENTPARAM_NETS: {
-        if (buf == nullptr || len < 1)
-            return API_ERR_ILLPARAM;
-        auto *table = static_cast<uint8_t *>(buf);
-        std::memset(table, 0, len);
-        for (int n = 1; n <= kMaxNets && n <= len; ++n)
-            table[n - 1] = cl->connected[static_cast<size_t>(n)] ? 1 : 0;
-        return API_OK;
-    }
-    case API_CLIENTPARAM_EVENT:
-        return putU32(buf, len, cl->event);
-    case API_CLIENTPARAM_27:
-        return putU32(buf, len, cl->param27);
-    default:
-        return API_ERR_ILLPARAM;
-    }
+    return canapi::readClientParam({cl->name, cl->connected, cl->event, cl->param27}, param, buf, len);
 }
 
 ApiResult Registry::writeClientParam(uint8_t c, uint16_t param, uint32_t value)
@@ -284,7 +220,7 @@ ApiResult Registry::registerMsgRange(uint8_t c, uint8_t n, const ApiRangeBound *
     if (cl->ranges.size() >= kMaxRangesPerClient)
         return API_ERR_RESOURCE;
     const bool extended = ((first->type | last->type) & API_FRAME_EXT) != 0;
-    cl->ranges.push_back(Range{n, first->id, last->id, extended});
+    cl->ranges.push_back(MessageRange{n, first->id, last->id, extended});
     return API_OK;
 }
 
@@ -318,8 +254,8 @@ ApiResult Registry::removeClient(uint8_t c)
 void Registry::detach(Client &cl, uint8_t n)
 {
     cl.connected[n] = false;
-    std::erase_if(cl.ranges, [n](const Range &r) { return r.net == n; });
-    std::erase_if(cl.queue, [n](const Received &r) { return r.net == n; });
+    std::erase_if(cl.ranges, [n](const MessageRange &r) { return r.net == n; });
+    cl.queue.forgetNet(n);
 }
 
 ApiResult Registry::detachClient(uint8_t c, uint8_t n)
@@ -374,20 +310,7 @@ ApiResult Registry::readFrame(uint8_t c, ApiFrame *frame, uint8_t *netInOut, Api
     const uint8_t wanted = (netInOut != nullptr && *netInOut <= kMaxNets) ? *netInOut : 0;
     // Frames received before the bus went off are read first: held back until
     // after the reset, an old acknowledgement would pass for a new one.
-    const bool busOff = clientBusOff(*cl, wanted);
-    const auto matches = [wanted](const Received &r) { return wanted == 0 || r.net == wanted; };
-    const auto it = std::find_if(cl->queue.begin(), cl->queue.end(), matches);
-    if (it == cl->queue.end())
-        return busOff ? API_ERR_BUSOFF : API_ERR_QRCVEMPTY;
-    *frame = it->frame;
-    if (netInOut != nullptr)
-        *netInOut = it->net;
-    if (ts != nullptr)
-        *ts = it->ts;
-    const auto next = cl->queue.erase(it);
-    // While the bus is off the reader reads on, to the bus-off report.
-    const bool more = busOff || std::find_if(next, cl->queue.end(), matches) != cl->queue.end();
-    return more ? API_OK : API_MORE_QUEUED;
+    return cl->queue.read(wanted, clientBusOff(*cl, wanted), frame, netInOut, ts);
 }
 
 ApiResult Registry::checkSend(uint8_t c, uint8_t n, const ApiFrame *frame, uint8_t *hw, uint64_t *origin) const
@@ -404,15 +327,6 @@ ApiResult Registry::checkSend(uint8_t c, uint8_t n, const ApiFrame *frame, uint8
     return hardware_[*hw].info.busOff ? API_ERR_BUSOFF : API_OK;
 }
 
-bool Registry::accepts(const Client &cl, uint8_t n, const ApiFrame &frame) const
-{
-    const bool extended = (frame.type & API_FRAME_EXT) != 0;
-    const uint32_t id = wireId(frame);
-    return std::any_of(cl.ranges.begin(), cl.ranges.end(), [&](const Range &r) {
-        return r.net == n && (r.extended || !extended) && id >= r.first && id <= r.last;
-    });
-}
-
 void Registry::deliver(uint8_t hw, const ApiFrame &frame, uint64_t origin, const ApiTimeStamp &ts)
 {
     const Hardware *h = hardware(hw);
@@ -426,18 +340,14 @@ void Registry::deliver(uint8_t hw, const ApiFrame &frame, uint64_t origin, const
         bool reached = false;
         for (int n = 1; n <= kMaxNets; ++n) {
             const auto un = static_cast<uint8_t>(n);
-            if (!cl.connected[un] || nets_[un].hw != hw || !accepts(cl, un, wire))
+            if (!cl.connected[un] || nets_[un].hw != hw || !acceptedBy(cl.ranges, un, wire))
                 continue;
             reached = true;
             // A controller that is bus off takes nothing from the bus; the
             // event still tells the reader to look, and it finds bus off.
             if (h->info.busOff)
                 continue;
-            if (cl.queue.size() >= kClientQueueCapacity) {
-                ++cl.dropped;
-                continue;
-            }
-            cl.queue.push_back(Received{wire, un, ts});
+            cl.queue.push(Received{wire, un, ts});
         }
         if (reached && cl.event != 0)
             events_.signal(cl.event);
@@ -476,7 +386,7 @@ uint32_t Registry::bitRateOf(uint8_t hw) const
 size_t Registry::droppedFrames(uint8_t c) const
 {
     const Client *cl = client(c);
-    return cl ? cl->dropped : 0;
+    return cl ? cl->queue.dropped() : 0;
 }
 
 } // namespace canapi

@@ -4,10 +4,10 @@
 #pragma once
 
 #include "canapi.h"
+#include "receivequeue.h"
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -17,7 +17,6 @@ constexpr int kMaxHardware = 16;
 constexpr int kMaxNets = 32;
 constexpr int kMaxClients = 32;
 constexpr size_t kMaxNameLength = 127;
-constexpr size_t kClientQueueCapacity = 32768;
 constexpr size_t kMaxRangesPerClient = 64;
 
 // Identities of the nodes that put frames on a bus (clients, simulated
@@ -86,17 +85,6 @@ public:
     size_t droppedFrames(uint8_t client) const;
 
 private:
-    struct Range {
-        uint8_t net = 0;
-        uint32_t first = 0;
-        uint32_t last = 0;
-        bool extended = false;
-    };
-    struct Received {
-        ApiFrame frame{};
-        uint8_t net = 0;
-        ApiTimeStamp ts{};
-    };
     struct Hardware {
         bool present = false;
         HardwareInfo info;
@@ -114,18 +102,16 @@ private:
         uint32_t notify = 0;
         uint64_t origin = 0;
         std::array<bool, kMaxNets + 1> connected{};
-        std::vector<Range> ranges;
-        std::deque<Received> queue;
+        std::vector<MessageRange> ranges;
+        ReceiveQueue queue;
         uint32_t event = 0;
         uint32_t param27 = 0;
-        size_t dropped = 0;
     };
 
     const Hardware *hardware(uint8_t hw) const;
     const Net *net(uint8_t net) const;
     Client *client(uint8_t client);
     const Client *client(uint8_t client) const;
-    bool accepts(const Client &c, uint8_t net, const ApiFrame &frame) const;
     bool clientBusOff(const Client &c, uint8_t net) const;
     void detach(Client &c, uint8_t net);
 
