@@ -3,12 +3,15 @@
 #include "flashcommand.h"
 #include "flasherprocess.h"
 #include "logwindow.h"
+#include "mainwindowhooks.h"
 #include "moduletablemodel.h"
 #include "outputparser.h"
 #include "processcheck.h"
 #include "runlog.h"
 #include "runprogress.h"
+#include "runbars.h"
 #include "runrecord.h"
+#include "windowsettings.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -16,43 +19,12 @@
 #include <QString>
 #include <QTimer>
 
-#include <functional>
 #include <memory>
-
-class QLabel;
-class QSettings;
+#include <optional>
 
 namespace Ui {
 class MainWindow;
 }
-
-// What the window takes from its surroundings. Empty members get the
-// system's own: the file dialogs, the process list, the message boxes and
-// the console program beside this program.
-struct MainWindowHooks
-{
-    // The chosen file, or an empty text when the user cancelled.
-    std::function<QString(QWidget *parent, const QString &caption, const QString &dir, const QString &filter)>
-        chooseFile;
-    ProcessListSource runningPrograms;
-    // True when the user goes on in spite of the warning.
-    std::function<bool(QWidget *parent, const QString &title, const QString &text)> confirmWarning;
-    // True when the user stops the run in spite of the question.
-    std::function<bool(QWidget *parent, const QString &title, const QString &text)> confirmStop;
-    SaveFileChooser chooseSaveFile;
-    ClearConfirmer confirmClear;
-    // Where every run's record goes; empty is the user's data folder.
-    QString runRecordsDir;
-    std::function<void(QWidget *parent, const QString &title, const QString &text)> showAbout;
-    QString flasherProgram;
-    // A line of the console program normally arrives whole; a tail without
-    // line feed that stays alone this long is a line of its own (the final
-    // line has no line feed, and the child may go on running after it).
-    int quietLineMs = 1000;
-    // How long a stopped console program may take for its closing sequence
-    // before it is killed.
-    int stopTimeoutMs = 30000;
-};
 
 class MainWindow : public QMainWindow
 {
@@ -95,24 +67,27 @@ private:
 
     void on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus);
     void onProcessError(QProcess::ProcessError error);
+    void setUpModuleTable();
+    void connectChild();
+    void setUpChoices();
     void fitToTexts();
-    void readSettings();
-    void writeSettings();
+    ChoiceWidgets choiceWidgets() const;
     void checkRunningPrograms();
+    void refuseFile(const QString &problem);
 
+    // A run's and a scan's life (mainwindowrun.cpp).
     void handleLine(const QByteArray &line);
     void flushPendingLine();
+    void takeLastLines();
+    void takeClosingLines();
     void endRun(RunEnd end, const StatusChange &status);
     void finishRun();
-    void showStatus(const StatusChange &status);
     void setFileAccepted(bool accepted);
     // False while a run goes on; asks whether to stop it, and stops it on yes.
     bool readyToLeave();
     void stopRun();
-    QString stopQuestion() const;
     void endStoppedRun(int exitCode, QProcess::ExitStatus exitStatus);
     void handleClosingLine(const QByteArray &line);
-    void showProgressFailed(bool failed);
     // The child's start shared by a run and a scan.
     void beginChild(const StatusChange &status);
     void startChild(const QStringList &arguments, const QString &nativeArguments);
@@ -125,12 +100,11 @@ private:
     void showScanBus();
     void showVerdict();
     void keepInWorkInView();
-    void restoreWindowSize();
 
     std::unique_ptr<Ui::MainWindow> ui;
     FlasherProcess *process = nullptr;
     QString firmwareFileName;
-    std::unique_ptr<QSettings> settings;
+    std::unique_ptr<WindowSettings> settings;
     RunLog runLog;
     std::unique_ptr<LogWindow> logWindow;
 
@@ -146,7 +120,7 @@ private:
     bool finalLineSeen = false; // the run ended with the console program's Finish: line
     RunMonitor monitor;
     QTimer clockTimer; // the elapsed time goes on through the pauses of a run
-    QLabel *statusLabel = nullptr; // the status bar's text, wrapped, never cut
+    std::unique_ptr<RunBars> bars;
     ModuleTableModel modules;
     RunProgress overall;
     QElapsedTimer runClock;
