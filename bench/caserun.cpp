@@ -152,6 +152,56 @@ bool startModules(const Case &c, const Programs &programs, const QString &workDi
     return problem->empty();
 }
 
+bool writeBenchFile(const Case &c, const QString &dir, const QString &interface)
+{
+    QFile config(dir + "/bench.ini");
+    return config.open(QIODevice::WriteOnly)
+           && config.write(benchIni(c, dir + "/bus-stats.jsonl", interface).text().toUtf8()) >= 0;
+}
+
+ChildSpec flasherSpec(const Case &c, const Programs &programs, const std::string &workDir,
+                      const std::string &firmware, int lines)
+{
+    ChildSpec spec;
+    spec.program = programs.flasher;
+    spec.args = {"PCAN_USB", std::to_string(c.bitRateK), "0", firmware, "CLOSE_AUTO"};
+    spec.env = {{"TARVCAN_CONFIG", workDir + "/bench.ini"}};
+    spec.stdoutPath = workDir + "/stdout.txt";
+    spec.stderrPath = workDir + "/stderr.txt";
+    spec.timeout = timeoutFor(c, lines);
+    return spec;
+}
+
+// The first thing wrong with the run, then what the wire judge found.
+std::string runProblem(const Case &c, const ChildSpec &spec, const ChildOutcome &outcome, bool modulesEnded,
+                       const std::string &firmware, const std::string &workDir)
+{
+    std::string problem = childProblem(outcome);
+    if (problem.empty())
+        problem = outputProblem(spec.stdoutPath, spec.stderrPath);
+    if (problem.empty() && !modulesEnded)
+        problem = "tarvModuleSim did not end cleanly";
+    if (problem.empty())
+        problem = imagesProblem(c, firmware, workDir);
+    const QString trace = QString::fromStdString(workDir) + "/" + testkit::BenchIni::traceName(0);
+    if (const std::string wire = wireProblem(spec, outcome, trace); !wire.empty())
+        problem += (problem.empty() ? "" : "; ") + wire;
+    return problem;
+}
+
+void addCaseFigures(CaseResult &r, const ChildOutcome &outcome, const std::string &workDir)
+{
+    if (r.c.bus == Bus::VirtualCan) {
+        addProcessFigures(r, outcome, standInCpuS(outcome.threadCpuS));
+        return;
+    }
+    std::string statsProblem;
+    if (const std::optional<BusStatsFile> stats = readBusStats(workDir + "/bus-stats.jsonl", &statsProblem))
+        addFigures(r, *stats, outcome);
+    else if (r.problem.empty())
+        r.problem = statsProblem;
+}
+
 } // namespace
 
 CaseResult runCase(const Case &c, const Programs &programs, const std::string &workDir)
@@ -170,43 +220,17 @@ CaseResult runCase(const Case &c, const Programs &programs, const std::string &w
     QString interface;
     if (r.lines < 0 || (c.bus == Bus::VirtualCan && !startModules(c, programs, dir, modules, &interface, &r.problem)))
         return r;
-    QFile config(dir + "/bench.ini");
-    if (!config.open(QIODevice::WriteOnly)
-        || config.write(benchIni(c, dir + "/bus-stats.jsonl", interface).text().toUtf8()) < 0) {
+    if (!writeBenchFile(c, dir, interface)) {
         r.problem = "cannot write the bench configuration";
         return r;
     }
-    config.close();
 
-    ChildSpec spec;
-    spec.program = programs.flasher;
-    spec.args = {"PCAN_USB", std::to_string(c.bitRateK), "0", firmware, "CLOSE_AUTO"};
-    spec.env = {{"TARVCAN_CONFIG", workDir + "/bench.ini"}};
-    spec.stdoutPath = workDir + "/stdout.txt";
-    spec.stderrPath = workDir + "/stderr.txt";
-    spec.timeout = timeoutFor(c, r.lines);
+    const ChildSpec spec = flasherSpec(c, programs, workDir, firmware, r.lines);
     const ChildOutcome outcome = runChild(spec);
     r.runS = outcome.wallS;
     const bool modulesEnded = c.bus != Bus::VirtualCan || modules.stop();
-
-    r.problem = childProblem(outcome);
-    if (r.problem.empty())
-        r.problem = outputProblem(spec.stdoutPath, spec.stderrPath);
-    if (r.problem.empty() && !modulesEnded)
-        r.problem = "tarvModuleSim did not end cleanly";
-    if (r.problem.empty())
-        r.problem = imagesProblem(c, firmware, workDir);
-    if (const std::string wire = wireProblem(spec, outcome, dir + "/" + testkit::BenchIni::traceName(0)); !wire.empty())
-        r.problem += (r.problem.empty() ? "" : "; ") + wire;
-    if (c.bus == Bus::VirtualCan) {
-        addProcessFigures(r, outcome, standInCpuS(outcome.threadCpuS));
-    } else {
-        std::string statsProblem;
-        if (const std::optional<BusStatsFile> stats = readBusStats(workDir + "/bus-stats.jsonl", &statsProblem))
-            addFigures(r, *stats, outcome);
-        else if (r.problem.empty())
-            r.problem = statsProblem;
-    }
+    r.problem = runProblem(c, spec, outcome, modulesEnded, firmware, workDir);
+    addCaseFigures(r, outcome, workDir);
     r.ok = r.problem.empty();
     if (!r.ok)
         r.output = consoleOutput(spec);

@@ -84,6 +84,35 @@ void waitAWhile(int pidfd)
     }
 }
 
+// Samples the child's tasks until it ends, killing it past its timeout; its
+// wait status, or -1 when it was lost.
+int waitForChild(pid_t pid, const ChildSpec &spec, std::chrono::steady_clock::time_point start, TaskCpu &tasks,
+                 rusage *usage, ChildOutcome *outcome)
+{
+    // Without a process descriptor (old kernels) the end is seen one pause late.
+    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    int status = 0;
+    for (;;) {
+        tasks.sample();
+        const pid_t done = wait4(pid, &status, WNOHANG, usage);
+        if (done == pid)
+            break;
+        if (done < 0 && errno != EINTR) {
+            outcome->error = std::string("lost the child: ") + std::strerror(errno);
+            status = -1;
+            break;
+        }
+        if (!outcome->timedOut && std::chrono::steady_clock::now() - start > spec.timeout) {
+            outcome->timedOut = true;
+            kill(pid, SIGKILL);
+        }
+        waitAWhile(pidfd);
+    }
+    if (pidfd >= 0)
+        close(pidfd);
+    return status;
+}
+
 } // namespace
 
 ChildOutcome runChild(const ChildSpec &spec)
@@ -95,28 +124,8 @@ ChildOutcome runChild(const ChildSpec &spec)
         return outcome;
     outcome.started = true;
     TaskCpu tasks(pid);
-    // Without a process descriptor (old kernels) the end is seen one pause late.
-    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-    int status = 0;
     rusage usage{};
-    for (;;) {
-        tasks.sample();
-        const pid_t done = wait4(pid, &status, WNOHANG, &usage);
-        if (done == pid)
-            break;
-        if (done < 0 && errno != EINTR) {
-            outcome.error = std::string("lost the child: ") + std::strerror(errno);
-            status = -1;
-            break;
-        }
-        if (!outcome.timedOut && std::chrono::steady_clock::now() - start > spec.timeout) {
-            outcome.timedOut = true;
-            kill(pid, SIGKILL);
-        }
-        waitAWhile(pidfd);
-    }
-    if (pidfd >= 0)
-        close(pidfd);
+    const int status = waitForChild(pid, spec, start, tasks, &usage, &outcome);
     outcome.wallS = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (status == -1)
         return outcome;

@@ -93,12 +93,8 @@ bool pickCases(const QCommandLineParser &args, std::vector<bench::Case> *cases)
     return true;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+void describeOptions(QCommandLineParser &args)
 {
-    QCoreApplication app(argc, argv);
-    QCommandLineParser args;
     args.setApplicationDescription(QStringLiteral(
         "Runs complete updates of generated firmware files through the simulated adapter and "
         "measures them against the bus time and the fixed pauses."));
@@ -115,39 +111,43 @@ int main(int argc, char *argv[])
         {QStringLiteral("nice"), QStringLiteral("Run the flasher at this niceness (-20..19; below 0 needs the right to it)."),
          QStringLiteral("n")},
     });
-    args.process(app);
+}
 
-    std::vector<bench::Case> cases;
-    int niceness = 0;
-    if (!pickCases(args, &cases) || !setNiceness(args, &niceness))
-        return 2;
+bench::Programs programsFrom(const QCommandLineParser &args)
+{
     const QString binDir = QCoreApplication::applicationDirPath();
-    bench::Programs programs{
-        (args.isSet(QStringLiteral("flasher")) ? args.value(QStringLiteral("flasher"))
-                                               : binDir + QStringLiteral("/tarvCanFlash"))
-            .toStdString(),
-        (binDir + QStringLiteral("/tarvModuleSim")).toStdString()};
+    return {(args.isSet(QStringLiteral("flasher")) ? args.value(QStringLiteral("flasher"))
+                                                   : binDir + QStringLiteral("/tarvCanFlash"))
+                .toStdString(),
+            (binDir + QStringLiteral("/tarvModuleSim")).toStdString()};
+}
 
-    QTemporaryDir scratch;
-    const QString workRoot = args.isSet(QStringLiteral("work")) ? args.value(QStringLiteral("work"))
-                                                                : scratch.path();
-    printMachine(niceness);
-    std::vector<bench::CaseResult> results;
+// Each case in a fresh folder of its own under workRoot, its JSON line as it
+// ends; false when a folder cannot be made.
+bool runCases(const std::vector<bench::Case> &cases, const bench::Programs &programs, const QString &workRoot,
+              std::vector<bench::CaseResult> *results)
+{
     for (const bench::Case &c : cases) {
         const QString dir = QDir(workRoot).filePath(QString::fromStdString(c.name()));
         QDir(dir).removeRecursively();
         if (!QDir().mkpath(dir)) {
             std::fprintf(stderr, "tarvBench: cannot make %s\n", qPrintable(dir));
-            return 1;
+            return false;
         }
         std::fprintf(stderr, "tarvBench: %s ...\n", c.name().c_str());
-        results.push_back(bench::runCase(c, programs, dir.toStdString()));
-        std::printf("%s\n", bench::jsonLine(results.back()).constData());
-        if (!results.back().ok)
-            std::printf("%s failed: %s\n%s\n", c.name().c_str(), results.back().problem.c_str(),
-                        results.back().output.c_str());
+        results->push_back(bench::runCase(c, programs, dir.toStdString()));
+        std::printf("%s\n", bench::jsonLine(results->back()).constData());
+        if (!results->back().ok)
+            std::printf("%s failed: %s\n%s\n", c.name().c_str(), results->back().problem.c_str(),
+                        results->back().output.c_str());
         std::fflush(stdout);
     }
+    return true;
+}
+
+// The table, the growth and the targets; true when every case passed.
+bool printSummary(const std::vector<bench::CaseResult> &results)
+{
     std::printf("\n%s\n", bench::tableHeader().c_str());
     bool allOk = true;
     for (const bench::CaseResult &r : results) {
@@ -156,5 +156,30 @@ int main(int argc, char *argv[])
     }
     std::printf("\n%s\n%s", bench::growthSection(results).c_str(), bench::targetSection(results).c_str());
     std::printf("load average at the end: %s\n", qPrintable(loadAverage()));
-    return allOk ? 0 : 1;
+    return allOk;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser args;
+    describeOptions(args);
+    args.process(app);
+
+    std::vector<bench::Case> cases;
+    int niceness = 0;
+    if (!pickCases(args, &cases) || !setNiceness(args, &niceness))
+        return 2;
+    const bench::Programs programs = programsFrom(args);
+
+    QTemporaryDir scratch;
+    const QString workRoot = args.isSet(QStringLiteral("work")) ? args.value(QStringLiteral("work"))
+                                                                : scratch.path();
+    printMachine(niceness);
+    std::vector<bench::CaseResult> results;
+    if (!runCases(cases, programs, workRoot, &results))
+        return 1;
+    return printSummary(results) ? 0 : 1;
 }

@@ -36,56 +36,86 @@ QString RunLog::text() const
     return all;
 }
 
-QString saveLogText(const QString &path, const QString &text)
+namespace {
+
+QString logTr(const char *source)
 {
-    const auto tr = [](const char *source) { return QCoreApplication::translate("RunLog", source); };
-    const QString shown = QDir::toNativeSeparators(path);
-    const QString linkRefused = tr("Log not saved: %1 is a symbolic link. Choose another file.").arg(shown);
-    const QString otherRefused = tr("Log not saved: %1 is no regular file. Choose another file.").arg(shown);
-    const auto failed = [&shown, &tr](const QString &reason) {
-        return tr("Log not saved to %1: %2").arg(shown, reason);
-    };
-    QFile file;
+    return QCoreApplication::translate("RunLog", source);
+}
+
+QString linkRefused(const QString &shown)
+{
+    return logTr("Log not saved: %1 is a symbolic link. Choose another file.").arg(shown);
+}
+
+QString otherRefused(const QString &shown)
+{
+    return logTr("Log not saved: %1 is no regular file. Choose another file.").arg(shown);
+}
+
+QString saveFailed(const QString &shown, const QString &reason)
+{
+    return logTr("Log not saved to %1: %2").arg(shown, reason);
+}
+
 #ifdef Q_OS_WIN
+// Opens file on path for the log, truncated; the reason it was refused otherwise.
+QString openLogFile(const QString &path, const QString &shown, QFile &file)
+{
     // QFileInfo looks at the link itself, so a link to nowhere counts too.
     const QFileInfo target(path);
     if (target.isSymLink())
-        return linkRefused;
+        return linkRefused(shown);
     if (target.exists() && !target.isFile())
-        return otherRefused;
+        return otherRefused(shown);
     file.setFileName(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return failed(file.errorString());
+        return saveFailed(shown, file.errorString());
+    return {};
+}
 #else
+QString openLogFile(const QString &path, const QString &shown, QFile &file)
+{
     // Checked on the open file itself, so nothing can be put in place between
     // check and write; a pipe without reader must not block the window.
     const int fd = ::open(QFile::encodeName(path).constData(),
                           O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) {
         if (errno == ELOOP)
-            return linkRefused;
-        return errno == EISDIR ? otherRefused : failed(QString::fromLocal8Bit(std::strerror(errno)));
+            return linkRefused(shown);
+        return errno == EISDIR ? otherRefused(shown) : saveFailed(shown, QString::fromLocal8Bit(std::strerror(errno)));
     }
     struct stat status = {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);
-        return otherRefused;
+        return otherRefused(shown);
     }
     if (::ftruncate(fd, 0) != 0) {
         const QString reason = QString::fromLocal8Bit(std::strerror(errno));
         ::close(fd);
-        return failed(reason);
+        return saveFailed(shown, reason);
     }
     if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-        return failed(file.errorString());
+        return saveFailed(shown, file.errorString());
     }
+    return {};
+}
 #endif
+
+} // namespace
+
+QString saveLogText(const QString &path, const QString &text)
+{
+    const QString shown = QDir::toNativeSeparators(path);
+    QFile file;
+    if (const QString refused = openLogFile(path, shown, file); !refused.isEmpty())
+        return refused;
     const QByteArray bytes = text.toUtf8();
     if (file.write(bytes) != bytes.size() || !file.flush())
-        return failed(file.errorString());
+        return saveFailed(shown, file.errorString());
     file.close();
     if (file.error() != QFileDevice::NoError)
-        return failed(file.errorString());
+        return saveFailed(shown, file.errorString());
     return {};
 }
