@@ -7,9 +7,9 @@
 #include "moduletablemodel.h"
 #include "outputparser.h"
 #include "processcheck.h"
+#include "runbars.h"
 #include "runlog.h"
 #include "runprogress.h"
-#include "runbars.h"
 #include "runrecord.h"
 #include "windowsettings.h"
 
@@ -65,8 +65,6 @@ private:
         bool operator==(const Bus &) const = default;
     };
 
-    void on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus);
-    void onProcessError(QProcess::ProcessError error);
     void setUpModuleTable();
     void connectChild();
     void setUpChoices();
@@ -74,25 +72,8 @@ private:
     ChoiceWidgets choiceWidgets() const;
     void checkRunningPrograms();
     void refuseFile(const QString &problem);
-
-    // A run's and a scan's life (mainwindowrun.cpp).
-    void handleLine(const QByteArray &line);
-    void flushPendingLine();
-    void takeLastLines();
-    void takeClosingLines();
-    void endRun(RunEnd end, const StatusChange &status);
-    void finishRun();
     void setFileAccepted(bool accepted);
-    // False while a run goes on; asks whether to stop it, and stops it on yes.
-    bool readyToLeave();
-    void stopRun();
-    void endStoppedRun(int exitCode, QProcess::ExitStatus exitStatus);
-    void handleClosingLine(const QByteArray &line);
-    // The child's start shared by a run and a scan.
-    void beginChild(const StatusChange &status);
-    void startChild(const QStringList &arguments, const QString &nativeArguments);
     FlashChoice currentChoice() const;
-    void endScan(int exitCode, QProcess::ExitStatus exitStatus);
     void showOverallProgress();
     void setChoicesLocked(bool locked);
     Bus currentBus() const;
@@ -100,6 +81,25 @@ private:
     void showScanBus();
     void showVerdict();
     void keepInWorkInView();
+
+    // A run's and a scan's life (mainwindowrun.cpp).
+    // The child's start shared by a run and a scan.
+    void beginChild(const StatusChange &status);
+    void startChild(const QStringList &arguments, const QString &nativeArguments);
+    void handleLine(const QByteArray &line);
+    void flushPendingLine();
+    void handleClosingLine(const QByteArray &line);
+    void endRun(RunEnd end, const StatusChange &status);
+    // False while a run goes on; asks whether to stop it, and stops it on yes.
+    bool readyToLeave();
+    void stopRun();
+    void on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus);
+    void onProcessError(QProcess::ProcessError error);
+    void takeLastLines();
+    void takeClosingLines();
+    void endStoppedRun(int exitCode, QProcess::ExitStatus exitStatus);
+    void endScan(int exitCode, QProcess::ExitStatus exitStatus);
+    void finishRun();
 
     std::unique_ptr<Ui::MainWindow> ui;
     FlasherProcess *process = nullptr;

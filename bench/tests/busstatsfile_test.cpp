@@ -107,11 +107,11 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-TEST(BusStatsFile, RecordsEveryPassOfAModuleAndTheBusTotals)
+// One module updated with a file of two lines, flashed, compared and
+// restarted, with the bus statistics going to statsPath; the frames the
+// tester saw on the bus.
+void updateOneModule(const QString &statsPath, uint64_t *framesSeen)
 {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString statsPath = dir.filePath(QStringLiteral("stats.jsonl"));
     const std::string ini = "[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = sim\nstats = "
                             + statsPath.toStdString()
                             // Delays of 1 ms let every phase show on its own.
@@ -135,8 +135,17 @@ TEST(BusStatsFile, RecordsEveryPassOfAModuleAndTheBusTotals)
     tester.send(frame(kModule, {0x15, 0x06}));
     ASSERT_TRUE(tester.waitForLogOn()) << "restarted";
     tester.detach();
-    const uint64_t framesSeen = tester.framesOnBus();
+    *framesSeen = tester.framesOnBus();
     canapi::sim::shutdown();
+}
+
+TEST(BusStatsFile, RecordsEveryPassOfAModuleAndTheBusTotals)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString statsPath = dir.filePath(QStringLiteral("stats.jsonl"));
+    uint64_t framesSeen = 0;
+    ASSERT_NO_FATAL_FAILURE(updateOneModule(statsPath, &framesSeen));
 
     QString parseError;
     const std::optional<bench::BusStatsFile> stats = bench::parseBusStats(readAll(statsPath), &parseError);

@@ -17,6 +17,72 @@
 
 #include <cstdio>
 
+namespace {
+
+MainWindowHooks hooksChoosing(const QString &firmware)
+{
+    MainWindowHooks hooks;
+    hooks.chooseFile = [firmware](QWidget *, const QString &, const QString &, const QString &) { return firmware; };
+    hooks.runningPrograms = [](QDeadlineTimer) { return std::optional<QStringList>(QStringList()); };
+    return hooks;
+}
+
+void click(MainWindow &window, const char *button)
+{
+    window.findChild<QPushButton *>(QLatin1String(button))->click();
+}
+
+// Looks at the window every 100 ms: Start once the scan has ended, the
+// picture during the run once it passes 20 %, the picture after it at its
+// end (or after 5 minutes), and the event loop's end with the exit code.
+class Photographer
+{
+public:
+    Photographer(MainWindow &window, const QString &during, const QString &after)
+        : window(window)
+        , bar(window.findChild<QProgressBar *>(QStringLiteral("progressBar")))
+        , during(during)
+        , after(after)
+    {
+        clock.start();
+    }
+
+    void look()
+    {
+        if (!started) {
+            if (!window.runInProgress()) {
+                click(window, "pushButton_2");
+                started = true;
+            }
+            return;
+        }
+        if (!during.isEmpty() && window.runInProgress() && bar->value() >= 20) {
+            if (!window.grab().save(during))
+                std::fprintf(stderr, "tarvGuiScreenshot: no picture taken during the run\n");
+            during.clear();
+        }
+        if (window.runInProgress() && clock.elapsed() < 300000)
+            return;
+        if (!window.runInProgress() && window.grab().save(after))
+            result = 0;
+        else
+            std::fprintf(stderr, "tarvGuiScreenshot: no picture taken\n");
+        QCoreApplication::exit(result);
+    }
+
+    int result = 1;
+
+private:
+    MainWindow &window;
+    const QProgressBar *bar;
+    QString during;
+    QString after;
+    bool started = false;
+    QElapsedTimer clock;
+};
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
@@ -30,47 +96,18 @@ int main(int argc, char *argv[])
     QTemporaryDir settingsDir;
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
 
-    MainWindowHooks hooks;
-    const QString firmware = args.at(1);
-    hooks.chooseFile = [firmware](QWidget *, const QString &, const QString &, const QString &) { return firmware; };
-    hooks.runningPrograms = [](QDeadlineTimer) { return std::optional<QStringList>(QStringList()); };
-    MainWindow window(hooks);
+    MainWindow window(hooksChoosing(args.at(1)));
     window.move(0, 0);
     // Wide enough that a failure's reason stands whole in its row.
     window.resize(660, 520);
     window.show();
-    window.findChild<QPushButton *>(QStringLiteral("pushBtnOpen"))->click();
-    window.findChild<QPushButton *>(QStringLiteral("pushBtnScan"))->click();
-    bool started = false;
+    click(window, "pushBtnOpen");
+    click(window, "pushBtnScan");
 
-    int result = 1;
-    QElapsedTimer clock;
-    clock.start();
+    Photographer photographer(window, args.value(3), args.at(2));
     QTimer poll;
-    const auto *bar = window.findChild<QProgressBar *>(QStringLiteral("progressBar"));
-    QString during = args.value(3);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (!started) {
-            if (!window.runInProgress()) {
-                window.findChild<QPushButton *>(QStringLiteral("pushButton_2"))->click();
-                started = true;
-            }
-            return;
-        }
-        if (!during.isEmpty() && window.runInProgress() && bar->value() >= 20) {
-            if (!window.grab().save(during))
-                std::fprintf(stderr, "tarvGuiScreenshot: no picture taken during the run\n");
-            during.clear();
-        }
-        if (window.runInProgress() && clock.elapsed() < 300000)
-            return;
-        if (!window.runInProgress() && window.grab().save(args.at(2)))
-            result = 0;
-        else
-            std::fprintf(stderr, "tarvGuiScreenshot: no picture taken\n");
-        QCoreApplication::exit(result);
-    });
+    QObject::connect(&poll, &QTimer::timeout, [&photographer] { photographer.look(); });
     poll.start(100);
     app.exec();
-    return result;
+    return photographer.result;
 }
