@@ -52,7 +52,28 @@ QString outputPlaceProblem(const BenchConfig &bench, const InputFiles &inputs, c
                : inputProblem(bench, inputs, a.traceLine, QStringLiteral("trace of ") + owner, a.tracePath);
 }
 
+QString resolvePlace(const BenchConfig &bench, RunPlaces &places, int line, const QString &what, QString *path)
+{
+    if (path->isEmpty())
+        return QString();
+    QString problem;
+    const QString resolved = places.resolve(*path, &problem);
+    if (resolved.isEmpty())
+        return bench.at(line, QStringLiteral("%1: %2").arg(what, problem));
+    *path = resolved;
+    return QString();
+}
+
 } // namespace
+
+QString resolveRunPlaces(const BenchConfig &bench, RunPlaces &places, AdapterConfig *a)
+{
+    const QString owner = QStringLiteral(" of [adapter.%1]").arg(a->name);
+    const QString problem = resolvePlace(bench, places, a->traceLine, QStringLiteral("trace") + owner, &a->tracePath);
+    if (!problem.isEmpty())
+        return problem;
+    return resolvePlace(bench, places, a->statsLine, QStringLiteral("stats") + owner, &a->statsPath);
+}
 
 QString openOutputs(const BenchConfig &bench, const InputFiles &inputs, const AdapterConfig &a, TraceFiles &files,
                     std::shared_ptr<TraceFile> *trace)
