@@ -69,15 +69,15 @@ TEST(RunPlaces, RunsOfOneSecondGetFilesOfTheirOwnAndAdaptersOfOneRunShare)
     ASSERT_TRUE(QFile::link(target, second));
     QString problem;
     RunPlaces one(stamp());
-    EXPECT_EQ(one.resolve(place, &problem), first) << problem.toStdString();
-    EXPECT_EQ(one.resolve(place, &problem), first) << "the adapters of one run share the file";
+    EXPECT_EQ(one.resolve(place, &problem).toStdString(), first.toStdString()) << problem.toStdString();
+    EXPECT_EQ(one.resolve(place, &problem).toStdString(), first.toStdString()) << "the adapters of one run share the file";
     RunPlaces two(stamp());
-    EXPECT_EQ(two.resolve(place, &problem), dir.filePath(QStringLiteral("t-20260102-030405-3.log")));
+    EXPECT_EQ(two.resolve(place, &problem).toStdString(), dir.filePath(QStringLiteral("t-20260102-030405-3.log")).toStdString());
     EXPECT_FALSE(QFile::exists(target));
     EXPECT_TRUE(QFileInfo(first).isFile());
 
     const QString fixed = dir.filePath(QStringLiteral("fixed-%u.log"));
-    EXPECT_EQ(two.resolve(fixed, &problem), dir.filePath(QStringLiteral("fixed-anna.log")));
+    EXPECT_EQ(two.resolve(fixed, &problem).toStdString(), dir.filePath(QStringLiteral("fixed-anna.log")).toStdString());
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("fixed-anna.log")))) << "opened only when written";
     EXPECT_TRUE(two.resolve(dir.filePath(QStringLiteral("no-such/%t")), &problem).isEmpty());
     EXPECT_TRUE(problem.endsWith(QStringLiteral("no-such/20260102-030405: cannot be written: No such file or directory")))
