@@ -23,7 +23,7 @@ struct RunStamp {
     static RunStamp now();
 };
 
-// The user's name as one part of a file name: anything but letters, digits,
+// The user's name as a name within a path: anything but letters, digits,
 // '.', '_' and '-' becomes '_', and a name of dots only becomes underscores.
 QString fileNameOfUser(const QString &user);
 
