@@ -1,20 +1,14 @@
 #include "benchconfig.h"
 
+#include "runplaces.h"
+
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
 #include <QSet>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace canapi {
 
@@ -91,6 +85,7 @@ private:
     bool checkAdapters();
     bool checkModules();
     QString absolutePath(const QString &path) const;
+    bool placeValue(int number, const QString &key, const QString &value, QString *path);
 
     QString fileName_;
     QString baseDir_;
@@ -114,6 +109,17 @@ bool Parser::fail(int line, const QString &message)
 QString Parser::absolutePath(const QString &path) const
 {
     return QDir::cleanPath(QDir(baseDir_).absoluteFilePath(path));
+}
+
+// A trace or statistics place; its placeholders are filled when a run opens it.
+bool Parser::placeValue(int number, const QString &key, const QString &value, QString *path)
+{
+    if (value.isEmpty())
+        return fail(number, QStringLiteral("%1 names no file").arg(key));
+    if (const QString problem = placeholderProblem(value); !problem.isEmpty())
+        return fail(number, QStringLiteral("%1: %2").arg(key, problem));
+    *path = absolutePath(value);
+    return true;
 }
 
 bool Parser::parse(const QString &text, BenchConfig *config, QString *error)
@@ -234,15 +240,11 @@ bool Parser::adapterKey(AdapterConfig &a, int number, const QString &key, const 
             return fail(number, QStringLiteral("interface is empty"));
         a.interface = value;
     } else if (key == QLatin1String("trace")) {
-        if (value.isEmpty())
-            return fail(number, QStringLiteral("trace names no file"));
-        a.tracePath = absolutePath(value);
         a.traceLine = number;
+        return placeValue(number, key, value, &a.tracePath);
     } else if (key == QLatin1String("stats")) {
-        if (value.isEmpty())
-            return fail(number, QStringLiteral("stats names no file"));
-        a.statsPath = absolutePath(value);
         a.statsLine = number;
+        return placeValue(number, key, value, &a.statsPath);
     } else if (key == QLatin1String("trace_name")) {
         static const QRegularExpression name(QStringLiteral("^[A-Za-z0-9_.-]{1,15}$"));
         if (!name.match(value).hasMatch())
@@ -367,102 +369,11 @@ bool Parser::checkModules()
 
 } // namespace
 
-const AdapterConfig *BenchConfig::adapter(int index) const
-{
-    for (const AdapterConfig &a : adapters) {
-        if (a.index == index)
-            return &a;
-    }
-    return nullptr;
-}
-
-QString BenchConfig::at(int line, const QString &message) const
-{
-    return QStringLiteral("%1:%2: %3").arg(fileName).arg(line).arg(message);
-}
-
-QList<ModuleEntry> BenchConfig::modulesOn(int adapterIndex) const
-{
-    QList<ModuleEntry> out;
-    for (const ModuleEntry &m : modules) {
-        if (m.adapterIndex == adapterIndex)
-            out.append(m);
-    }
-    return out;
-}
-
 bool parseBenchConfig(const QString &text, const QString &fileName, const QString &baseDir,
                       BenchConfig *config, QString *error)
 {
     Parser parser(fileName, baseDir);
     return parser.parse(text, config, error);
-}
-
-namespace {
-
-QString tooLarge()
-{
-    return QStringLiteral("is larger than %1 bytes").arg(kMaxBenchFileBytes);
-}
-
-// Reads to one byte past the bound: the file may have grown since fstat.
-QString readBounded(int fd, QByteArray *bytes)
-{
-    QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly))
-        return QStringLiteral("cannot be read: %1").arg(file.errorString());
-    *bytes = file.read(kMaxBenchFileBytes + 1);
-    if (file.error() != QFileDevice::NoError)
-        return QStringLiteral("cannot be read: %1").arg(file.errorString());
-    return bytes->size() > kMaxBenchFileBytes ? tooLarge() : QString();
-}
-
-// Opened without blocking, so that a FIFO or a device cannot hold the
-// caller; checked before a byte is read.
-bool readBenchFile(const QString &path, QByteArray *bytes, QString *problem)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        *problem = QStringLiteral("cannot be read: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        *problem = QStringLiteral("is not a regular file");
-    else if (st.st_size > kMaxBenchFileBytes)
-        *problem = tooLarge();
-    else
-        *problem = readBounded(fd, bytes);
-    ::close(fd);
-    return problem->isEmpty();
-}
-
-} // namespace
-
-QString benchFilePath(const QString &variable, const QStringList &places)
-{
-    if (!variable.isEmpty())
-        return variable;
-    for (const QString &place : places) {
-        if (!place.isEmpty() && QFileInfo::exists(place))
-            return place;
-    }
-    return QString();
-}
-
-bool loadBenchConfig(const QString &path, BenchConfig *config, QString *error)
-{
-    QByteArray bytes;
-    QString problem;
-    if (!readBenchFile(path, &bytes, &problem)) {
-        if (error)
-            *error = QStringLiteral("%1: %2").arg(path, problem);
-        return false;
-    }
-    if (!parseBenchConfig(QString::fromUtf8(bytes), path, QFileInfo(path).absolutePath(), config, error))
-        return false;
-    config->path = path;
-    return true;
 }
 
 } // namespace canapi

@@ -7,14 +7,17 @@
 //   backend = sim | qt
 //   plugin = peakcan | socketcan | virtualcan      (qt only)
 //   interface = usb0 | can0 | tcp://127.0.0.1:PORT/can0   (qt only)
-//   trace = FILE                candump log of every frame on the bus
+//   trace = FILE                candump log of every frame on the bus; FILE may
+//                               hold %t (the run's start), %u (the user), %%
+//                               (canapi/runplaces.h)
 //   trace_name = NAME           interface name in the trace (default canN)
 //   bus_status = WORD           status word the bus reports (sim only)
 //   clock_drift_ppm = X         rate error of the interface clock (sim only)
 //   bus_off_after_frames = N    the controller goes bus off once N frames have
 //                               completed on the bus; 0 = never (sim only)
 //   bus_off_for_good = BOOL     true: a reset does not bring it back (sim only)
-//   stats = FILE                bus statistics written when the bench ends (sim only)
+//   stats = FILE                bus statistics written when the bench ends, with the
+//                               placeholders of trace (sim only)
 //   realtime = BOOL             true: the bus thread asks for real-time scheduling, so
 //                               that it keeps its deadlines on a busy machine (sim only)
 //   spin_us = N                 0..1000: the bus thread sleeps until N us before each

@@ -76,14 +76,18 @@ std::vector<CanInterface::Slot> CanInterface::buildBench(const BenchConfig &conf
 {
     TraceFiles files;
     const InputFiles inputs = InputFiles::ofProcess(config.path);
+    // One stamp for the bench, so that adapters naming one place share its file.
+    RunPlaces places(RunStamp::now());
     std::vector<Slot> slots;
-    for (const AdapterConfig &a : config.adapters) {
+    for (AdapterConfig a : config.adapters) {
         Slot slot;
         slot.statusWord = a.busStatus;
         slot.busOffAfterFrames = a.busOffAfterFrames;
         slot.busOffForGood = a.busOffForGood;
         std::shared_ptr<TraceFile> trace;
-        QString problem = openOutputs(config, inputs, a, files, &trace);
+        QString problem = resolveRunPlaces(config, places, &a);
+        if (problem.isEmpty())
+            problem = openOutputs(config, inputs, a, files, &trace);
         if (!problem.isEmpty()) {
             problem += QStringLiteral("; adapter %1 cannot be opened").arg(a.name);
             problems->push_back(problem.toStdString());

@@ -1,7 +1,9 @@
 #include "outputplaces.h"
 
+#include "imagefile.h"
 #include "outputfile.h"
 
+#include <optional>
 #include <string>
 
 namespace canapi {
@@ -27,6 +29,18 @@ QString placeProblem(const BenchConfig &bench, const InputFiles &inputs, int lin
     return bench.at(line, QStringLiteral("%1: %2").arg(what, QString::fromStdString(error)));
 }
 
+// The module starts from the image an earlier run left: one it cannot read
+// would otherwise be written over at its first restart.
+QString imageFileProblem(const BenchConfig &bench, int line, const QString &what, const QString &path)
+{
+    modsim::Image image;
+    std::optional<modsim::ImageState> state;
+    std::string error;
+    if (modsim::readImageFile(path.toStdString(), &image, &state, &error) != modsim::ImageFileRead::Failed)
+        return QString();
+    return bench.at(line, QStringLiteral("%1: %2").arg(what, QString::fromStdString(error)));
+}
+
 // The places of the statistics and the module images are checked here and
 // opened when they are written, at the end or at a module's restart.
 QString outputPlaceProblem(const BenchConfig &bench, const InputFiles &inputs, const AdapterConfig &a)
@@ -42,8 +56,10 @@ QString outputPlaceProblem(const BenchConfig &bench, const InputFiles &inputs, c
         const QString path = QString::fromStdString(m.config.imagePath);
         if (path.isEmpty())
             continue;
-        const QString problem =
-            placeProblem(bench, inputs, m.imageLine, QStringLiteral("image of [module.%1]").arg(m.name), path);
+        const QString what = QStringLiteral("image of [module.%1]").arg(m.name);
+        QString problem = placeProblem(bench, inputs, m.imageLine, what, path);
+        if (problem.isEmpty())
+            problem = imageFileProblem(bench, m.imageLine, what, path);
         if (!problem.isEmpty())
             return problem;
     }
@@ -52,7 +68,28 @@ QString outputPlaceProblem(const BenchConfig &bench, const InputFiles &inputs, c
                : inputProblem(bench, inputs, a.traceLine, QStringLiteral("trace of ") + owner, a.tracePath);
 }
 
+QString resolvePlace(const BenchConfig &bench, RunPlaces &places, int line, const QString &what, QString *path)
+{
+    if (path->isEmpty())
+        return QString();
+    QString problem;
+    const QString resolved = places.resolve(*path, &problem);
+    if (resolved.isEmpty())
+        return bench.at(line, QStringLiteral("%1: %2").arg(what, problem));
+    *path = resolved;
+    return QString();
+}
+
 } // namespace
+
+QString resolveRunPlaces(const BenchConfig &bench, RunPlaces &places, AdapterConfig *a)
+{
+    const QString owner = QStringLiteral(" of [adapter.%1]").arg(a->name);
+    const QString problem = resolvePlace(bench, places, a->traceLine, QStringLiteral("trace") + owner, &a->tracePath);
+    if (!problem.isEmpty())
+        return problem;
+    return resolvePlace(bench, places, a->statsLine, QStringLiteral("stats") + owner, &a->statsPath);
+}
 
 QString openOutputs(const BenchConfig &bench, const InputFiles &inputs, const AdapterConfig &a, TraceFiles &files,
                     std::shared_ptr<TraceFile> *trace)

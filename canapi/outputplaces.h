@@ -5,6 +5,7 @@
 
 #include "benchconfig.h"
 #include "inputfiles.h"
+#include "runplaces.h"
 #include "trace.h"
 
 #include <QString>
@@ -12,6 +13,11 @@
 #include <memory>
 
 namespace canapi {
+
+// Fills in the run's placeholders of the adapter's trace and statistics
+// places, creating those that name the run's time. The first that fails, as
+// "FILE:LINE: ..."; empty when all are fine.
+QString resolveRunPlaces(const BenchConfig &bench, RunPlaces &places, AdapterConfig *a);
 
 // Opens the adapter's trace (shared with adapters naming the same file) and
 // checks its other output places. The first that fails, as "FILE:LINE: ..."

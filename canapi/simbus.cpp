@@ -85,8 +85,14 @@ SimBus::SimBus(const AdapterConfig &config, AdapterSink &sink, std::shared_ptr<T
     : Adapter(config, sink, std::move(trace))
     , epochNs_(monotonicNs())
 {
-    for (const ModuleEntry &entry : modules)
-        nodes_.push_back(Node{std::make_unique<modsim::Module>(entry.config), newOriginId()});
+    for (const ModuleEntry &entry : modules) {
+        auto module = std::make_unique<modsim::Module>(entry.config);
+        std::string error;
+        if (!module->restoreImage(&error))
+            std::fprintf(stderr, "tarvcanapi: module %03X: image not read: %s; the module stays silent\n",
+                         unsigned{entry.config.id()}, error.c_str());
+        nodes_.push_back(Node{std::move(module), newOriginId()});
+    }
     collectModuleFrames(epochNs_);
     queue_.insert(queue_.end(), outgoing_.begin(), outgoing_.end());
     outgoing_.clear();

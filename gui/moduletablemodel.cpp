@@ -54,6 +54,9 @@ QVariant ModuleTableModel::data(const QModelIndex &index, int role) const
         return row.checked ? Qt::Checked : Qt::Unchecked;
     }
     if (role == Qt::ForegroundRole && index.column() == NameColumn) {
+        // Red: whatever file is chosen goes into a module in re-update state.
+        if (row.reupdate)
+            return QBrush(QColor(QStringLiteral("red")));
         const bool fits = !row.name.isEmpty() && firmwareFile.contains(row.name);
         return QBrush(QColor(fits ? QStringLiteral("green") : QStringLiteral("black")));
     }
@@ -83,7 +86,7 @@ QVariant ModuleTableModel::data(const QModelIndex &index, int role) const
     case IdColumn:
         return QString::number(row.id, 16);
     case NameColumn:
-        return row.name;
+        return row.reupdate ? tr("%1, in re-update state: takes any file").arg(row.name) : row.name;
     case SerialColumn:
         return row.serial;
     case ReleaseColumn:
@@ -282,6 +285,7 @@ void ModuleTableModel::applyToRow(int row, const ModuleEvent &event)
         r.name = event.name;
         r.serial = event.serial;
         r.release = event.release;
+        r.reupdate = event.reupdate;
         inWork = event.id;
         break;
     case ModuleEventKind::Progress:

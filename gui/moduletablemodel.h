@@ -81,6 +81,7 @@ private:
     {
         uint id = 0;
         QString name, serial, release;
+        bool reupdate = false;
         State state = State::Waiting;
         int percent = 0;
         QString reason;

@@ -156,6 +156,7 @@ static std::optional<ModuleEvent> moduleLine(const QByteArray &text)
         event.name = QString::fromUtf8(rest.mid(5, serial - 5));
         event.serial = QString::fromUtf8(rest.mid(serial + 9, release - serial - 9));
         event.release = QString::fromUtf8(rest.mid(release + 10, channel - release - 10));
+        event.reupdate = rest.endsWith(", in re-update state: takes any firmware file");
     } else {
         return std::nullopt;
     }

@@ -79,6 +79,7 @@ struct ModuleEvent
     RunPhase phase = RunPhase::Flashing;
     int percent = 0;        // Progress
     QString name, serial, release; // Identity, as the line gives them
+    bool reupdate = false;  // Identity: its loader takes any firmware file
     QString reason;         // NotUpdated, Skipped
 };
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 namespace modsim {
 
@@ -104,9 +105,11 @@ bool parseSRecord(std::string_view line, SRecord *record, std::string *error)
     return true;
 }
 
-bool imageFromSRecordText(std::string_view text, Image *image, std::string *error)
+bool imageFromSRecordText(std::string_view text, Image *image, std::string *error, std::string *header)
 {
     Image result;
+    std::string headerText;
+    bool headerSeen = false;
     int lineNo = 0;
     size_t pos = 0;
     while (pos < text.size()) {
@@ -128,9 +131,13 @@ bool imageFromSRecordText(std::string_view text, Image *image, std::string *erro
             return fail(error, "line " + std::to_string(lineNo) + ": " + why);
         if (record.isData())
             result.write(record.address, record.data);
+        if (record.type == 0 && !std::exchange(headerSeen, true))
+            headerText.assign(record.data.begin(), record.data.end());
     }
     if (image)
         *image = std::move(result);
+    if (header)
+        *header = std::move(headerText);
     return true;
 }
 
@@ -154,9 +161,11 @@ namespace {
 std::string s3Line(int type, uint32_t address, const std::vector<uint8_t> &data)
 {
     static const char digits[] = "0123456789ABCDEF";
+    // S0 has a 2-byte address, S3 and S7 a 4-byte one.
+    const int addressBytes = type == 0 ? 2 : 4;
     std::vector<uint8_t> bytes;
-    bytes.push_back(static_cast<uint8_t>(4 + data.size() + 1));
-    for (int shift = 24; shift >= 0; shift -= 8)
+    bytes.push_back(static_cast<uint8_t>(addressBytes + data.size() + 1));
+    for (int shift = 8 * (addressBytes - 1); shift >= 0; shift -= 8)
         bytes.push_back(static_cast<uint8_t>(address >> shift));
     bytes.insert(bytes.end(), data.begin(), data.end());
     unsigned sum = 0;
@@ -173,10 +182,12 @@ std::string s3Line(int type, uint32_t address, const std::vector<uint8_t> &data)
 
 } // namespace
 
-std::string toS3Text(const Image &image)
+std::string toS3Text(const Image &image, const std::string &header)
 {
     constexpr size_t maxData = 16;
     std::string text;
+    if (!header.empty())
+        text += s3Line(0, 0, std::vector<uint8_t>(header.begin(), header.end()));
     std::vector<uint8_t> run;
     uint32_t runStart = 0;
     auto flush = [&] {
@@ -197,7 +208,7 @@ std::string toS3Text(const Image &image)
     return text;
 }
 
-bool saveS3File(const Image &image, const std::string &path, std::string *error)
+bool saveS3File(const Image &image, const std::string &path, std::string *error, const std::string &header)
 {
     // The rename would replace a link, a FIFO or a device node at the
     // target: only a regular file (or nothing) may be there.
@@ -208,7 +219,7 @@ bool saveS3File(const Image &image, const std::string &path, std::string *error)
     std::FILE *out = openOutputFile(temp, error);
     if (out == nullptr)
         return false;
-    const std::string text = toS3Text(image);
+    const std::string text = toS3Text(image, header);
     bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
     if (!written)
         fail(error, temp + ": cannot be written: " + std::strerror(errno));

@@ -46,14 +46,16 @@ struct SRecord {
 bool parseSRecord(std::string_view line, SRecord *record, std::string *error);
 
 // The data of a whole S-record text. Blank lines are skipped; every other line
-// must be a valid record. False with a message naming the line.
-bool imageFromSRecordText(std::string_view text, Image *image, std::string *error);
+// must be a valid record. False with a message naming the line. header, when
+// given, gets the data of the first S0 record as text (empty without one).
+bool imageFromSRecordText(std::string_view text, Image *image, std::string *error, std::string *header = nullptr);
 bool loadSRecordFile(const std::string &path, Image *image, std::string *error);
 
 // The image as S3 records of at most 16 data bytes, ascending addresses, one
-// record never spanning a gap, closed by an S7 record. Lines end in LF.
-std::string toS3Text(const Image &image);
-bool saveS3File(const Image &image, const std::string &path, std::string *error);
+// record never spanning a gap, closed by an S7 record; a header that is not
+// empty comes first as an S0 record. Lines end in LF.
+std::string toS3Text(const Image &image, const std::string &header = {});
+bool saveS3File(const Image &image, const std::string &path, std::string *error, const std::string &header = {});
 
 // The first address at which the two images differ (a byte missing from one
 // counts as a difference); nothing when they hold the same data.

@@ -81,13 +81,6 @@ std::vector<std::string> Module::takeEvents()
     return events_.take();
 }
 
-bool Module::saveImage(std::string *error) const
-{
-    if (cfg_.imagePath.empty())
-        return true;
-    return saveS3File(image_, cfg_.imagePath, error);
-}
-
 void Module::handleOwnId(const Frame &frame)
 {
     const OwnFrame own = decodeOwnFrame(frame);
@@ -220,6 +213,11 @@ void Module::openPass(Phase pass)
 void Module::restart()
 {
     cancelPending();
+    // The image written now records what the module boots with.
+    if (!cfg_.newRelease.empty())
+        release_ = cfg_.newRelease;
+    if (reupdate_ && !image_.empty())
+        reupdate_ = false;
     std::string error;
     imageProblem_ = saveImage(&error) ? std::string() : error;
     if (!imageProblem_.empty())
@@ -356,10 +354,6 @@ void Module::run(const Action &action)
 
 void Module::boot()
 {
-    if (!cfg_.newRelease.empty())
-        release_ = cfg_.newRelease;
-    if (reupdate_ && !image_.empty())
-        reupdate_ = false;
     loggedOff_ = false;
     if (faults_.silentAfterRestart()) {
         phase_ = Phase::Dead;

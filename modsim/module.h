@@ -36,6 +36,11 @@ public:
 
     const ModuleConfig &config() const { return cfg_; }
     const Image &image() const { return image_; }
+    // Starts the module from config().imagePath when a file is there
+    // (modsim/imagefile.h). False with "PATH: reason" when that file cannot be
+    // read: the module then stays silent and never writes over the file.
+    // Hosts call it once, before the first frame.
+    bool restoreImage(std::string *error);
     // Writes the image to config().imagePath (no-op when empty). Called by the
     // module itself at every restart; the host calls it when the bench ends.
     bool saveImage(std::string *error) const;
@@ -101,6 +106,7 @@ private:
     bool reupdate_ = false;
     bool loggedOff_ = false;
     std::string imageProblem_;
+    std::string restoreProblem_;
     int64_t nowUs_ = 0;
     int64_t eraseUntilUs_ = 0;
     std::map<std::pair<int64_t, uint64_t>, Action> pending_;

@@ -62,6 +62,15 @@ ModuleHost::~ModuleHost()
 
 bool ModuleHost::start()
 {
+    for (Module &m : modules_) {
+        std::string error;
+        if (!m.restoreImage(&error)) {
+            print(QStringLiteral("tarvModuleSim: image of module %1 not read: %2")
+                      .arg(m.config().id(), 3, 16, QLatin1Char('0'))
+                      .arg(QString::fromStdString(error)));
+            return false;
+        }
+    }
     if (!device_->connectDevice()) {
         print(QStringLiteral("tarvModuleSim: cannot connect %1: %2").arg(deviceText_, device_->errorString()));
         return false;

@@ -186,6 +186,8 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"two clock drifts", SIM_ADAPTER "clock_drift_ppm = 5\n[adapter.b]\nindex = 1\ndriver = pcan_usb\nbackend = sim\nclock_drift_ppm = 6\n", 6, "one clock"},
         ErrorCase{"open quote", SIM_ADAPTER "trace = \"run.log\n", 5, "missing closing quote"},
         ErrorCase{"bad trace name", SIM_ADAPTER "trace_name = can 0\n", 5, "trace_name must be"},
+        ErrorCase{"unknown placeholder in a trace", SIM_ADAPTER "trace = run-%d.log\n", 5, "trace: unknown placeholder %d"},
+        ErrorCase{"unknown placeholder in stats", SIM_ADAPTER "stats = %T.json\n", 5, "stats: unknown placeholder %T"},
         ErrorCase{"module on no adapter", SIM_ADAPTER "[module.m]\naddress = 1\nadapter = 3\n", 7, "no adapter has index 3"},
         ErrorCase{"module without adapter", SIM_ADAPTER "[module.m]\naddress = 1\n", 5, "has no adapter"},
         ErrorCase{"bad module key", SIM_ADAPTER "[module.m]\nadapter = 0\ncolour = red\n", 7, "colour"},

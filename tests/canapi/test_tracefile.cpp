@@ -2,6 +2,7 @@
 #include "apitestsupport.h"
 #include "processsupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -57,6 +58,46 @@ TEST(TraceFile, HoldsEveryFrameOfTheBusAndLog2ascReadsIt)
     EXPECT_TRUE(r.out.contains(QStringLiteral(" 205 "))) << r.out.toStdString();
     EXPECT_TRUE(r.out.contains(QStringLiteral("d 3 D8 03 11"))) << r.out.toStdString();
     EXPECT_TRUE(r.out.contains(QStringLiteral("12345x"))) << r.out.toStdString();
+}
+
+// Each bench built is a run of its own: a trace naming the run's time is a
+// new file for it, however quickly the runs follow each other, and both
+// adapters naming it write into that one file.
+TEST(TraceFile, PlaceNamingTheRunsTimeIsANewFileForEachRun)
+{
+    QTemporaryDir dir;
+    const std::string trace = "trace = " + dir.filePath(QStringLiteral("t-%t.log")).toStdString();
+    const std::string bench = simAdapter("usb0", 0, "pcan_usb", trace + "\ntrace_name = a")
+                              + simAdapter("usb1", 1, "pcan_usb", trace + "\ntrace_name = b");
+    QStringList files;
+    for (int run = 0; run < 2; ++run) {
+        configure(bench);
+        ASSERT_EQ(CanApi_LoadDriver("pcan_usb"), API_OK);
+        Line line0, line1;
+        openLine(line0, 0);
+        openLine(line1, 1);
+        ASSERT_EQ(line0.send(frame(0x100 + run, {1})), API_OK);
+        ASSERT_EQ(line1.send(frame(0x110 + run, {2})), API_OK);
+        canapi::sim::shutdown();
+        files = QDir(dir.path()).entryList(QDir::Files, QDir::Name);
+        ASSERT_EQ(files.size(), run + 1) << files.join(QLatin1Char(' ')).toStdString();
+    }
+    static const QRegularExpression name(QStringLiteral("^t-\\d{8}-\\d{6}(-2)?\\.log$"));
+    QStringList texts;
+    for (const QString &file : std::as_const(files)) {
+        EXPECT_TRUE(name.match(file).hasMatch()) << file.toStdString();
+        QFile in(dir.filePath(file));
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+        texts.append(QString::fromLatin1(in.readAll()));
+    }
+    // The names need not sort in the order of the runs ("-2.log" before ".log").
+    const int firstRun = texts.at(0).contains(QStringLiteral(" a 100#01")) ? 0 : 1;
+    for (int run = 0; run < 2; ++run) {
+        const QString &text = texts.at(run == 0 ? firstRun : 1 - firstRun);
+        EXPECT_EQ(text.count(QLatin1Char('\n')), 2) << text.toStdString();
+        EXPECT_TRUE(text.contains(QStringLiteral(" a %1#01").arg(0x100 + run, 0, 16))) << text.toStdString();
+        EXPECT_TRUE(text.contains(QStringLiteral(" b %1#02").arg(0x110 + run, 0, 16))) << text.toStdString();
+    }
 }
 
 } // namespace

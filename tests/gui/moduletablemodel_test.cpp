@@ -276,4 +276,16 @@ TEST(ModuleTableModel, FirmwareGreenWhenTheFileNameHoldsIt)
     EXPECT_EQ(nameColour(0), QColor("black").name());
 }
 
+TEST(ModuleTableModel, ReupdateModuleWarnsThatItTakesAnyFile)
+{
+    ModuleTableModel model;
+    feed(model, "Module 220: name (none), serial 3, release 4.20, channel 1, in re-update state: takes any "
+                "firmware file\n");
+    model.setFirmwareFile("/fw/K3B7_421.hex");
+    EXPECT_EQ(cell(model, 0, Col::NameColumn), "(none), in re-update state: takes any file");
+    EXPECT_EQ(cell(model, 0, Col::ReleaseColumn), "4.20");
+    EXPECT_EQ(model.data(model.index(0, Col::NameColumn), Qt::ForegroundRole).value<QBrush>().color().name(),
+              QColor("red").name());
+}
+
 } // namespace

@@ -325,6 +325,13 @@ ModuleEvent identity(uint id, const char *name, const char *serial, const char *
     return e;
 }
 
+ModuleEvent reupdateIdentity(uint id, const char *name, const char *serial, const char *release)
+{
+    ModuleEvent e = identity(id, name, serial, release);
+    e.reupdate = true;
+    return e;
+}
+
 ModuleEvent progress(uint id, RunPhase phase, int percent)
 {
     ModuleEvent e = event(ModuleEventKind::Progress, id);
@@ -357,6 +364,7 @@ TEST_P(ParseModuleEventTest, ReadsWhatALineSaysAboutAModule)
     EXPECT_EQ(parsed->name, c.event->name);
     EXPECT_EQ(parsed->serial, c.event->serial);
     EXPECT_EQ(parsed->release, c.event->release);
+    EXPECT_EQ(parsed->reupdate, c.event->reupdate);
     EXPECT_EQ(parsed->reason, c.event->reason);
 }
 
@@ -372,7 +380,7 @@ INSTANTIATE_TEST_SUITE_P(
         EventCase{"identity_reupdate",
                   "Module 220: name (none), serial 120036, release 4.20, channel 1, in re-update state: takes any "
                   "firmware file\n",
-                  identity(0x220, "(none)", "120036", "4.20")},
+                  reupdateIdentity(0x220, "(none)", "120036", "4.20")},
         EventCase{"identity_cut_short", "Module 208: name K3B7, serial 120035\n", std::nullopt},
         EventCase{"flash_progress", "Flash ID 1f 26.5% S1130000\n", progress(0x1f, Fl, 26)},
         EventCase{"compare_progress", "Compare ID 1208 51.5% S1\n", progress(0x1208, Cmp, 51)},
