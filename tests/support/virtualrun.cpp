@@ -5,7 +5,9 @@
 #include "commandline.h"
 #include "console.h"
 #include "firmwarefile.h"
+#include "image.h"
 #include "managecancommunication.h"
+#include "module.h"
 #include "updatesequence.h"
 #include "virtualbus.h"
 
@@ -52,7 +54,7 @@ std::vector<modsim::ModuleConfig> benchModules(const BenchIni &ini, int canLine,
 
 namespace {
 
-constexpr int64_t RunLimitUs = 4LL * 3600 * 1000000;
+constexpr int64_t RunLimitUs = 10LL * 60 * 1000000;
 
 // What the program writes and does around the run, from its banner to its
 // last line; the exit code as the program's.
@@ -119,6 +121,11 @@ VirtualResult runVirtual(const VirtualSpec &spec)
         result.exitCode = runProgram(spec, bus, console, result.overran);
     }
     result.trace = bus.trace();
+    modsim::Image fileImage;
+    std::string why;
+    const bool readable = modsim::loadSRecordFile(spec.firmwarePath.toStdString(), &fileImage, &why);
+    for (size_t i = 0; i < bus.moduleCount(); ++i)
+        result.imagesEqual.push_back(readable && bus.module(i).image() == fileImage);
     result.virtualUs = bus.nowNs() / 1000;
     WireRun run;
     run.trace = result.trace;

@@ -42,6 +42,9 @@ struct VirtualResult
     WireVerdict wire;
     int64_t virtualUs = 0; // how long the run took in virtual time
     bool overran = false;  // stopped at the harness's limit of virtual time
+    // Per module of the spec, in its order: whether its image holds exactly
+    // the firmware file's data after the run.
+    std::vector<bool> imagesEqual;
     // The frames of the trace as "ID#DATA", without their time stamps.
     QStringList frames() const;
     QString describe() const;
