@@ -147,6 +147,21 @@ std::string firstDifference(const QStringList &real, const QStringList &virtualR
     return "item " + std::to_string(i) + ": real " + at(real) + "; virtual " + at(virtualRun);
 }
 
+// The frames with the log-on window folded: before the opening sequence
+// only which frames went out counts, not how often. The window's last
+// request is due the moment its passes end, and in real time the program's
+// pass overhead and the request's slip decide which comes first.
+QStringList foldLogOnWindow(const QStringList &frames)
+{
+    const qsizetype opening = frames.indexOf(QRegularExpression(QStringLiteral("004#F4.*")));
+    if (opening < 0)
+        return frames;
+    QStringList window = frames.first(opening);
+    window.sort();
+    window.removeDuplicates();
+    return window + QStringList{QStringLiteral("--")} + frames.mid(opening);
+}
+
 class Agreement : public testing::TestWithParam<Scenario>
 {
 };
@@ -162,7 +177,8 @@ TEST_P(Agreement, VirtualAndRealRunSayTheSame)
     ASSERT_TRUE(realRun.wireOk()) << realRun.describe().toStdString();
     EXPECT_EQ(realRun.exitCode, virtualRun.exitCode);
     const testkit::VirtualResult realFrames{.trace = realRun.trace};
-    EXPECT_EQ(firstDifference(realFrames.frames(), virtualRun.frames()), "equal");
+    EXPECT_EQ(firstDifference(foldLogOnWindow(realFrames.frames()), foldLogOnWindow(virtualRun.frames())),
+              "equal");
     if (qEnvironmentVariableIsSet("TARV_KEEP_TRACES")) {
         QFile real(QStringLiteral("/tmp/real-%1.log").arg(scenario.name));
         QFile simulated(QStringLiteral("/tmp/virtual-%1.log").arg(scenario.name));
