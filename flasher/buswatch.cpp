@@ -3,16 +3,20 @@
 #include "managecancommunication.h"
 #include "runlimits.h"
 
+BusWatch::BusWatch(ManageCanCommunication &communication)
+    : communication_(communication), clock_(communication.clock())
+{
+}
+
 bool BusWatch::lost()
 {
-    sinceRead_.start();
+    lastRead_ = clock_.now();
     return communication_.connectionLost();
 }
 
 bool BusWatch::lostDue()
 {
-    if (sinceRead_.isValid()
-        && std::chrono::milliseconds(sinceRead_.elapsed()) < runlimits::BusStatusEvery)
+    if (lastRead_ && clock_.now() - *lastRead_ < runlimits::BusStatusEvery)
         return false;
     return lost();
 }

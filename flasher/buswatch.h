@@ -2,14 +2,16 @@
 // most once a second in long phases, where no wait gives a chance to look.
 #pragma once
 
-#include <QElapsedTimer>
+#include "runclock.h"
+
+#include <optional>
 
 class ManageCanCommunication;
 
 class BusWatch
 {
 public:
-    explicit BusWatch(ManageCanCommunication &communication) : communication_(communication) {}
+    explicit BusWatch(ManageCanCommunication &communication);
 
     // Reads the status now. True when the bus was OK at the previous read and
     // no longer is.
@@ -19,5 +21,6 @@ public:
 
 private:
     ManageCanCommunication &communication_;
-    QElapsedTimer sinceRead_;
+    RunClock &clock_;
+    std::optional<RunClock::Time> lastRead_;
 };

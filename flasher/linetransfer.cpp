@@ -16,7 +16,7 @@ QByteArray LineTransfer::start(uint16_t module, const QByteArray &firmwareLine)
     module_ = module;
     firmwareLine_ = firmwareLine;
     sent_ = acked_ = 0;
-    lastAck_ = std::chrono::steady_clock::now();
+    lastAck_ = clock_.now();
     return nextFrame();
 }
 
@@ -26,30 +26,40 @@ QByteArray LineTransfer::acknowledged(uint16_t module, bool *through)
     if (!active_ || module != module_ || acked_ >= sent_)
         return {};
     acked_ = sent_;
-    lastAck_ = std::chrono::steady_clock::now();
+    lastAck_ = clock_.now();
     const QByteArray next = nextFrame();
-    // The waiter sleeps through a line's frames: it is woken once the whole
-    // line is acknowledged, not for every frame.
-    if (next.isEmpty())
-        through_.notify_all();
     if (through)
         *through = next.isEmpty();
     return next;
 }
 
+bool LineTransfer::through()
+{
+    std::lock_guard lock(mutex_);
+    return acked_ >= firmwareLine_.size();
+}
+
+// The waiter sleeps through a line's frames: the acknowledgement that
+// completes a line changes the module table after it (its queued codes are
+// cleared), and that change wakes the waiter.
 bool LineTransfer::waitComplete(std::chrono::milliseconds frameBound)
 {
-    std::unique_lock lock(mutex_);
-    while (acked_ < firmwareLine_.size()) {
-        // Each frame has its own bound, counted from the previous one's
-        // acknowledgement; acknowledged() moves that start without waking us.
-        const auto until = lastAck_ + frameBound;
-        if (std::chrono::steady_clock::now() >= until) {
-            active_ = false;
-            return false;
+    for (;;) {
+        RunClock::Time until;
+        {
+            std::lock_guard lock(mutex_);
+            if (acked_ >= firmwareLine_.size()) {
+                active_ = false;
+                return true;
+            }
+            // Each frame has its own bound, counted from the previous one's
+            // acknowledgement; acknowledged() moves that start on.
+            until = lastAck_ + frameBound;
+            if (clock_.now() >= until) {
+                active_ = false;
+                return false;
+            }
         }
-        through_.wait_until(lock, until);
+        clock_.waitUntil([this] { return through(); }, until);
     }
-    active_ = false;
-    return true;
 }

@@ -1,20 +1,23 @@
 // One firmware line on its way to a module: frames of up to six text bytes,
 // strictly one after the other. The receive thread reports each frame's
 // acknowledgement and sends the next frame at once, so a frame costs no trip
-// through the update thread; the update thread starts the line and sleeps
-// until it is through or a frame is overdue.
+// through the update sequence; the sequence starts the line and waits on the
+// run's clock until it is through or a frame is overdue.
 #pragma once
+
+#include "runclock.h"
 
 #include <QByteArray>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 
 class LineTransfer
 {
 public:
+    explicit LineTransfer(RunClock &clock) : clock_(clock) {}
+
     // Takes over the line for the module; returns the first frame's text,
     // empty for an empty line.
     QByteArray start(uint16_t module, const QByteArray &firmwareLine);
@@ -29,13 +32,14 @@ public:
 
 private:
     QByteArray nextFrame(); // under mutex_: the next frame, counted as sent
+    bool through();
 
+    RunClock &clock_;
     std::mutex mutex_;
-    std::condition_variable through_;
     bool active_ = false;
     uint16_t module_ = 0;
     QByteArray firmwareLine_;
     qsizetype sent_ = 0;  // bytes handed out to be sent
     qsizetype acked_ = 0; // bytes acknowledged
-    std::chrono::steady_clock::time_point lastAck_; // or the line's start
+    RunClock::Time lastAck_; // or the line's start
 };

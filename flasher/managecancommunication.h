@@ -1,20 +1,27 @@
 // The flasher's single point of contact with the CAN line: it opens and
 // closes the line, watches the bus status, sends the protocol's frames and
-// keeps what the receive thread reports in the module table. The receive
-// thread's signals reach its slots directly on that thread (see the design
-// notes in docs/developers.md); the table and the line transfer carry their own locks.
+// keeps what arrives in the module table. Frames go out through a port: the
+// driver library's, or one handed in (a virtual run). Whatever reads frames
+// hands them to receiveFrame(), the one decoding both worlds share; the
+// receive thread does so directly on its own thread (see the design notes in
+// docs/developers.md); the table and the line transfer carry their own locks.
+// Every pause goes through the run's clock.
 #pragma once
 
+#include "busport.h"
 #include "candriverfunctions.h"
 #include "canmessage.h"
 #include "linetransfer.h"
 #include "moduletable.h"
 #include "protocol.h"
+#include "runclock.h"
 
 #include <QObject>
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
 
 class Console;
 class ReceiveThread;
@@ -28,6 +35,9 @@ public:
     ManageCanCommunication(Console &console, QObject *parent);
     // Uses the given entry points (tests, benchmark).
     ManageCanCommunication(const CanDriverFunctions &driver, Console &console, QObject *parent);
+    // Sends through port and paces itself by clock; the line is opened
+    // elsewhere (a virtual run), openLine() greets it.
+    ManageCanCommunication(BusPort &port, RunClock &clock, Console &console, QObject *parent);
     ~ManageCanCommunication() override;
 
     // Status codes of GetCanStatus's texts.
@@ -36,6 +46,9 @@ public:
     static int statusCode(const QByteArray &text);
 
     bool initCanInterface(const char *interfaceName, uint16_t bitRate, uint16_t canLine);
+    // What initCanInterface does once the driver has opened the line, the
+    // settle paced by the clock; for a manager with a port of its own.
+    bool openLine(uint16_t canLine);
     // Stops the receive thread, waits for its end, then closes the line.
     bool stopReceiving();
     int canStatus() const { return canStatus_; }
@@ -58,9 +71,14 @@ public:
     void sendUpdateCommand(protocol::UpdateCommand command);
     void sendFlashData(const QByteArray &bytes);
 
-    // The module records and the current module, for the update thread.
+    // The module records and the current module, for the update sequence.
     ModuleTable &modules() { return modules_; }
     const ModuleTable &modules() const { return modules_; }
+    RunClock &clock() { return *clock_; }
+
+    // A frame read from the line: decoded, and each notification handled.
+    void receiveFrame(uint16_t word, int length, const uint8_t *data);
+    void receive(const protocol::Notification &notification);
 
     // Sends a firmware line to the current module, frame by frame (see
     // LineTransfer).
@@ -69,10 +87,10 @@ public:
     // not within frameBound of the previous one; the transfer is then dropped.
     bool waitLineTransferred(std::chrono::milliseconds frameBound);
 
-public slots:
+public Q_SLOTS:
     void evalCanStatus();
 
-private slots:
+private:
     void onReceivedLogOn(quint16 id, unsigned char status, unsigned char deviceClass);
     void onReceivedDeviceInformation(quint16 id, ulong serialNumber, QString firmwareReleaseStr,
                                      unsigned char channelNumber);
@@ -83,8 +101,9 @@ private slots:
     void onReceivedFirmwareUpdateStatusError(quint16 id, quint8 error);
     void onReceivedLogOnReupdate(quint16 id);
 
-private:
     void startReceiving();
+    // The pattern frame and the log-off sweep, the settle, then the status.
+    bool greetLine(const std::function<void()> &settle);
     uint16_t clearFlashFrameAck();
     void sendMessage(const CanMessage &message);
     QByteArray readCanStatus();
@@ -95,6 +114,8 @@ private:
 
     Console &console_;
     CanDriverFunctions driver_;
+    std::unique_ptr<BusPort> driverPort_;
+    BusPort *port_ = nullptr;
     bool driverBound_ = false;
     int canStatus_ = StatusOther;
     QByteArray canStatusText_;
@@ -103,5 +124,7 @@ private:
     bool canLineOpen_ = false;
     ReceiveThread *receiveThread_ = nullptr;
     ModuleTable modules_;
+    std::unique_ptr<RunClock> steadyClock_;
+    RunClock *clock_ = nullptr;
     LineTransfer transfer_;
 };

@@ -111,19 +111,29 @@ bool ModuleTable::holds(Event event)
     return false;
 }
 
-bool ModuleTable::waitFor(Event event, QDeadlineTimer deadline)
+bool ModuleTable::waitFor(Event event, Time deadline)
 {
     std::unique_lock lock(mutex_);
-    changed_.wait_until(lock, deadline.deadline<std::chrono::steady_clock>(),
-                        [this, event] { return waitsCut_ || holds(event); });
+    changed_.wait_until(lock, deadline, [this, event] { return waitsCut_ || holds(event); });
     return holds(event);
 }
 
-bool ModuleTable::pause(QDeadlineTimer deadline)
+bool ModuleTable::pause(Time deadline)
 {
     std::unique_lock lock(mutex_);
-    return !changed_.wait_until(lock, deadline.deadline<std::chrono::steady_clock>(),
-                                [this] { return waitsCut_; });
+    return !changed_.wait_until(lock, deadline, [this] { return waitsCut_; });
+}
+
+bool ModuleTable::waitUntil(const std::function<bool()> &done, Time deadline)
+{
+    std::unique_lock lock(mutex_);
+    return changed_.wait_until(lock, deadline, done);
+}
+
+bool ModuleTable::holdsNow(Event event)
+{
+    std::lock_guard lock(mutex_);
+    return holds(event);
 }
 
 void ModuleTable::cutWaitsShort()

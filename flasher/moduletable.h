@@ -11,8 +11,10 @@
 #include <QDeadlineTimer>
 #include <QList>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -62,11 +64,22 @@ public:
     // What the update thread can wait for; each but AnyModule is about the
     // current module.
     enum class Event { AnyModule, FlashFrameAcked, ErrorQueued, LoggedOn, Ready };
+    using Time = std::chrono::steady_clock::time_point;
     // True as soon as the event holds, false when the deadline passes first
     // or the waits were cut short.
-    bool waitFor(Event event, QDeadlineTimer deadline);
+    bool waitFor(Event event, Time deadline);
+    bool waitFor(Event event, QDeadlineTimer deadline)
+    {
+        return waitFor(event, deadline.deadline<std::chrono::steady_clock>());
+    }
     // Until the deadline; false when the waits were cut short.
-    bool pause(QDeadlineTimer deadline);
+    bool pause(Time deadline);
+    // Until done() holds, asked under the table's lock at every change, or
+    // the deadline passes; cut waits do not end it. done() must not call
+    // back into the table.
+    bool waitUntil(const std::function<bool()> &done, Time deadline);
+    // Whether the event holds now, without waiting.
+    bool holdsNow(Event event);
     // A stop: every wait, now and from now on, ends at once.
     void cutWaitsShort();
 

@@ -9,12 +9,11 @@
 #include "progressline.h"
 #include "runlimits.h"
 
-#include <QThread>
 
 PassLines::PassLines(ManageCanCommunication &communication, FirmwareFile &file, BusWatch &bus,
                      Console &console, const QString &peerName)
-    : communication_(communication), file_(file), bus_(bus), console_(console),
-      peerName_(peerName)
+    : communication_(communication), clock_(communication.clock()), file_(file), bus_(bus),
+      console_(console), peerName_(peerName)
 {
 }
 
@@ -59,7 +58,7 @@ PassLines::Sent PassLines::send()
     }
     console_.out(progressline::line(pass_ == Pass::Flash, communication_.modules().current(),
                                     file_.position(), file_.size(), firmwareLine_));
-    answerDeadline_ = runlimits::deadlineIn(runlimits::LineAnswer);
+    answerDeadline_ = clock_.in(runlimits::LineAnswer);
     return Sent::Line;
 }
 
@@ -87,7 +86,7 @@ PassLines::Stop PassLines::timedOut()
         console_.debug(linecheck::timeoutMessage(peerName_, lineText, false));
         return Stop::GivenUp;
     }
-    if (!communication_.modules().pause(runlimits::deadlineIn(runlimits::TimeoutPause)))
+    if (!clock_.pauseUntil(clock_.in(runlimits::TimeoutPause)))
         return Stop::Stopped;
     if (bus_.lost())
         return Stop::BusLost;
@@ -123,7 +122,7 @@ PassLines::Result PassLines::check()
             return answered(verdict, result);
         if (verdict.flashError)
             return result;
-        if (!communication_.modules().waitFor(ModuleTable::Event::ErrorQueued, answerDeadline_)) {
+        if (!clock_.waitFor(ModuleTable::Event::ErrorQueued, answerDeadline_)) {
             result.stop = timedOut();
             result.go = result.stop == Stop::None;
             if (result.go)

@@ -2,13 +2,13 @@
 // file (or the same one again, when the retry rules say so) goes out frame by
 // frame, and the module's status codes for it are judged by the line check
 // and the retry rules. What the sequence does next comes back as a value; the
-// states are the update thread's.
+// states are the update sequence's.
 #pragma once
 
 #include "lineretry.h"
+#include "runclock.h"
 
 #include <QByteArray>
-#include <QDeadlineTimer>
 #include <QString>
 
 #include <cstdint>
@@ -70,13 +70,14 @@ private:
     Sent stopped(Stop stop);
 
     ManageCanCommunication &communication_;
+    RunClock &clock_;
     FirmwareFile &file_;
     BusWatch &bus_;
     Console &console_;
     const QString &peerName_;
     LineRetry retry_;
     QByteArray firmwareLine_; // the line sent last, with CR LF
-    QDeadlineTimer answerDeadline_;
+    RunClock::Time answerDeadline_;
     Stop stop_ = Stop::None;
     Pass pass_ = Pass::Flash;
 };

@@ -5,7 +5,6 @@
 #include <QElapsedTimer>
 
 #include <array>
-#include <type_traits>
 
 namespace {
 // Bounds how late a stop request is seen while no frame arrives.
@@ -39,8 +38,7 @@ void ReceiveThread::run()
             waitForFrame();
             continue;
         }
-        for (const auto &notification : protocol::decodeFrame(word, frame[0], frame.data() + 1))
-            announce(notification);
+        emit frameRead(word, frame[0], frame.data() + 1);
     }
     runEnded_.store(true, std::memory_order_release);
 }
@@ -56,31 +54,4 @@ void ReceiveThread::waitForFrame()
     // A closed line answers at once; do not turn that into a spin.
     if (!driver_->WaitForFrame(canLine_, FrameWaitMs) && waited.elapsed() < 1)
         QThread::msleep(1);
-}
-
-void ReceiveThread::announce(const protocol::Notification &notification)
-{
-    using namespace protocol;
-    std::visit(
-        [this](const auto &n) {
-            using T = std::decay_t<decltype(n)>;
-            if constexpr (std::is_same_v<T, LogOn>)
-                emit receivedLogOn(n.id, n.status, n.deviceClass);
-            else if constexpr (std::is_same_v<T, DeviceInformation>)
-                emit receivedDeviceInformation(n.id, n.serialNumber, n.firmwareReleaseStr,
-                                               n.channelNumber);
-            else if constexpr (std::is_same_v<T, FirmwareRelease>)
-                emit receivedFirmwareRelease(n.id, n.firmwareRelease);
-            else if constexpr (std::is_same_v<T, FirmwareName>)
-                emit receivedFirmwareName(n.id, n.firmwareName);
-            else if constexpr (std::is_same_v<T, FlashFrame>)
-                emit receivedFlashFrame(n.id);
-            else if constexpr (std::is_same_v<T, UpdateStatusReady>)
-                emit receivedFirmwareUpdateStatusReady(n.id);
-            else if constexpr (std::is_same_v<T, UpdateStatusError>)
-                emit receivedFirmwareUpdateStatusError(n.id, n.error);
-            else
-                emit receivedLogOnReupdate(n.id);
-        },
-        notification);
 }

@@ -1,8 +1,6 @@
-// The only reader of CAN frames: takes them from the driver's queue for the
-// run's line, decodes them and announces each as one or two signals.
+// The console program's reader of CAN frames: takes them from the driver's
+// queue for the run's line and announces each, for the manager to decode.
 #pragma once
-
-#include "protocol.h"
 
 #include <QThread>
 
@@ -16,7 +14,7 @@ class ReceiveThread : public QThread
     Q_OBJECT
 
 public:
-    // Reads the driver's queue for canLine. The owner connects the signals.
+    // Reads the driver's queue for canLine. The owner connects the signal.
     ReceiveThread(QObject *parent, const CanDriverFunctions *driver, uint16_t canLine);
     // Waits for run() to end: a running QThread must not be destroyed.
     ~ReceiveThread() override;
@@ -24,21 +22,13 @@ public:
     void requestStop() { stopRequested_.store(true); }
 
 signals:
-    void receivedLogOn(quint16 id, unsigned char stat, unsigned char deviceClass);
-    void receivedDeviceInformation(quint16 id, ulong serialNumber, QString firmwareReleaseStr,
-                                   unsigned char channelNumber);
-    void receivedFirmwareRelease(quint16 id, int firmwareRelease);
-    void receivedFirmwareName(quint16 id, QString firmwareName);
-    void receivedFlashFrame(quint16 id);
-    void receivedFirmwareUpdateStatusReady(quint16 id);
-    void receivedFirmwareUpdateStatusError(quint16 id, quint8 error);
-    void receivedLogOnReupdate(quint16);
+    // data: the frame's bytes, valid during the call only.
+    void frameRead(quint16 word, int length, const uint8_t *data);
 
 protected:
     void run() override;
 
 private:
-    void announce(const protocol::Notification &notification);
     void waitForFrame();
 
     std::atomic<bool> stopRequested_{false};

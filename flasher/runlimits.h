@@ -1,8 +1,7 @@
 // Every wait and retry of an update run has a bound. The numbers derive from
-// the fixed pauses that pace the modules; the README lists them.
+// the fixed pauses that pace the modules; the README lists them. They are
+// durations on the run's clock.
 #pragma once
-
-#include <QDeadlineTimer>
 
 #include <chrono>
 
@@ -36,13 +35,6 @@ unsigned long millis(Duration duration)
 {
     return static_cast<unsigned long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(duration).count());
-}
-
-template <typename Duration>
-QDeadlineTimer deadlineIn(Duration duration)
-{
-    return QDeadlineTimer(std::chrono::duration_cast<std::chrono::milliseconds>(duration),
-                          Qt::PreciseTimer);
 }
 
 } // namespace runlimits
