@@ -69,10 +69,14 @@ void ManageCanCommunication::sendOpeningSequence()
     sendMessage(protocol::openingSequenceFrame(canLine_));
 }
 
-// The modules need the whole pause between these frames, stop or not.
+// The modules need the whole pause between these frames, stop or not, as
+// they see them: the pause starts once frames still queued (a stop right
+// after a log-off sweep) have left the bus.
 void ManageCanCommunication::sendClosingSequence()
 {
     const QList<CanMessage> frames = protocol::closingSequenceFrames(canLine_);
+    if (busFreeBy_ > clock_->now())
+        clock_->sleepUntil(busFreeBy_);
     sendMessage(frames[0]);
     clock_->sleepUntil(clock_->in(protocol::ClosingPauseFirst));
     sendMessage(frames[1]);

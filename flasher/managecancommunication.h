@@ -126,5 +126,7 @@ private:
     ModuleTable modules_;
     std::unique_ptr<RunClock> steadyClock_;
     RunClock *clock_ = nullptr;
+    // When the frames handed over so far are surely off the bus.
+    std::chrono::steady_clock::time_point busFreeBy_;
     LineTransfer transfer_;
 };

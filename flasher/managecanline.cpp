@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QVariant>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -205,7 +206,15 @@ QByteArray ManageCanCommunication::readCanStatus()
     return port_->readStatus();
 }
 
+// Our frames take the bus one after another: a burst handed over at once
+// (the log-off sweeps) keeps it busy for a while after the last one.
 void ManageCanCommunication::sendMessage(const CanMessage &message)
 {
+    // A standard data frame at its most stuffed: 47 bits, 8 per data byte,
+    // one stuff bit per four of the 34 + 8n bits that may be stuffed.
+    const int bytes = static_cast<int>(message.data().size());
+    const int bits = 47 + 8 * bytes + (33 + 8 * bytes) / 4;
+    const auto onWire = std::chrono::microseconds(bits * 1000 / std::max<int>(bitRate_, 1));
+    busFreeBy_ = std::max(clock_->now(), busFreeBy_) + onWire;
     port_->send(message);
 }

@@ -5,6 +5,8 @@
 // own seed; --runs 1 --seed THAT replays it. The last line is
 // "runs N, violations V, digest HEX", the digest over every run's frames
 // and console text, so that two machines can compare whole sessions.
+// --keep DIR writes the trace and console text of each run that breaks a
+// rule into DIR (SEED.log, SEED.out, SEED.err), never over an existing file.
 #include "judge.h"
 #include "soakcase.h"
 #include "virtualrun.h"
@@ -15,6 +17,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
@@ -27,6 +30,7 @@ struct Options
 {
     int runs = 20;
     uint64_t seed = 1;
+    QString keep; // absolute; empty: nothing kept
 };
 
 std::optional<Options> parseOptions(const QStringList &args)
@@ -38,6 +42,10 @@ std::optional<Options> parseOptions(const QStringList &args)
             options.runs = args[i + 1].toInt(&ok);
         else if (args[i] == QLatin1String("--seed"))
             options.seed = args[i + 1].toULongLong(&ok, 0);
+        else if (args[i] == QLatin1String("--keep")) {
+            ok = QFileInfo(args[i + 1]).isDir();
+            options.keep = QFileInfo(args[i + 1]).absoluteFilePath();
+        }
         if (!ok)
             return std::nullopt;
     }
@@ -105,8 +113,22 @@ testkit::RunResult asRunResult(const testkit::VirtualResult &v, const soak::Soak
     return r;
 }
 
+// NewOnly: a kept record never replaces a file, nor follows a link.
+void keepRun(const QString &folder, uint64_t seed, const testkit::VirtualResult &result)
+{
+    const QString base = folder + QStringLiteral("/%1.").arg(seed);
+    const std::pair<const char *, const QByteArray *> parts[] = {
+        {"log", &result.trace}, {"out", &result.out}, {"err", &result.err}};
+    for (const auto &[suffix, data] : parts) {
+        QFile file(base + QLatin1String(suffix));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(*data) != data->size())
+            std::fprintf(stderr, "tarvSimulate: %s: %s\n", qPrintable(file.fileName()),
+                         qPrintable(file.errorString()));
+    }
+}
+
 // The run's violations; its frames and console text go into the digest.
-QStringList simulate(uint64_t seed, QCryptographicHash &digest)
+QStringList simulate(uint64_t seed, QCryptographicHash &digest, const QString &keep)
 {
     const Drawn drawn = draw(seed);
     const soak::SoakCase &c = drawn.soakCase;
@@ -127,6 +149,8 @@ QStringList simulate(uint64_t seed, QCryptographicHash &digest)
     digest.addData(result.out);
     digest.addData(result.err);
     QStringList violations = soak::judge(c, asRunResult(result, c)).violations;
+    if (!violations.isEmpty() && !keep.isEmpty())
+        keepRun(keep, seed, result);
     for (QString &violation : violations)
         violation.prepend(soak::faultKindName(c.kind) + (drawn.stopAtUs >= 0 ? " (stopped): " : ": "));
     return violations;
@@ -139,7 +163,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const std::optional<Options> options = parseOptions(app.arguments());
     if (!options) {
-        std::fprintf(stderr, "usage: tarvSimulate [--runs N] [--seed S]\n");
+        std::fprintf(stderr, "usage: tarvSimulate [--runs N] [--seed S] [--keep FOLDER]\n");
         return 2;
     }
     QTemporaryDir folder;
@@ -151,7 +175,7 @@ int main(int argc, char *argv[])
     int violations = 0;
     for (int i = 0; i < options->runs; ++i) {
         const uint64_t seed = runSeed(options->seed, i);
-        const QStringList broken = simulate(seed, digest);
+        const QStringList broken = simulate(seed, digest, options->keep);
         for (const QString &violation : broken)
             std::printf("run %d seed %llu: %s\n", i, static_cast<unsigned long long>(seed),
                         qPrintable(violation));

@@ -188,6 +188,7 @@ struct Module
     bool addressed = false; // the flasher sent it a frame, so its table holds it
     bool givenUp = false;
     bool lostInQuery = false; // the bus went while its identity was asked
+    bool lostAfterLogOn = false; // the bus went in its post-flash, after its log-on
     bool stoppedInQuery = false; // a stop came while its identity was asked
     QByteArray information; // its latest device information frame
 };
@@ -905,6 +906,14 @@ bool Judge::onDataFrame(Module &m, const QByteArray &bytes)
 // A module's work ends when the flasher turns to another module or ends the run.
 void Judge::leaveModule(Module &m, bool runEnds)
 {
+    // Logged on again with its new release, the module is updated even when
+    // the lost bus swallowed the closing sequence that would end its post-flash.
+    // Whether the flasher saw the log-on or the lost bus first, the wire cannot tell.
+    if (m.stage == Stage::PostFlash && m.loggedOnAfterRestart && runEnds && busLost()) {
+        m.stage = Stage::Done;
+        m.lostAfterLogOn = true;
+        return;
+    }
     m.lostInQuery = m.stage == Stage::Queried && runEnds && busLost();
     // Whether the flasher had decided on it before the stop, the wire cannot tell.
     m.stoppedInQuery = m.stage == Stage::Queried && runEnds && runStopped() && !m.lostInQuery;
@@ -1021,8 +1030,9 @@ bool Judge::finish()
                || fail("start-up", QStringLiteral("the start-up ends after %1 frames").arg(startupStep_));
     if (busNotOk_)
         return true;
-    // Frames queued when the line closes still go out, unless the bus is gone.
-    const bool lastFrameCut = closingStep_ == 2 && !closingFor_ && busLost();
+    // Frames queued when the line closes still go out, unless the bus is gone:
+    // a lost bus may cut any closing sequence, the run's or a module's.
+    const bool lastFrameCut = closingStep_ != 0 && busLost();
     if (closingStep_ != 0 && !lastFrameCut)
         return fail("closing sequence", QStringLiteral("the record ends inside a closing sequence"));
     if (finalClosingUs_ < 0 && current_)
@@ -1034,7 +1044,7 @@ bool Judge::finish()
         if (!m.logOnsToAnswer.isEmpty() && m.logOnsToAnswer.first().second < finalClosingUs_)
             return fail(m.logOnsToAnswer.first().first, "log-on answer",
                         QStringLiteral("no log-on to %1 after its log-on frame").arg(hex(id)));
-        if (m.followUpsDue > 0)
+        if (m.followUpsDue > 0 && !busLost())
             return fail("log-on answer", QStringLiteral("no follow-up to %1 after its log-on").arg(hex(id)));
         const bool forgotten = m.stage == Stage::Idle && m.knownUs >= 0 && finalClosingUs_ >= 0
                                && !versionError_ && !runStopped()
@@ -1094,7 +1104,13 @@ bool Judge::checkModuleLines(const QStringList &out)
                                                          + reupdate;
                            });
         // A stop may end a query before the flasher looked at the name.
-        const bool identityOk = queried ? named || (m.stoppedInQuery && identity.isEmpty()) : identity.isEmpty();
+        // A query sent into a bus off never reaches the wire, and nothing answers it.
+        const QString unheard = prefix + QStringLiteral("name (none), serial (none), release (none), channel (none)");
+        // Answers after a bus off are on the wire but never reached the flasher,
+        // so a query the bus went during may show any part of the identity.
+        const bool identityOk = queried ? named || (m.stoppedInQuery && identity.isEmpty())
+                                              || (m.lostInQuery && identity.size() == 1)
+                                        : identity.isEmpty() || (busLost() && identity == QStringList{unheard});
         if (!identityOk)
             return fail("console", QStringLiteral("%1 identity lines of module %2 (%3), due %4")
                                        .arg(identity.size())
@@ -1110,7 +1126,7 @@ bool Judge::checkModuleLines(const QStringList &out)
                                                   || result.value(0).startsWith(prefix + QStringLiteral("skipped: ")));
         const bool resultOk = run_.scan ? result.isEmpty()
                               : m.addressed
-                                  ? result.size() == 1 && (result[0].startsWith(prefix + fate) || (m.lostInQuery && result[0] == lost) || stopped)
+                                  ? result.size() == 1 && (result[0].startsWith(prefix + fate) || ((m.lostInQuery || m.lostAfterLogOn) && result[0] == lost) || stopped)
                                   : result.size() <= 1;
         if (!resultOk)
             return fail("console", QStringLiteral("result lines of module %1: %2, due one \"%3%4\"")
@@ -1230,7 +1246,7 @@ void Judge::checkOutcome(const QStringList &err)
                                 && (finalClosingUs_ < 0 || m.knownUs + KnownSlack <= finalClosingUs_);
         if (m.givenUp || notReached)
             notUpdated.append(name);
-        else if ((m.stage == Stage::Idle && m.knownUs >= 0) || m.stoppedInQuery)
+        else if ((m.stage == Stage::Idle && m.knownUs >= 0) || m.stoppedInQuery || m.lostAfterLogOn)
             maybeNotUpdated.append(name);
     }
     for (uint16_t id : canIds_) {
