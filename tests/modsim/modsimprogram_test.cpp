@@ -372,4 +372,4 @@ void TestModSimProgram::unusableDeviceEndsWithOne()
 }
 
 QTEST_GUILESS_MAIN(TestModSimProgram)
-#include "tst_modsimprogram.moc"
+#include "modsimprogram_test.moc"
