@@ -7,7 +7,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -176,17 +175,10 @@ TEST_P(Agreement, VirtualAndRealRunSayTheSame)
     const testkit::RunResult realRun = setup.bench.run(setup.bench.autoArgs());
     ASSERT_TRUE(realRun.wireOk()) << realRun.describe().toStdString();
     EXPECT_EQ(realRun.exitCode, virtualRun.exitCode);
-    const testkit::VirtualResult realFrames{.trace = realRun.trace};
+    testkit::VirtualResult realFrames;
+    realFrames.trace = realRun.trace;
     EXPECT_EQ(firstDifference(foldLogOnWindow(realFrames.frames()), foldLogOnWindow(virtualRun.frames())),
               "equal");
-    if (qEnvironmentVariableIsSet("TARV_KEEP_TRACES")) {
-        QFile real(QStringLiteral("/tmp/real-%1.log").arg(scenario.name));
-        QFile simulated(QStringLiteral("/tmp/virtual-%1.log").arg(scenario.name));
-        if (real.open(QIODevice::WriteOnly) && simulated.open(QIODevice::WriteOnly)) {
-            real.write(realRun.trace);
-            simulated.write(virtualRun.trace);
-        }
-    }
     EXPECT_EQ(firstDifference(comparable(realRun.out), comparable(virtualRun.out)), "equal");
     EXPECT_EQ(firstDifference(comparable(realRun.err), comparable(virtualRun.err)), "equal");
 }
