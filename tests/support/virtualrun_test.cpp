@@ -9,6 +9,8 @@
 #include <QElapsedTimer>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -161,6 +163,18 @@ QStringList foldLogOnWindow(const QStringList &frames)
     return window + QStringList{QStringLiteral("--")} + frames.mid(opening);
 }
 
+// Each sender's frames in their order. Which of two senders' frames meet
+// the bus first depends, in real time, on how soon the program's thread
+// hands over its next frame (a query's three requests against the module's
+// first answers); the judge checks that order in each run on its own.
+QStringList perIdentifier(QStringList frames)
+{
+    std::stable_sort(frames.begin(), frames.end(), [](const QString &a, const QString &b) {
+        return a.section(u'#', 0, 0) < b.section(u'#', 0, 0);
+    });
+    return frames;
+}
+
 class Agreement : public testing::TestWithParam<Scenario>
 {
 };
@@ -177,7 +191,8 @@ TEST_P(Agreement, VirtualAndRealRunSayTheSame)
     EXPECT_EQ(realRun.exitCode, virtualRun.exitCode);
     testkit::VirtualResult realFrames;
     realFrames.trace = realRun.trace;
-    EXPECT_EQ(firstDifference(foldLogOnWindow(realFrames.frames()), foldLogOnWindow(virtualRun.frames())),
+    EXPECT_EQ(firstDifference(perIdentifier(foldLogOnWindow(realFrames.frames())),
+                              perIdentifier(foldLogOnWindow(virtualRun.frames()))),
               "equal");
     EXPECT_EQ(firstDifference(comparable(realRun.out), comparable(virtualRun.out)), "equal");
     EXPECT_EQ(firstDifference(comparable(realRun.err), comparable(virtualRun.err)), "equal");
