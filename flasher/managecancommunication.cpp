@@ -75,8 +75,12 @@ void ManageCanCommunication::sendOpeningSequence()
 void ManageCanCommunication::sendClosingSequence()
 {
     const QList<CanMessage> frames = protocol::closingSequenceFrames(canLine_);
-    if (busFreeBy_ > clock_->now())
-        clock_->sleepUntil(busFreeBy_);
+    const RunClock::Time freeBy = [this] {
+        std::lock_guard lock(busFreeMutex_);
+        return busFreeBy_;
+    }();
+    if (freeBy > clock_->now())
+        clock_->sleepUntil(freeBy);
     sendMessage(frames[0]);
     clock_->sleepUntil(clock_->in(protocol::ClosingPauseFirst));
     sendMessage(frames[1]);

@@ -20,6 +20,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <functional>
 #include <memory>
 
@@ -126,7 +127,9 @@ private:
     ModuleTable modules_;
     std::unique_ptr<RunClock> steadyClock_;
     RunClock *clock_ = nullptr;
-    // When the frames handed over so far are surely off the bus.
-    std::chrono::steady_clock::time_point busFreeBy_;
+    // When the frames handed over so far are surely off the bus. Both the
+    // update thread and the receive thread's slots send.
+    mutable std::mutex busFreeMutex_;
+    RunClock::Time busFreeBy_;
     LineTransfer transfer_;
 };

@@ -215,6 +215,9 @@ void ManageCanCommunication::sendMessage(const CanMessage &message)
     const int bytes = static_cast<int>(message.data().size());
     const int bits = 47 + 8 * bytes + (33 + 8 * bytes) / 4;
     const auto onWire = std::chrono::microseconds(bits * 1000 / std::max<int>(bitRate_, 1));
-    busFreeBy_ = std::max(clock_->now(), busFreeBy_) + onWire;
+    {
+        std::lock_guard lock(busFreeMutex_);
+        busFreeBy_ = std::max(clock_->now(), busFreeBy_) + onWire;
+    }
     port_->send(message);
 }
