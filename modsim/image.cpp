@@ -7,8 +7,6 @@
 #include <cstddef>
 #include <cstring>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <utility>
 
 namespace modsim {
@@ -138,21 +136,6 @@ bool imageFromSRecordText(std::string_view text, Image *image, std::string *erro
         *image = std::move(result);
     if (header)
         *header = std::move(headerText);
-    return true;
-}
-
-bool loadSRecordFile(const std::string &path, Image *image, std::string *error)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return fail(error, "cannot read " + path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad())
-        return fail(error, "cannot read " + path);
-    std::string why;
-    if (!imageFromSRecordText(text.str(), image, &why))
-        return fail(error, path + ": " + why);
     return true;
 }
 

@@ -49,6 +49,7 @@ bool parseSRecord(std::string_view line, SRecord *record, std::string *error);
 // must be a valid record. False with a message naming the line. header, when
 // given, gets the data of the first S0 record as text (empty without one).
 bool imageFromSRecordText(std::string_view text, Image *image, std::string *error, std::string *header = nullptr);
+// A regular file only: a FIFO or a device is refused, never waited on.
 bool loadSRecordFile(const std::string &path, Image *image, std::string *error);
 
 // The image as S3 records of at most 16 data bytes, ascending addresses, one

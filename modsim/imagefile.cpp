@@ -67,28 +67,53 @@ std::optional<ImageState> parseImageHeader(const std::string &header)
     return state;
 }
 
+namespace {
+
+// The bytes of a regular file. Opened without blocking, so that a FIFO or a
+// device is refused instead of waiting for a writer for ever. ENOENT stays in
+// *err for the caller to tell a missing file from a bad one.
+bool readRegularFile(const std::string &path, bool followLinks, std::string *text, std::string *reason, int *err)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
+    if (fd < 0) {
+        *err = errno;
+        *reason = *err == ELOOP && !followLinks ? "is a symbolic link, which is not followed" : cannotRead(*err);
+        return false;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0)
+        *reason = cannotRead(errno);
+    else if (!S_ISREG(st.st_mode))
+        *reason = "is not a regular file";
+    else if (!readAll(fd, text))
+        *reason = cannotRead(errno);
+    ::close(fd);
+    return reason->empty();
+}
+
+} // namespace
+
+bool loadSRecordFile(const std::string &path, Image *image, std::string *error)
+{
+    std::string text;
+    std::string reason;
+    int err = 0;
+    if (!readRegularFile(path, true, &text, &reason, &err) || !imageFromSRecordText(text, image, &reason)) {
+        if (error)
+            *error = path + ": " + reason;
+        return false;
+    }
+    return true;
+}
+
 ImageFileRead readImageFile(const std::string &path, Image *image, std::optional<ImageState> *state,
                             std::string *error)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        const int err = errno;
-        if (err == ENOENT)
-            return ImageFileRead::Missing;
-        return failed(error, path, err == ELOOP ? "is a symbolic link, which is not followed" : cannotRead(err));
-    }
-    struct stat st {};
     std::string text;
     std::string reason;
-    if (fstat(fd, &st) != 0)
-        reason = cannotRead(errno);
-    else if (!S_ISREG(st.st_mode))
-        reason = "is not a regular file";
-    else if (!readAll(fd, &text))
-        reason = cannotRead(errno);
-    ::close(fd);
-    if (!reason.empty())
-        return failed(error, path, reason);
+    int err = 0;
+    if (!readRegularFile(path, false, &text, &reason, &err))
+        return err == ENOENT ? ImageFileRead::Missing : failed(error, path, reason);
     std::string header;
     std::string why;
     if (!imageFromSRecordText(text, image, &why, &header))

@@ -1,9 +1,12 @@
 // tarvCanFlash end to end: the real program, the driver library and the
 // simulated adapter with modules hosted inside the program's process; one
 // run over Qt's virtualcan against tarvModuleSim in a process of its own.
+// With -virtual, the scenarios of the update sequence run in virtual time
+// against the same bench instead, judged the same way.
 #include "candumplog.h"
 #include "modulesimprocess.h"
 #include "testbench.h"
+#include "virtualrun.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -13,6 +16,13 @@
 #include <csignal>
 
 namespace {
+
+bool inVirtualTime = false;
+
+testkit::RunResult runIn(testkit::Bench &bench, const QStringList &args)
+{
+    return inVirtualTime ? testkit::runVirtualBench(bench, args) : bench.run(args);
+}
 
 const QRegularExpression FinishLine(QStringLiteral("Finish: Update Process needed \\d+ seconds\\.$"));
 
@@ -120,7 +130,7 @@ private slots:
         bench.addAdapter(0);
         bench.addModule(1, {{"name", "K3B7"}});
         bench.writeConfig();
-        const testkit::RunResult run = bench.run(bench.autoArgs(0, QStringLiteral("125")));
+        const testkit::RunResult run = runIn(bench, bench.autoArgs(0, QStringLiteral("125")));
         VERIFY_RUN(run, 0);
         QVERIFY(run.outLines[0].startsWith("tarvCanFlash"));
         QCOMPARE(run.outLines[1], QStringLiteral("Programflash from hex file: ") + bench.firmwarePath());
@@ -128,7 +138,8 @@ private slots:
         VERIFY_WHOLE_FILE(phaseLines(run, "Compare", 0x208), file);
         QVERIFY(run.out.contains(("\nCompare ID 208 100.0% " + shown(file.last()) + "\n\nPostFlash \n").toUtf8()));
         QCOMPARE(run.countErr("1  of  1 completed. "), 1);
-        QVERIFY(run.errLines.contains("tarvpcan3.dll version 4.01p "));
+        // The driver library's line; a run in virtual time has no library.
+        QVERIFY(inVirtualTime || run.errLines.contains("tarvpcan3.dll version 4.01p "));
         QVERIFY(!run.err.contains("Error"));
         QVERIFY(run.imageEqual(1));
     }
@@ -142,7 +153,7 @@ private slots:
         bench.addModule(5, {{"logon_delay_ms", "0"}});
         bench.addModule(2, {{"logon_delay_ms", "400"}, {"seed", "7"}});
         bench.writeConfig();
-        const testkit::RunResult run = bench.run(bench.autoArgs());
+        const testkit::RunResult run = runIn(bench, bench.autoArgs());
         VERIFY_RUN(run, 0);
         const QStringList progress = run.progressLines();
         QVERIFY(!progress.isEmpty());
@@ -168,7 +179,7 @@ private slots:
         bench.addModule(2, {{"name", "K3B7"}});
         bench.addModule(3, {{"name", "k3b7"}});
         bench.writeConfig();
-        const testkit::RunResult run = bench.run(bench.autoArgs());
+        const testkit::RunResult run = runIn(bench, bench.autoArgs());
         VERIFY_RUN(run, 0);
         QCOMPARE(phaseLines(run, "Flash", 0x208).size(), 0);
         QCOMPARE(phaseLines(run, "Flash", 0x218).size(), 0);
@@ -185,7 +196,7 @@ private slots:
         bench.addAdapter(0);
         bench.addModule(1, {{"name", "X9"}});
         bench.writeConfig();
-        const testkit::RunResult run = bench.run(bench.autoArgs());
+        const testkit::RunResult run = runIn(bench, bench.autoArgs());
         VERIFY_RUN(run, 2);
         QVERIFY(run.progressLines().isEmpty());
         QVERIFY(run.errLines.contains(
@@ -213,7 +224,7 @@ private slots:
         QStringList args = bench.autoArgs(line);
         // 0x428 is selected but never logs on: it was not updated either.
         args << QStringLiteral("528,0x218,,1064");
-        const testkit::RunResult run = bench.run(args);
+        const testkit::RunResult run = runIn(bench, args);
         VERIFY_RUN(run, 2);
         const uint16_t onLine = static_cast<uint16_t>(line << 12);
         QCOMPARE(phaseLines(run, "Flash", onLine | 0x208).size(), 0);
@@ -235,7 +246,7 @@ private slots:
         bench.addModule(1, {{"name", ""}});
         bench.addModule(2);
         bench.writeConfig();
-        const testkit::RunResult run = bench.run(bench.autoArgs());
+        const testkit::RunResult run = runIn(bench, bench.autoArgs());
         VERIFY_RUN(run, 2);
         QCOMPARE(run.countErr("\"\" Module 208 not updated: no firmware name after 5 requests "), 1);
         QCOMPARE(phaseLines(run, "Flash", 0x208).size(), 0);
@@ -250,7 +261,7 @@ private slots:
         bench.addAdapter(0);
         bench.addModule(4, {{"reupdate", "true"}, {"name", "OTHER"}});
         bench.writeConfig();
-        const testkit::RunResult run = bench.run(bench.autoArgs());
+        const testkit::RunResult run = runIn(bench, bench.autoArgs());
         VERIFY_RUN(run, 0);
         VERIFY_WHOLE_FILE(phaseLines(run, "Compare", 0x220), file);
         QVERIFY(run.imageEqual(4));
@@ -263,7 +274,7 @@ private slots:
         bench.addAdapter(0);
         bench.addModule(1, {{"checksum_error_lines", "3"}});
         bench.writeConfig();
-        const testkit::RunResult run = bench.run(bench.autoArgs());
+        const testkit::RunResult run = runIn(bench, bench.autoArgs());
         VERIFY_RUN(run, 0);
         QCOMPARE(run.countErr("\"\" Checksum error, repeating line: " + debugQuoted(file[2]) + ' '), 1);
         QStringList flash = phaseLines(run, "Flash", 0x208);
@@ -281,7 +292,7 @@ private slots:
         bench.addAdapter(0);
         bench.addModule(1, {{"compare_mismatch_line", "4"}});
         bench.writeConfig();
-        const testkit::RunResult run = bench.run(bench.autoArgs());
+        const testkit::RunResult run = runIn(bench, bench.autoArgs());
         VERIFY_RUN(run, 0);
         QCOMPARE(run.countErr("\"\" Flash error, restarting writing from the beginning. "), 1);
         const qsizetype n = file.size();
@@ -313,7 +324,7 @@ private slots:
         bench.addAdapter(0);
         bench.addModule(1, {{"compare_mismatch_line", "2"}, {"compare_mismatch_passes", QString::number(mismatches)}});
         bench.writeConfig();
-        const testkit::RunResult run = bench.run(bench.autoArgs());
+        const testkit::RunResult run = runIn(bench, bench.autoArgs());
         VERIFY_RUN(run, exitCode);
         QCOMPARE(countFrames(run, 0x208, QByteArray::fromHex("1503")), 6);
         QCOMPARE(run.countErr("\"\" Flash error, restarting writing from the beginning. "), mismatches);
@@ -342,7 +353,7 @@ private slots:
         bench.addModule(1, {{"version_error", code}});
         bench.addModule(2);
         bench.writeConfig();
-        const testkit::RunResult run = bench.run(bench.autoArgs());
+        const testkit::RunResult run = runIn(bench, bench.autoArgs());
         VERIFY_RUN(run, 2);
         QCOMPARE(run.countErr("\"\" Other error: 0x " + code.mid(2)
                               + " , the run ends: the module refused the firmware's version, line: "
@@ -381,7 +392,7 @@ private slots:
             lostFrame += (file[i].size() + 2 + 5) / 6;
         bench.addModule(1, {{"lose_ack_frames", QString::number(lostFrame)}});
         bench.writeConfig();
-        const testkit::RunResult run = bench.run(bench.autoArgs());
+        const testkit::RunResult run = runIn(bench, bench.autoArgs());
         VERIFY_RUN(run, 0);
         QCOMPARE(run.countErr("\"\" Timeout, repeating line: " + debugQuoted(file[line]) + ' '), 1);
         // A line cut short reaches the module joined to its repeat, and the
@@ -399,7 +410,7 @@ private slots:
         bench.addAdapter(0);
         bench.addModule(1, {{"lose_answer_lines", "3"}});
         bench.writeConfig();
-        const testkit::RunResult run = bench.run(bench.autoArgs());
+        const testkit::RunResult run = runIn(bench, bench.autoArgs());
         VERIFY_RUN(run, 0);
         QCOMPARE(run.countErr("\"\" Timeout, repeating line: " + debugQuoted(file[2]) + ' '), 1);
         QStringList flash = phaseLines(run, "Flash", 0x208);
@@ -441,7 +452,7 @@ private slots:
         const QString lateOnes = QString::number(late) + (repeatLate ? "," + QString::number(late + 1) : "");
         bench.addModule(1, {{key, lateOnes}, {"late_ms", lateMs}});
         bench.writeConfig();
-        const testkit::RunResult run = bench.run(bench.autoArgs(0, repeatLate ? "125" : "1000"));
+        const testkit::RunResult run = runIn(bench, bench.autoArgs(0, repeatLate ? "125" : "1000"));
         VERIFY_RUN(run, 0);
         // One that comes just after the repeat's last frame cannot be told from
         // the repeat's answer, and then the repeat does not time out.
@@ -484,7 +495,7 @@ private slots:
         bench.addModule(1, {{key, value}});
         bench.addModule(2);
         bench.writeConfig();
-        const testkit::RunResult run = bench.run(bench.autoArgs());
+        const testkit::RunResult run = runIn(bench, bench.autoArgs());
         VERIFY_RUN(run, 2);
         const QString quotedLine = debugQuoted(file[line]) + ' ';
         QCOMPARE(run.countErr("\"\" " + notice + ", repeating line: " + quotedLine), 9);
@@ -508,7 +519,7 @@ private slots:
         bench.addModule(1, {{"die_at_line", "4"}});
         bench.addModule(2, {{"version_error", "0x97"}});
         bench.writeConfig();
-        const testkit::RunResult run = bench.run(bench.autoArgs());
+        const testkit::RunResult run = runIn(bench, bench.autoArgs());
         VERIFY_RUN(run, 2);
         QCOMPARE(phaseLines(run, "Flash", 0x210).size(), 1);
         QVERIFY(phaseLines(run, "Flash", 0x210).constFirst().endsWith(shown(file[0])));
@@ -529,7 +540,7 @@ private slots:
         bench.writeConfig();
         QStringList args = bench.autoArgs();
         args.removeLast();
-        const testkit::RunResult run = bench.run(args);
+        const testkit::RunResult run = runIn(bench, args);
         VERIFY_RUN(run, 2);
         QCOMPARE(run.countErr("\"\" Module 208 not updated: no ready report within 10 seconds "), 1);
         QVERIFY(run.progressLines().isEmpty());
@@ -545,7 +556,7 @@ private slots:
         bench.addAdapter(0);
         bench.addModule(1, {{"no_logon_after_restart", "true"}});
         bench.writeConfig();
-        const testkit::RunResult run = bench.run(bench.autoArgs());
+        const testkit::RunResult run = runIn(bench, bench.autoArgs());
         VERIFY_RUN(run, 2);
         QCOMPARE(run.countOut("PostFlash "), 1);
         QCOMPARE(run.countErr("\"\" Module 208 not updated: no log-on within 20 seconds after the restart "), 1);
@@ -574,7 +585,7 @@ private slots:
         if (!secondMisses.isEmpty())
             bench.addModule(2, {{"missed_logon_requests", secondMisses}});
         bench.writeConfig();
-        const testkit::RunResult run = bench.run(bench.autoArgs());
+        const testkit::RunResult run = runIn(bench, bench.autoArgs());
         VERIFY_RUN(run, 0);
         QVERIFY(run.imageEqual(1));
         QVERIFY(secondMisses.isEmpty() || run.imageEqual(2));
@@ -598,7 +609,7 @@ private slots:
         bench.addAdapter(0, {{"bus_off_after_frames", frames}, {"bus_off_for_good", "true"}});
         bench.addModule(1);
         bench.writeConfig();
-        const testkit::RunResult run = bench.run(bench.autoArgs());
+        const testkit::RunResult run = runIn(bench, bench.autoArgs());
         VERIFY_RUN(run, 2);
         QVERIFY2(run.trace.contains(" 20000040#0000000000000000\n"), qPrintable(run.describe()));
         QVERIFY(run.errLines.contains("Error: CAN-Connection lost BUSOFF"));
@@ -628,7 +639,7 @@ private slots:
             bench.addModule(address, {{"name", address == 1 ? "K3B7" : "K31B7"}, {"serial", "4711"},
                                       {"reupdate", address == 3 ? "true" : "false"}});
         bench.writeConfig();
-        const testkit::RunResult run = bench.run({"--scan", "PCAN_USB", "1000", "0"});
+        const testkit::RunResult run = runIn(bench, {"--scan", "PCAN_USB", "1000", "0"});
         VERIFY_RUN(run, exitCode);
         QCOMPARE(run.countOut("Module "), modules);
         if (modules > 0)
@@ -644,7 +655,7 @@ private slots:
         bench.writeFirmware();
         bench.addAdapter(0);
         bench.writeConfig();
-        const testkit::RunResult run = bench.run(bench.autoArgs());
+        const testkit::RunResult run = runIn(bench, bench.autoArgs());
         VERIFY_RUN(run, 2);
         QVERIFY(run.errLines.contains("No module logged on within 10 seconds. "));
         QVERIFY(run.errLines.contains("Error: No module logged on, no module updated"));
@@ -888,5 +899,12 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(FlashTest)
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = QCoreApplication::arguments();
+    inVirtualTime = args.removeAll(QStringLiteral("-virtual")) > 0;
+    FlashTest test;
+    return QTest::qExec(&test, args);
+}
 #include "flash_test.moc"

@@ -12,6 +12,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 namespace {
 
 constexpr int kWaitMs = 15000; // generous: the machine may be loaded
@@ -342,6 +344,11 @@ void TestModSimProgram::verifyExitCodes()
     QVERIFY2(out.contains(QStringLiteral("0x00001004")), qPrintable(out));
     QCOMPARE(verify(firmware, dir_->filePath(QStringLiteral("none.s3")), &out), 2);
     QCOMPARE(verify(dir_->filePath(QStringLiteral("none.hex")), same, &out), 2);
+    // A FIFO without a writer would block a plain open for ever.
+    const QString fifo = dir_->filePath(QStringLiteral("fifo.s3"));
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    QCOMPARE(verify(firmware, fifo, &out), 2);
+    QVERIFY2(out.contains(QStringLiteral("is not a regular file")), qPrintable(out));
 }
 
 void TestModSimProgram::unusableDeviceEndsWithOne_data()

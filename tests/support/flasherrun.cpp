@@ -17,18 +17,6 @@ namespace {
 constexpr int VerifyMs = 60000;
 constexpr qsizetype ShownBytes = 6000;
 
-QStringList linesOf(const QByteArray &bytes)
-{
-    QStringList lines = QString::fromLocal8Bit(bytes).split(u'\n');
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    for (QString &line : lines) {
-        if (line.endsWith(u'\r'))
-            line.chop(1);
-    }
-    return lines;
-}
-
 // The bytes of a regular file; nothing for a pipe or a device, whose reading
 // could wait for ever.
 QByteArray regularFile(const QString &path)
@@ -95,6 +83,18 @@ QString canIdsArgument(const QStringList &args)
     if (args.size() == 5 && args[4] != QLatin1String("CLOSE_AUTO"))
         return args[4];
     return args.size() == 6 ? args[5] : QString();
+}
+
+QStringList linesOf(const QByteArray &bytes)
+{
+    QStringList lines = QString::fromLocal8Bit(bytes).split(u'\n');
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    for (QString &line : lines) {
+        if (line.endsWith(u'\r'))
+            line.chop(1);
+    }
+    return lines;
 }
 
 bool RunResult::imageEqual(int address) const

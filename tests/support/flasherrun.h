@@ -102,7 +102,7 @@ public:
     bool done() const { return done_; }
     const RunResult &result() const { return result_; }
 
-signals:
+Q_SIGNALS:
     void finished();
     void progressed();
 
@@ -123,6 +123,9 @@ private:
 };
 
 RunResult runFlasher(const RunSpec &spec);
+
+// A program's output as lines, without their line ends.
+QStringList linesOf(const QByteArray &bytes);
 
 // tarvCanFlash --scan ADAPTER RATE LINE.
 bool isScan(const QStringList &args);

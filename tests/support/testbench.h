@@ -36,6 +36,7 @@ public:
     const QStringList &firmwareLines() const { return firmwareLines_; }
 
     BenchIni &ini() { return ini_; }
+    const BenchIni &ini() const { return ini_; }
     void addAdapter(int index, const Keys &keys = {}) { ini_.addAdapter(index, keys); }
     void addQtAdapter(int index, const QString &plugin, const QString &interface)
     {

@@ -58,7 +58,8 @@ struct VirtualBus::Slot
 
 struct VirtualBus::Node
 {
-    explicit Node(const modsim::ModuleConfig &config) : module(config) {}
+    // A module with an image file starts from it, as the stand-in's do.
+    explicit Node(const modsim::ModuleConfig &config) : module(config) { module.restoreImage(nullptr); }
     modsim::Module module;
 };
 

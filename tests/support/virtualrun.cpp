@@ -8,6 +8,7 @@
 #include "image.h"
 #include "managecancommunication.h"
 #include "module.h"
+#include "testbench.h"
 #include "updatesequence.h"
 #include "virtualbus.h"
 
@@ -35,20 +36,35 @@ QString VirtualResult::describe() const
         .arg(wire.describe(), QString::fromUtf8(out), QString::fromUtf8(err));
 }
 
+namespace {
+
+bool parseBench(const BenchIni &ini, const QString &folder, canapi::BenchConfig *config, QString *error)
+{
+    return canapi::parseBenchConfig(ini.text(), QStringLiteral("bench.ini"), folder, config, error);
+}
+
+std::vector<modsim::ModuleConfig> modulesOfLine(const BenchIni &ini, const canapi::BenchConfig &config,
+                                                int canLine)
+{
+    std::vector<modsim::ModuleConfig> modules;
+    const int adapter = ini.adapterOfLine(canLine);
+    for (const canapi::ModuleEntry &entry : config.modules) {
+        if (entry.adapterIndex == adapter)
+            modules.push_back(entry.config);
+    }
+    return modules;
+}
+
+} // namespace
+
 std::vector<modsim::ModuleConfig> benchModules(const BenchIni &ini, int canLine, QString *error)
 {
     canapi::BenchConfig config;
-    std::vector<modsim::ModuleConfig> modules;
-    if (!canapi::parseBenchConfig(ini.text(), QStringLiteral("bench.ini"), QStringLiteral("."),
-                                  &config, error))
-        return modules;
-    const int adapter = ini.adapterOfLine(canLine);
-    for (const canapi::ModuleEntry &entry : config.modules) {
-        if (entry.adapterIndex != adapter)
-            continue;
-        modules.push_back(entry.config);
-        modules.back().imagePath.clear();
-    }
+    if (!parseBench(ini, QStringLiteral("."), &config, error))
+        return {};
+    std::vector<modsim::ModuleConfig> modules = modulesOfLine(ini, config, canLine);
+    for (modsim::ModuleConfig &module : modules)
+        module.imagePath.clear();
     return modules;
 }
 
@@ -78,7 +94,7 @@ int runProgram(const VirtualSpec &spec, VirtualBus &bus, Console &console, bool 
         return 1;
     UpdateSequence::Settings settings{spec.firmwarePath,
                                       parseCanIds(spec.canIds).value_or(QList<uint16_t>()),
-                                      canLine, spec.scan, true};
+                                      canLine, spec.scan, spec.closeAuto};
     UpdateSequence::Hooks hooks{[](const QString &, const QString &) {}, [](int) {}, [] {}};
     UpdateSequence sequence(console, manager, file, settings, hooks);
     if (spec.stopAtUs >= 0) {
@@ -124,8 +140,10 @@ VirtualResult runVirtual(const VirtualSpec &spec)
     modsim::Image fileImage;
     std::string why;
     const bool readable = modsim::loadSRecordFile(spec.firmwarePath.toStdString(), &fileImage, &why);
-    for (size_t i = 0; i < bus.moduleCount(); ++i)
+    for (size_t i = 0; i < bus.moduleCount(); ++i) {
         result.imagesEqual.push_back(readable && bus.module(i).image() == fileImage);
+        result.imageProblems.append(bus.module(i).saveImage(&why) ? QString() : QString::fromStdString(why));
+    }
     result.virtualUs = bus.nowNs() / 1000;
     WireRun run;
     run.trace = result.trace;
@@ -140,6 +158,68 @@ VirtualResult runVirtual(const VirtualSpec &spec)
     run.stopUs = spec.stopAtUs < 0 ? -1 : spec.stopAtUs + 1700000000LL * 1000000;
     result.wire = judgeWire(run);
     return result;
+}
+
+} // namespace testkit
+
+namespace testkit {
+
+namespace {
+
+bool specOfArgs(const Bench &bench, const QStringList &args, VirtualSpec *spec, QString *error)
+{
+    QList<QByteArray> bytes;
+    for (const QString &arg : args)
+        bytes.append(arg.toLocal8Bit());
+    const CommandLine line = parseCommandLine(bytes);
+    canapi::BenchConfig config;
+    if (line.check != CommandLine::Check::Accepted) {
+        *error = QStringLiteral("arguments the program refuses: ") + args.join(u' ');
+        return false;
+    }
+    if (!parseBench(bench.ini(), bench.folder(), &config, error))
+        return false;
+    spec->firmwarePath = line.fileName;
+    spec->canIds = line.canIds.value_or(QString());
+    spec->canLine = line.canLine;
+    spec->bitRateKbit = line.bitRate;
+    spec->scan = line.scan;
+    spec->closeAuto = line.closeAuto || line.scan;
+    spec->modules = modulesOfLine(bench.ini(), config, line.canLine);
+    if (const canapi::AdapterConfig *adapter = config.adapter(bench.ini().adapterOfLine(line.canLine)))
+        spec->busOffAfterFrames = adapter->busOffAfterFrames;
+    return true;
+}
+
+} // namespace
+
+RunResult runVirtualBench(const Bench &bench, const QStringList &args)
+{
+    RunResult run;
+    VirtualSpec spec;
+    QString error;
+    if (!specOfArgs(bench, args, &spec, &error)) {
+        run.err = error.toLocal8Bit();
+        run.errLines = QStringList{error};
+        return run;
+    }
+    const VirtualResult result = runVirtual(spec);
+    run.started = true;
+    run.ended = !result.overran;
+    run.exitCode = result.exitCode;
+    run.out = result.out;
+    run.err = result.err;
+    run.outLines = linesOf(result.out);
+    run.errLines = linesOf(result.err);
+    run.trace = result.trace;
+    run.wire = result.wire;
+    // No machine starves a reader in virtual time.
+    run.faultless = true;
+    for (size_t i = 0; i < spec.modules.size(); ++i) {
+        const QString problem = result.imageProblems.value(static_cast<qsizetype>(i));
+        run.images.append({spec.modules[i].address, result.imagesEqual[i], problem});
+    }
+    return run;
 }
 
 } // namespace testkit
