@@ -1,6 +1,7 @@
 #include "simbus.h"
 
 #include "apiclock.h"
+#include "apimoduleframes.h"
 #include "bustiming.h"
 #include "outputfile.h"
 #include "registry.h"
@@ -27,15 +28,6 @@ bool reachesModules(const ApiFrame &frame)
 {
     // The modules speak 11-bit data frames only.
     return (frame.type & (API_FRAME_EXT | API_FRAME_RTR)) == 0;
-}
-
-modsim::Frame toModuleFrame(const ApiFrame &frame)
-{
-    modsim::Frame f;
-    f.id = static_cast<uint16_t>(wireId(frame));
-    f.len = std::min<uint8_t>(frame.length, 8);
-    std::copy(frame.data, frame.data + f.len, f.data.begin());
-    return f;
 }
 
 const char *phaseName(modsim::Module::Phase phase)
@@ -67,15 +59,6 @@ void writeTotals(std::FILE *file, const sim::BusStats &s)
                  "\"frames\":%" PRIu64 ",\"bits\":%" PRIu64 ",\"busyNs\":%" PRIu64
                  ",\"sumLatenessNs\":%" PRIu64 ",\"maxLatenessNs\":%" PRIu64,
                  s.frames, s.bits, s.busyNs, s.sumLatenessNs, s.maxLatenessNs);
-}
-
-ApiFrame fromModuleFrame(const modsim::Frame &frame)
-{
-    ApiFrame f{};
-    f.id = frame.id & 0x7FFu;
-    f.length = std::min<uint8_t>(frame.len, 8);
-    std::copy(frame.data.begin(), frame.data.begin() + f.length, f.data);
-    return f;
 }
 
 } // namespace

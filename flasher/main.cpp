@@ -93,6 +93,83 @@ void setConsoleTitle(const QString &fileName)
 #endif
 }
 
+QList<QByteArray> argumentsOf(int argc, char *argv[])
+{
+    QList<QByteArray> args;
+    for (int i = 1; i < argc; ++i)
+        args.append(QByteArray(argv[i]));
+    return args;
+}
+
+void announceFile(const CommandLine &commandLine, Console &console)
+{
+    if (commandLine.scan)
+        return;
+    console.out(tr("Programflash from hex file: ") + commandLine.fileName);
+    setConsoleTitle(commandLine.fileName);
+}
+
+std::unique_ptr<FirmwareUpdateThread> makeUpdateThread(const CommandLine &commandLine, Console &console,
+                                                       QCoreApplication &app)
+{
+    auto thread = std::make_unique<FirmwareUpdateThread>(console);
+    if (commandLine.canIds)
+        thread->setCanIds(*commandLine.canIds);
+    // Set before the run starts: the run reads it only at its end.
+    thread->setCloseAuto(closeAutomatically(QCoreApplication::arguments()));
+    // Queued, so that a run ending before exec() still ends the event loop.
+    QObject::connect(thread.get(), &QThread::finished, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    return thread;
+}
+
+// The signal handler only sets a flag and wakes this loop; stopNow() cuts
+// the run's current wait short. The watch must live as long as the run.
+std::unique_ptr<QObject> watchStopSignal(FirmwareUpdateThread *thread)
+{
+#ifdef Q_OS_WIN
+    auto stopWatch = std::make_unique<QTimer>();
+    QObject::connect(stopWatch.get(), &QTimer::timeout, thread, [thread] {
+        if (stopsignal::requested())
+            thread->stopNow();
+    });
+    stopWatch->start(50);
+    return stopWatch;
+#else
+    auto stopWatch = std::make_unique<QSocketNotifier>(stopsignal::wakeDescriptor(), QSocketNotifier::Read);
+    // The descriptor stays readable, so that the ENTER prompt sees it too.
+    QObject::connect(stopWatch.get(), &QSocketNotifier::activated, thread, [thread, notifier = stopWatch.get()] {
+        notifier->setEnabled(false);
+        thread->stopNow();
+    });
+    return stopWatch;
+#endif
+}
+
+bool startRun(FirmwareUpdateThread &thread, const CommandLine &commandLine)
+{
+    if (commandLine.scan)
+        return thread.startScan(commandLine.interfaceName.constData(), commandLine.bitRate, commandLine.canLine);
+    return thread.startUpdate(commandLine.interfaceName.constData(), commandLine.bitRate, commandLine.canLine,
+                              commandLine.fileName);
+}
+
+int runToEnd(QCoreApplication &app, const CommandLine &commandLine, Console &console, const QElapsedTimer &timer)
+{
+    auto thread = makeUpdateThread(commandLine, console, app);
+    const std::unique_ptr<QObject> stopWatch = watchStopSignal(thread.get());
+    if (!startRun(*thread, commandLine))
+        return 1;
+    app.exec();
+    thread->wait();
+
+    console.outNoNewline(tr("Finish: Update Process needed %1 seconds.")
+                             .arg(timer.elapsed() / 1000));
+    const bool succeeded = thread->runSucceeded();
+    thread.reset();
+    return succeeded ? 0 : 2;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -106,58 +183,12 @@ int main(int argc, char *argv[])
     Console console(out, err);
     console.out(bannerLine());
 
-    QList<QByteArray> args;
-    for (int i = 1; i < argc; ++i)
-        args.append(QByteArray(argv[i]));
+    const QList<QByteArray> args = argumentsOf(argc, argv);
     if (const int answered = answerQuery(args, console); answered >= 0)
         return answered;
     const CommandLine commandLine = parseCommandLine(args);
     if (commandLine.check != CommandLine::Check::Accepted)
         return refuseArguments(commandLine, console);
-
-    if (!commandLine.scan) {
-        console.out(tr("Programflash from hex file: ") + commandLine.fileName);
-        setConsoleTitle(commandLine.fileName);
-    }
-
-    auto thread = std::make_unique<FirmwareUpdateThread>(console);
-    if (commandLine.canIds)
-        thread->setCanIds(*commandLine.canIds);
-    // Set before the run starts: the run reads it only at its end.
-    thread->setCloseAuto(closeAutomatically(QCoreApplication::arguments()));
-    // Queued, so that a run ending before exec() still ends the event loop.
-    QObject::connect(thread.get(), &QThread::finished, &app, &QCoreApplication::quit,
-                     Qt::QueuedConnection);
-    // The signal handler only sets a flag and wakes this loop; stopNow() cuts
-    // the run's current wait short.
-#ifdef Q_OS_WIN
-    QTimer stopWatch;
-    QObject::connect(&stopWatch, &QTimer::timeout, thread.get(), [&thread] {
-        if (stopsignal::requested())
-            thread->stopNow();
-    });
-    stopWatch.start(50);
-#else
-    QSocketNotifier stopWatch(stopsignal::wakeDescriptor(), QSocketNotifier::Read);
-    // The descriptor stays readable, so that the ENTER prompt sees it too.
-    QObject::connect(&stopWatch, &QSocketNotifier::activated, thread.get(), [&thread, &stopWatch] {
-        stopWatch.setEnabled(false);
-        thread->stopNow();
-    });
-#endif
-    const bool started =
-        commandLine.scan
-            ? thread->startScan(commandLine.interfaceName.constData(), commandLine.bitRate, commandLine.canLine)
-            : thread->startUpdate(commandLine.interfaceName.constData(), commandLine.bitRate,
-                                  commandLine.canLine, commandLine.fileName);
-    if (!started)
-        return 1;
-    app.exec();
-    thread->wait();
-
-    console.outNoNewline(tr("Finish: Update Process needed %1 seconds.")
-                             .arg(timer.elapsed() / 1000));
-    const bool succeeded = thread->runSucceeded();
-    thread.reset();
-    return succeeded ? 0 : 2;
+    announceFile(commandLine, console);
+    return runToEnd(app, commandLine, console, timer);
 }

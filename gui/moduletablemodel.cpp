@@ -48,41 +48,59 @@ QVariant ModuleTableModel::data(const QModelIndex &index, int role) const
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
     const Row &row = rows.at(index.row());
-    if (role == Qt::CheckStateRole) {
-        if (index.column() != IdColumn || !row.checkable)
-            return {};
-        return row.checked ? Qt::Checked : Qt::Unchecked;
-    }
-    if (role == Qt::ForegroundRole && index.column() == NameColumn) {
-        // Red: whatever file is chosen goes into a module in re-update state.
-        if (row.reupdate)
-            return QBrush(QColor(QStringLiteral("red")));
-        const bool fits = !row.name.isEmpty() && firmwareFile.contains(row.name);
-        return QBrush(QColor(fits ? QStringLiteral("green") : QStringLiteral("black")));
-    }
-    if (role == Qt::ForegroundRole) {
-        // The colours of the status bar's style sheets.
-        switch (row.state) {
-        case State::Flashing:
-        case State::Comparing:
-        case State::Restarting:
-        case State::Restarted:
-        case State::Updated:
-            return QBrush(QColor(QStringLiteral("green")));
-        case State::NotUpdated:
-        case State::Unknown:
-            return QBrush(QColor(QStringLiteral("red")));
-        case State::Waiting:
-        case State::WaitingForReady:
-        case State::Skipped:
-            break;
-        }
-        return QBrush(QColor(QStringLiteral("black")));
-    }
+    switch (role) {
+    case Qt::CheckStateRole:
+        return checkState(row, index.column());
+    case Qt::ForegroundRole:
+        return index.column() == NameColumn ? nameColour(row) : stateColour(row.state);
     // A long reason is cut at the window's edge; the tool tip shows it whole.
-    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        return cellText(row, index.column());
+    }
+    return {};
+}
+
+QVariant ModuleTableModel::checkState(const Row &row, int column)
+{
+    if (column != IdColumn || !row.checkable)
         return {};
-    switch (index.column()) {
+    return row.checked ? Qt::Checked : Qt::Unchecked;
+}
+
+QBrush ModuleTableModel::nameColour(const Row &row) const
+{
+    // Red: whatever file is chosen goes into a module in re-update state.
+    if (row.reupdate)
+        return QBrush(QColor(QStringLiteral("red")));
+    const bool fits = !row.name.isEmpty() && firmwareFile.contains(row.name);
+    return QBrush(QColor(fits ? QStringLiteral("green") : QStringLiteral("black")));
+}
+
+// The colours of the status bar's style sheets.
+QBrush ModuleTableModel::stateColour(State state)
+{
+    switch (state) {
+    case State::Flashing:
+    case State::Comparing:
+    case State::Restarting:
+    case State::Restarted:
+    case State::Updated:
+        return QBrush(QColor(QStringLiteral("green")));
+    case State::NotUpdated:
+    case State::Unknown:
+        return QBrush(QColor(QStringLiteral("red")));
+    case State::Waiting:
+    case State::WaitingForReady:
+    case State::Skipped:
+        break;
+    }
+    return QBrush(QColor(QStringLiteral("black")));
+}
+
+QVariant ModuleTableModel::cellText(const Row &row, int column) const
+{
+    switch (column) {
     case IdColumn:
         return QString::number(row.id, 16);
     case NameColumn:

@@ -9,6 +9,8 @@
 
 #include <optional>
 
+class QBrush;
+
 // One row per module of a run, in ascending id order, following the
 // module's fate as the console program reports it.
 class ModuleTableModel : public QAbstractTableModel
@@ -93,6 +95,10 @@ private:
     int rowFor(uint id);
     void rowChanged(int row);
     QString stateText(const Row &row) const;
+    static QVariant checkState(const Row &row, int column);
+    QBrush nameColour(const Row &row) const;
+    static QBrush stateColour(State state);
+    QVariant cellText(const Row &row, int column) const;
     void moveOnTo(uint id);
     void applyToRow(int row, const ModuleEvent &event);
     static bool inWorkState(const Row &row);

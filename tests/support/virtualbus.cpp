@@ -1,5 +1,6 @@
 #include "virtualbus.h"
 
+#include "apimoduleframes.h"
 #include "bustiming.h"
 #include "canmessage.h"
 #include "managecancommunication.h"
@@ -21,24 +22,6 @@ constexpr int FlasherOrigin = -1;
 int64_t nsOf(RunClock::Time time)
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
-}
-
-ApiFrame fromModuleFrame(const modsim::Frame &frame)
-{
-    ApiFrame f{};
-    f.id = frame.id & 0x7FFu;
-    f.length = std::min<uint8_t>(frame.len, 8);
-    std::copy(frame.data.begin(), frame.data.begin() + f.length, f.data);
-    return f;
-}
-
-modsim::Frame toModuleFrame(const ApiFrame &frame)
-{
-    modsim::Frame f;
-    f.id = static_cast<uint16_t>(frame.id & 0x7FFu);
-    f.len = frame.length;
-    std::copy(frame.data, frame.data + frame.length, f.data.begin());
-    return f;
 }
 
 } // namespace
@@ -225,7 +208,7 @@ void VirtualBus::completeSlot()
 // reaction comes after them.
 void VirtualBus::deliver(const Pending &frame)
 {
-    const modsim::Frame moduleFrame = toModuleFrame(frame.frame);
+    const modsim::Frame moduleFrame = canapi::toModuleFrame(frame.frame);
     for (size_t i = 0; i < nodes_.size(); ++i) {
         if (static_cast<int>(i) != frame.origin)
             nodes_[i]->module.receive(moduleFrame, nowNs_ / 1000);
@@ -241,7 +224,7 @@ void VirtualBus::collectModuleFrames()
 {
     for (size_t i = 0; i < nodes_.size(); ++i) {
         for (const modsim::Frame &frame : nodes_[i]->module.takeOutgoing())
-            queue_.push_back(Pending{fromModuleFrame(frame), static_cast<int>(i), nowNs_});
+            queue_.push_back(Pending{canapi::fromModuleFrame(frame), static_cast<int>(i), nowNs_});
     }
 }
 
