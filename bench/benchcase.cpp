@@ -40,9 +40,8 @@ std::optional<int> numberAt(const std::string &text, size_t &pos)
 
 std::string Case::name() const
 {
-    return std::to_string(dataKiB) + "KiB-" + std::to_string(bytesPerRecord) + "B-"
-           + std::to_string(bitRateK) + "k-" + std::to_string(modules) + "m"
-           + (bus == Bus::VirtualCan ? "-vcan" : "");
+    return std::to_string(dataKiB) + "KiB-" + std::to_string(bytesPerRecord) + "B-" + std::to_string(bitRateK)
+           + "k-" + std::to_string(modules) + "m" + (bus == Bus::VirtualCan ? "-vcan" : "");
 }
 
 std::vector<Case> fullCases()
@@ -68,9 +67,9 @@ std::vector<Case> shortCases()
 std::optional<Case> parseCase(const std::string &text, std::string *error)
 {
     static const std::string virtualSuffix = ":vcan";
-    const bool virtualBus = text.size() > virtualSuffix.size()
-                            && text.compare(text.size() - virtualSuffix.size(), virtualSuffix.size(),
-                                            virtualSuffix) == 0;
+    const bool virtualBus =
+        text.size() > virtualSuffix.size()
+        && text.compare(text.size() - virtualSuffix.size(), virtualSuffix.size(), virtualSuffix) == 0;
     const std::string numbers = virtualBus ? text.substr(0, text.size() - virtualSuffix.size()) : text;
     std::vector<int> values;
     size_t pos = 0;
@@ -84,8 +83,7 @@ std::optional<Case> parseCase(const std::string &text, std::string *error)
         *error = "a case is SIZE:RECORD:RATE:MODULES[:vcan], e.g. 64:32:250:4, not \"" + text + "\"";
         return std::nullopt;
     }
-    const Case c{values[0], values[1], values[2], values[3],
-                 virtualBus ? Bus::VirtualCan : Bus::Simulated};
+    const Case c{values[0], values[1], values[2], values[3], virtualBus ? Bus::VirtualCan : Bus::Simulated};
     if (c.dataKiB < 1 || c.dataKiB > 16384)
         *error = "the size must be 1 to 16384 KiB";
     else if (c.bytesPerRecord < 1 || c.bytesPerRecord > 251)
@@ -106,9 +104,12 @@ int moduleId(int index)
 
 testkit::Keys moduleKeys(int index)
 {
-    return {{"serial", QString::number(100000 + index)}, {"seed", QString::number(index + 1)},
-            {"logon_delay_ms", "0"},  {"ready_delay_ms", "0"},
-            {"erase_delay_ms", "0"},  {"restart_ms", "0"},
+    return {{"serial", QString::number(100000 + index)},
+            {"seed", QString::number(index + 1)},
+            {"logon_delay_ms", "0"},
+            {"ready_delay_ms", "0"},
+            {"erase_delay_ms", "0"},
+            {"restart_ms", "0"},
             {"answer_delay_us", "0"}};
 }
 

@@ -15,7 +15,8 @@ namespace bench {
 // so that the flasher's process holds nothing of theirs (memory figures).
 enum class Bus { Simulated, VirtualCan };
 
-struct Case {
+struct Case
+{
     int dataKiB = 16;
     int bytesPerRecord = 16;
     int bitRateK = 1000; // 125, 250 or 1000, as the flasher takes it

@@ -103,9 +103,8 @@ std::vector<Pass> passesOf(const BusStatsFile &stats)
                 continue;
             const BusTotals &from = marks[i].totals;
             const BusTotals &to = marks[j].totals;
-            passes.push_back(Pass{marks[i].module, *kind, marks[i].atNs, marks[j].atNs,
-                                  to.busyNs - from.busyNs, to.frames - from.frames,
-                                  to.sumLatenessNs - from.sumLatenessNs, maxLateness});
+            passes.push_back(Pass{marks[i].module, *kind, marks[i].atNs, marks[j].atNs, to.busyNs - from.busyNs,
+                                  to.frames - from.frames, to.sumLatenessNs - from.sumLatenessNs, maxLateness});
             break;
         }
     }

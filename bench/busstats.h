@@ -12,7 +12,8 @@
 
 namespace bench {
 
-struct BusTotals {
+struct BusTotals
+{
     uint64_t frames = 0;
     uint64_t bits = 0;
     uint64_t busyNs = 0;
@@ -20,14 +21,16 @@ struct BusTotals {
     uint64_t maxLatenessNs = 0; // at a phase mark: since the mark before it
 };
 
-struct PhaseMark {
+struct PhaseMark
+{
     int64_t atNs = 0;
     int module = 0;
     QString phase;
     BusTotals totals;
 };
 
-struct BusStatsFile {
+struct BusStatsFile
+{
     std::vector<PhaseMark> marks; // in the order the bus wrote them
     int64_t endNs = 0;
     BusTotals end;
@@ -42,12 +45,13 @@ enum class PassKind { Flash, Compare };
 
 // One flash or compare pass of a module on the bus: from the frame that
 // opened it to the frame that ended it (the module's next phase change).
-struct Pass {
+struct Pass
+{
     int module = 0;
     PassKind kind = PassKind::Flash;
     int64_t startNs = 0;
     int64_t endNs = 0;
-    uint64_t busyNs = 0;  // bus time of every frame on the bus in between
+    uint64_t busyNs = 0; // bus time of every frame on the bus in between
     uint64_t frames = 0;
     uint64_t sumLatenessNs = 0;
     uint64_t maxLatenessNs = 0;

@@ -25,8 +25,8 @@ FixedPauses sequencePauses()
     return FixedPauses{runlimits::PhasePause, runlimits::AfterFlashedLine};
 }
 
-PhaseFigures phaseFigures(const std::vector<Pass> &passes, PassKind kind, int linesPerPass,
-                          int64_t dataBytes, const FixedPauses &pauses)
+PhaseFigures phaseFigures(const std::vector<Pass> &passes, PassKind kind, int linesPerPass, int64_t dataBytes,
+                          const FixedPauses &pauses)
 {
     PhaseFigures f;
     int64_t wallNs = 0;
@@ -77,8 +77,7 @@ CpuFigures cpuFigures(double runWallS, double processCpuS, double simulatorCpuS,
 
 bool isStandInThread(const std::string &name)
 {
-    return std::find(std::begin(kStandInThreads), std::end(kStandInThreads), name)
-           != std::end(kStandInThreads);
+    return std::find(std::begin(kStandInThreads), std::end(kStandInThreads), name) != std::end(kStandInThreads);
 }
 
 double standInCpuS(const std::map<std::string, double> &threadCpuS)

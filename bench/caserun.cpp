@@ -129,8 +129,8 @@ void addFigures(CaseResult &r, const BusStatsFile &stats, const ChildOutcome &ou
     r.compare = phaseFigures(passes, PassKind::Compare, r.lines, dataBytes, sequencePauses());
     addProcessFigures(r, outcome, static_cast<double>(stats.threadCpuNs) / kNsPerS);
     if (stats.end.frames > 0)
-        r.busMeanLatenessUs = static_cast<double>(stats.end.sumLatenessNs)
-                              / static_cast<double>(stats.end.frames) / 1e3;
+        r.busMeanLatenessUs =
+            static_cast<double>(stats.end.sumLatenessNs) / static_cast<double>(stats.end.frames) / 1e3;
     r.busMaxLatenessUs = static_cast<double>(stats.end.maxLatenessNs) / 1e3;
     r.busRealtime = stats.realtime;
     if (r.problem.empty() && (r.flash.passes != r.c.modules || r.compare.passes != r.c.modules))
@@ -139,11 +139,12 @@ void addFigures(CaseResult &r, const BusStatsFile &stats, const ChildOutcome &ou
 }
 
 // tarvModuleSim with the case's modules on Qt's virtual bus.
-bool startModules(const Case &c, const Programs &programs, const QString &workDir, testkit::ModuleSimProcess &modules,
-                  QString *interface, std::string *problem)
+bool startModules(const Case &c, const Programs &programs, const QString &workDir,
+                  testkit::ModuleSimProcess &modules, QString *interface, std::string *problem)
 {
     *interface = testkit::freeVirtualCanInterface();
-    QStringList args{"--plugin", "virtualcan", "--interface", *interface, "--bitrate", QString::number(c.bitRateK)};
+    QStringList args{"--plugin", "virtualcan", "--interface",
+                     *interface, "--bitrate",  QString::number(c.bitRateK)};
     for (int i = 0; i < c.modules; ++i)
         args << "--module" << testkit::BenchIni::moduleOption(kFirstAddress + i, moduleKeys(i), workDir);
     QString why;
@@ -212,13 +213,17 @@ CaseResult runCase(const Case &c, const Programs &programs, const std::string &w
     const std::string firmware = workDir + "/K3B7_bench.hex";
     QString error;
     r.lines = testkit::writeFirmwareFile(QString::fromStdString(firmware),
-                                         {.title = "K3B7 benchmark firmware", .dataBytes = int64_t{c.dataKiB} * 1024,
-                                          .bytesPerRecord = c.bytesPerRecord, .addressBytes = 3, .base = 0},
+                                         {.title = "K3B7 benchmark firmware",
+                                          .dataBytes = int64_t{c.dataKiB} * 1024,
+                                          .bytesPerRecord = c.bytesPerRecord,
+                                          .addressBytes = 3,
+                                          .base = 0},
                                          &error);
     r.problem = error.toStdString();
     testkit::ModuleSimProcess modules;
     QString interface;
-    if (r.lines < 0 || (c.bus == Bus::VirtualCan && !startModules(c, programs, dir, modules, &interface, &r.problem)))
+    if (r.lines < 0
+        || (c.bus == Bus::VirtualCan && !startModules(c, programs, dir, modules, &interface, &r.problem)))
         return r;
     if (!writeBenchFile(c, dir, interface)) {
         r.problem = "cannot write the bench configuration";

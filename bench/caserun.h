@@ -10,7 +10,8 @@
 
 namespace bench {
 
-struct Programs {
+struct Programs
+{
     std::string flasher;   // tarvCanFlash, with libtarvpcan3 and libtarvcanapi beside it
     std::string moduleSim; // tarvModuleSim, for the virtual bus
 };

@@ -56,17 +56,14 @@ bool spawn(const ChildSpec &spec, pid_t *pid, std::string *error)
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, spec.stdoutPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, spec.stderrPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, spec.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, spec.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     std::vector<std::string> argv{spec.program};
     argv.insert(argv.end(), spec.args.begin(), spec.args.end());
     std::vector<std::string> envp = environment(spec.env);
     std::vector<char *> argvList = pointers(argv);
     std::vector<char *> envList = pointers(envp);
-    const int rc = posix_spawn(pid, spec.program.c_str(), &actions, nullptr, argvList.data(),
-                               envList.data());
+    const int rc = posix_spawn(pid, spec.program.c_str(), &actions, nullptr, argvList.data(), envList.data());
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         *error = "cannot start " + spec.program + ": " + std::strerror(rc);

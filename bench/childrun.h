@@ -9,7 +9,8 @@
 
 namespace bench {
 
-struct ChildSpec {
+struct ChildSpec
+{
     std::string program;
     std::vector<std::string> args;
     std::map<std::string, std::string> env; // added to this process's environment
@@ -18,14 +19,15 @@ struct ChildSpec {
     std::chrono::seconds timeout{600};
 };
 
-struct ChildOutcome {
+struct ChildOutcome
+{
     bool started = false;
-    bool timedOut = false;   // killed when the timeout passed
-    int exitCode = -1;       // -1 unless it exited normally
+    bool timedOut = false; // killed when the timeout passed
+    int exitCode = -1;     // -1 unless it exited normally
     int signal = 0;
-    double wallS = 0;        // start to end
-    double cpuS = 0;         // user + system time of every thread it had
-    long maxRssKiB = 0;      // peak resident memory, as of the last sample before the end
+    double wallS = 0;                         // start to end
+    double cpuS = 0;                          // user + system time of every thread it had
+    long maxRssKiB = 0;                       // peak resident memory, as of the last sample before the end
     std::map<std::string, double> threadCpuS; // by thread name, last sample of each
     std::string error;
 };

@@ -48,9 +48,9 @@ QString loadAverage()
 
 void printMachine(int niceness)
 {
-    std::printf("machine: %s, %d CPUs, %s; load average %s; flasher at nice %d\n",
-                qPrintable(cpuModel()), QThread::idealThreadCount(),
-                qPrintable(QSysInfo::prettyProductName()), qPrintable(loadAverage()), niceness);
+    std::printf("machine: %s, %d CPUs, %s; load average %s; flasher at nice %d\n", qPrintable(cpuModel()),
+                QThread::idealThreadCount(), qPrintable(QSysInfo::prettyProductName()), qPrintable(loadAverage()),
+                niceness);
     if (const auto wake = bench::measureWakeLatency())
         std::printf("wake-up of a thread on an idle CPU: median %.1f us, 90th percentile %.1f us\n",
                     wake->medianUs, wake->p90Us);
@@ -70,7 +70,8 @@ bool setNiceness(const QCommandLineParser &args, int *niceness)
     bool ok = false;
     const int wanted = args.value(QStringLiteral("nice")).toInt(&ok);
     if (!ok || wanted < -20 || wanted > 19 || setpriority(PRIO_PROCESS, 0, wanted) != 0) {
-        std::fprintf(stderr, "tarvBench: cannot run at nice %s\n", qPrintable(args.value(QStringLiteral("nice"))));
+        std::fprintf(stderr, "tarvBench: cannot run at nice %s\n",
+                     qPrintable(args.value(QStringLiteral("nice"))));
         return false;
     }
     *niceness = wanted;
@@ -95,9 +96,9 @@ bool pickCases(const QCommandLineParser &args, std::vector<bench::Case> *cases)
 
 void describeOptions(QCommandLineParser &args)
 {
-    args.setApplicationDescription(QStringLiteral(
-        "Runs complete updates of generated firmware files through the simulated adapter and "
-        "measures them against the bus time and the fixed pauses."));
+    args.setApplicationDescription(
+        QStringLiteral("Runs complete updates of generated firmware files through the simulated adapter and "
+                       "measures them against the bus time and the fixed pauses."));
     args.addHelpOption();
     args.addOptions({
         {QStringLiteral("short"), QStringLiteral("A few small cases (under two minutes).")},
@@ -106,9 +107,11 @@ void describeOptions(QCommandLineParser &args)
          QStringLiteral("case")},
         {QStringLiteral("work"), QStringLiteral("Keep each case's files in a folder under this one."),
          QStringLiteral("folder")},
-        {QStringLiteral("flasher"), QStringLiteral("The console program (default: tarvCanFlash beside this program)."),
+        {QStringLiteral("flasher"),
+         QStringLiteral("The console program (default: tarvCanFlash beside this program)."),
          QStringLiteral("path")},
-        {QStringLiteral("nice"), QStringLiteral("Run the flasher at this niceness (-20..19; below 0 needs the right to it)."),
+        {QStringLiteral("nice"),
+         QStringLiteral("Run the flasher at this niceness (-20..19; below 0 needs the right to it)."),
          QStringLiteral("n")},
     });
 }
@@ -175,8 +178,8 @@ int main(int argc, char *argv[])
     const bench::Programs programs = programsFrom(args);
 
     QTemporaryDir scratch;
-    const QString workRoot = args.isSet(QStringLiteral("work")) ? args.value(QStringLiteral("work"))
-                                                                : scratch.path();
+    const QString workRoot =
+        args.isSet(QStringLiteral("work")) ? args.value(QStringLiteral("work")) : scratch.path();
     printMachine(niceness);
     std::vector<bench::CaseResult> results;
     if (!runCases(cases, programs, workRoot, &results))

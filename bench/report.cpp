@@ -93,17 +93,15 @@ QByteArray jsonLine(const CaseResult &r)
 std::string tableHeader()
 {
     return format("%-26s %6s %7s | %8s %8s %6s %7s | %8s %8s %6s %7s | %8s | %6s %6s | %7s | %7s %7s | %s",
-                  "case", "lines", "run s", "flash s", "floor s", "ratio", "kB/s", "cmp s",
-                  "floor s", "ratio", "kB/s", "ms/KiBm", "cpu %", "sim %", "RSS MiB",
-                  "late us", "max us", "ok");
+                  "case", "lines", "run s", "flash s", "floor s", "ratio", "kB/s", "cmp s", "floor s", "ratio",
+                  "kB/s", "ms/KiBm", "cpu %", "sim %", "RSS MiB", "late us", "max us", "ok");
 }
 
 std::string tableRow(const CaseResult &r)
 {
     const bool phases = r.flash.passes > 0;
-    return format("%-26s %6d %7.1f | ", r.c.name().c_str(), r.lines, r.runS) + phaseCells(r.flash)
-           + " | " + phaseCells(r.compare) + " | "
-           + (phases ? format("%8.3f", r.msPerKiBModule()) : format("%8s", "-"))
+    return format("%-26s %6d %7.1f | ", r.c.name().c_str(), r.lines, r.runS) + phaseCells(r.flash) + " | "
+           + phaseCells(r.compare) + " | " + (phases ? format("%8.3f", r.msPerKiBModule()) : format("%8s", "-"))
            + format(" | %6.2f %6.2f | %7.1f | ", r.cpu.flasherPercent, r.cpu.simulatorPercent, r.peakRssMiB)
            + (phases ? format("%7.1f %7.1f", r.busMeanLatenessUs, r.busMaxLatenessUs)
                      : format("%7s %7s", "-", "-"))
@@ -164,8 +162,8 @@ std::string targetSection(const std::vector<CaseResult> &results, const Targets 
         text += format("  flasher CPU: worst %.2f %% of one core (<= %.0f %%) %s\n", worstCpu,
                        targets.maxFlasherPercent, verdict(worstCpu <= targets.maxFlasherPercent));
     if (rss >= 0)
-        text += format("  peak RSS, %d KiB file: %.1f MiB (< %.0f MiB) %s\n", targets.rssCaseKiB,
-                       rss, targets.maxRssMiB, verdict(rss < targets.maxRssMiB));
+        text += format("  peak RSS, %d KiB file: %.1f MiB (< %.0f MiB) %s\n", targets.rssCaseKiB, rss,
+                       targets.maxRssMiB, verdict(rss < targets.maxRssMiB));
     else
         text += format("  peak RSS: no %d KiB case in this run\n", targets.rssCaseKiB);
     if (failed > 0)

@@ -20,7 +20,8 @@ std::string tableRow(const CaseResult &result);
 // each size and module count, and how far they spread.
 std::string growthSection(const std::vector<CaseResult> &results);
 
-struct Targets {
+struct Targets
+{
     double maxPhaseRatio = 1.10;
     double maxFlasherPercent = 10.0;
     double maxRssMiB = 40.0;

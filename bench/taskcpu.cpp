@@ -91,7 +91,8 @@ std::optional<long> peakRssKiBFromStatus(std::string_view text)
         ++pos;
     long value = 0;
     const auto [end, ec] = std::from_chars(text.data() + pos, text.data() + text.size(), value);
-    if (ec != std::errc() || end == text.data() + pos || text.substr(static_cast<size_t>(end - text.data()), 3) != " kB")
+    if (ec != std::errc() || end == text.data() + pos
+        || text.substr(static_cast<size_t>(end - text.data()), 3) != " kB")
         return std::nullopt;
     return value;
 }

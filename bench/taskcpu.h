@@ -21,9 +21,12 @@ std::optional<uint64_t> cpuTicksFromStat(std::string_view text);
 // The high-water mark of resident memory (VmHWM) from /proc/PID/status, in KiB.
 std::optional<long> peakRssKiBFromStatus(std::string_view text);
 
-class TaskCpu {
+class TaskCpu
+{
 public:
-    explicit TaskCpu(pid_t pid) : pid_(pid) {}
+    explicit TaskCpu(pid_t pid)
+        : pid_(pid)
+    {}
     // Reads every thread of the process once; threads that ended keep the
     // time of their last sample.
     void sample();
@@ -35,7 +38,8 @@ public:
     long peakRssKiB() const { return peakRssKiB_; }
 
 private:
-    struct Task {
+    struct Task
+    {
         std::string name;
         uint64_t cpuNs = 0;
     };

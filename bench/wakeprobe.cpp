@@ -44,9 +44,12 @@ std::optional<std::pair<int, int>> twoAllowedCpus()
     return std::make_pair(cpus[0], cpus[1]);
 }
 
-class Probe {
+class Probe
+{
 public:
-    explicit Probe(int samples) : samples_(samples) {}
+    explicit Probe(int samples)
+        : samples_(samples)
+    {}
 
     std::optional<std::vector<double>> run(int waiterCpu, int wakerCpu)
     {

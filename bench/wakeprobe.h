@@ -11,7 +11,8 @@
 
 namespace bench {
 
-struct WakeLatency {
+struct WakeLatency
+{
     double medianUs = 0;
     double p90Us = 0;
 };

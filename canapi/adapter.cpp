@@ -30,13 +30,13 @@ sim::BusFrame toBusFrame(const ApiFrame &frame)
     return f;
 }
 
-class Adapter::PeerHandle final : public sim::Peer {
+class Adapter::PeerHandle final : public sim::Peer
+{
 public:
     PeerHandle(std::weak_ptr<Adapter> adapter, std::shared_ptr<PeerSlot> slot)
         : adapter_(std::move(adapter))
         , slot_(std::move(slot))
-    {
-    }
+    {}
     ~PeerHandle() override
     {
         if (auto adapter = adapter_.lock())
@@ -62,8 +62,7 @@ Adapter::Adapter(const AdapterConfig &config, AdapterSink &sink, std::shared_ptr
     , sink_(sink)
     , trace_(std::move(trace))
     , realtimeOffsetNs_(realtimeNs() - monotonicNs())
-{
-}
+{}
 
 std::unique_ptr<sim::Peer> Adapter::attachPeer(std::function<void(const sim::BusFrame &)> onFrame)
 {

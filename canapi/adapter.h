@@ -22,7 +22,8 @@ namespace canapi {
 class Adapter;
 
 // The interface side of every adapter.
-class AdapterSink {
+class AdapterSink
+{
 public:
     virtual ~AdapterSink() = default;
     // A frame completed on the adapter's bus at monotonic time monoNs; origin
@@ -33,7 +34,8 @@ public:
 ApiFrame toApiFrame(const sim::BusFrame &frame);
 sim::BusFrame toBusFrame(const ApiFrame &frame);
 
-class Adapter : public std::enable_shared_from_this<Adapter> {
+class Adapter : public std::enable_shared_from_this<Adapter>
+{
 public:
     Adapter(const AdapterConfig &config, AdapterSink &sink, std::shared_ptr<TraceFile> trace);
     virtual ~Adapter() = default;
@@ -66,7 +68,8 @@ protected:
     void publish(const ApiFrame &frame, uint64_t origin, int64_t monoNs);
 
 private:
-    struct PeerSlot {
+    struct PeerSlot
+    {
         uint64_t origin = 0;
         std::mutex mutex;
         bool active = true;

@@ -36,8 +36,7 @@ int64_t monotonicNs()
 ApiClock::ApiClock(int64_t anchorNs)
     : anchorNs_(anchorNs)
     , anchorMicros_(anchorNs / 1000)
-{
-}
+{}
 
 int64_t ApiClock::rawMicrosAt(int64_t monoNs) const
 {
@@ -60,7 +59,8 @@ uint64_t ApiClock::microsAt(int64_t monoNs) const
 int64_t ApiClock::monoAt(uint64_t micros) const
 {
     std::lock_guard lock(mutex_);
-    const double raw = static_cast<double>(static_cast<int64_t>(micros) - int64_t{correctionMs_} * 1000 - anchorMicros_);
+    const double raw =
+        static_cast<double>(static_cast<int64_t>(micros) - int64_t{correctionMs_} * 1000 - anchorMicros_);
     return anchorNs_ + static_cast<int64_t>(std::ceil(raw * 1000.0 / rate_));
 }
 

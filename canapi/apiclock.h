@@ -16,7 +16,8 @@ bool isZero(const ApiTimeStamp &ts);
 // Monotonic time of the machine in nanoseconds (CLOCK_MONOTONIC).
 int64_t monotonicNs();
 
-class ApiClock {
+class ApiClock
+{
 public:
     // The clock reads anchorNs / 1000 microseconds at monotonic time anchorNs,
     // so that it starts where a driver's uptime clock would.

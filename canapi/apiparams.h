@@ -15,13 +15,15 @@ ApiResult putU32(void *buf, uint16_t len, uint32_t value);
 ApiResult putU8(void *buf, uint16_t len, uint8_t value);
 ApiResult putText(void *buf, uint16_t len, const std::string &text);
 
-struct HardwareParams {
+struct HardwareParams
+{
     uint32_t kind = 0;
     std::string name;
     uint32_t nets = 0; // nets registered on the hardware
 };
 
-struct ClientParams {
+struct ClientParams
+{
     std::string name;
     std::span<const bool> connected; // by net handle; element 0 is no net
     uint32_t event = 0;

@@ -80,11 +80,11 @@ AdapterConfig adapterFor(const QString &plugin, const QString &name, const QStri
 QString noAdapterFound(const FruitlessSearch &search)
 {
     const QString others = search.otherInterfaces.isEmpty()
-        ? QString()
-        : QStringLiteral(" (%1: name it in a bench file)").arg(search.otherInterfaces.join(QStringLiteral(", ")));
-    const QString peakcan = search.peakcanProblem.isEmpty()
-        ? QStringLiteral("PCAN-Basic lists no adapter")
-        : QStringLiteral("no PCAN-Basic library");
+                               ? QString()
+                               : QStringLiteral(" (%1: name it in a bench file)")
+                                     .arg(search.otherInterfaces.join(QStringLiteral(", ")));
+    const QString peakcan = search.peakcanProblem.isEmpty() ? QStringLiteral("PCAN-Basic lists no adapter")
+                                                            : QStringLiteral("no PCAN-Basic library");
     return QStringLiteral("no CAN adapter found: no bench file (TARVCAN_CONFIG, tarvcan.ini beside the library, "
                           "or /etc/tarvcanflash/tarvcan.ini), "
                           "no SocketCAN interface of a PEAK driver%1, %2")
@@ -104,10 +104,12 @@ BenchConfig detectBench()
             const QString kernel = plugin == QLatin1String("socketcan") ? kernelDriverOf(info.name()) : QString();
             const QString driver = driverForDevice(plugin, info.name(), kernel);
             if (driver.isEmpty()) {
-                search.otherInterfaces.append(QStringLiteral("%1 (%2)").arg(info.name(), kernel.isEmpty() ? QStringLiteral("virtual") : kernel));
+                search.otherInterfaces.append(QStringLiteral("%1 (%2)").arg(
+                    info.name(), kernel.isEmpty() ? QStringLiteral("virtual") : kernel));
                 continue;
             }
-            bench.adapters.append(adapterFor(plugin, info.name(), driver, static_cast<int>(bench.adapters.size())));
+            bench.adapters.append(
+                adapterFor(plugin, info.name(), driver, static_cast<int>(bench.adapters.size())));
             if (bench.adapters.size() >= 16)
                 return bench;
         }

@@ -17,7 +17,8 @@ QString driverForDevice(const QString &plugin, const QString &name, const QStrin
 QString kernelDriverOf(const QString &interfaceName);
 
 // What a search that found no adapter saw on the way.
-struct FruitlessSearch {
+struct FruitlessSearch
+{
     QStringList otherInterfaces; // SocketCAN interfaces of no PEAK driver, "can0 (gs_usb)"
     QString peakcanProblem;      // why PCAN-Basic listed nothing; empty when it answered
 };

@@ -19,7 +19,8 @@ constexpr int kMaxIndex = 255;
 constexpr int kMaxSpinUs = 1000;
 
 const QStringList kDrivers = {QStringLiteral("pcan_usb"), QStringLiteral("pcan_pci"), QStringLiteral("peakcan")};
-const QStringList kPlugins = {QStringLiteral("peakcan"), QStringLiteral("socketcan"), QStringLiteral("virtualcan")};
+const QStringList kPlugins = {QStringLiteral("peakcan"), QStringLiteral("socketcan"),
+                              QStringLiteral("virtualcan")};
 
 // Decimal, or hexadecimal with 0x; a leading zero does not mean octal here.
 bool parseNumber(const QString &text, qulonglong max, qulonglong *out)
@@ -62,13 +63,13 @@ bool cleanValue(const QString &raw, QString *value, QString *problem)
     return true;
 }
 
-class Parser {
+class Parser
+{
 public:
     Parser(const QString &fileName, const QString &baseDir)
         : fileName_(fileName)
         , baseDir_(baseDir)
-    {
-    }
+    {}
 
     bool parse(const QString &text, BenchConfig *config, QString *error);
 
@@ -171,10 +172,12 @@ bool Parser::parseLine(int number, const QString &raw)
 
 bool Parser::openSection(int number, const QString &header)
 {
-    static const QRegularExpression form(QStringLiteral("^\\[\\s*(adapter|module)\\.([A-Za-z0-9_.-]+)\\s*\\]\\s*(;.*)?$"));
+    static const QRegularExpression form(
+        QStringLiteral("^\\[\\s*(adapter|module)\\.([A-Za-z0-9_.-]+)\\s*\\]\\s*(;.*)?$"));
     const QRegularExpressionMatch m = form.match(header);
     if (!m.hasMatch())
-        return fail(number, QStringLiteral("unknown section %1 (expected [adapter.NAME] or [module.NAME])").arg(header));
+        return fail(number,
+                    QStringLiteral("unknown section %1 (expected [adapter.NAME] or [module.NAME])").arg(header));
     const QString full = m.captured(1) + QLatin1Char('.') + m.captured(2);
     if (sectionNames_.contains(full))
         return fail(number, QStringLiteral("section [%1] appears twice").arg(full));
@@ -220,12 +223,15 @@ bool Parser::adapterKey(AdapterConfig &a, int number, const QString &key, const 
             return fail(number, QStringLiteral("index must be a number from 0 to %1").arg(kMaxIndex));
         const int index = static_cast<int>(n);
         if (indexOwner_.contains(index))
-            return fail(number, QStringLiteral("index %1 is already used by [adapter.%2]").arg(index).arg(indexOwner_.value(index)));
+            return fail(number, QStringLiteral("index %1 is already used by [adapter.%2]")
+                                    .arg(index)
+                                    .arg(indexOwner_.value(index)));
         indexOwner_.insert(index, a.name);
         a.index = index;
     } else if (key == QLatin1String("driver")) {
         if (!kDrivers.contains(value))
-            return fail(number, QStringLiteral("driver must be one of %1").arg(kDrivers.join(QLatin1String(", "))));
+            return fail(number,
+                        QStringLiteral("driver must be one of %1").arg(kDrivers.join(QLatin1String(", "))));
         a.driver = value;
     } else if (key == QLatin1String("backend")) {
         if (value != QLatin1String("sim") && value != QLatin1String("qt"))
@@ -233,7 +239,8 @@ bool Parser::adapterKey(AdapterConfig &a, int number, const QString &key, const 
         a.backend = value == QLatin1String("qt") ? AdapterConfig::Backend::Qt : AdapterConfig::Backend::Sim;
     } else if (key == QLatin1String("plugin")) {
         if (!kPlugins.contains(value))
-            return fail(number, QStringLiteral("plugin must be one of %1").arg(kPlugins.join(QLatin1String(", "))));
+            return fail(number,
+                        QStringLiteral("plugin must be one of %1").arg(kPlugins.join(QLatin1String(", "))));
         a.plugin = value;
     } else if (key == QLatin1String("interface")) {
         if (value.isEmpty())
@@ -274,7 +281,8 @@ bool Parser::adapterKey(AdapterConfig &a, int number, const QString &key, const 
         bool ok = false;
         const double ppm = value.toDouble(&ok);
         if (!ok || !std::isfinite(ppm) || ppm <= -1e6 || ppm >= 1e6)
-            return fail(number, QStringLiteral("clock_drift_ppm must be a number above -1000000 and below 1000000"));
+            return fail(number,
+                        QStringLiteral("clock_drift_ppm must be a number above -1000000 and below 1000000"));
         a.clockDriftPpm = ppm;
         a.hasClockDrift = true;
     } else {
@@ -296,7 +304,8 @@ bool Parser::moduleKey(ModuleEntry &m, int number, const QString &key, const QSt
     if (key == QLatin1String("image"))
         m.imageLine = number;
     std::string problem;
-    if (!modsim::applyModuleKey(m.config, key.toStdString(), value.toStdString(), baseDir_.toStdString(), &problem))
+    if (!modsim::applyModuleKey(m.config, key.toStdString(), value.toStdString(), baseDir_.toStdString(),
+                                &problem))
         return fail(number, QString::fromStdString(problem));
     return true;
 }
@@ -313,11 +322,16 @@ bool Parser::checkAdapter(const AdapterConfig &a, const QSet<QString> &keys)
         if (qt && !keys.contains(QLatin1String(qtKey)))
             return fail(a.line, section + QStringLiteral("has backend = qt but no %1").arg(QLatin1String(qtKey)));
         if (!qt && keys.contains(QLatin1String(qtKey)))
-            return fail(a.line, section + QStringLiteral("has %1, which only a backend = qt adapter takes").arg(QLatin1String(qtKey)));
+            return fail(a.line, section
+                                    + QStringLiteral("has %1, which only a backend = qt adapter takes")
+                                          .arg(QLatin1String(qtKey)));
     }
-    for (const char *simKey : {"bus_status", "clock_drift_ppm", "stats", "realtime", "spin_us", "bus_off_after_frames", "bus_off_for_good"}) {
+    for (const char *simKey : {"bus_status", "clock_drift_ppm", "stats", "realtime", "spin_us",
+                               "bus_off_after_frames", "bus_off_for_good"}) {
         if (qt && keys.contains(QLatin1String(simKey)))
-            return fail(a.line, section + QStringLiteral("has %1, which only a backend = sim adapter takes").arg(QLatin1String(simKey)));
+            return fail(a.line, section
+                                    + QStringLiteral("has %1, which only a backend = sim adapter takes")
+                                          .arg(QLatin1String(simKey)));
     }
     return true;
 }
@@ -337,7 +351,10 @@ bool Parser::checkAdapters()
             continue;
         // The interface has one clock, whatever the number of adapters.
         if (drift != nullptr && drift->clockDriftPpm != a.clockDriftPpm)
-            return fail(a.line, QStringLiteral("clock_drift_ppm differs from the one of [adapter.%1]; the interface has one clock").arg(drift->name));
+            return fail(a.line,
+                        QStringLiteral(
+                            "clock_drift_ppm differs from the one of [adapter.%1]; the interface has one clock")
+                            .arg(drift->name));
         drift = &a;
     }
     return true;
@@ -359,9 +376,10 @@ bool Parser::checkModules()
         // Two modules answering on one identifier garble each other's frames.
         const QPair<int, int> place(m.adapterIndex, m.config.id());
         if (idOwner.contains(place))
-            return fail(m.line, section + QStringLiteral("has the address of [module.%1] on adapter %2")
-                                              .arg(idOwner.value(place))
-                                              .arg(m.adapterIndex));
+            return fail(m.line, section
+                                    + QStringLiteral("has the address of [module.%1] on adapter %2")
+                                          .arg(idOwner.value(place))
+                                          .arg(m.adapterIndex));
         idOwner.insert(place, m.name);
     }
     return true;
@@ -369,8 +387,8 @@ bool Parser::checkModules()
 
 } // namespace
 
-bool parseBenchConfig(const QString &text, const QString &fileName, const QString &baseDir,
-                      BenchConfig *config, QString *error)
+bool parseBenchConfig(const QString &text, const QString &fileName, const QString &baseDir, BenchConfig *config,
+                      QString *error)
 {
     Parser parser(fileName, baseDir);
     return parser.parse(text, config, error);

@@ -43,7 +43,8 @@
 
 namespace canapi {
 
-struct AdapterConfig {
+struct AdapterConfig
+{
     enum class Backend { Sim, Qt };
 
     QString name; // section name after "adapter."
@@ -67,7 +68,8 @@ struct AdapterConfig {
     bool hasClockDrift = false;
 };
 
-struct ModuleEntry {
+struct ModuleEntry
+{
     int adapterIndex = -1;
     modsim::ModuleConfig config;
     QString name; // section name after "module."
@@ -75,9 +77,10 @@ struct ModuleEntry {
     int imageLine = 0;
 };
 
-struct BenchConfig {
-    QString fileName; // as the messages name it
-    QString path;     // the file read; empty when the bench came as text
+struct BenchConfig
+{
+    QString fileName;              // as the messages name it
+    QString path;                  // the file read; empty when the bench came as text
     QList<AdapterConfig> adapters; // ascending index
     QList<ModuleEntry> modules;    // in file order
     double clockDriftPpm = 0.0;
@@ -92,8 +95,8 @@ struct BenchConfig {
 constexpr qint64 kMaxBenchFileBytes = 1024 * 1024;
 
 // False with "FILE:LINE: message" in error when the text is bad.
-bool parseBenchConfig(const QString &text, const QString &fileName, const QString &baseDir,
-                      BenchConfig *config, QString *error);
+bool parseBenchConfig(const QString &text, const QString &fileName, const QString &baseDir, BenchConfig *config,
+                      QString *error);
 // Reads a file; relative paths in it are relative to its folder. Anything
 // but a regular file of at most kMaxBenchFileBytes is refused unread.
 bool loadBenchConfig(const QString &path, BenchConfig *config, QString *error);

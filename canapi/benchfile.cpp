@@ -66,7 +66,8 @@ bool readBenchFile(const QString &path, QByteArray *bytes, QString *problem)
         *problem = QStringLiteral("cannot be read: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
-    struct stat st {};
+    struct stat st
+    {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         *problem = QStringLiteral("is not a regular file");
     else if (st.st_size > kMaxBenchFileBytes)

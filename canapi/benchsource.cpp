@@ -50,8 +50,10 @@ BenchConfig environmentBench()
         return BenchConfig();
     }
     if (bench.adapters.isEmpty()) {
-        std::fprintf(stderr, "tarvcanapi: %s: the bench file has no [adapter.NAME] section, so no CAN adapter is offered\n",
-                     qPrintable(path));
+        std::fprintf(
+            stderr,
+            "tarvcanapi: %s: the bench file has no [adapter.NAME] section, so no CAN adapter is offered\n",
+            qPrintable(path));
         noteBenchPlace(path + QStringLiteral(": the bench file has no [adapter.NAME] section"));
     }
     return bench;

@@ -15,7 +15,8 @@ constexpr int kUnstuffedTail = 1 + 1 + 1 + 7 + 3;
 
 // The stuffed part of a frame (start of frame to the end of the CRC), one bit
 // per entry, in the order it goes on the wire.
-class BitString {
+class BitString
+{
 public:
     void put(uint32_t value, int width)
     {

@@ -33,8 +33,7 @@ CanInterface &CanInterface::instance()
 CanInterface::CanInterface()
     : registry_(events_)
     , clock_(monotonicNs())
-{
-}
+{}
 
 ApiResult CanInterface::loadDriver(const char *name)
 {
@@ -77,13 +76,14 @@ void CanInterface::noteDriverLinesLocked(const char *driver)
             ++lines;
         }
     }
-    noteBenchPlace(last == nullptr
-                       ? QStringLiteral("%1: it lists no adapter for %2").arg(benchFile_, QString::fromLatin1(driver))
-                       : QStringLiteral("%1:%2: [adapter.%3], the last adapter it lists for %4, serves line %5")
-                             .arg(benchFile_)
-                             .arg(last->line)
-                             .arg(last->name, QString::fromLatin1(driver))
-                             .arg(lines - 1));
+    noteBenchPlace(
+        last == nullptr
+            ? QStringLiteral("%1: it lists no adapter for %2").arg(benchFile_, QString::fromLatin1(driver))
+            : QStringLiteral("%1:%2: [adapter.%3], the last adapter it lists for %4, serves line %5")
+                  .arg(benchFile_)
+                  .arg(last->line)
+                  .arg(last->name, QString::fromLatin1(driver))
+                  .arg(lines - 1));
 }
 
 ApiResult CanInterface::readHwParam(uint8_t hw, uint16_t param, void *buf, uint16_t len)
@@ -162,7 +162,8 @@ ApiResult CanInterface::registerNet(uint8_t net, const char *name, uint8_t hw, u
     return API_OK;
 }
 
-ApiResult CanInterface::netNotOpened(uint8_t net, const Adapter &adapter, uint64_t generation, const std::string &error)
+ApiResult CanInterface::netNotOpened(uint8_t net, const Adapter &adapter, uint64_t generation,
+                                     const std::string &error)
 {
     // The end of the caller's run: said where its user reads, on a line of
     // the kind that ends a run in the front end.
@@ -190,7 +191,8 @@ ApiResult CanInterface::connectClient(uint8_t client, const char *netName, uint8
     return registry_.connectClient(client, netName, net);
 }
 
-ApiResult CanInterface::registerMsgRange(uint8_t client, uint8_t net, const ApiRangeBound *first, const ApiRangeBound *last)
+ApiResult CanInterface::registerMsgRange(uint8_t client, uint8_t net, const ApiRangeBound *first,
+                                         const ApiRangeBound *last)
 {
     std::lock_guard lock(mutex_);
     return registry_.registerMsgRange(client, net, first, last);

@@ -19,7 +19,8 @@ namespace canapi {
 
 class QtIoThread;
 
-class CanInterface final : public AdapterSink {
+class CanInterface final : public AdapterSink
+{
 public:
     static CanInterface &instance();
 
@@ -33,7 +34,8 @@ public:
     ApiResult registerNet(uint8_t net, const char *name, uint8_t hw, uint16_t btr0btr1);
     ApiResult registerClient(const char *name, uint32_t notify, uint8_t *client);
     ApiResult connectClient(uint8_t client, const char *netName, uint8_t *net);
-    ApiResult registerMsgRange(uint8_t client, uint8_t net, const ApiRangeBound *first, const ApiRangeBound *last);
+    ApiResult registerMsgRange(uint8_t client, uint8_t net, const ApiRangeBound *first,
+                               const ApiRangeBound *last);
     ApiResult resetClient(uint8_t client);
     ApiResult resetHardware(uint8_t hw);
     ApiResult removeClient(uint8_t client);
@@ -59,7 +61,8 @@ public:
     void onBusFrame(const Adapter &adapter, const ApiFrame &frame, uint64_t origin, int64_t monoNs) override;
 
 private:
-    struct Slot {
+    struct Slot
+    {
         std::shared_ptr<Adapter> adapter;
         uint16_t statusWord = 0;
         bool busOff = false;

@@ -26,7 +26,8 @@ namespace {
 constexpr qsizetype kAnswerBuffer = 32768;
 const QString kCutShort = QStringLiteral("the kernel's answer about the interface was cut short");
 
-struct LinkRequest {
+struct LinkRequest
+{
     nlmsghdr header;
     ifinfomsg info;
 };
@@ -72,7 +73,8 @@ bool exchange(const LinkRequest &request, NetlinkAnswer *answer, LinkQuery *quer
     kernel.nl_family = AF_NETLINK;
     sockaddr_nl self{};
     socklen_t selfLength = sizeof self;
-    const bool done = ::sendto(fd, &request, sizeof request, 0, reinterpret_cast<const sockaddr *>(&kernel), sizeof kernel)
+    const bool done =
+        ::sendto(fd, &request, sizeof request, 0, reinterpret_cast<const sockaddr *>(&kernel), sizeof kernel)
             == static_cast<ssize_t>(sizeof request)
         && ::getsockname(fd, reinterpret_cast<sockaddr *>(&self), &selfLength) == 0 && receiveAnswer(fd, answer);
     if (!done)
@@ -161,7 +163,8 @@ bool readLinkInfo(QByteArrayView info, CanLink *link)
     QByteArrayView data;
     const bool whole = forEachAttribute(info, [&](uint16_t type, QByteArrayView payload) {
         if (type == IFLA_INFO_KIND)
-            link->kind = QString::fromLatin1(payload.data(), static_cast<qsizetype>(qstrnlen(payload.data(), payload.size())));
+            link->kind = QString::fromLatin1(payload.data(),
+                                             static_cast<qsizetype>(qstrnlen(payload.data(), payload.size())));
         else if (type == IFLA_INFO_DATA)
             data = payload;
         return true;
@@ -177,14 +180,16 @@ std::optional<CanLink> parseLink(const QByteArray &message, int *index)
     if (message.size() < attributesAt)
         return std::nullopt;
     std::memcpy(&header, message.constData(), sizeof header);
-    if (header.nlmsg_type != RTM_NEWLINK || header.nlmsg_len < attributesAt || header.nlmsg_len > static_cast<size_t>(message.size()))
+    if (header.nlmsg_type != RTM_NEWLINK || header.nlmsg_len < attributesAt
+        || header.nlmsg_len > static_cast<size_t>(message.size()))
         return std::nullopt;
     ifinfomsg info{};
     std::memcpy(&info, message.constData() + NLMSG_HDRLEN, sizeof info);
     CanLink link;
     link.up = (info.ifi_flags & IFF_UP) != 0;
     *index = info.ifi_index;
-    const QByteArrayView attributes = QByteArrayView(message).sliced(attributesAt, header.nlmsg_len - attributesAt);
+    const QByteArrayView attributes =
+        QByteArrayView(message).sliced(attributesAt, header.nlmsg_len - attributesAt);
     const bool whole = forEachAttribute(attributes, [&link](uint16_t type, QByteArrayView payload) {
         return type != IFLA_LINKINFO || readLinkInfo(payload, &link);
     });
@@ -281,9 +286,10 @@ bool bitRateWanted(const CanLink &link, uint32_t bitRate)
 QString linkProblem(const QString &name, const CanLink &link, uint32_t bitRate)
 {
     if (link.kind != QLatin1String("can"))
-        return link.up ? QString() : QStringLiteral("the interface is down; as root: ip link set %1 up").arg(name);
-    const QString rate = link.bitRate == 0 ? QStringLiteral("no bit rate set")
-                                           : QStringLiteral("%1 bit/s").arg(link.bitRate);
+        return link.up ? QString()
+                       : QStringLiteral("the interface is down; as root: ip link set %1 up").arg(name);
+    const QString rate =
+        link.bitRate == 0 ? QStringLiteral("no bit rate set") : QStringLiteral("%1 bit/s").arg(link.bitRate);
     if (!link.up) {
         return QStringLiteral("the interface is down (%2), this run at %3 bit/s; "
                               "as root: ip link set %1 up type can bitrate %3")

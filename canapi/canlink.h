@@ -12,7 +12,8 @@
 
 namespace canapi {
 
-struct CanLink {
+struct CanLink
+{
     bool up = false;               // administratively up (IFF_UP)
     QString kind;                  // "can" for a controller; "vcan", "vxcan", ...; empty when not told
     uint32_t bitRate = 0;          // bit/s; 0: none set (virtual interfaces have none)
@@ -25,14 +26,16 @@ std::optional<CanLink> parseLinkMessage(const QByteArray &message);
 
 // What the kernel's answer must match: this socket's port id, the request's
 // sequence number and the interface asked about.
-struct LinkQuery {
+struct LinkQuery
+{
     uint32_t port = 0;
     uint32_t sequence = 0;
     int index = 0;
 };
 // One datagram as received: its sender's port id (0: the kernel), and
 // whether it was longer than the buffer.
-struct NetlinkAnswer {
+struct NetlinkAnswer
+{
     QByteArray bytes;
     uint32_t sender = 0;
     bool truncated = false;

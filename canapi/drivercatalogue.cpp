@@ -30,9 +30,9 @@ bool knownDriver(const char *name)
 
 std::string productName(const AdapterConfig &a)
 {
-    const char *product = a.driver == QLatin1String("pcan_usb") ? "PCAN-USB"
-        : a.driver == QLatin1String("pcan_pci")                 ? "PCAN-PCI"
-                                                                : "PCAN";
+    const char *product = a.driver == QLatin1String("pcan_usb")   ? "PCAN-USB"
+                          : a.driver == QLatin1String("pcan_pci") ? "PCAN-PCI"
+                                                                  : "PCAN";
     return std::string(product) + " (" + a.name.toStdString() + ")";
 }
 

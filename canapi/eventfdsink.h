@@ -8,7 +8,8 @@
 namespace canapi {
 
 // Reception events are eventfd descriptors.
-class EventFdSink final : public EventSink {
+class EventFdSink final : public EventSink
+{
 public:
     bool isEvent(uint32_t handle) const override;
     void signal(uint32_t handle) override;

@@ -32,9 +32,11 @@ InputFiles InputFiles::ofProcess(const QString &benchFile)
     if (QCoreApplication::instance() == nullptr)
         return inputs;
     for (const QString &argument : QCoreApplication::arguments()) {
-        struct stat st {};
+        struct stat st
+        {};
         if (!argument.isEmpty() && statOf(argument, &st) && S_ISREG(st.st_mode))
-            inputs.add(argument, QStringLiteral("is a file named on the program's command line, which the run reads"));
+            inputs.add(argument,
+                       QStringLiteral("is a file named on the program's command line, which the run reads"));
     }
     return inputs;
 }
@@ -42,7 +44,8 @@ InputFiles InputFiles::ofProcess(const QString &benchFile)
 void InputFiles::add(const QString &path, const QString &what)
 {
     Input input{cleanAbsolute(path), what};
-    struct stat st {};
+    struct stat st
+    {};
     if (statOf(path, &st)) {
         input.exists = true;
         input.device = st.st_dev;
@@ -53,7 +56,8 @@ void InputFiles::add(const QString &path, const QString &what)
 
 QString InputFiles::whatIs(const QString &place) const
 {
-    struct stat st {};
+    struct stat st
+    {};
     const bool exists = statOf(place, &st);
     const QString path = cleanAbsolute(place);
     for (const Input &input : inputs_) {

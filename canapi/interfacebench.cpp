@@ -22,13 +22,13 @@ namespace {
 // keeps its place among the adapters, so that the lines of the others stay
 // what the bench file says, but it cannot be opened, so that no run goes
 // without the record it asked for.
-class RefusedAdapter final : public Adapter {
+class RefusedAdapter final : public Adapter
+{
 public:
     RefusedAdapter(const AdapterConfig &config, AdapterSink &sink, std::string reason)
         : Adapter(config, sink, nullptr)
         , reason_(std::move(reason))
-    {
-    }
+    {}
     bool open(uint32_t, std::string *error) override
     {
         if (error)
@@ -72,7 +72,8 @@ QtIoThread &CanInterface::io()
     return *io_;
 }
 
-std::vector<CanInterface::Slot> CanInterface::buildBench(const BenchConfig &config, std::vector<std::string> *problems)
+std::vector<CanInterface::Slot> CanInterface::buildBench(const BenchConfig &config,
+                                                         std::vector<std::string> *problems)
 {
     TraceFiles files;
     const InputFiles inputs = InputFiles::ofProcess(config.path);

@@ -12,7 +12,8 @@ namespace {
 
 // An output written over an input would destroy what the run reads: the
 // firmware being flashed, or the bench file.
-QString inputProblem(const BenchConfig &bench, const InputFiles &inputs, int line, const QString &what, const QString &path)
+QString inputProblem(const BenchConfig &bench, const InputFiles &inputs, int line, const QString &what,
+                     const QString &path)
 {
     const QString input = inputs.whatIs(path);
     return input.isEmpty() ? QString() : bench.at(line, QStringLiteral("%1: %2: %3").arg(what, path, input));
@@ -85,7 +86,8 @@ QString resolvePlace(const BenchConfig &bench, RunPlaces &places, int line, cons
 QString resolveRunPlaces(const BenchConfig &bench, RunPlaces &places, AdapterConfig *a)
 {
     const QString owner = QStringLiteral(" of [adapter.%1]").arg(a->name);
-    const QString problem = resolvePlace(bench, places, a->traceLine, QStringLiteral("trace") + owner, &a->tracePath);
+    const QString problem =
+        resolvePlace(bench, places, a->traceLine, QStringLiteral("trace") + owner, &a->tracePath);
     if (!problem.isEmpty())
         return problem;
     return resolvePlace(bench, places, a->statsLine, QStringLiteral("stats") + owner, &a->statsPath);
@@ -101,7 +103,8 @@ QString openOutputs(const BenchConfig &bench, const InputFiles &inputs, const Ad
     *trace = files.open(a.tracePath.toStdString(), &error);
     if (*trace)
         return QString();
-    return bench.at(a.traceLine, QStringLiteral("trace of [adapter.%1]: %2").arg(a.name, QString::fromStdString(error)));
+    return bench.at(a.traceLine,
+                    QStringLiteral("trace of [adapter.%1]: %2").arg(a.name, QString::fromStdString(error)));
 }
 
 } // namespace canapi

@@ -20,8 +20,8 @@ Q_LOGGING_CATEGORY(lcQtAdapter, "tarv.canapi.qt")
 
 namespace canapi {
 
-QtAdapter::QtAdapter(const AdapterConfig &config, AdapterSink &sink, std::shared_ptr<TraceFile> trace, QtIoThread &io,
-                     DeviceFactory factory)
+QtAdapter::QtAdapter(const AdapterConfig &config, AdapterSink &sink, std::shared_ptr<TraceFile> trace,
+                     QtIoThread &io, DeviceFactory factory)
     : Adapter(config, sink, std::move(trace))
     , io_(io)
     , factory_(std::move(factory))
@@ -71,12 +71,14 @@ QCanBusDevice *QtAdapter::startConnecting(bool setBitRate, uint32_t bitRate,
         settle(problem.isEmpty() ? QStringLiteral("no such device") : problem);
         return nullptr;
     }
-    QObject::connect(device, &QCanBusDevice::stateChanged, device, [device, settle](QCanBusDevice::CanBusDeviceState state) {
-        if (state == QCanBusDevice::ConnectedState)
-            settle(QString());
-        else if (state == QCanBusDevice::UnconnectedState)
-            settle(device->errorString().isEmpty() ? QStringLiteral("connection refused") : device->errorString());
-    });
+    QObject::connect(device, &QCanBusDevice::stateChanged, device,
+                     [device, settle](QCanBusDevice::CanBusDeviceState state) {
+                         if (state == QCanBusDevice::ConnectedState)
+                             settle(QString());
+                         else if (state == QCanBusDevice::UnconnectedState)
+                             settle(device->errorString().isEmpty() ? QStringLiteral("connection refused")
+                                                                    : device->errorString());
+                     });
     if (!device->connectDevice())
         settle(device->errorString().isEmpty() ? QStringLiteral("cannot connect") : device->errorString());
     else if (device->state() == QCanBusDevice::ConnectedState)
@@ -96,8 +98,8 @@ QString QtAdapter::connectDevice(bool setBitRate, uint32_t bitRate, QCanBusDevic
         });
     });
     return result.wait_for(kConnectTimeout) == std::future_status::ready
-        ? result.get()
-        : QStringLiteral("not connected after %1 s").arg(kConnectTimeout.count());
+               ? result.get()
+               : QStringLiteral("not connected after %1 s").arg(kConnectTimeout.count());
 }
 
 QString QtAdapter::linkProblemAfterConnect(uint32_t bitRate) const
@@ -118,7 +120,8 @@ bool QtAdapter::open(uint32_t bitRate, std::string *error)
     bool connected = false;
     io_.runBlocking([&] {
         std::lock_guard lock(mutex_);
-        connected = device_ != nullptr && bitRate == bitRate_ && device_->state() == QCanBusDevice::ConnectedState;
+        connected =
+            device_ != nullptr && bitRate == bitRate_ && device_->state() == QCanBusDevice::ConnectedState;
     });
     if (connected)
         return true;
@@ -185,8 +188,9 @@ QtTransmitter *QtAdapter::attachTransmitter(QCanBusDevice *device)
         if (entry != nullptr)
             leave();
         latch(static_cast<uint16_t>(API_ERR_ILLHW));
-        const QString frame = entry != nullptr ? QStringLiteral("frame %1").arg(wireId(entry->frame), 3, 16, QLatin1Char('0'))
-                                               : QStringLiteral("a frame");
+        const QString frame = entry != nullptr
+                                  ? QStringLiteral("frame %1").arg(wireId(entry->frame), 3, 16, QLatin1Char('0'))
+                                  : QStringLiteral("a frame");
         qCWarning(lcQtAdapter, "%s %s: %s lost: %s", qPrintable(config().plugin), qPrintable(config().interface),
                   qPrintable(frame), qPrintable(reason));
     };
@@ -206,8 +210,8 @@ void QtAdapter::closeDevice()
         drained_.wait_for(lock, kDrainTimeout, [this] { return waiting_.load() == 0; });
     }
     if (const int left = waiting_.load(); left > 0) {
-        qCWarning(lcQtAdapter, "%s %s: %d frames lost, not sent when the adapter closed", qPrintable(config().plugin),
-                  qPrintable(config().interface), left);
+        qCWarning(lcQtAdapter, "%s %s: %d frames lost, not sent when the adapter closed",
+                  qPrintable(config().plugin), qPrintable(config().interface), left);
     }
     QCanBusDevice *device = nullptr;
     {
@@ -258,7 +262,9 @@ bool QtAdapter::transmit(const ApiFrame &frame, uint64_t origin, int64_t atNs)
     }
     endRefusalBurstLocked();
     ++waiting_;
-    auto push = [transmitter, entry = QtTransmitter::Entry{toQtFrame(frame), frame, origin}] { transmitter->push(entry); };
+    auto push = [transmitter, entry = QtTransmitter::Entry{toQtFrame(frame), frame, origin}] {
+        transmitter->push(entry);
+    };
     const int64_t delayNs = atNs - monotonicNs();
     // The transmitter is the context: what is still queued for it goes with
     // its device.
@@ -266,9 +272,9 @@ bool QtAdapter::transmit(const ApiFrame &frame, uint64_t origin, int64_t atNs)
         QMetaObject::invokeMethod(transmitter, push, Qt::QueuedConnection);
     } else {
         const int delayMs = static_cast<int>((delayNs + 999999) / 1000000);
-        QMetaObject::invokeMethod(transmitter, [transmitter, delayMs, push] {
-            QTimer::singleShot(delayMs, transmitter, push);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            transmitter, [transmitter, delayMs, push] { QTimer::singleShot(delayMs, transmitter, push); },
+            Qt::QueuedConnection);
     }
     return true;
 }
@@ -298,7 +304,8 @@ void QtAdapter::countReceiveDrops()
     const auto drops = receiveDrops(receiveSocket_);
     if (!drops || *drops == receiveDrops_)
         return;
-    qCWarning(lcQtAdapter, "%s %s: the kernel dropped %u received frames, the socket's buffer being full (%u in all)",
+    qCWarning(lcQtAdapter,
+              "%s %s: the kernel dropped %u received frames, the socket's buffer being full (%u in all)",
               qPrintable(config().plugin), qPrintable(config().interface), *drops - receiveDrops_, *drops);
     receiveDrops_ = *drops;
 }

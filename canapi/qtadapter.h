@@ -18,7 +18,8 @@ namespace canapi {
 
 // Refusals of a full queue come in bursts of hundreds or thousands; the first
 // of a burst is told, the rest only as a count when the burst ends.
-class RefusalBurst {
+class RefusalBurst
+{
 public:
     // True for the refusal that begins a burst.
     bool refuse() { return refused_++ == 0; }
@@ -36,7 +37,8 @@ private:
 
 class QtTransmitter;
 
-class QtAdapter final : public Adapter {
+class QtAdapter final : public Adapter
+{
 public:
     static constexpr std::chrono::seconds kConnectTimeout{5};
     // Frames taken and not yet handed to the device; about a second of a
@@ -62,7 +64,8 @@ private:
     QCanBusDevice *createDevice(bool setBitRate, uint32_t bitRate, QString *error);
     // On the I/O thread: a new device on its way to connect; settle gets
     // an empty text once it is connected, else the problem.
-    QCanBusDevice *startConnecting(bool setBitRate, uint32_t bitRate, const std::function<void(const QString &)> &settle);
+    QCanBusDevice *startConnecting(bool setBitRate, uint32_t bitRate,
+                                   const std::function<void(const QString &)> &settle);
     // A new device connected at bitRate and in use; else the problem.
     QString openDevice(uint32_t bitRate);
     QString connectDevice(bool setBitRate, uint32_t bitRate, QCanBusDevice **device);

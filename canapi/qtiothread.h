@@ -9,7 +9,8 @@
 
 namespace canapi {
 
-class QtIoThread {
+class QtIoThread
+{
 public:
     QtIoThread();
     ~QtIoThread();

@@ -26,16 +26,19 @@ namespace canapi {
 // the queueing discipline, EAGAIN from a full socket send buffer).
 bool meansNoRoom(const QString &writeError);
 
-class QtTransmitter final : public QObject {
+class QtTransmitter final : public QObject
+{
 public:
     static constexpr std::chrono::milliseconds kRetryPause{1};
 
-    struct Entry {
+    struct Entry
+    {
         QCanBusFrame qtFrame;
         ApiFrame frame{};
         uint64_t origin = 0;
     };
-    struct Hooks {
+    struct Hooks
+    {
         std::function<void(const Entry &)> written;
         // entry is null for a frame the device lost after it had taken it.
         std::function<void(const Entry *entry, const QString &reason)> failed;

@@ -18,7 +18,8 @@ constexpr size_t kClientQueueCapacity = 32768;
 
 // Identifiers first..last of one net; a range given with an extended bound
 // takes extended and standard frames, any other standard frames only.
-struct MessageRange {
+struct MessageRange
+{
     uint8_t net = 0;
     uint32_t first = 0;
     uint32_t last = 0;
@@ -28,13 +29,15 @@ struct MessageRange {
 // frame carries its identifier as it went over the wire.
 bool acceptedBy(const std::vector<MessageRange> &ranges, uint8_t net, const ApiFrame &frame);
 
-struct Received {
+struct Received
+{
     ApiFrame frame{};
     uint8_t net = 0;
     ApiTimeStamp ts{};
 };
 
-class ReceiveQueue {
+class ReceiveQueue
+{
 public:
     // False when the queue is full: the frame is dropped and counted.
     bool push(const Received &frame);

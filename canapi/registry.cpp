@@ -33,8 +33,7 @@ uint64_t newOriginId()
 
 Registry::Registry(EventSink &events)
     : events_(events)
-{
-}
+{}
 
 void Registry::clear()
 {
@@ -111,7 +110,8 @@ ApiResult Registry::readHwParam(uint8_t hw, uint16_t param, void *buf, uint16_t 
     const Hardware *h = hardware(hw);
     if (h == nullptr)
         return API_ERR_ILLHW;
-    const auto nets = std::count_if(nets_.begin(), nets_.end(), [hw](const Net &n) { return n.used && n.hw == hw; });
+    const auto nets =
+        std::count_if(nets_.begin(), nets_.end(), [hw](const Net &n) { return n.used && n.hw == hw; });
     return readHardwareParam({h->info.kind, h->info.name, static_cast<uint32_t>(nets)}, param, buf, len);
 }
 

@@ -24,14 +24,16 @@ constexpr size_t kMaxRangesPerClient = 64;
 uint64_t newOriginId();
 
 // Where a client's reception event goes (an eventfd on Linux).
-class EventSink {
+class EventSink
+{
 public:
     virtual ~EventSink() = default;
     virtual bool isEvent(uint32_t handle) const = 0;
     virtual void signal(uint32_t handle) = 0;
 };
 
-struct HardwareInfo {
+struct HardwareInfo
+{
     uint32_t kind = 0;
     std::string name;
     int slot = -1; // the adapter of the bench behind the handle
@@ -39,7 +41,8 @@ struct HardwareInfo {
     bool busOff = false;
 };
 
-class Registry {
+class Registry
+{
 public:
     explicit Registry(EventSink &events);
 
@@ -48,7 +51,7 @@ public:
     // Hardware handles come from the loaded drivers, not from callers.
     void plugHardware(uint8_t hw, const HardwareInfo &info);
     bool isPresent(uint8_t hw) const;
-    int slotOf(uint8_t hw) const; // -1 when not present
+    int slotOf(uint8_t hw) const;         // -1 when not present
     uint8_t handleOfSlot(int slot) const; // 0 when the adapter is not listed
     uint8_t freeHardwareFromTop() const;  // highest free handle, 0 = none
 
@@ -61,7 +64,8 @@ public:
     ApiResult registerNet(uint8_t net, const char *name, uint8_t hw, uint16_t btr0btr1, uint32_t bitRate);
     ApiResult registerClient(const char *name, uint32_t notify, uint8_t *client);
     ApiResult connectClient(uint8_t client, const char *netName, uint8_t *net);
-    ApiResult registerMsgRange(uint8_t client, uint8_t net, const ApiRangeBound *first, const ApiRangeBound *last);
+    ApiResult registerMsgRange(uint8_t client, uint8_t net, const ApiRangeBound *first,
+                               const ApiRangeBound *last);
     ApiResult resetClient(uint8_t client);
     ApiResult resetHardware(uint8_t hw);
     ApiResult removeClient(uint8_t client);
@@ -85,18 +89,21 @@ public:
     size_t droppedFrames(uint8_t client) const;
 
 private:
-    struct Hardware {
+    struct Hardware
+    {
         bool present = false;
         HardwareInfo info;
     };
-    struct Net {
+    struct Net
+    {
         bool used = false;
         std::string name;
         uint8_t hw = 0;
         uint16_t busTiming = 0;
         uint32_t bitRate = 0;
     };
-    struct Client {
+    struct Client
+    {
         bool used = false;
         std::string name;
         uint32_t notify = 0;

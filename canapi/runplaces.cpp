@@ -83,8 +83,7 @@ QString placeholderProblem(const QString &place)
 
 RunPlaces::RunPlaces(RunStamp stamp)
     : stamp_(std::move(stamp))
-{
-}
+{}
 
 QString RunPlaces::resolve(const QString &place, QString *problem)
 {
@@ -120,7 +119,8 @@ QString RunPlaces::createNew(const QString &place, QString *problem) const
             break;
     }
     if (problem)
-        *problem = QStringLiteral("%1: cannot be written: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        *problem =
+            QStringLiteral("%1: cannot be written: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
     return QString();
 }
 

@@ -16,7 +16,8 @@
 
 namespace canapi {
 
-struct RunStamp {
+struct RunStamp
+{
     QDateTime start; // local time
     QString user;    // as it goes into a file name
 
@@ -35,7 +36,8 @@ QString expandPlace(const QString &place, const RunStamp &stamp, int sequence, Q
 QString placeholderProblem(const QString &place);
 
 // The places of one run. Adapters naming the same place share its file.
-class RunPlaces {
+class RunPlaces
+{
 public:
     explicit RunPlaces(RunStamp stamp);
     // The file the place names in this run; "PATH: reason" in problem when

@@ -34,13 +34,20 @@ const char *phaseName(modsim::Module::Phase phase)
 {
     using Phase = modsim::Module::Phase;
     switch (phase) {
-    case Phase::Idle: return "idle";
-    case Phase::Preparing: return "preparing";
-    case Phase::Update: return "update";
-    case Phase::Flash: return "flash";
-    case Phase::Compare: return "compare";
-    case Phase::Restarting: return "restarting";
-    case Phase::Dead: return "dead";
+    case Phase::Idle:
+        return "idle";
+    case Phase::Preparing:
+        return "preparing";
+    case Phase::Update:
+        return "update";
+    case Phase::Flash:
+        return "flash";
+    case Phase::Compare:
+        return "compare";
+    case Phase::Restarting:
+        return "restarting";
+    case Phase::Dead:
+        return "dead";
     }
     return "unknown";
 }
@@ -56,8 +63,8 @@ int64_t threadCpuNs()
 void writeTotals(std::FILE *file, const sim::BusStats &s)
 {
     std::fprintf(file,
-                 "\"frames\":%" PRIu64 ",\"bits\":%" PRIu64 ",\"busyNs\":%" PRIu64
-                 ",\"sumLatenessNs\":%" PRIu64 ",\"maxLatenessNs\":%" PRIu64,
+                 "\"frames\":%" PRIu64 ",\"bits\":%" PRIu64 ",\"busyNs\":%" PRIu64 ",\"sumLatenessNs\":%" PRIu64
+                 ",\"maxLatenessNs\":%" PRIu64,
                  s.frames, s.bits, s.busyNs, s.sumLatenessNs, s.maxLatenessNs);
 }
 
@@ -300,7 +307,8 @@ void SimBus::reportLostImage(const modsim::Module &module)
 {
     if (module.phase() != modsim::Module::Phase::Restarting || module.imageProblem().empty())
         return;
-    std::fprintf(stderr, "tarvcanapi: module %03X: image not written: %s; the module stays silent after its restart\n",
+    std::fprintf(stderr,
+                 "tarvcanapi: module %03X: image not written: %s; the module stays silent after its restart\n",
                  unsigned{module.config().id()}, module.imageProblem().c_str());
 }
 
@@ -334,8 +342,8 @@ void SimBus::writeStats() const
         return;
     }
     for (const PhaseMark &mark : marks_) {
-        std::fprintf(file, "{\"event\":\"phase\",\"atNs\":%" PRId64 ",\"module\":%u,\"phase\":\"%s\",",
-                     mark.atNs, unsigned{mark.module}, phaseName(mark.phase));
+        std::fprintf(file, "{\"event\":\"phase\",\"atNs\":%" PRId64 ",\"module\":%u,\"phase\":\"%s\",", mark.atNs,
+                     unsigned{mark.module}, phaseName(mark.phase));
         writeTotals(file, mark.totals);
         std::fputs("}\n", file);
     }

@@ -29,7 +29,8 @@
 
 namespace canapi {
 
-class SimBus final : public Adapter {
+class SimBus final : public Adapter
+{
 public:
     static constexpr uint32_t kDefaultBitRate = 125000;
 
@@ -44,22 +45,26 @@ public:
     void resetStats() override;
 
 private:
-    struct Pending {
+    struct Pending
+    {
         ApiFrame frame{};
         uint64_t origin = 0;
         int64_t readyNs = 0; // earliest start of its slot
     };
-    struct Slot {
+    struct Slot
+    {
         Pending pending;
         int64_t endNs = 0;
         int bits = 0;
     };
-    struct Node {
+    struct Node
+    {
         std::unique_ptr<modsim::Module> module;
         uint64_t origin = 0;
         modsim::Module::Phase phase = modsim::Module::Phase::Idle;
     };
-    struct PhaseMark {
+    struct PhaseMark
+    {
         int64_t atNs = 0;
         uint16_t module = 0;
         modsim::Module::Phase phase = modsim::Module::Phase::Idle;
@@ -96,8 +101,8 @@ private:
     std::vector<Pending> outgoing_;
     int64_t epochNs_;
     std::vector<PhaseMark> marks_;
-    uint64_t markLatenessNs_ = 0; // worst lateness since the last mark, under mutex_
-    int64_t threadCpuNs_ = 0;     // set as the thread ends
+    uint64_t markLatenessNs_ = 0;  // worst lateness since the last mark, under mutex_
+    int64_t threadCpuNs_ = 0;      // set as the thread ends
     bool realtimeGranted_ = false; // set as the thread starts
 
     std::thread thread_;

@@ -73,7 +73,8 @@ void CanInterface::dropNet(uint8_t net)
     registry_.removeNet(net);
 }
 
-std::unique_ptr<sim::Peer> CanInterface::attachPeer(int adapterIndex, std::function<void(const sim::BusFrame &)> onFrame)
+std::unique_ptr<sim::Peer> CanInterface::attachPeer(int adapterIndex,
+                                                    std::function<void(const sim::BusFrame &)> onFrame)
 {
     const auto adapter = adapterOfIndex(adapterIndex);
     return adapter ? adapter->attachPeer(std::move(onFrame)) : nullptr;

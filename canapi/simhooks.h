@@ -22,7 +22,8 @@ TARVCANAPI_EXPORT bool configure(const std::string &iniText, std::string *error)
 // Ends the bench: stops bus threads, writes the modules' images.
 TARVCANAPI_EXPORT void shutdown();
 
-struct BusStats {
+struct BusStats
+{
     uint64_t frames = 0;        // frames that completed their slot
     uint64_t bits = 0;          // bits on the wire, stuff bits included
     uint64_t busyNs = 0;        // sum of the frames' slot lengths
@@ -47,14 +48,16 @@ TARVCANAPI_EXPORT void dropNet(uint8_t net);
 
 // Another node on an adapter's bus (a tester, an analyser): frames it sends
 // reach every client on that bus; it sees every frame the clients send.
-struct BusFrame {
+struct BusFrame
+{
     uint32_t id = 0;
     bool extended = false;
     bool remote = false;
     uint8_t len = 0;
     uint8_t data[8] = {};
 };
-class Peer {
+class Peer
+{
 public:
     virtual ~Peer() = default;
     virtual void send(const BusFrame &frame) = 0;

@@ -64,8 +64,7 @@ int64_t realtimeNs()
 TraceFile::TraceFile(std::FILE *file, std::string path)
     : file_(file)
     , path_(std::move(path))
-{
-}
+{}
 
 TraceFile::~TraceFile()
 {

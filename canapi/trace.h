@@ -32,7 +32,8 @@ std::string candumpLine(int64_t realtimeNs, const std::string &interfaceName, co
 int64_t realtimeNs();
 
 // One trace file; several adapters may write into the same file.
-class TraceFile {
+class TraceFile
+{
 public:
     ~TraceFile();
     // Refuses a link, FIFO, device or folder at path (modsim/outputfile.h).
@@ -54,7 +55,8 @@ private:
 };
 
 // Opens each path once, so that adapters sharing a file share the writer.
-class TraceFiles {
+class TraceFiles
+{
 public:
     std::shared_ptr<TraceFile> open(const std::string &path, std::string *error);
 

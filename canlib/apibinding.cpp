@@ -12,20 +12,62 @@ namespace {
 
 // Entries the DLL does not provide answer like a missing driver, so that no
 // caller ever jumps through a null pointer.
-ApiResult missingText(const char *) { return API_ERR_NODRIVER; }
-ApiResult missingParam(uint8_t, uint16_t, void *, uint16_t) { return API_ERR_NODRIVER; }
-ApiResult missingDriverRead(uint16_t, void *, uint16_t) { return API_ERR_NODRIVER; }
-ApiResult missingDriverWrite(uint16_t, uint32_t) { return API_ERR_NODRIVER; }
-ApiResult missingClientWrite(uint8_t, uint16_t, uint32_t) { return API_ERR_NODRIVER; }
-ApiResult missingRegisterNet(uint8_t, const char *, uint8_t, uint16_t) { return API_ERR_NODRIVER; }
-ApiResult missingRegisterClient(const char *, uint32_t, uint8_t *) { return API_ERR_NODRIVER; }
-ApiResult missingConnect(uint8_t, const char *, uint8_t *) { return API_ERR_NODRIVER; }
-ApiResult missingRange(uint8_t, uint8_t, const ApiRangeBound *, const ApiRangeBound *) { return API_ERR_NODRIVER; }
-ApiResult missingHandle(uint8_t) { return API_ERR_NODRIVER; }
-ApiResult missingPair(uint8_t, uint8_t) { return API_ERR_NODRIVER; }
-ApiResult missingClock(ApiTimeStamp *) { return API_ERR_NODRIVER; }
-ApiResult missingRead(uint8_t, ApiFrame *, uint8_t *, ApiTimeStamp *) { return API_ERR_NODRIVER; }
-ApiResult missingSend(uint8_t, uint8_t, const ApiFrame *, ApiTimeStamp *) { return API_ERR_NODRIVER; }
+ApiResult missingText(const char *)
+{
+    return API_ERR_NODRIVER;
+}
+ApiResult missingParam(uint8_t, uint16_t, void *, uint16_t)
+{
+    return API_ERR_NODRIVER;
+}
+ApiResult missingDriverRead(uint16_t, void *, uint16_t)
+{
+    return API_ERR_NODRIVER;
+}
+ApiResult missingDriverWrite(uint16_t, uint32_t)
+{
+    return API_ERR_NODRIVER;
+}
+ApiResult missingClientWrite(uint8_t, uint16_t, uint32_t)
+{
+    return API_ERR_NODRIVER;
+}
+ApiResult missingRegisterNet(uint8_t, const char *, uint8_t, uint16_t)
+{
+    return API_ERR_NODRIVER;
+}
+ApiResult missingRegisterClient(const char *, uint32_t, uint8_t *)
+{
+    return API_ERR_NODRIVER;
+}
+ApiResult missingConnect(uint8_t, const char *, uint8_t *)
+{
+    return API_ERR_NODRIVER;
+}
+ApiResult missingRange(uint8_t, uint8_t, const ApiRangeBound *, const ApiRangeBound *)
+{
+    return API_ERR_NODRIVER;
+}
+ApiResult missingHandle(uint8_t)
+{
+    return API_ERR_NODRIVER;
+}
+ApiResult missingPair(uint8_t, uint8_t)
+{
+    return API_ERR_NODRIVER;
+}
+ApiResult missingClock(ApiTimeStamp *)
+{
+    return API_ERR_NODRIVER;
+}
+ApiResult missingRead(uint8_t, ApiFrame *, uint8_t *, ApiTimeStamp *)
+{
+    return API_ERR_NODRIVER;
+}
+ApiResult missingSend(uint8_t, uint8_t, const ApiFrame *, ApiTimeStamp *)
+{
+    return API_ERR_NODRIVER;
+}
 
 template <typename Fn>
 void bind(HMODULE dll, int ordinal, Fn &slot, Fn fallback)

@@ -10,14 +10,16 @@
 
 namespace tarvpcan3 {
 
-struct ClockBase {
-    ApiTimeStamp stamp{};  // the interface's clock
-    WallTime wall;         // local time of day at the same moment
-    int64_t fileTime = 0;  // UTC, 100-ns units since 1601-01-01
+struct ClockBase
+{
+    ApiTimeStamp stamp{}; // the interface's clock
+    WallTime wall;        // local time of day at the same moment
+    int64_t fileTime = 0; // UTC, 100-ns units since 1601-01-01
 };
 
 // Current UTC file time and the local time of day of that same instant.
-struct PcTime {
+struct PcTime
+{
     int64_t fileTime = 0;
     WallTime wall;
 };

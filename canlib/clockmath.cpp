@@ -59,8 +59,7 @@ uint32_t sendElapsedMs(const ApiTimeStamp &sent, const ApiTimeStamp &base)
 
 uint32_t microsDistance(const ApiTimeStamp &sent, const ApiTimeStamp &base)
 {
-    return sent.micros >= base.micros ? uint32_t{sent.micros} - base.micros
-                                      : uint32_t{base.micros} - sent.micros;
+    return sent.micros >= base.micros ? uint32_t{sent.micros} - base.micros : uint32_t{base.micros} - sent.micros;
 }
 
 } // namespace tarvpcan3

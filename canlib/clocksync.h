@@ -17,7 +17,8 @@ void applyClockDrift(int64_t drift);
 void ClockSyncTimer();
 
 // The library's one timer thread; it runs while any line is open.
-class ClockSyncThread {
+class ClockSyncThread
+{
 public:
     static constexpr std::chrono::milliseconds kPeriod{10000};
 

@@ -79,10 +79,12 @@ extern "C" int32_t GetCanHwParam(void)
 
 extern "C" void CanDelay(uint32_t milliseconds)
 {
-    guardExport("CanDelay", [] {}, [&] { delayMs(milliseconds); });
+    guardExport(
+        "CanDelay", [] {}, [&] { delayMs(milliseconds); });
 }
 
 extern "C" void CanDelayUS(uint32_t microseconds)
 {
-    guardExport("CanDelayUS", [] {}, [&] { delayUs(microseconds); });
+    guardExport(
+        "CanDelayUS", [] {}, [&] { delayUs(microseconds); });
 }

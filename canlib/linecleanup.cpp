@@ -121,24 +121,28 @@ void removeClientsNamed(uint8_t net, unsigned line, const char *name)
 extern "C" void ReInitCanSystem(uint16_t line)
 {
     // What a failed clean-up leaves, the next one finds.
-    guardExport("ReInitCanSystem", [] {}, [&] {
-        std::lock_guard lifecycle(lifecycleLock());
-        closeLine(line);
-        removeIdleHardware();
-        removeLineNets(line);
-        removeIdleClients();
-    });
+    guardExport(
+        "ReInitCanSystem", [] {},
+        [&] {
+            std::lock_guard lifecycle(lifecycleLock());
+            closeLine(line);
+            removeIdleHardware();
+            removeLineNets(line);
+            removeIdleClients();
+        });
 }
 
 extern "C" void ReInitCanClient(uint16_t line, const char *clientName)
 {
-    guardExport("ReInitCanClient", [] {}, [&] {
-        std::lock_guard lifecycle(lifecycleLock());
-        const auto record = closeLine(line);
-        if (!record)
-            return;
-        removeClientsNamed(record->net(), line, clientName);
-        if (clientInUse(record->client()).has_value())
-            api().removeClient(record->client());
-    });
+    guardExport(
+        "ReInitCanClient", [] {},
+        [&] {
+            std::lock_guard lifecycle(lifecycleLock());
+            const auto record = closeLine(line);
+            if (!record)
+                return;
+            removeClientsNamed(record->net(), line, clientName);
+            if (clientInUse(record->client()).has_value())
+                api().removeClient(record->client());
+        });
 }

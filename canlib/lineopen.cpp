@@ -57,8 +57,8 @@ std::optional<uint8_t> findFreeNet()
 {
     for (int net = 1; net <= kNetHandles; ++net) {
         uint8_t hardware = 0;
-        if (api().readNetParam(static_cast<uint8_t>(net), API_NETPARAM_HW, &hardware, sizeof hardware) ==
-            API_ERR_ILLNET)
+        if (api().readNetParam(static_cast<uint8_t>(net), API_NETPARAM_HW, &hardware, sizeof hardware)
+            == API_ERR_ILLNET)
             return static_cast<uint8_t>(net);
     }
     return std::nullopt;

@@ -16,9 +16,9 @@ constexpr auto kHandBack = std::chrono::milliseconds(50);
 } // namespace
 
 LineRecord::LineRecord(LineSetup setup)
-    : setup_(std::move(setup)), client_(setup_.client)
-{
-}
+    : setup_(std::move(setup))
+    , client_(setup_.client)
+{}
 
 LineRecord::~LineRecord()
 {

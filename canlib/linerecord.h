@@ -26,7 +26,8 @@ namespace tarvpcan3 {
 // The send type of a line opened for 29-bit frames; 0 sends standard frames.
 constexpr uint8_t kExtendedSendType = 2;
 
-struct LineSetup {
+struct LineSetup
+{
     uint16_t line = 0;
     std::string clientName;
     uint8_t hardware = 0;
@@ -35,7 +36,8 @@ struct LineSetup {
     uint8_t sendType = 0;
 };
 
-class LineRecord {
+class LineRecord
+{
 public:
     explicit LineRecord(LineSetup setup);
     ~LineRecord();
@@ -88,9 +90,9 @@ private:
     std::atomic<uint8_t> client_;
     std::atomic<uint8_t> previousClient_{0};
     RxEvent event_;
-    RxEvent readerKick_; // takes the reader out of its wait on the event
-    RxEvent leaderKick_; // tells the leading caller that the reader queued frames
-    std::mutex drainLock_; // one drain at a time keeps the frames in order
+    RxEvent readerKick_;       // takes the reader out of its wait on the event
+    RxEvent leaderKick_;       // tells the leading caller that the reader queued frames
+    std::mutex drainLock_;     // one drain at a time keeps the frames in order
     ApiTimeStamp lastStamp_{}; // under drainLock_
     std::atomic<bool> stopRequest_{false};
     std::atomic<bool> readerActive_{false};

@@ -9,13 +9,20 @@ namespace tarvpcan3 {
 std::optional<uint16_t> busTimingFor(unsigned bitRateKbit)
 {
     switch (bitRateKbit) {
-    case 20: return 0xE7B4;
-    case 50: return 0xCFB4;
-    case 100: return 0xC7B4;
-    case 125: return 0xC723;
-    case 250: return 0x0323;
-    case 1000: return 0x0014;
-    default: return std::nullopt;
+    case 20:
+        return 0xE7B4;
+    case 50:
+        return 0xCFB4;
+    case 100:
+        return 0xC7B4;
+    case 125:
+        return 0xC723;
+    case 250:
+        return 0x0323;
+    case 1000:
+        return 0x0014;
+    default:
+        return std::nullopt;
     }
 }
 
@@ -24,10 +31,14 @@ const char *driverNameForKind(uint8_t adapterKind)
     switch (adapterKind) {
     case 0:
     case 1:
-    case 2: return "peakcan";
-    case 3: return "pcan_usb";
-    case 4: return "pcan_pci";
-    default: return nullptr;
+    case 2:
+        return "peakcan";
+    case 3:
+        return "pcan_usb";
+    case 4:
+        return "pcan_pci";
+    default:
+        return nullptr;
     }
 }
 
@@ -40,14 +51,29 @@ void busStatusText(uint16_t status, char *out, std::size_t outSize)
 {
     const char *text = nullptr;
     switch (status) {
-    case 0x0000: text = "OK"; break;
-    case 0x0002: text = "OVERRUN"; break;
-    case 0x0004: text = "BUSLIGHT"; break;
-    case 0x0008: text = "BUSHEAVY"; break;
-    case 0x0010: text = "BUSOFF"; break;
-    case 0x0200: text = "NOVXD"; break;
-    case 0x1400: text = "ILLHW"; break;
-    default: break;
+    case 0x0000:
+        text = "OK";
+        break;
+    case 0x0002:
+        text = "OVERRUN";
+        break;
+    case 0x0004:
+        text = "BUSLIGHT";
+        break;
+    case 0x0008:
+        text = "BUSHEAVY";
+        break;
+    case 0x0010:
+        text = "BUSOFF";
+        break;
+    case 0x0200:
+        text = "NOVXD";
+        break;
+    case 0x1400:
+        text = "ILLHW";
+        break;
+    default:
+        break;
     }
     if (text != nullptr)
         std::snprintf(out, outSize, "%s", text);
@@ -69,8 +95,7 @@ bool clientTableInUse(const uint8_t *table, std::size_t size)
     return std::find(table, table + size, uint8_t{1}) != table + size;
 }
 
-std::optional<RxRecord> rxRecordFrom(const ApiFrame &frame, const ApiTimeStamp &stamp, unsigned line,
-                                     uint8_t net)
+std::optional<RxRecord> rxRecordFrom(const ApiFrame &frame, const ApiTimeStamp &stamp, unsigned line, uint8_t net)
 {
     RxRecord record;
     if (frame.type == 0)

@@ -36,7 +36,8 @@ bool hardwareBelongsToLine(unsigned hardware, uint32_t kind, unsigned line);
 bool clientTableInUse(const uint8_t *table, std::size_t size);
 
 // One received frame as the line's queue keeps it.
-struct RxRecord {
+struct RxRecord
+{
     uint32_t id = 0;
     uint8_t type = 0;
     uint8_t length = 0;

@@ -77,11 +77,13 @@ extern "C" char *GetCanStatus(uint8_t line, char *text)
 
 extern "C" void ResetCan(uint8_t line)
 {
-    guardExport("ResetCan", [] {}, [&] {
-        const auto record = openRecord(line);
-        if (!record)
-            return;
-        api().resetHardware(record->hardware());
-        api().resetClient(record->client());
-    });
+    guardExport(
+        "ResetCan", [] {},
+        [&] {
+            const auto record = openRecord(line);
+            if (!record)
+                return;
+            api().resetHardware(record->hardware());
+            api().resetClient(record->client());
+        });
 }

@@ -12,7 +12,8 @@
 
 namespace tarvpcan3 {
 
-class LineTable {
+class LineTable
+{
 public:
     std::shared_ptr<LineRecord> find(int32_t line) const;
     // The lowest-numbered line.

@@ -158,14 +158,12 @@ Signalled waitForEither(RxEvent &first, RxEvent &second, const TimePoint *deadli
         return Signalled::Second;
     }
     return read(firstFd, &count, sizeof count) == static_cast<ssize_t>(sizeof count) ? Signalled::First
-                                                                                    : Signalled::Neither;
+                                                                                     : Signalled::Neither;
 }
 
 // The library is linked with -z nodelete: dlclose never unmaps the code its
 // threads run.
-void pinLibrary()
-{
-}
+void pinLibrary() {}
 
 // Deeper than two steps (nice 19, SCHED_IDLE) a busy machine starves the
 // reader for hundreds of milliseconds, and every frame of the line waits.

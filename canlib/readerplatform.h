@@ -16,7 +16,8 @@ enum class Signalled { First, Second, Neither };
 // the second wins and the first stays signalled.
 Signalled waitForEither(RxEvent &first, RxEvent &second, const std::chrono::steady_clock::time_point *deadline);
 
-class RxEvent {
+class RxEvent
+{
 public:
     RxEvent() = default;
     ~RxEvent();

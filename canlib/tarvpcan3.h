@@ -35,12 +35,12 @@ extern "C" {
 #endif
 
 /* Smallest buffers the library writes into. */
-#define TARVPCAN3_SETUP_TEXT_MIN 35   /* set-up messages; also "Client " + name + NUL */
-#define TARVPCAN3_CLIENT_NAME_MAX 127 /* characters of a client name that are kept */
-#define TARVPCAN3_SEND_TEXT_SIZE 16   /* Write2Can, Write2CanRtr, LogOnOff */
-#define TARVPCAN3_READ_TEXT_SIZE 13   /* ReadfBuff, ReadfBuffFTime */
-#define TARVPCAN3_STATUS_TEXT_SIZE 9  /* GetCanStatus */
-#define TARVPCAN3_FRAME_BUFFER_SIZE 9 /* length byte + 8 data bytes */
+#define TARVPCAN3_SETUP_TEXT_MIN    35  /* set-up messages; also "Client " + name + NUL */
+#define TARVPCAN3_CLIENT_NAME_MAX   127 /* characters of a client name that are kept */
+#define TARVPCAN3_SEND_TEXT_SIZE    16  /* Write2Can, Write2CanRtr, LogOnOff */
+#define TARVPCAN3_READ_TEXT_SIZE    13  /* ReadfBuff, ReadfBuffFTime */
+#define TARVPCAN3_STATUS_TEXT_SIZE  9   /* GetCanStatus */
+#define TARVPCAN3_FRAME_BUFFER_SIZE 9   /* length byte + 8 data bytes */
 
 /* Adapter kinds of ConnectCANHw2Driver. */
 #define TARVPCAN3_KIND_USB 3
@@ -74,8 +74,7 @@ TARVPCAN3_API void Write2CanRtr(uint16_t addressWord, char *text);
 TARVPCAN3_API uint8_t ReadfBuff(uint16_t line, uint16_t *id, uint8_t *frame, char *text);
 /* As ReadfBuff, plus the reception time as a file time (100-ns units since
  * 1601-01-01 UTC). */
-TARVPCAN3_API uint8_t ReadfBuffFTime(uint16_t line, uint16_t *id, uint8_t *frame, char *text,
-                                     uint64_t *fileTime);
+TARVPCAN3_API uint8_t ReadfBuffFTime(uint16_t line, uint16_t *id, uint8_t *frame, char *text, uint64_t *fileTime);
 /* Blocks until the line's receive queue holds a frame (true), or until the
  * timeout passes or the line is closed (false). Takes nothing from the queue. */
 TARVPCAN3_API uint8_t WaitForFrame(uint16_t line, uint32_t timeoutMs);

@@ -8,7 +8,8 @@
 namespace tarvpcan3 {
 
 // Local time of day.
-struct WallTime {
+struct WallTime
+{
     unsigned hour = 0;
     unsigned minute = 0;
     unsigned second = 0;

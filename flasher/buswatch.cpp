@@ -4,9 +4,9 @@
 #include "runlimits.h"
 
 BusWatch::BusWatch(ManageCanCommunication &communication)
-    : communication_(communication), clock_(communication.clock())
-{
-}
+    : communication_(communication)
+    , clock_(communication.clock())
+{}
 
 bool BusWatch::lost()
 {

@@ -34,9 +34,8 @@ const void *addressOf(Fn entry)
 
 bool CanDriverFunctions::complete() const
 {
-    return ConnectCANHw2Driver && InitCan && ExtendedInitCan && ReInitCanSystem
-           && ReInitCanClient && LogOnOff && Write2Can && Write2CanRtr && ReadfBuff
-           && GetCanStatus && ResetCan && GetDLLVer;
+    return ConnectCANHw2Driver && InitCan && ExtendedInitCan && ReInitCanSystem && ReInitCanClient && LogOnOff
+           && Write2Can && Write2CanRtr && ReadfBuff && GetCanStatus && ResetCan && GetDLLVer;
 }
 
 QString driverLibraryPath()
@@ -71,11 +70,10 @@ bool bindDriverLibrary(CanDriverFunctions &table, const QString &path, Console &
 
     DebugLine addresses;
     for (const void *entry :
-         {addressOf(table.ConnectCANHw2Driver), addressOf(table.InitCan),
-          addressOf(table.ExtendedInitCan), addressOf(table.ReInitCanSystem),
-          addressOf(table.LogOnOff), addressOf(table.Write2Can), addressOf(table.Write2CanRtr),
-          addressOf(table.ReadfBuff), addressOf(table.GetCanStatus), addressOf(table.ResetCan),
-          addressOf(table.GetDLLVer)})
+         {addressOf(table.ConnectCANHw2Driver), addressOf(table.InitCan), addressOf(table.ExtendedInitCan),
+          addressOf(table.ReInitCanSystem), addressOf(table.LogOnOff), addressOf(table.Write2Can),
+          addressOf(table.Write2CanRtr), addressOf(table.ReadfBuff), addressOf(table.GetCanStatus),
+          addressOf(table.ResetCan), addressOf(table.GetDLLVer)})
         addresses.plain(address(entry));
     console.debug(addresses);
     return ok;

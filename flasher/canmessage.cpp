@@ -7,9 +7,9 @@ constexpr uint32_t AddressMask = 0x1FFFFFFF;
 }
 
 CanMessage::CanMessage(uint32_t address, const QByteArray &data)
-    : address_(address & AddressMask), data_(data.left(MaxData))
-{
-}
+    : address_(address & AddressMask)
+    , data_(data.left(MaxData))
+{}
 
 void CanMessage::setCommandWord(uint16_t word)
 {

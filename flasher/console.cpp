@@ -4,7 +4,10 @@
 
 #include <QTextStream>
 
-Console::Console(QTextStream &out, QTextStream &err) : out_(out), err_(err) {}
+Console::Console(QTextStream &out, QTextStream &err)
+    : out_(out)
+    , err_(err)
+{}
 
 // A stream that failed once keeps its unwritten text and grows with every
 // line; it is not written to again.

@@ -26,14 +26,18 @@ bool isLineSpace(char c)
 LineProblem checkRecord(const QByteArray &record)
 {
     switch (srecord::parse(std::string_view(record.constData(), record.size()))) {
-    case srecord::Problem::None: return LineProblem::None;
+    case srecord::Problem::None:
+        return LineProblem::None;
     case srecord::Problem::CountMismatch:
-    case srecord::Problem::TooShort: return LineProblem::BadCount;
-    case srecord::Problem::BadChecksum: return LineProblem::BadChecksum;
+    case srecord::Problem::TooShort:
+        return LineProblem::BadCount;
+    case srecord::Problem::BadChecksum:
+        return LineProblem::BadChecksum;
     case srecord::Problem::NotSRecord:
     case srecord::Problem::UnknownType:
     case srecord::Problem::OddDigits:
-    case srecord::Problem::NotHex: break;
+    case srecord::Problem::NotHex:
+        break;
     }
     return LineProblem::NotSRecord;
 }
@@ -71,7 +75,8 @@ private:
             return {};
         auto next = filled_.upper_bound(first);
         auto previous = next == filled_.begin() ? filled_.end() : std::prev(next);
-        if ((previous != filled_.end() && previous->second > first) || (next != filled_.end() && next->first < end))
+        if ((previous != filled_.end() && previous->second > first)
+            || (next != filled_.end() && next->first < end))
             return tr("holds data for an address an earlier record already filled");
         if (previous != filled_.end() && previous->second == first) {
             first = previous->first;
@@ -93,12 +98,18 @@ private:
 QString problemText(LineProblem problem)
 {
     switch (problem) {
-    case LineProblem::NotPrintable: return tr("holds a byte that is not printable text");
-    case LineProblem::TooLong: return tr("is longer than the longest S-record");
-    case LineProblem::NotSRecord: return tr("is not an S-record");
-    case LineProblem::BadCount: return tr("has a byte count that does not fit the record");
-    case LineProblem::BadChecksum: return tr("has a wrong checksum");
-    case LineProblem::None: break;
+    case LineProblem::NotPrintable:
+        return tr("holds a byte that is not printable text");
+    case LineProblem::TooLong:
+        return tr("is longer than the longest S-record");
+    case LineProblem::NotSRecord:
+        return tr("is not an S-record");
+    case LineProblem::BadCount:
+        return tr("has a byte count that does not fit the record");
+    case LineProblem::BadChecksum:
+        return tr("has a wrong checksum");
+    case LineProblem::None:
+        break;
     }
     return {};
 }
@@ -165,16 +176,18 @@ FileCheck checkFile(QIODevice &file, const QString &fileName)
         ++lineNumber;
         const QByteArray raw = file.readLine(LongestRawLine + 1);
         if (raw.isEmpty() && !file.atEnd())
-            return refused(tr("Error: Firmware file '%1' cannot be read at line %2").arg(fileName).arg(lineNumber),
-                           lineNumber);
+            return refused(
+                tr("Error: Firmware file '%1' cannot be read at line %2").arg(fileName).arg(lineNumber),
+                lineNumber);
         QString problem = lineProblem(raw, !file.atEnd());
         if (!problem.isEmpty())
             return refused(tr("Error: Firmware file '%1': line %2 %3").arg(fileName).arg(lineNumber).arg(problem),
                            lineNumber);
         const std::optional<srecord::Record> record = recordOf(raw);
         if (record && !(problem = rules.add(*record)).isEmpty() && disagreement.message.isEmpty())
-            disagreement = refused(
-                tr("Error: Firmware file '%1': line %2 %3").arg(fileName).arg(lineNumber).arg(problem), lineNumber);
+            disagreement =
+                refused(tr("Error: Firmware file '%1': line %2 %3").arg(fileName).arg(lineNumber).arg(problem),
+                        lineNumber);
     }
     // Without data the flash pass would only erase the modules.
     if (!rules.anyData())

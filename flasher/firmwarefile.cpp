@@ -31,15 +31,14 @@ QString FirmwareFile::open(const QString &fileName)
     if (special || !file.open(QIODevice::ReadOnly)) {
         // The first line is the one scripts know; the reason goes on a line
         // the front end shows.
-        const QString reason = !special ? file.errorString()
+        const QString reason = !special       ? file.errorString()
                                : info.isDir() ? tr("it is a folder")
                                               : tr("it is not a regular file");
         return QStringLiteral("Can not open file '") + fileName + QStringLiteral("'\n")
                + tr("Error: Firmware file '%1' cannot be opened: %2").arg(fileName, reason);
     }
-    const QString tooLarge = tr("Error: Firmware file '%1' is larger than %2 MiB")
-                                 .arg(fileName)
-                                 .arg(LargestFile / (1024 * 1024));
+    const QString tooLarge =
+        tr("Error: Firmware file '%1' is larger than %2 MiB").arg(fileName).arg(LargestFile / (1024 * 1024));
     if (file.size() > LargestFile)
         return tooLarge;
     content_ = file.read(LargestFile + 1);

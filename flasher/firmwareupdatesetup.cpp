@@ -9,7 +9,8 @@
 #include "updatesequence.h"
 
 FirmwareUpdateThread::FirmwareUpdateThread(Console &console, QObject *parent)
-    : QThread(parent), console_(console)
+    : QThread(parent)
+    , console_(console)
 {
     setObjectName(QStringLiteral("tarvUpdate"));
 }
@@ -49,13 +50,12 @@ bool FirmwareUpdateThread::startScan(const char *interfaceName, int bitRate, int
 bool FirmwareUpdateThread::startRun(const char *interfaceName, int bitRate, int canLine,
                                     const CanDriverFunctions *driver)
 {
-    communication_ = driver ? new ManageCanCommunication(*driver, console_, this)
-                            : new ManageCanCommunication(console_, this);
+    communication_ =
+        driver ? new ManageCanCommunication(*driver, console_, this) : new ManageCanCommunication(console_, this);
     if (!communication_->initCanInterface(interfaceName, static_cast<uint16_t>(bitRate),
                                           static_cast<uint16_t>(canLine)))
         return false;
-    UpdateSequence::Settings settings{fileName_, canIds_, static_cast<uint16_t>(canLine), scan_,
-                                      closeAuto_};
+    UpdateSequence::Settings settings{fileName_, canIds_, static_cast<uint16_t>(canLine), scan_, closeAuto_};
     UpdateSequence::Hooks hooks{
         [this](const QString &peerName, const QString &info) { emit information(peerName, info); },
         [this](int percent) { emit progress(percent); }, [] { stopsignal::waitForEnter(); }};

@@ -24,10 +24,10 @@ enum class VersionError { None, GeneralProjectVersion, UpdateVersionToHigh };
 
 struct Verdict
 {
-    bool answered = false;    // the sequence may send the next (or the same) line
+    bool answered = false; // the sequence may send the next (or the same) line
     bool repeatLine = false;
-    int refusals = 0;         // checksum and other errors among the codes taken
-    bool flashError = false;  // restart the flashing phase
+    int refusals = 0;        // checksum and other errors among the codes taken
+    bool flashError = false; // restart the flashing phase
     VersionError versionError = VersionError::None;
     QList<DebugLine> messages;
 };

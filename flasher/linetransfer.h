@@ -16,7 +16,9 @@
 class LineTransfer
 {
 public:
-    explicit LineTransfer(RunClock &clock) : clock_(clock) {}
+    explicit LineTransfer(RunClock &clock)
+        : clock_(clock)
+    {}
 
     // Takes over the line for the module; returns the first frame's text,
     // empty for an empty line.
@@ -39,7 +41,7 @@ private:
     bool active_ = false;
     uint16_t module_ = 0;
     QByteArray firmwareLine_;
-    qsizetype sent_ = 0;  // bytes handed out to be sent
-    qsizetype acked_ = 0; // bytes acknowledged
+    qsizetype sent_ = 0;     // bytes handed out to be sent
+    qsizetype acked_ = 0;    // bytes acknowledged
     RunClock::Time lastAck_; // or the line's start
 };

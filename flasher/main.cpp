@@ -118,8 +118,7 @@ std::unique_ptr<FirmwareUpdateThread> makeUpdateThread(const CommandLine &comman
     // Set before the run starts: the run reads it only at its end.
     thread->setCloseAuto(closeAutomatically(QCoreApplication::arguments()));
     // Queued, so that a run ending before exec() still ends the event loop.
-    QObject::connect(thread.get(), &QThread::finished, &app, &QCoreApplication::quit,
-                     Qt::QueuedConnection);
+    QObject::connect(thread.get(), &QThread::finished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     return thread;
 }
 
@@ -163,8 +162,7 @@ int runToEnd(QCoreApplication &app, const CommandLine &commandLine, Console &con
     app.exec();
     thread->wait();
 
-    console.outNoNewline(tr("Finish: Update Process needed %1 seconds.")
-                             .arg(timer.elapsed() / 1000));
+    console.outNoNewline(tr("Finish: Update Process needed %1 seconds.").arg(timer.elapsed() / 1000));
     const bool succeeded = thread->runSucceeded();
     thread.reset();
     return succeeded ? 0 : 2;

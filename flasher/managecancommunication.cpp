@@ -10,11 +10,11 @@
 int ManageCanCommunication::statusCode(const QByteArray &text)
 {
     static const std::array<std::pair<const char *, int>, 6> codes{{{"OK", StatusOk},
-                                                                     {"BUSHEAVY", StatusBusHeavy},
-                                                                     {"BUSLIGHT", StatusBusLight},
-                                                                     {"BUSOFF", StatusBusOff},
-                                                                     {"OVERRUN", StatusOverrun},
-                                                                     {"NOCLIENT", StatusNoClient}}};
+                                                                    {"BUSHEAVY", StatusBusHeavy},
+                                                                    {"BUSLIGHT", StatusBusLight},
+                                                                    {"BUSOFF", StatusBusOff},
+                                                                    {"OVERRUN", StatusOverrun},
+                                                                    {"NOCLIENT", StatusNoClient}}};
     for (const auto &[name, code] : codes) {
         if (text == name)
             return code;
@@ -158,8 +158,7 @@ void ManageCanCommunication::receive(const protocol::Notification &notification)
             if constexpr (std::is_same_v<T, LogOn>)
                 onReceivedLogOn(n.id, n.status, n.deviceClass);
             else if constexpr (std::is_same_v<T, DeviceInformation>)
-                onReceivedDeviceInformation(n.id, n.serialNumber, n.firmwareReleaseStr,
-                                            n.channelNumber);
+                onReceivedDeviceInformation(n.id, n.serialNumber, n.firmwareReleaseStr, n.channelNumber);
             else if constexpr (std::is_same_v<T, FirmwareRelease>)
                 onReceivedFirmwareRelease(n.id, n.firmwareRelease);
             else if constexpr (std::is_same_v<T, FirmwareName>)
@@ -176,8 +175,7 @@ void ManageCanCommunication::receive(const protocol::Notification &notification)
         notification);
 }
 
-void ManageCanCommunication::onReceivedLogOn(quint16 id, unsigned char status,
-                                             unsigned char deviceClass)
+void ManageCanCommunication::onReceivedLogOn(quint16 id, unsigned char status, unsigned char deviceClass)
 {
     Q_UNUSED(status)
     modules_.logOn(id, deviceClass);
@@ -186,8 +184,7 @@ void ManageCanCommunication::onReceivedLogOn(quint16 id, unsigned char status,
 }
 
 void ManageCanCommunication::onReceivedDeviceInformation(quint16 id, ulong serialNumber,
-                                                         QString firmwareReleaseStr,
-                                                         unsigned char channelNumber)
+                                                         QString firmwareReleaseStr, unsigned char channelNumber)
 {
     modules_.with(id, [&](ModuleRecord &record) {
         record.serialNumber = static_cast<uint32_t>(serialNumber);

@@ -42,8 +42,15 @@ public:
     ~ManageCanCommunication() override;
 
     // Status codes of GetCanStatus's texts.
-    enum CanStatus { StatusOk = 0, StatusBusHeavy = 1, StatusBusLight = 2, StatusBusOff = 3,
-                     StatusOverrun = 4, StatusOther = 5, StatusNoClient = 6 };
+    enum CanStatus {
+        StatusOk = 0,
+        StatusBusHeavy = 1,
+        StatusBusLight = 2,
+        StatusBusOff = 3,
+        StatusOverrun = 4,
+        StatusOther = 5,
+        StatusNoClient = 6
+    };
     static int statusCode(const QByteArray &text);
 
     bool initCanInterface(const char *interfaceName, uint16_t bitRate, uint16_t canLine);

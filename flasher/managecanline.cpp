@@ -25,9 +25,9 @@ class DriverPort : public BusPort
 {
 public:
     DriverPort(const CanDriverFunctions &driver, const uint16_t &canLine)
-        : driver_(driver), canLine_(canLine)
-    {
-    }
+        : driver_(driver)
+        , canLine_(canLine)
+    {}
     void send(const CanMessage &message) override
     {
         const CanMessage::DriverBuffer buffer = message.toDriverBuffer();
@@ -50,9 +50,13 @@ private:
 } // namespace
 
 ManageCanCommunication::ManageCanCommunication(Console &console, QObject *parent)
-    : QObject(parent), console_(console), driverPort_(std::make_unique<DriverPort>(driver_, canLine_)),
-      port_(driverPort_.get()), steadyClock_(std::make_unique<SteadyRunClock>(modules_)),
-      clock_(steadyClock_.get()), transfer_(*clock_)
+    : QObject(parent)
+    , console_(console)
+    , driverPort_(std::make_unique<DriverPort>(driver_, canLine_))
+    , port_(driverPort_.get())
+    , steadyClock_(std::make_unique<SteadyRunClock>(modules_))
+    , clock_(steadyClock_.get())
+    , transfer_(*clock_)
 {
     driverBound_ = bindDriverLibrary(driver_, driverLibraryPath(), console_);
     reportVersion();
@@ -60,19 +64,26 @@ ManageCanCommunication::ManageCanCommunication(Console &console, QObject *parent
 
 ManageCanCommunication::ManageCanCommunication(const CanDriverFunctions &driver, Console &console,
                                                QObject *parent)
-    : QObject(parent), console_(console), driver_(driver),
-      driverPort_(std::make_unique<DriverPort>(driver_, canLine_)), port_(driverPort_.get()),
-      driverBound_(driver.complete()), steadyClock_(std::make_unique<SteadyRunClock>(modules_)),
-      clock_(steadyClock_.get()), transfer_(*clock_)
+    : QObject(parent)
+    , console_(console)
+    , driver_(driver)
+    , driverPort_(std::make_unique<DriverPort>(driver_, canLine_))
+    , port_(driverPort_.get())
+    , driverBound_(driver.complete())
+    , steadyClock_(std::make_unique<SteadyRunClock>(modules_))
+    , clock_(steadyClock_.get())
+    , transfer_(*clock_)
 {
     reportVersion();
 }
 
-ManageCanCommunication::ManageCanCommunication(BusPort &port, RunClock &clock, Console &console,
-                                               QObject *parent)
-    : QObject(parent), console_(console), port_(&port), clock_(&clock), transfer_(clock)
-{
-}
+ManageCanCommunication::ManageCanCommunication(BusPort &port, RunClock &clock, Console &console, QObject *parent)
+    : QObject(parent)
+    , console_(console)
+    , port_(&port)
+    , clock_(&clock)
+    , transfer_(clock)
+{}
 
 ManageCanCommunication::~ManageCanCommunication()
 {
@@ -115,8 +126,7 @@ void ManageCanCommunication::reportFailedSetUp(const char *interfaceName, const 
     console_.debug(line);
 }
 
-bool ManageCanCommunication::initCanInterface(const char *interfaceName, uint16_t bitRate,
-                                              uint16_t canLine)
+bool ManageCanCommunication::initCanInterface(const char *interfaceName, uint16_t bitRate, uint16_t canLine)
 {
     canLine_ = canLine;
     bitRate_ = bitRate;
@@ -127,7 +137,7 @@ bool ManageCanCommunication::initCanInterface(const char *interfaceName, uint16_
     std::array<char, 64> clientName{};
     std::strcpy(clientName.data(), "tarvCanFLash");
     driver_.ConnectCANHw2Driver(std::strcmp(interfaceName, "PCAN_USB") == 0 ? TARVPCAN3_KIND_USB
-                                                                             : TARVPCAN3_KIND_PCI);
+                                                                            : TARVPCAN3_KIND_PCI);
     driver_.ReInitCanSystem(canLine_);
     if (!driver_.ExtendedInitCan(canLine_, bitRate_, 0, 0, clientName.data())) {
         // Whatever the failed set-up left registered goes with the line.
@@ -174,8 +184,7 @@ bool ManageCanCommunication::greetLine(const std::function<void()> &settle)
 void ManageCanCommunication::startReceiving()
 {
     auto *thread = new ReceiveThread(this, &driver_, canLine_);
-    connect(thread, &ReceiveThread::frameRead, this, &ManageCanCommunication::receiveFrame,
-            Qt::DirectConnection);
+    connect(thread, &ReceiveThread::frameRead, this, &ManageCanCommunication::receiveFrame, Qt::DirectConnection);
     receiveThread_ = thread;
     receiveThread_->start(QThread::currentThread()->priority());
 }

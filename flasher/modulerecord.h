@@ -24,7 +24,7 @@ struct ModuleRecord
     bool skipped = false;
     // Gave up on: no answer within a bound, too many refusals or restarts.
     bool failed = false;
-    QString reason; // why it was given up or skipped
+    QString reason;             // why it was given up or skipped
     std::deque<uint8_t> errors; // status codes, oldest first
 
     // The oldest status code; false when none is queued.

@@ -54,8 +54,8 @@ QList<uint16_t> ModuleTable::idsWhere(Keep keep) const
 
 std::optional<uint16_t> ModuleTable::nextPending() const
 {
-    const QList<uint16_t> pending = idsWhere(
-        [](const ModuleRecord &record) { return !record.done && !record.skipped && !record.failed; });
+    const QList<uint16_t> pending =
+        idsWhere([](const ModuleRecord &record) { return !record.done && !record.skipped && !record.failed; });
     if (pending.isEmpty())
         return std::nullopt;
     return pending.first();
@@ -102,11 +102,16 @@ bool ModuleTable::holds(Event event)
         return !table_.empty();
     const ModuleRecord &record = recordOf(current_);
     switch (event) {
-    case Event::FlashFrameAcked: return record.flashFrameAcked;
-    case Event::ErrorQueued: return !record.errors.empty();
-    case Event::LoggedOn: return record.loggedOn;
-    case Event::Ready: return record.updateReady;
-    case Event::AnyModule: break;
+    case Event::FlashFrameAcked:
+        return record.flashFrameAcked;
+    case Event::ErrorQueued:
+        return !record.errors.empty();
+    case Event::LoggedOn:
+        return record.loggedOn;
+    case Event::Ready:
+        return record.updateReady;
+    case Event::AnyModule:
+        break;
     }
     return false;
 }

@@ -9,13 +9,15 @@
 #include "progressline.h"
 #include "runlimits.h"
 
-
-PassLines::PassLines(ManageCanCommunication &communication, FirmwareFile &file, BusWatch &bus,
-                     Console &console, const QString &peerName)
-    : communication_(communication), clock_(communication.clock()), file_(file), bus_(bus),
-      console_(console), peerName_(peerName)
-{
-}
+PassLines::PassLines(ManageCanCommunication &communication, FirmwareFile &file, BusWatch &bus, Console &console,
+                     const QString &peerName)
+    : communication_(communication)
+    , clock_(communication.clock())
+    , file_(file)
+    , bus_(bus)
+    , console_(console)
+    , peerName_(peerName)
+{}
 
 std::function<bool(uint8_t &)> PassLines::codes()
 {
@@ -56,8 +58,8 @@ PassLines::Sent PassLines::send()
         if (const Stop stop = timedOut(); stop != Stop::None)
             return stopped(stop);
     }
-    console_.out(progressline::line(pass_ == Pass::Flash, communication_.modules().current(),
-                                    file_.position(), file_.size(), firmwareLine_));
+    console_.out(progressline::line(pass_ == Pass::Flash, communication_.modules().current(), file_.position(),
+                                    file_.size(), firmwareLine_));
     answerDeadline_ = clock_.in(runlimits::LineAnswer);
     return Sent::Line;
 }
@@ -108,8 +110,7 @@ PassLines::Result PassLines::check()
     const QByteArray lineText = linetext::withoutLineEnd(firmwareLine_);
     Result result;
     for (;;) {
-        const linecheck::Verdict verdict =
-            linecheck::evaluate(codes(), peerName_, lineText, retry_.left());
+        const linecheck::Verdict verdict = linecheck::evaluate(codes(), peerName_, lineText, retry_.left());
         report(verdict);
         if (verdict.versionError != linecheck::VersionError::None) {
             result.stop = Stop::VersionError;
@@ -148,9 +149,8 @@ PassLines::Result PassLines::answered(const linecheck::Verdict &verdict, Result 
 
 PassLines::Stop PassLines::takeQueuedCodes()
 {
-    const linecheck::Verdict verdict = linecheck::evaluate(
-        codes(), peerName_, linetext::withoutLineEnd(firmwareLine_), retry_.left());
+    const linecheck::Verdict verdict =
+        linecheck::evaluate(codes(), peerName_, linetext::withoutLineEnd(firmwareLine_), retry_.left());
     report(verdict);
-    return verdict.versionError != linecheck::VersionError::None ? Stop::VersionError
-                                                                 : Stop::None;
+    return verdict.versionError != linecheck::VersionError::None ? Stop::VersionError : Stop::None;
 }

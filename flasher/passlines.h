@@ -14,7 +14,9 @@
 #include <cstdint>
 #include <functional>
 
-namespace linecheck { struct Verdict; }
+namespace linecheck {
+struct Verdict;
+}
 
 class BusWatch;
 class Console;
@@ -39,8 +41,8 @@ public:
 
     enum class Sent { Line, EndOfFile, Stopped };
 
-    PassLines(ManageCanCommunication &communication, FirmwareFile &file, BusWatch &bus,
-              Console &console, const QString &peerName);
+    PassLines(ManageCanCommunication &communication, FirmwareFile &file, BusWatch &bus, Console &console,
+              const QString &peerName);
 
     // A new module: nothing of the last one's retries carries over.
     void resetRetry() { retry_.reset(); }

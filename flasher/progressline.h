@@ -13,7 +13,6 @@ namespace progressline {
 int percent(qint64 position, qint64 size);
 
 // "Flash ID 208 37.5% S21400200010111213141516171819"
-QString line(bool flashing, uint16_t moduleId, qint64 position, qint64 size,
-             const QByteArray &firmwareLine);
+QString line(bool flashing, uint16_t moduleId, qint64 position, qint64 size, const QByteArray &firmwareLine);
 
 } // namespace progressline

@@ -51,8 +51,7 @@ std::vector<Notification> decodeUpdateStatus(uint16_t id, uint8_t code)
 
 QString releaseText(uint8_t major, uint8_t minor)
 {
-    const char text[] = {char('0' + (major & 0x0F)), '.', char('0' + (minor >> 4)),
-                         char('0' + (minor & 0x0F))};
+    const char text[] = {char('0' + (major & 0x0F)), '.', char('0' + (minor >> 4)), char('0' + (minor & 0x0F))};
     return QString::fromLatin1(text, 4);
 }
 
@@ -145,8 +144,8 @@ std::vector<Notification> decodeFrame(uint16_t word, int length, const uint8_t *
             return {LogOn{id, data[1], data[2]}};
         if (data[0] == CmdDeviceInformation && length >= 7) {
             const uint32_t packed = uint32_t(data[1]) << 16 | uint32_t(data[2]) << 8 | data[3];
-            return {DeviceInformation{id, serialNumberFromPacked(packed),
-                                      releaseText(data[4], data[5]), data[6]}};
+            return {
+                DeviceInformation{id, serialNumberFromPacked(packed), releaseText(data[4], data[5]), data[6]}};
         }
         return {};
     }
@@ -155,8 +154,8 @@ std::vector<Notification> decodeFrame(uint16_t word, int length, const uint8_t *
         return {};
     const uint16_t command = static_cast<uint16_t>(data[0] << 8 | data[1]);
     if (command == CmdFirmwareRelease && length >= 5) {
-        const uint32_t release = uint32_t(data[1]) << 24 | uint32_t(data[2]) << 16
-                                 | uint32_t(data[3]) << 8 | data[4];
+        const uint32_t release =
+            uint32_t(data[1]) << 24 | uint32_t(data[2]) << 16 | uint32_t(data[3]) << 8 | data[4];
         return {FirmwareRelease{id, static_cast<int32_t>(release)}};
     }
     if (command == CmdFirmwareName) {

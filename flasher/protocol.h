@@ -77,8 +77,14 @@ constexpr uint16_t canLineBits(uint16_t canLine)
 {
     return static_cast<uint16_t>(canLine << CanLineShift);
 }
-constexpr uint16_t moduleIdOf(uint16_t word) { return word & ModuleIdMask; }
-constexpr uint16_t identifierOf(uint16_t word) { return word & IdentifierBits; }
+constexpr uint16_t moduleIdOf(uint16_t word)
+{
+    return word & ModuleIdMask;
+}
+constexpr uint16_t identifierOf(uint16_t word)
+{
+    return word & IdentifierBits;
+}
 constexpr uint16_t requestAddress(uint16_t canLine, uint16_t id)
 {
     return static_cast<uint16_t>(canLineBits(canLine) | id | 1);
@@ -155,9 +161,8 @@ struct LogOnReupdate
     bool operator==(const LogOnReupdate &) const = default;
 };
 
-using Notification = std::variant<LogOn, DeviceInformation, FirmwareRelease, FirmwareName,
-                                  FlashFrame, UpdateStatusReady, UpdateStatusError,
-                                  LogOnReupdate>;
+using Notification = std::variant<LogOn, DeviceInformation, FirmwareRelease, FirmwareName, FlashFrame,
+                                  UpdateStatusReady, UpdateStatusError, LogOnReupdate>;
 
 // The notifications of one received frame, in the order they are announced.
 // A frame shorter than the bytes its command reads gives none.

@@ -14,7 +14,9 @@ constexpr unsigned long EmptyPollUs = 200;
 } // namespace
 
 ReceiveThread::ReceiveThread(QObject *parent, const CanDriverFunctions *driver, uint16_t canLine)
-    : QThread(parent), driver_(driver), canLine_(canLine)
+    : QThread(parent)
+    , driver_(driver)
+    , canLine_(canLine)
 {
     setObjectName(QStringLiteral("tarvReceive"));
 }

@@ -44,8 +44,7 @@ Outcome judge(const Facts &facts)
             ids.append(QString::number(id, 16));
         outcome.errors.append(tr("Error: Modules not updated: %1").arg(ids.join(u' ')));
     } else if (facts.done == 0) {
-        outcome.errors.append(
-            tr("Error: No module fits the file and the selection, no module updated"));
+        outcome.errors.append(tr("Error: No module fits the file and the selection, no module updated"));
     } else if (facts.runFailed) {
         outcome.errors.append(tr("Error: The run did not end normally"));
     } else {

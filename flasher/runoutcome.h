@@ -14,10 +14,10 @@ struct Facts
     QList<uint16_t> moduleIds;  // every module that logged on
     QList<uint16_t> notUpdated; // of those, the ones neither done nor skipped
     int done = 0;
-    QList<uint16_t> canIds;     // the selection, empty for every module
+    QList<uint16_t> canIds; // the selection, empty for every module
     uint16_t canLine = 0;
-    bool runFailed = false;     // version error, lost connection
-    bool stopped = false;       // by a signal
+    bool runFailed = false; // version error, lost connection
+    bool stopped = false;   // by a signal
 };
 
 struct Outcome

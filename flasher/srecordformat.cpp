@@ -79,14 +79,22 @@ Problem parse(std::string_view line, Record *record)
 const char *problemText(Problem problem)
 {
     switch (problem) {
-    case Problem::NotSRecord: return "not an S-record";
-    case Problem::UnknownType: return "unknown record type";
-    case Problem::OddDigits: return "odd number of hex digits";
-    case Problem::NotHex: return "not a hex digit";
-    case Problem::CountMismatch: return "count does not match the record length";
-    case Problem::TooShort: return "record too short for its address";
-    case Problem::BadChecksum: return "checksum error";
-    case Problem::None: break;
+    case Problem::NotSRecord:
+        return "not an S-record";
+    case Problem::UnknownType:
+        return "unknown record type";
+    case Problem::OddDigits:
+        return "odd number of hex digits";
+    case Problem::NotHex:
+        return "not a hex digit";
+    case Problem::CountMismatch:
+        return "count does not match the record length";
+    case Problem::TooShort:
+        return "record too short for its address";
+    case Problem::BadChecksum:
+        return "checksum error";
+    case Problem::None:
+        break;
     }
     return "";
 }

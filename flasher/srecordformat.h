@@ -19,8 +19,7 @@ namespace srecord {
 // "S", type, count and 255 bytes in hex.
 constexpr int LongestRecord = 4 + 2 * 255;
 
-enum class Problem { None, NotSRecord, UnknownType, OddDigits, NotHex, CountMismatch, TooShort,
-                     BadChecksum };
+enum class Problem { None, NotSRecord, UnknownType, OddDigits, NotHex, CountMismatch, TooShort, BadChecksum };
 
 struct Record
 {

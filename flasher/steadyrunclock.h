@@ -7,14 +7,13 @@
 class SteadyRunClock : public RunClock
 {
 public:
-    explicit SteadyRunClock(ModuleTable &modules) : modules_(modules) {}
+    explicit SteadyRunClock(ModuleTable &modules)
+        : modules_(modules)
+    {}
 
     Time now() const override { return std::chrono::steady_clock::now(); }
     bool pauseUntil(Time deadline) override { return modules_.pause(deadline); }
-    bool waitFor(ModuleTable::Event event, Time deadline) override
-    {
-        return modules_.waitFor(event, deadline);
-    }
+    bool waitFor(ModuleTable::Event event, Time deadline) override { return modules_.waitFor(event, deadline); }
     bool waitUntil(const std::function<bool()> &done, Time deadline) override
     {
         return modules_.waitUntil(done, deadline);

@@ -13,15 +13,19 @@
 
 using runlimits::millis;
 
-UpdateSequence::UpdateSequence(Console &console, ManageCanCommunication &communication,
-                               FirmwareFile &file, Settings settings, Hooks hooks)
-    : console_(console), communication_(communication), clock_(communication.clock()),
-      file_(file), settings_(std::move(settings)), hooks_(std::move(hooks)),
-      logOnWindowCount_(runlimits::LogOnWindowPasses),
-      firstLogOnDeadline_(clock_.in(runlimits::FirstLogOn)),
-      nextLogOnRequest_(clock_.in(runlimits::LogOnRequestEvery)),
-      bus_(std::make_unique<BusWatch>(communication)),
-      lines_(std::make_unique<PassLines>(communication, file, *bus_, console, peerName_))
+UpdateSequence::UpdateSequence(Console &console, ManageCanCommunication &communication, FirmwareFile &file,
+                               Settings settings, Hooks hooks)
+    : console_(console)
+    , communication_(communication)
+    , clock_(communication.clock())
+    , file_(file)
+    , settings_(std::move(settings))
+    , hooks_(std::move(hooks))
+    , logOnWindowCount_(runlimits::LogOnWindowPasses)
+    , firstLogOnDeadline_(clock_.in(runlimits::FirstLogOn))
+    , nextLogOnRequest_(clock_.in(runlimits::LogOnRequestEvery))
+    , bus_(std::make_unique<BusWatch>(communication))
+    , lines_(std::make_unique<PassLines>(communication, file, *bus_, console, peerName_))
 {
     closeAuto_.store(settings_.closeAuto || settings_.scan);
 }
@@ -49,20 +53,48 @@ void UpdateSequence::run()
 void UpdateSequence::step()
 {
     switch (state_) {
-    case UpdateState::WaitLogOn: waitLogOn(); break;
-    case UpdateState::Announce: announce(); break;
-    case UpdateState::QueryModule: queryModule(); break;
-    case UpdateState::CheckFirmwareName: checkFirmwareName(); break;
-    case UpdateState::CheckSelection: checkSelection(); break;
-    case UpdateState::WaitReady: waitReady(); break;
-    case UpdateState::StartFlash: startFlash(); break;
-    case UpdateState::Flashing: flashing(); break;
-    case UpdateState::StartCompare: startCompare(); break;
-    case UpdateState::Comparing: comparing(); break;
-    case UpdateState::PostFlash: postFlash(); break;
-    case UpdateState::NextModule: nextModule(); break;
-    case UpdateState::Finish: finish(); break;
-    case UpdateState::WaitEnter: waitEnter(); break;
+    case UpdateState::WaitLogOn:
+        waitLogOn();
+        break;
+    case UpdateState::Announce:
+        announce();
+        break;
+    case UpdateState::QueryModule:
+        queryModule();
+        break;
+    case UpdateState::CheckFirmwareName:
+        checkFirmwareName();
+        break;
+    case UpdateState::CheckSelection:
+        checkSelection();
+        break;
+    case UpdateState::WaitReady:
+        waitReady();
+        break;
+    case UpdateState::StartFlash:
+        startFlash();
+        break;
+    case UpdateState::Flashing:
+        flashing();
+        break;
+    case UpdateState::StartCompare:
+        startCompare();
+        break;
+    case UpdateState::Comparing:
+        comparing();
+        break;
+    case UpdateState::PostFlash:
+        postFlash();
+        break;
+    case UpdateState::NextModule:
+        nextModule();
+        break;
+    case UpdateState::Finish:
+        finish();
+        break;
+    case UpdateState::WaitEnter:
+        waitEnter();
+        break;
     }
 }
 
@@ -85,7 +117,8 @@ bool UpdateSequence::busLost()
 void UpdateSequence::stopFor(PassLines::Stop stop)
 {
     switch (stop) {
-    case PassLines::Stop::None: return;
+    case PassLines::Stop::None:
+        return;
     case PassLines::Stop::BusLost:
         console_.err(QStringLiteral("Error: CAN-Connection lost ")
                      + QString::fromLatin1(communication_.canStatusText()));
@@ -133,13 +166,16 @@ bool UpdateSequence::stoppedNow()
 bool UpdateSequence::updateBegun() const
 {
     switch (state_) {
-    case UpdateState::WaitReady: return updateStartSent_;
+    case UpdateState::WaitReady:
+        return updateStartSent_;
     case UpdateState::StartFlash:
     case UpdateState::Flashing:
     case UpdateState::StartCompare:
     case UpdateState::Comparing:
-    case UpdateState::PostFlash: return true;
-    default: return false;
+    case UpdateState::PostFlash:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -226,14 +262,12 @@ void UpdateSequence::waitLogOn()
 // Woken by the first log-on; the bus is looked at once a second meanwhile.
 bool UpdateSequence::waitFirstLogOn()
 {
-    while (!clock_.waitFor(ModuleTable::Event::AnyModule,
-                           std::min(firstLogOnDeadline_, nextLogOnRequest_))) {
+    while (!clock_.waitFor(ModuleTable::Event::AnyModule, std::min(firstLogOnDeadline_, nextLogOnRequest_))) {
         if (busLost() || stopNow_.load())
             return false;
         if (clock_.now() >= firstLogOnDeadline_) {
             console_.debug(DebugLine() << "No module logged on within"
-                                       << static_cast<int>(runlimits::FirstLogOn.count())
-                                       << "seconds.");
+                                       << static_cast<int>(runlimits::FirstLogOn.count()) << "seconds.");
             state_ = UpdateState::Finish;
             return false;
         }

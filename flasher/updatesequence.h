@@ -33,17 +33,30 @@ class UpdateSequence
     Q_DECLARE_TR_FUNCTIONS(UpdateSequence)
 
 public:
-    enum class UpdateState { WaitLogOn, Announce, QueryModule, CheckFirmwareName, CheckSelection,
-                             WaitReady, StartFlash, Flashing, StartCompare, Comparing, PostFlash,
-                             NextModule, Finish, WaitEnter };
+    enum class UpdateState {
+        WaitLogOn,
+        Announce,
+        QueryModule,
+        CheckFirmwareName,
+        CheckSelection,
+        WaitReady,
+        StartFlash,
+        Flashing,
+        StartCompare,
+        Comparing,
+        PostFlash,
+        NextModule,
+        Finish,
+        WaitEnter
+    };
 
     struct Settings
     {
-        QString fileName;        // as given; the file is opened and checked already
-        QList<uint16_t> canIds;  // empty: every module
+        QString fileName;       // as given; the file is opened and checked already
+        QList<uint16_t> canIds; // empty: every module
         uint16_t canLine = 0;
-        bool scan = false;       // query and name every module, update none
-        bool closeAuto = false;  // close without waiting for ENTER
+        bool scan = false;      // query and name every module, update none
+        bool closeAuto = false; // close without waiting for ENTER
     };
     // What the run tells the outside besides its console lines.
     struct Hooks
@@ -55,8 +68,8 @@ public:
     };
 
     // The line is open; the first log-on request has just gone out.
-    UpdateSequence(Console &console, ManageCanCommunication &communication, FirmwareFile &file,
-                   Settings settings, Hooks hooks);
+    UpdateSequence(Console &console, ManageCanCommunication &communication, FirmwareFile &file, Settings settings,
+                   Hooks hooks);
     ~UpdateSequence();
 
     // The whole run, until the line is closed.

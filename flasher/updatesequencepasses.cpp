@@ -25,7 +25,7 @@ void UpdateSequence::waitReady()
     }
     if (readyPolls_++ >= runlimits::ReadyPolls) {
         failSilentModule(tr("no ready report within %1 seconds")
-                       .arg(runlimits::ReadyPolls * millis(runlimits::ReadyPoll) / 1000));
+                             .arg(runlimits::ReadyPolls * millis(runlimits::ReadyPoll) / 1000));
         return;
     }
     if (!updateStartSent_) {
@@ -47,8 +47,7 @@ void UpdateSequence::startFlash()
 
 // Both passes send the file from its first line, after their update command
 // and the pause the modules need to switch.
-void UpdateSequence::startPass(protocol::UpdateCommand command, PassLines::Pass pass,
-                                     const char *label)
+void UpdateSequence::startPass(protocol::UpdateCommand command, PassLines::Pass pass, const char *label)
 {
     communication_.sendUpdateCommand(command);
     if (!pause(runlimits::PhasePause) || busLost())
@@ -126,7 +125,7 @@ void UpdateSequence::postFlash()
             break;
         if (poll >= runlimits::PostFlashPolls) {
             failSilentModule(tr("no log-on within %1 seconds after the restart")
-                           .arg(runlimits::PostFlashPolls * millis(runlimits::PostFlashPoll) / 1000));
+                                 .arg(runlimits::PostFlashPolls * millis(runlimits::PostFlashPoll) / 1000));
             return;
         }
         if (!paused || busLostDue())
@@ -205,18 +204,17 @@ void UpdateSequence::reportOutcome()
         const int found = modules().count();
         succeeded_ = found > 0 && !stopped_;
         if (stopped_)
-            console_.err(tr("Error: Scan stopped, %1 %2 found")
-                             .arg(found)
-                             .arg(found == 1 ? tr("module") : tr("modules")));
+            console_.err(
+                tr("Error: Scan stopped, %1 %2 found").arg(found).arg(found == 1 ? tr("module") : tr("modules")));
         else if (!succeeded_)
             console_.err(tr("Error: No module logged on"));
         return;
     }
     for (uint16_t id : modules().ids())
         console_.out(resultLine(id, modules().with(id, [](const ModuleRecord &record) { return record; })));
-    const runoutcome::Outcome outcome = runoutcome::judge(
-        {modules().ids(), modules().notUpdated(), modules().doneCount(), settings_.canIds, settings_.canLine,
-         runFailed_, stopped_});
+    const runoutcome::Outcome outcome =
+        runoutcome::judge({modules().ids(), modules().notUpdated(), modules().doneCount(), settings_.canIds,
+                           settings_.canLine, runFailed_, stopped_});
     for (const QString &error : outcome.errors)
         console_.err(error);
     succeeded_ = outcome.succeeded;

@@ -14,8 +14,8 @@ QString consoleVersion(const QString &flasherProgram)
 {
     QProcess query;
     query.start(flasherProgram, {QStringLiteral("--version")});
-    const bool answered = query.waitForFinished(10000) && query.exitStatus() == QProcess::NormalExit
-                          && query.exitCode() == 0;
+    const bool answered =
+        query.waitForFinished(10000) && query.exitStatus() == QProcess::NormalExit && query.exitCode() == 0;
     if (query.state() != QProcess::NotRunning)
         query.kill();
     if (answered)

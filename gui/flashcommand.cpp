@@ -19,7 +19,8 @@ QStringList flasherArguments(const FlashChoice &choice)
 QString flasherNativeArguments(const FlashChoice &choice)
 {
     QString args = interfaceKeyword(choice.hardwareIndex) + QLatin1Char(' ') + choice.bitRate + QLatin1Char(' ')
-                   + choice.channel + QStringLiteral(" \"") + choice.firmwareFile + QStringLiteral("\" CLOSE_AUTO");
+                   + choice.channel + QStringLiteral(" \"") + choice.firmwareFile
+                   + QStringLiteral("\" CLOSE_AUTO");
     if (!choice.canIds.isEmpty())
         args += QLatin1Char(' ') + choice.canIds;
     return args;

@@ -13,8 +13,8 @@
 #include <QShowEvent>
 #include <QStyle>
 
-LogWindow::LogWindow(RunLog *runLog, SaveFileChooser chooser, ClearConfirmer confirmer, const RunRecord *runRecords,
-                     QWidget *parent)
+LogWindow::LogWindow(RunLog *runLog, SaveFileChooser chooser, ClearConfirmer confirmer,
+                     const RunRecord *runRecords, QWidget *parent)
     : QDialog(parent)
     , ui(std::make_unique<Ui::LogWindow>())
     , log(runLog)
@@ -71,9 +71,8 @@ int LogWindow::fittingWidth() const
     // 30 characters of the firmware line that the console program shows.
     static const QString longest = QStringLiteral("Compare ID 7ff 100.0% S21400200010111213141516171819");
     const QPlainTextEdit *view = ui->plainTextEdit;
-    const int text = view->fontMetrics().horizontalAdvance(longest)
-                     + 2 * int(view->document()->documentMargin()) + 2 * view->frameWidth()
-                     + style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
+    const int text = view->fontMetrics().horizontalAdvance(longest) + 2 * int(view->document()->documentMargin())
+                     + 2 * view->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
     const QMargins outer = layout()->contentsMargins();
     return text + outer.left() + outer.right();
 }
@@ -116,8 +115,9 @@ void LogWindow::on_pushButton_clicked()
 
 void LogWindow::on_saveButton_clicked()
 {
-    const QString path = chooseSaveFile(this, tr("Save log"), QDir::home().filePath(QStringLiteral("tarvCanFlash.log")),
-                                        tr("Log files (*.log *.txt);;All files (*)"));
+    const QString path =
+        chooseSaveFile(this, tr("Save log"), QDir::home().filePath(QStringLiteral("tarvCanFlash.log")),
+                       tr("Log files (*.log *.txt);;All files (*)"));
     if (path.isEmpty())
         return;
     const QString error = saveLogText(path, log->text());

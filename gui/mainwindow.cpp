@@ -168,9 +168,9 @@ void MainWindow::on_actionAbout_triggered()
 
 void MainWindow::on_actionOpen_triggered()
 {
-    const QString chosen =
-        hooks.chooseFile(this, tr("Open firmware file"), ui->lineEdit->text(),
-                         tr("S-record files (*.hex *.s19 *.s28 *.s37 *.srec *.mot);;Hex Files (*.hex);;All files (*)"));
+    const QString chosen = hooks.chooseFile(
+        this, tr("Open firmware file"), ui->lineEdit->text(),
+        tr("S-record files (*.hex *.s19 *.s28 *.s37 *.srec *.mot);;Hex Files (*.hex);;All files (*)"));
     if (chosen.isEmpty())
         return;
     firmwareFileName = chosen;
@@ -219,8 +219,11 @@ void MainWindow::on_pushButton_2_clicked()
 
 FlashChoice MainWindow::currentChoice() const
 {
-    return {ui->cmbBoxHwType->currentIndex(), ui->cmbBoxBitRate->currentText(), ui->cmbBoxChn->currentText(),
-            firmwareFileName, {}};
+    return {ui->cmbBoxHwType->currentIndex(),
+            ui->cmbBoxBitRate->currentText(),
+            ui->cmbBoxChn->currentText(),
+            firmwareFileName,
+            {}};
 }
 
 void MainWindow::showOverallProgress()

@@ -113,7 +113,7 @@ private:
     bool fileAccepted = false;
     bool stopRequested = false;
     RunState runState = RunState::Idle;
-    bool scanning = false; // the child is tarvCanFlash --scan
+    bool scanning = false;            // the child is tarvCanFlash --scan
     std::optional<QString> scanError; // the scan's Error: line
     std::optional<QString> stopError; // an Error: line of a stopped run's closing
     Bus scannedBus;

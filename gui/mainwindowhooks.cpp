@@ -9,7 +9,8 @@
 MainWindowHooks withSystemDefaults(MainWindowHooks hooks)
 {
     if (!hooks.chooseFile) {
-        hooks.chooseFile = [](QWidget *parent, const QString &caption, const QString &dir, const QString &filter) {
+        hooks.chooseFile = [](QWidget *parent, const QString &caption, const QString &dir,
+                              const QString &filter) {
             return QFileDialog::getOpenFileName(parent, caption, dir, filter);
         };
     }

@@ -55,10 +55,11 @@ bool MainWindow::readyToLeave()
         return false;
     if (runState == RunState::Idle)
         return true;
-    const bool stop = scanning ? hooks.confirmStop(this, tr("Stop the scan?"),
-                                                   tr("A scan of the bus is going; no module is being "
-                                                      "updated.\n\nStop the scan?"))
-                               : hooks.confirmStop(this, tr("Stop the run?"), stopRunQuestion(modules.moduleInWork()));
+    const bool stop = scanning
+                          ? hooks.confirmStop(this, tr("Stop the scan?"),
+                                              tr("A scan of the bus is going; no module is being "
+                                                 "updated.\n\nStop the scan?"))
+                          : hooks.confirmStop(this, tr("Stop the run?"), stopRunQuestion(modules.moduleInWork()));
     // The run may have ended while the question was open.
     if (!stop || runState == RunState::Idle)
         return stop;
@@ -70,7 +71,8 @@ void MainWindow::stopRun()
 {
     runState = RunState::Stopping;
     stopError.reset();
-    bars->showStatus({tr("Stopping the run: tarvCanFlash sends its closing sequence..."), StatusColour::Black, true});
+    bars->showStatus(
+        {tr("Stopping the run: tarvCanFlash sends its closing sequence..."), StatusColour::Black, true});
     process->askToStop();
 }
 
@@ -80,14 +82,14 @@ void MainWindow::on_actionStart_firmware_flashing_triggered()
         return;
     if (!scanFitsBus()) {
         bars->showStatus({tr("The modules listed were scanned on another bus: scan the bus again, "
-                       "or choose the bus of the scan"),
-                    StatusColour::Red, false});
+                             "or choose the bus of the scan"),
+                          StatusColour::Red, false});
         return;
     }
     const std::optional<QString> canIds = canIdsArgument(modules.choices());
     if (!canIds) {
         bars->showStatus({tr("No module checked: check the modules to update, or scan the bus again"),
-                    StatusColour::Red, false});
+                          StatusColour::Red, false});
         return;
     }
     modules.startRun();
@@ -111,7 +113,8 @@ void MainWindow::on_actionStart_firmware_flashing_triggered()
 void MainWindow::startChild(const QStringList &arguments, const QString &nativeArguments)
 {
 #ifdef Q_OS_WIN
-    runRecord.begin(QDateTime::currentDateTime(), commandLineText(hooks.flasherProgram, {}) + u' ' + nativeArguments);
+    runRecord.begin(QDateTime::currentDateTime(),
+                    commandLineText(hooks.flasherProgram, {}) + u' ' + nativeArguments);
 #else
     runRecord.begin(QDateTime::currentDateTime(), commandLineText(hooks.flasherProgram, arguments));
 #endif
@@ -212,7 +215,8 @@ void MainWindow::on_ProcessFinish(int exitCode, QProcess::ExitStatus exitStatus)
     }
     if (runState == RunState::Running) {
         // Without a final or error line the status would still read as if the run went on.
-        if (const std::optional<StatusChange> failed = unexpectedEndStatus(exitStatus == QProcess::CrashExit, exitCode))
+        if (const std::optional<StatusChange> failed =
+                unexpectedEndStatus(exitStatus == QProcess::CrashExit, exitCode))
             bars->showStatus(*failed);
     }
     finishRun();

@@ -75,12 +75,12 @@ enum class ModuleEventKind { Identity, Progress, Restart, Repeat, Updated, NotUp
 struct ModuleEvent
 {
     ModuleEventKind kind = ModuleEventKind::Identity;
-    uint id = 0;            // all but Restart and Repeat
+    uint id = 0; // all but Restart and Repeat
     RunPhase phase = RunPhase::Flashing;
-    int percent = 0;        // Progress
+    int percent = 0;               // Progress
     QString name, serial, release; // Identity, as the line gives them
-    bool reupdate = false;  // Identity: its loader takes any firmware file
-    QString reason;         // NotUpdated, Skipped
+    bool reupdate = false;         // Identity: its loader takes any firmware file
+    QString reason;                // NotUpdated, Skipped
 };
 
 std::optional<ModuleEvent> parseModuleEvent(const QByteArray &line);

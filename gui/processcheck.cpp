@@ -10,10 +10,8 @@
 const QStringList &conflictingPrograms()
 {
     static const QStringList names{
-        QStringLiteral("PcanView.exe"),
-        QStringLiteral("tarvBusSetup.exe"),
-        QStringLiteral("tarvCanFlash.exe"),
-        QStringLiteral("tarvHvPanel.exe"),
+        QStringLiteral("PcanView.exe"),       QStringLiteral("tarvBusSetup.exe"),
+        QStringLiteral("tarvCanFlash.exe"),   QStringLiteral("tarvHvPanel.exe"),
         QStringLiteral("tarvDataServer.exe"),
     };
     return names;
@@ -74,7 +72,8 @@ static QStringList processNames(const QString &processDir)
         names.append(argv0);
 
     if (names.isEmpty()) {
-        const QString comm = QString::fromLocal8Bit(readSmallFile(processDir + QStringLiteral("/comm"))).trimmed();
+        const QString comm =
+            QString::fromLocal8Bit(readSmallFile(processDir + QStringLiteral("/comm"))).trimmed();
         if (!comm.isEmpty())
             names.append(comm);
     }
@@ -104,7 +103,8 @@ std::optional<QStringList> readProcExecutables(const QString &procRoot, QDeadlin
 static std::optional<QStringList> tasklistExecutables(QDeadlineTimer deadline)
 {
     QProcess tasklist;
-    tasklist.start(QStringLiteral("tasklist"), {QStringLiteral("/NH"), QStringLiteral("/FO"), QStringLiteral("CSV")});
+    tasklist.start(QStringLiteral("tasklist"),
+                   {QStringLiteral("/NH"), QStringLiteral("/FO"), QStringLiteral("CSV")});
     if (!tasklist.waitForFinished(int(deadline.remainingTime())) || tasklist.exitStatus() != QProcess::NormalExit)
         return std::nullopt;
     QStringList executables;

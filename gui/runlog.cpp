@@ -83,7 +83,8 @@ QString openLogFile(const QString &path, const QString &shown, QFile &file)
     if (fd < 0) {
         if (errno == ELOOP)
             return linkRefused(shown);
-        return errno == EISDIR ? otherRefused(shown) : saveFailed(shown, QString::fromLocal8Bit(std::strerror(errno)));
+        return errno == EISDIR ? otherRefused(shown)
+                               : saveFailed(shown, QString::fromLocal8Bit(std::strerror(errno)));
     }
     struct stat status = {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {

@@ -45,7 +45,7 @@ RunRecord::RunRecord(const QString &folder, QObject *parent)
     , dir(folder.isEmpty()
               ? QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) + QStringLiteral("/runs")
               : folder)
-{ }
+{}
 
 RunRecord::~RunRecord()
 {

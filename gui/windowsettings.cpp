@@ -29,8 +29,7 @@ WindowSettings::WindowSettings()
     : settings(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
                                            QString::fromLatin1(FrontEndSettings::organisation),
                                            QString::fromLatin1(FrontEndSettings::application)))
-{
-}
+{}
 
 WindowSettings::~WindowSettings() = default;
 

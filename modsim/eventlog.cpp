@@ -13,8 +13,7 @@ constexpr size_t kMaxEvents = 4096;
 
 EventLog::EventLog(std::string prefix)
     : prefix_(std::move(prefix))
-{
-}
+{}
 
 void EventLog::add(const std::string &text)
 {

@@ -8,7 +8,8 @@
 
 namespace modsim {
 
-class EventLog {
+class EventLog
+{
 public:
     // prefix starts every line, naming the module.
     explicit EventLog(std::string prefix);

@@ -11,7 +11,8 @@
 
 namespace modsim {
 
-class FaultPlan {
+class FaultPlan
+{
 public:
     explicit FaultPlan(ModuleConfig config);
 

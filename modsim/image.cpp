@@ -50,10 +50,20 @@ namespace {
 size_t addressLength(char type)
 {
     switch (type) {
-    case '0': case '1': case '5': case '9': return 2;
-    case '2': case '6': case '8': return 3;
-    case '3': case '7': return 4;
-    default: return 0;
+    case '0':
+    case '1':
+    case '5':
+    case '9':
+        return 2;
+    case '2':
+    case '6':
+    case '8':
+        return 3;
+    case '3':
+    case '7':
+        return 4;
+    default:
+        return 0;
     }
 }
 
@@ -88,7 +98,8 @@ bool parseSRecord(std::string_view line, SRecord *record, std::string *error)
         sum += bytes.back();
     }
     if (bytes[0] + 1u != bytes.size())
-        return fail(error, "count " + std::to_string(bytes[0]) + " for " + std::to_string(bytes.size() - 1) + " bytes");
+        return fail(error,
+                    "count " + std::to_string(bytes[0]) + " for " + std::to_string(bytes.size() - 1) + " bytes");
     if (bytes.size() < 1 + addressBytes + 1)
         return fail(error, "too short for its address");
     if ((sum & 0xFF) != 0xFF)

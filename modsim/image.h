@@ -11,7 +11,8 @@
 
 namespace modsim {
 
-class Image {
+class Image
+{
 public:
     void write(uint32_t address, const std::vector<uint8_t> &bytes);
     std::optional<uint8_t> at(uint32_t address) const;
@@ -31,7 +32,8 @@ private:
 // types 0, 1, 5, 9; 3 for 2, 6, 8; 4 for 3, 7; S4 is reserved), the data, and
 // a checksum that brings the sum of all bytes after the type to 0xFF in its
 // low byte.
-struct SRecord {
+struct SRecord
+{
     int type = 0;
     uint32_t address = 0;
     std::vector<uint8_t> data;

@@ -61,7 +61,8 @@ std::optional<ImageState> parseImageHeader(const std::string &header)
     }
     const std::string &r = state.release;
     const bool release = r.size() == 4 && std::isdigit(static_cast<unsigned char>(r[0])) && r[1] == '.'
-                         && std::isdigit(static_cast<unsigned char>(r[2])) && std::isdigit(static_cast<unsigned char>(r[3]));
+                         && std::isdigit(static_cast<unsigned char>(r[2]))
+                         && std::isdigit(static_cast<unsigned char>(r[3]));
     if (!release)
         return std::nullopt;
     return state;
@@ -74,13 +75,15 @@ namespace {
 // *err for the caller to tell a missing file from a bad one.
 bool readRegularFile(const std::string &path, bool followLinks, std::string *text, std::string *reason, int *err)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
+    const int fd =
+        ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
     if (fd < 0) {
         *err = errno;
         *reason = *err == ELOOP && !followLinks ? "is a symbolic link, which is not followed" : cannotRead(*err);
         return false;
     }
-    struct stat st {};
+    struct stat st
+    {};
     if (fstat(fd, &st) != 0)
         *reason = cannotRead(errno);
     else if (!S_ISREG(st.st_mode))

@@ -18,7 +18,8 @@
 
 namespace modsim {
 
-struct ImageState {
+struct ImageState
+{
     std::string release;
     bool reupdate = false;
 
@@ -31,7 +32,7 @@ std::optional<ImageState> parseImageHeader(const std::string &header);
 enum class ImageFileRead {
     Missing, // nothing at the place: the module starts as its bench file says
     Read,
-    Failed,  // "PATH: reason": not a regular file, unreadable or not S-records
+    Failed, // "PATH: reason": not a regular file, unreadable or not S-records
 };
 
 // Reads without following a link and without blocking on a FIFO.

@@ -9,12 +9,14 @@
 
 namespace modsim {
 
-struct ReceivedLine {
+struct ReceivedLine
+{
     std::string text; // without its CR LF; empty when too long
     bool tooLong = false;
 };
 
-class LineReassembly {
+class LineReassembly
+{
 public:
     // Longer than any S-record can be, so only a broken stream reaches it.
     static constexpr size_t kMaxLine = 600;

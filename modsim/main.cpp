@@ -36,11 +36,13 @@ int runVerify(const QStringList &args)
         return kExitUsage;
     }
     const modsim::VerifyOutcome outcome = modsim::verifyImage(args[0].toStdString(), args[1].toStdString());
-    (outcome.exitCode == modsim::VerifyUnreadable ? err : out) << QString::fromStdString(outcome.message) << Qt::endl;
+    (outcome.exitCode == modsim::VerifyUnreadable ? err : out)
+        << QString::fromStdString(outcome.message) << Qt::endl;
     return outcome.exitCode;
 }
 
-struct DeviceChoice {
+struct DeviceChoice
+{
     QString plugin;
     QString interface;
 };
@@ -107,8 +109,9 @@ struct Options
                               QStringLiteral("Check that IMAGE holds exactly the data of FIRMWARE.")};
     QCommandLineOption plugin{QStringLiteral("plugin"), QStringLiteral("QtSerialBus plugin."),
                               QStringLiteral("name")};
-    QCommandLineOption interface{QStringLiteral("interface"), QStringLiteral("Device of the plugin."),
-                                 QStringLiteral("name")};
+    QCommandLineOption interface {
+        QStringLiteral("interface"), QStringLiteral("Device of the plugin."), QStringLiteral("name")
+    };
     QCommandLineOption bitrate{QStringLiteral("bitrate"), QStringLiteral("Bit rate in kbit/s."),
                                QStringLiteral("kbit")};
     QCommandLineOption config{QStringLiteral("config"), QStringLiteral("Bench configuration file."),

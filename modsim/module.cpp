@@ -12,13 +12,20 @@ namespace {
 const char *phaseName(Module::Phase phase)
 {
     switch (phase) {
-    case Module::Phase::Idle: return "idle";
-    case Module::Phase::Preparing: return "preparing";
-    case Module::Phase::Update: return "update";
-    case Module::Phase::Flash: return "flash";
-    case Module::Phase::Compare: return "compare";
-    case Module::Phase::Restarting: return "restarting";
-    case Module::Phase::Dead: return "dead";
+    case Module::Phase::Idle:
+        return "idle";
+    case Module::Phase::Preparing:
+        return "preparing";
+    case Module::Phase::Update:
+        return "update";
+    case Module::Phase::Flash:
+        return "flash";
+    case Module::Phase::Compare:
+        return "compare";
+    case Module::Phase::Restarting:
+        return "restarting";
+    case Module::Phase::Dead:
+        return "dead";
     }
     return "?";
 }
@@ -31,8 +38,7 @@ Module::Module(ModuleConfig config)
     , events_("module " + hexId(cfg_.id()) + ": ")
     , release_(cfg_.release)
     , reupdate_(cfg_.reupdate)
-{
-}
+{}
 
 void Module::receive(const Frame &frame, int64_t nowUs)
 {
@@ -199,7 +205,8 @@ void Module::enterUpdateMode()
         note("update command 0: entering update mode, never ready");
         return;
     }
-    schedule(nowUs_ + (reupdate_ ? 0 : int64_t(cfg_.readyDelayMs) * 1000) + cfg_.answerDelayUs, ActionKind::Ready);
+    schedule(nowUs_ + (reupdate_ ? 0 : int64_t(cfg_.readyDelayMs) * 1000) + cfg_.answerDelayUs,
+             ActionKind::Ready);
     note("update command 0: entering update mode");
 }
 

@@ -18,7 +18,8 @@
 
 namespace modsim {
 
-class Module {
+class Module
+{
 public:
     explicit Module(ModuleConfig config);
 
@@ -67,7 +68,8 @@ public:
 
 private:
     enum class ActionKind { Send, Ready, Boot };
-    struct Action {
+    struct Action
+    {
         ActionKind kind = ActionKind::Send;
         Frame frame;
     };

@@ -120,9 +120,8 @@ Setter intKey(T ModuleConfig::*field, long long lo, long long hi)
 
 Setter probabilityKey(double ModuleConfig::*field)
 {
-    return [=](ModuleConfig &c, const std::string &v, const std::string &) {
-        return toProbability(v, &(c.*field));
-    };
+    return
+        [=](ModuleConfig &c, const std::string &v, const std::string &) { return toProbability(v, &(c.*field)); };
 }
 
 Setter boolKey(bool ModuleConfig::*field)
@@ -132,7 +131,8 @@ Setter boolKey(bool ModuleConfig::*field)
 
 Setter setKey(std::set<int> ModuleConfig::*field)
 {
-    return [=](ModuleConfig &c, const std::string &v, const std::string &) { return toNumberSet(v, &(c.*field)); };
+    return
+        [=](ModuleConfig &c, const std::string &v, const std::string &) { return toNumberSet(v, &(c.*field)); };
 }
 
 Setter releaseKey(std::string ModuleConfig::*field)

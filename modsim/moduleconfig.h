@@ -9,7 +9,8 @@
 
 namespace modsim {
 
-struct ModuleConfig {
+struct ModuleConfig
+{
     // Identity
     int address = 1;              // 0..63; id = 0x200 + 8 * address
     std::string name = "K3B7";    // firmware name, at most 6 characters
@@ -18,9 +19,9 @@ struct ModuleConfig {
     std::string newRelease;       // release after a restart; empty = unchanged
     uint8_t deviceClass = 0x11;
     uint8_t channels = 1;
-    int sendOffset = 5;           // 4 or 5
+    int sendOffset = 5; // 4 or 5
     uint64_t seed = 1;
-    std::string imagePath;        // empty = the image is not written
+    std::string imagePath; // empty = the image is not written
 
     // Timing
     int logonDelayMs = 20;  // upper bound of the random delay before a log-on answer
@@ -33,23 +34,23 @@ struct ModuleConfig {
     // repeated lines included, from 1 after the command that opened the pass.
     std::set<int> checksumErrorLines; // flash pass: answer 15 92
     double checksumErrorProb = 0.0;
-    int compareMismatchLine = 0;      // compare pass: answer 15 91; 0 = none
-    int compareMismatchPasses = 1;    // the first this many compare passes of the module's life
-    std::set<int> loseAckFrames;      // flash data frames (counted over the module's life) left unacknowledged
-    std::set<int> lateAckFrames;      // flash data frames, counted as above, acknowledged lateMs late
-    std::set<int> lateAnswerLines;    // lines of the flash pass answered lateMs late
-    int lateMs = 500;                 // past the flasher's answer bound, inside its pause after a timeout
+    int compareMismatchLine = 0;   // compare pass: answer 15 91; 0 = none
+    int compareMismatchPasses = 1; // the first this many compare passes of the module's life
+    std::set<int> loseAckFrames;   // flash data frames (counted over the module's life) left unacknowledged
+    std::set<int> lateAckFrames;   // flash data frames, counted as above, acknowledged lateMs late
+    std::set<int> lateAnswerLines; // lines of the flash pass answered lateMs late
+    int lateMs = 500;              // past the flasher's answer bound, inside its pause after a timeout
     double loseAckProb = 0.0;
-    std::set<int> loseAnswerLines;    // lines of either pass left without status answer
+    std::set<int> loseAnswerLines; // lines of either pass left without status answer
     double loseAnswerProb = 0.0;
-    double rxLossProb = 0.0;          // frames to the module that it misses
-    int missedLogOnRequests = 0;      // the first this many log-on requests to 7ff go unheard
-    double txLossProb = 0.0;          // frames from the module that never reach the bus
+    double rxLossProb = 0.0;     // frames to the module that it misses
+    int missedLogOnRequests = 0; // the first this many log-on requests to 7ff go unheard
+    double txLossProb = 0.0;     // frames from the module that never reach the bus
     bool neverReady = false;
     bool noLogonAfterRestart = false;
-    int dieAtLine = 0;                // silent for good from this flash-pass line on; 0 = never
-    int versionError = 0;             // 0x97 or 0x98 answers the S0 header line; 0 = none
-    bool reupdate = false;            // loader only: log-on answered with 15 99, no name
+    int dieAtLine = 0;     // silent for good from this flash-pass line on; 0 = never
+    int versionError = 0;  // 0x97 or 0x98 answers the S0 header line; 0 = none
+    bool reupdate = false; // loader only: log-on answered with 15 99, no name
 
     bool operator==(const ModuleConfig &) const = default;
 

@@ -54,10 +54,14 @@ Request decodeRequest(const Frame &frame)
     if (b0 != 0x12)
         return Request::None;
     switch (b1) {
-    case 0x00: return Request::DeviceInfo;
-    case 0x01: return Request::Release;
-    case 0x03: return Request::Name;
-    default: return Request::None;
+    case 0x00:
+        return Request::DeviceInfo;
+    case 0x01:
+        return Request::Release;
+    case 0x03:
+        return Request::Name;
+    default:
+        return Request::None;
     }
 }
 
@@ -88,7 +92,8 @@ std::optional<uint8_t> closingSequence(const Frame &frame)
 
 bool isLogOnAnswer(const Frame &frame)
 {
-    return frame.len >= 2 && (frame.data[0] == 0xD8 || (frame.data[0] == 0x15 && frame.data[1] == kReupdateLogOn));
+    return frame.len >= 2
+           && (frame.data[0] == 0xD8 || (frame.data[0] == 0x15 && frame.data[1] == kReupdateLogOn));
 }
 
 Frame frameOf(uint16_t sendId, std::initializer_list<uint8_t> bytes)
@@ -108,8 +113,8 @@ Frame logOnFrame(uint16_t sendId, uint8_t deviceClass)
 Frame deviceInfoFrame(uint16_t sendId, uint32_t serial, const std::string &release, uint8_t channels)
 {
     const auto [major, minor] = releaseParts(release);
-    return frameOf(sendId, {0xE0, packedDecimal(serial / 10000), packedDecimal(serial / 100), packedDecimal(serial),
-                            static_cast<uint8_t>(major), packedDecimal(minor), channels});
+    return frameOf(sendId, {0xE0, packedDecimal(serial / 10000), packedDecimal(serial / 100),
+                            packedDecimal(serial), static_cast<uint8_t>(major), packedDecimal(minor), channels});
 }
 
 Frame releaseFrame(uint16_t sendId, const std::string &release)

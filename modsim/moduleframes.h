@@ -17,7 +17,8 @@
 
 namespace modsim {
 
-struct Frame {
+struct Frame
+{
     uint16_t id = 0; // 11-bit identifier as on the wire
     uint8_t len = 0;
     std::array<uint8_t, 8> data{};
@@ -31,7 +32,8 @@ constexpr uint8_t kReupdateLogOn = 0x99;
 
 // What a frame to the module's own identifier asks of it.
 enum class OwnCommand { None, LogOff, LogOn, LogOnFollowUp, Update };
-struct OwnFrame {
+struct OwnFrame
+{
     OwnCommand command = OwnCommand::None;
     uint8_t updateCode = 0; // for Update
 };

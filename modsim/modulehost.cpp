@@ -105,8 +105,9 @@ void ModuleHost::onStateChanged(QCanBusDevice::CanBusDeviceState state)
     if (state == QCanBusDevice::ConnectedState && !connected_) {
         connected_ = true;
         // Untimed, so a caller can wait for a line that starts with these words.
-        out_ << QStringLiteral("tarvModuleSim ready on %1 with %2 module(s)").arg(deviceText_).arg(modules_.size())
-             << Qt::endl;
+        out_
+            << QStringLiteral("tarvModuleSim ready on %1 with %2 module(s)").arg(deviceText_).arg(modules_.size())
+            << Qt::endl;
         emit ready();
     } else if (state == QCanBusDevice::UnconnectedState && !connected_) {
         emit failed();

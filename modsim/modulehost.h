@@ -23,7 +23,8 @@ namespace modsim {
 std::optional<Frame> moduleFrameOf(const QCanBusFrame &frame);
 QCanBusFrame busFrameOf(const Frame &frame);
 
-class ModuleHost : public QObject {
+class ModuleHost : public QObject
+{
     Q_OBJECT
 public:
     // The host takes the device; lines go to out.

@@ -37,7 +37,8 @@ std::string folderOf(const std::string &path)
 // reader says ENXIO, a folder EISDIR.
 std::string openProblem(const std::string &path, int err)
 {
-    struct stat st {};
+    struct stat st
+    {};
     if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
         return kLink;
     if (err == ENXIO || err == EISDIR)
@@ -54,7 +55,8 @@ std::FILE *openOutputFile(const std::string &path, std::string *error)
         fail(error, path, openProblem(path, errno));
         return nullptr;
     }
-    struct stat st {};
+    struct stat st
+    {};
     std::string reason;
     if (fstat(fd, &st) != 0)
         reason = cannotWrite(errno);
@@ -75,7 +77,8 @@ std::FILE *openOutputFile(const std::string &path, std::string *error)
 
 bool checkOutputPlace(const std::string &path, std::string *error)
 {
-    struct stat st {};
+    struct stat st
+    {};
     if (lstat(path.c_str(), &st) == 0) {
         if (S_ISLNK(st.st_mode))
             return fail(error, path, kLink);

@@ -11,7 +11,8 @@
 
 namespace modsim {
 
-struct RecordVerdict {
+struct RecordVerdict
+{
     uint8_t code = 0;
     std::string why;
 };

@@ -33,8 +33,9 @@ VerifyOutcome verifyImage(const std::string &firmwarePath, const std::string &im
     }
     char address[16];
     std::snprintf(address, sizeof address, "0x%08X", *diff);
-    return {VerifyDiffers, imagePath + " differs from " + firmwarePath + " at address " + address + ": image holds "
-                               + byteText(image.at(*diff)) + ", file holds " + byteText(firmware.at(*diff))};
+    return {VerifyDiffers, imagePath + " differs from " + firmwarePath + " at address " + address
+                               + ": image holds " + byteText(image.at(*diff)) + ", file holds "
+                               + byteText(firmware.at(*diff))};
 }
 
 } // namespace modsim

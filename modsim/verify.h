@@ -7,7 +7,8 @@ namespace modsim {
 
 enum VerifyExit { VerifyEqual = 0, VerifyDiffers = 1, VerifyUnreadable = 2 };
 
-struct VerifyOutcome {
+struct VerifyOutcome
+{
     VerifyExit exitCode = VerifyUnreadable;
     std::string message; // one line, no line end
 };

@@ -30,7 +30,8 @@ TEST(ParseCase, TakesTheVirtualBus)
     EXPECT_EQ(c->name(), "1024KiB-32B-1000k-1m-vcan");
 }
 
-class BadCase : public testing::TestWithParam<const char *> {};
+class BadCase : public testing::TestWithParam<const char *>
+{};
 
 TEST_P(BadCase, IsRefusedWithAReason)
 {
@@ -40,10 +41,10 @@ TEST_P(BadCase, IsRefusedWithAReason)
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, BadCase,
-                         testing::Values("", "64:32:250", "64:32:250:4:1", "64:32:250:4x", "64,32,250,4",
-                                         ":vcan", "64:32:250:vcan", "64:32:250:4:sim", "64:32:250:4vcan",
-                                         "a:b:c:d", "64:32:300:4", "0:16:125:1", "64:0:125:1",
-                                         "64:252:125:1", "64:16:125:0", "64:16:125:64", "-1:16:125:1"));
+                         testing::Values("", "64:32:250", "64:32:250:4:1", "64:32:250:4x", "64,32,250,4", ":vcan",
+                                         "64:32:250:vcan", "64:32:250:4:sim", "64:32:250:4vcan", "a:b:c:d",
+                                         "64:32:300:4", "0:16:125:1", "64:0:125:1", "64:252:125:1", "64:16:125:0",
+                                         "64:16:125:64", "-1:16:125:1"));
 
 TEST(CaseSets, FullModeCoversTheWholeMatrixAndTheMemoryCase)
 {
@@ -59,9 +60,8 @@ TEST(CaseSets, FullModeCoversTheWholeMatrixAndTheMemoryCase)
                     EXPECT_TRUE(names.count(Case{size, record, rate, modules}.name()))
                         << Case{size, record, rate, modules}.name();
     // The memory case runs with the modules outside the flasher's process.
-    EXPECT_TRUE(std::any_of(cases.begin(), cases.end(), [](const Case &c) {
-        return c.dataKiB == 1024 && c.bus == bench::Bus::VirtualCan;
-    }));
+    EXPECT_TRUE(std::any_of(cases.begin(), cases.end(),
+                            [](const Case &c) { return c.dataKiB == 1024 && c.bus == bench::Bus::VirtualCan; }));
     EXPECT_EQ(cases.size(), 37u);
 }
 
@@ -120,8 +120,9 @@ TEST(BenchIni, OnTheVirtualBusHasOneQtAdapterAndNoModules)
     const Case c{1024, 32, 1000, 2, bench::Bus::VirtualCan};
     canapi::BenchConfig config;
     QString error;
-    ASSERT_TRUE(canapi::parseBenchConfig(bench::benchIni(c, "/tmp/stats.jsonl", "tcp://127.0.0.1:4711/can0").text(),
-                                         QStringLiteral("bench.ini"), QDir::tempPath(), &config, &error))
+    ASSERT_TRUE(
+        canapi::parseBenchConfig(bench::benchIni(c, "/tmp/stats.jsonl", "tcp://127.0.0.1:4711/can0").text(),
+                                 QStringLiteral("bench.ini"), QDir::tempPath(), &config, &error))
         << error.toStdString();
     ASSERT_EQ(config.adapters.size(), 1);
     EXPECT_EQ(config.adapters[0].backend, canapi::AdapterConfig::Backend::Qt);

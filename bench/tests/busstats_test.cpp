@@ -11,17 +11,26 @@ QByteArray mark(int64_t atNs, int module, const char *phase, uint64_t frames, ui
 {
     return QStringLiteral("{\"event\":\"phase\",\"atNs\":%1,\"module\":%2,\"phase\":\"%3\",\"frames\":%4,"
                           "\"bits\":%5,\"busyNs\":%6,\"sumLatenessNs\":%7,\"maxLatenessNs\":%8}\n")
-        .arg(atNs).arg(module).arg(QLatin1String(phase)).arg(frames).arg(frames * 100).arg(busyNs)
-        .arg(sumLateNs).arg(maxLateNs)
+        .arg(atNs)
+        .arg(module)
+        .arg(QLatin1String(phase))
+        .arg(frames)
+        .arg(frames * 100)
+        .arg(busyNs)
+        .arg(sumLateNs)
+        .arg(maxLateNs)
         .toUtf8();
 }
 
-QByteArray endLine(int64_t atNs, uint64_t frames, uint64_t busyNs, int64_t cpuNs = 5000,
-                   bool realtime = true)
+QByteArray endLine(int64_t atNs, uint64_t frames, uint64_t busyNs, int64_t cpuNs = 5000, bool realtime = true)
 {
     return QStringLiteral("{\"event\":\"end\",\"atNs\":%1,\"frames\":%2,\"bits\":%3,\"busyNs\":%4,"
                           "\"sumLatenessNs\":0,\"maxLatenessNs\":7,\"threadCpuNs\":%5,\"realtime\":%6}\n")
-        .arg(atNs).arg(frames).arg(frames * 100).arg(busyNs).arg(cpuNs)
+        .arg(atNs)
+        .arg(frames)
+        .arg(frames * 100)
+        .arg(busyNs)
+        .arg(cpuNs)
         .arg(realtime ? QLatin1String("true") : QLatin1String("false"))
         .toUtf8();
 }
@@ -57,13 +66,15 @@ TEST(BusStatsParse, ReadsMarksAndTheEnd)
     EXPECT_TRUE(parsed(endLine(5, 1, 1, 1, true)).realtime);
 }
 
-struct BadText {
+struct BadText
+{
     const char *what;
     QByteArray text;
     const char *line; // expected in the message
 };
 
-class BusStatsRefusal : public testing::TestWithParam<BadText> {};
+class BusStatsRefusal : public testing::TestWithParam<BadText>
+{};
 
 TEST_P(BusStatsRefusal, NamesTheProblem)
 {
@@ -85,20 +96,16 @@ INSTANTIATE_TEST_SUITE_P(
                 QByteArray(mark(1, 0x208, "flash", 1, 1)).replace("\"frames\":1", "\"frames\":-1")
                     + endLine(5, 1, 1),
                 "line 1"},
-        BadText{"missing CPU time", QByteArray(endLine(5, 1, 1)).replace(",\"threadCpuNs\":5000", ""),
-                "line 1"},
-        BadText{"realtime not a truth value", QByteArray(endLine(5, 1, 1)).replace("true}", "1}"),
-                "line 1"}));
+        BadText{"missing CPU time", QByteArray(endLine(5, 1, 1)).replace(",\"threadCpuNs\":5000", ""), "line 1"},
+        BadText{"realtime not a truth value", QByteArray(endLine(5, 1, 1)).replace("true}", "1}"), "line 1"}));
 
 TEST(Passes, RunFromAModulesMarkToItsNextOne)
 {
-    const bench::BusStatsFile stats = parsed(mark(100, 0x208, "preparing", 2, 200)
-                                             + mark(150, 0x208, "update", 3, 300)
-                                             + mark(1000, 0x208, "flash", 5, 500, 10, 1)
-                                             + mark(5000, 0x208, "compare", 45, 4500, 90, 6)
-                                             + mark(9000, 0x208, "restarting", 85, 8500, 170, 3)
-                                             + mark(9100, 0x208, "idle", 86, 8600)
-                                             + endLine(9500, 90, 9000));
+    const bench::BusStatsFile stats =
+        parsed(mark(100, 0x208, "preparing", 2, 200) + mark(150, 0x208, "update", 3, 300)
+               + mark(1000, 0x208, "flash", 5, 500, 10, 1) + mark(5000, 0x208, "compare", 45, 4500, 90, 6)
+               + mark(9000, 0x208, "restarting", 85, 8500, 170, 3) + mark(9100, 0x208, "idle", 86, 8600)
+               + endLine(9500, 90, 9000));
     const std::vector<bench::Pass> passes = bench::passesOf(stats);
     ASSERT_EQ(passes.size(), 2u);
     EXPECT_EQ(passes[0].kind, PassKind::Flash);
@@ -118,10 +125,9 @@ TEST(Passes, RunFromAModulesMarkToItsNextOne)
 
 TEST(Passes, OtherModulesMarksInBetweenCountForLatenessOnly)
 {
-    const bench::BusStatsFile stats = parsed(mark(1000, 0x208, "flash", 5, 500)
-                                             + mark(2000, 0x210, "idle", 9, 900, 0, 40)
-                                             + mark(5000, 0x208, "compare", 45, 4500, 0, 2)
-                                             + endLine(9500, 90, 9000));
+    const bench::BusStatsFile stats =
+        parsed(mark(1000, 0x208, "flash", 5, 500) + mark(2000, 0x210, "idle", 9, 900, 0, 40)
+               + mark(5000, 0x208, "compare", 45, 4500, 0, 2) + endLine(9500, 90, 9000));
     const std::vector<bench::Pass> passes = bench::passesOf(stats);
     ASSERT_EQ(passes.size(), 1u) << "the compare pass never ended";
     EXPECT_EQ(passes[0].module, 0x208);
@@ -132,12 +138,10 @@ TEST(Passes, OtherModulesMarksInBetweenCountForLatenessOnly)
 
 TEST(Passes, AFlashAgainAfterACompareErrorIsAPassOfItsOwn)
 {
-    const bench::BusStatsFile stats = parsed(mark(1000, 0x208, "flash", 5, 500)
-                                             + mark(2000, 0x208, "compare", 10, 1000)
-                                             + mark(3000, 0x208, "flash", 15, 1500)
-                                             + mark(4000, 0x208, "compare", 20, 2000)
-                                             + mark(5000, 0x208, "restarting", 25, 2500)
-                                             + endLine(9500, 30, 3000));
+    const bench::BusStatsFile stats =
+        parsed(mark(1000, 0x208, "flash", 5, 500) + mark(2000, 0x208, "compare", 10, 1000)
+               + mark(3000, 0x208, "flash", 15, 1500) + mark(4000, 0x208, "compare", 20, 2000)
+               + mark(5000, 0x208, "restarting", 25, 2500) + endLine(9500, 30, 3000));
     const std::vector<bench::Pass> passes = bench::passesOf(stats);
     ASSERT_EQ(passes.size(), 4u);
     EXPECT_EQ(passes[0].kind, PassKind::Flash);

@@ -32,12 +32,12 @@ canapi::sim::BusFrame frame(uint32_t id, std::initializer_list<uint8_t> data)
 }
 
 // A tester on the bus: sends frames and counts what the module answers.
-class Tester {
+class Tester
+{
 public:
     explicit Tester(int adapter)
         : peer_(canapi::sim::attachPeer(adapter, [this](const canapi::sim::BusFrame &f) { onFrame(f); }))
-    {
-    }
+    {}
     bool attached() const { return peer_ != nullptr; }
     void send(const canapi::sim::BusFrame &f)
     {

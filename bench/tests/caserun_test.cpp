@@ -28,7 +28,8 @@ write_stats() {
 }
 )sh";
 
-class CaseRun : public testing::Test {
+class CaseRun : public testing::Test
+{
 protected:
     bench::CaseResult run(const std::string &body, const bench::Case &c = bench::Case{1, 16, 1000, 1})
     {
@@ -68,13 +69,15 @@ TEST_F(CaseRun, ACompleteRunGivesItsFigures)
     EXPECT_GT(r.runS, 0.0);
 }
 
-struct Failure {
+struct Failure
+{
     const char *what;
     const char *body;
     const char *problem; // part of the reported problem
 };
 
-class CaseRunFailure : public CaseRun, public testing::WithParamInterface<Failure> {};
+class CaseRunFailure : public CaseRun, public testing::WithParamInterface<Failure>
+{};
 
 TEST_P(CaseRunFailure, IsReportedWithItsCause)
 {
@@ -87,13 +90,16 @@ INSTANTIATE_TEST_SUITE_P(
     Ways, CaseRunFailure,
     testing::Values(
         Failure{"exit code", "write_images; write_stats; echo 'Finish: x'; exit 2\n", "exit code 2"},
-        Failure{"error line", "write_images; write_stats; echo 'Error: CAN-Bus not OK: BUSOFF' >&2; echo 'Finish: x'\n",
+        Failure{"error line",
+                "write_images; write_stats; echo 'Error: CAN-Bus not OK: BUSOFF' >&2; echo 'Finish: x'\n",
                 "Error: CAN-Bus not OK"},
         Failure{"no final line", "write_images; write_stats\n", "no Finish: line"},
         Failure{"crash", "write_images; write_stats; kill -SEGV $$\n", "signal 11"},
         Failure{"image missing", "write_stats; echo 'Finish: x'\n", "module-1.s3"},
-        Failure{"image differs", "write_images; write_stats; for i in $images; do echo S804000000FB > $i; done; echo 'Finish: x'\n",
-                "module-1.s3"},
+        Failure{
+            "image differs",
+            "write_images; write_stats; for i in $images; do echo S804000000FB > $i; done; echo 'Finish: x'\n",
+            "module-1.s3"},
         Failure{"no statistics", "write_images; echo 'Finish: x'\n", "no bus statistics"},
         Failure{"pass missing", "write_images; write_stats; sed -i '/compare/d' \"$stats\"; echo 'Finish: x'\n",
                 "0 compare passes"}));

@@ -11,7 +11,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class ChildRun : public testing::Test {
+class ChildRun : public testing::Test
+{
 protected:
     bench::ChildSpec shell(const std::string &script)
     {

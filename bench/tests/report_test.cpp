@@ -21,8 +21,7 @@ bench::CaseResult result(bench::Case c, double flashRatio, double compareRatio, 
     r.cpu.threadPercent = {{"tarvUpdate", cpuPercent / 2}};
     r.peakRssMiB = 14.7;
     // Makes msPerKiBModule() come out as `net`.
-    r.flash.pausesS = r.flash.wallS + r.compare.wallS - r.compare.pausesS
-                      - net * c.dataKiB * c.modules / 1000.0;
+    r.flash.pausesS = r.flash.wallS + r.compare.wallS - r.compare.pausesS - net * c.dataKiB * c.modules / 1000.0;
     return r;
 }
 
@@ -91,7 +90,8 @@ TEST(Targets, VirtualBusCasesCountForMemoryOnly)
 
 TEST(Targets, WithoutASimulatedBusCaseNothingIsClaimedForPhasesOrCpu)
 {
-    const std::string text = bench::targetSection({result(bench::Case{16, 16, 1000, 1, bench::Bus::VirtualCan}, 1, 1, 1)});
+    const std::string text =
+        bench::targetSection({result(bench::Case{16, 16, 1000, 1, bench::Bus::VirtualCan}, 1, 1, 1)});
     EXPECT_EQ(text.find("met"), std::string::npos) << text;
     EXPECT_NE(text.find("no completed case on the simulated bus"), std::string::npos) << text;
 }

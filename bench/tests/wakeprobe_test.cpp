@@ -6,7 +6,8 @@
 
 namespace {
 
-struct SummaryCase {
+struct SummaryCase
+{
     std::vector<double> samples;
     double median;
     double p90;

@@ -22,7 +22,9 @@ namespace {
 MainWindowHooks hooksChoosing(const QString &firmware)
 {
     MainWindowHooks hooks;
-    hooks.chooseFile = [firmware](QWidget *, const QString &, const QString &, const QString &) { return firmware; };
+    hooks.chooseFile = [firmware](QWidget *, const QString &, const QString &, const QString &) {
+        return firmware;
+    };
     hooks.runningPrograms = [](QDeadlineTimer) { return std::optional<QStringList>(QStringList()); };
     return hooks;
 }

@@ -61,10 +61,10 @@ QString checkedContentProblem(const RunResult &run, int originalLines)
 
 } // namespace
 
-#define VERIFY_NO_PROBLEM(problem, run)                                                           \
-    do {                                                                                          \
-        const QString why = (problem);                                                            \
-        QVERIFY2(why.isEmpty(), qPrintable(why + u'\n' + (run).describe()));                      \
+#define VERIFY_NO_PROBLEM(problem, run)                                                                          \
+    do {                                                                                                         \
+        const QString why = (problem);                                                                           \
+        QVERIFY2(why.isEmpty(), qPrintable(why + u'\n' + (run).describe()));                                     \
     } while (false)
 
 class BadInputTest : public QObject
@@ -98,7 +98,8 @@ private slots:
 private:
     QStringList autoArgs(const QString &file) const
     {
-        return {QStringLiteral("PCAN_USB"), QStringLiteral("1000"), QStringLiteral("0"), file, QStringLiteral("CLOSE_AUTO")};
+        return {QStringLiteral("PCAN_USB"), QStringLiteral("1000"), QStringLiteral("0"), file,
+                QStringLiteral("CLOSE_AUTO")};
     }
 
     std::unique_ptr<testkit::Bench> bench_;
@@ -121,7 +122,10 @@ void BadInputTest::refusedFiles_data()
     QByteArray binary;
     for (int i = 0; i < 4096; ++i)
         binary.append(static_cast<char>((i * 37) & 0xFF));
-    QTest::newRow("binary") << QByteArray("\x7F" "ELF\x02\x01\x01") + binary << 1;
+    QTest::newRow("binary") << QByteArray("\x7F"
+                                          "ELF\x02\x01\x01")
+                                   + binary
+                            << 1;
 
     QList<QByteArray> withNul = firmware;
     withNul[2].insert(10, '\0');
@@ -137,7 +141,8 @@ void BadInputTest::refusedFiles_data()
 
     QTest::newRow("CR-only line ends") << testkit::joined(firmware, "\r") << 1;
     QTest::newRow("lone CR inside a line")
-        << firmware[0] + "\r\n" + firmware[1] + '\r' + firmware[2] + "\r\n" + firmware[3] + "\n" << 2;
+        << firmware[0] + "\r\n" + firmware[1] + '\r' + firmware[2] + "\r\n" + firmware[3] + "\n"
+        << 2;
     QTest::newRow("UTF-8 byte order mark") << "\xEF\xBB\xBF" + testkit::joined(firmware) << 1;
 
     QByteArray utf16;
@@ -186,9 +191,10 @@ void BadInputTest::refusedPaths_data()
     QTest::addColumn<QString>("name"); // relative to the bench folder
     QTest::addColumn<QString>("reason");
     QTest::newRow("directory") << QStringLiteral("K3B7_dir.hex") << QStringLiteral("it is a folder");
-    QTest::newRow("missing file") << QStringLiteral("K3B7_missing.hex") << QStringLiteral("No such file or directory");
-    QTest::newRow("folder that does not exist") << QStringLiteral("nowhere/K3B7_421.hex")
-                                                << QStringLiteral("No such file or directory");
+    QTest::newRow("missing file") << QStringLiteral("K3B7_missing.hex")
+                                  << QStringLiteral("No such file or directory");
+    QTest::newRow("folder that does not exist")
+        << QStringLiteral("nowhere/K3B7_421.hex") << QStringLiteral("No such file or directory");
 }
 
 // The words scripts look for, then the reason on the line the front end shows.
@@ -226,8 +232,9 @@ void BadInputTest::specialFilesAreRefused()
     const RunResult run = testkit::runFlasher(spec);
     VERIFY_NO_PROBLEM(refusalProblem(run), run);
     QVERIFY2(run.errLines.contains("Can not open file '" + path + "'"), qPrintable(run.describe()));
-    QVERIFY2(run.errLines.contains("Error: Firmware file '" + path + "' cannot be opened: it is not a regular file"),
-             qPrintable(run.describe()));
+    QVERIFY2(
+        run.errLines.contains("Error: Firmware file '" + path + "' cannot be opened: it is not a regular file"),
+        qPrintable(run.describe()));
 }
 
 // The bench file's image of the module is a link, a named pipe, or the
@@ -238,10 +245,13 @@ void BadInputTest::imagePlaceThatIsNoFileRefusesTheRun_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("link to another file") << "link" << ": is a symbolic link, which is not followed for writing";
-    QTest::newRow("named pipe") << "pipe" << ": is not a regular file";
+    QTest::newRow("link to another file") << "link"
+                                          << ": is a symbolic link, which is not followed for writing";
+    QTest::newRow("named pipe") << "pipe"
+                                << ": is not a regular file";
     QTest::newRow("hard link to the firmware file")
-        << "firmware" << ": is a file named on the program's command line, which the run reads";
+        << "firmware"
+        << ": is a file named on the program's command line, which the run reads";
 }
 
 void BadInputTest::imagePlaceThatIsNoFileRefusesTheRun()
@@ -249,26 +259,28 @@ void BadInputTest::imagePlaceThatIsNoFileRefusesTheRun()
     QFETCH(QString, kind);
     QFETCH(QString, reason);
     const QString image = bench_->imagePath(1);
-    const QString victim = kind == "firmware" ? bench_->path(FirmwareName) : bench_->path(QStringLiteral("victim.txt"));
+    const QString victim =
+        kind == "firmware" ? bench_->path(FirmwareName) : bench_->path(QStringLiteral("victim.txt"));
     bench_->writeFirmware();
     QVERIFY(kind == "firmware" || bench_->writeFile(QStringLiteral("victim.txt"), "keep"));
     QFile original(victim);
     QVERIFY(original.open(QIODevice::ReadOnly));
     const QByteArray kept = original.readAll();
     const QByteArray placeName = QFile::encodeName(image);
-    QVERIFY(kind == "pipe" ? ::mkfifo(placeName.constData(), 0600) == 0
+    QVERIFY(kind == "pipe"   ? ::mkfifo(placeName.constData(), 0600) == 0
             : kind == "link" ? QFile::link(victim, image)
                              : ::link(QFile::encodeName(victim).constData(), placeName.constData()) == 0);
     const RunResult run = bench_->run(autoArgs(bench_->firmwarePath()));
     VERIFY_NO_PROBLEM(refusalProblem(run), run);
     const QStringList iniLines = bench_->ini().text().split(u'\n');
-    const QString imageLine = QString::number(iniLines.indexOf("image = \"" + testkit::BenchIni::imageName(1) + u'"') + 1);
+    const QString imageLine =
+        QString::number(iniLines.indexOf("image = \"" + testkit::BenchIni::imageName(1) + u'"') + 1);
     const QString said = "Error: " + bench_->configPath() + u':' + imageLine + ": image of [module.m1]: " + image
                          + reason + "; adapter a0 cannot be opened";
     QVERIFY2(run.errLines.contains(said), qPrintable(said + u'\n' + run.describe()));
     const QString section = QString::number(iniLines.indexOf(QStringLiteral("[adapter.a0]")) + 1);
-    const QString last = "Error: failed to initialize CAN-Interface PCAN_USB - " + bench_->configPath() + u':' + section
-                         + ": [adapter.a0] cannot be opened";
+    const QString last = "Error: failed to initialize CAN-Interface PCAN_USB - " + bench_->configPath() + u':'
+                         + section + ": [adapter.a0] cannot be opened";
     QVERIFY2(run.errLines.constLast().trimmed() == last, qPrintable(last + u'\n' + run.describe()));
     QFile after(victim);
     QVERIFY(after.open(QIODevice::ReadOnly) && after.readAll() == kept);
@@ -280,9 +292,9 @@ void BadInputTest::lineBeyondTheBenchNamesItsLastAdapter_data()
 {
     QTest::addColumn<QByteArray>("ini"); // empty: the bench of one adapter
     QTest::addColumn<int>("line");
-    QTest::addColumn<QString>("place");  // after the bench file's path
-    QTest::newRow("line 1 of one adapter") << QByteArray() << 1
-                                           << ":1: [adapter.a0], the last adapter it lists for pcan_usb, serves line 0";
+    QTest::addColumn<QString>("place"); // after the bench file's path
+    QTest::newRow("line 1 of one adapter")
+        << QByteArray() << 1 << ":1: [adapter.a0], the last adapter it lists for pcan_usb, serves line 0";
     QTest::newRow("bad bench file") << QByteArray("[adapter.a0]\nindex = 0\ndriver = pcan_usb\nspeed = 3\n") << 0
                                     << ":4: ";
 }
@@ -296,8 +308,10 @@ void BadInputTest::lineBeyondTheBenchNamesItsLastAdapter()
     bench_->writeFirmware();
     const RunResult run = bench_->run(bench_->autoArgs(line));
     VERIFY_NO_PROBLEM(refusalProblem(run), run);
-    const QString last = QStringLiteral("Error: failed to initialize CAN-Interface PCAN_USB - no adapter serves CAN line %1: ")
-                             .arg(line) + bench_->configPath() + place;
+    const QString last =
+        QStringLiteral("Error: failed to initialize CAN-Interface PCAN_USB - no adapter serves CAN line %1: ")
+            .arg(line)
+        + bench_->configPath() + place;
     QVERIFY2(run.errLines.constLast().startsWith(last), qPrintable(last + u'\n' + run.describe()));
 }
 
@@ -319,9 +333,10 @@ void BadInputTest::nameNotInTheLocaleEncodingIsRefused()
     testkit::RunSpec spec = bench_->spec(autoArgs(bench_->path(QStringLiteral("K3B7_same.hex"))));
     spec.flasherArgs = spec.args;
     spec.program = QStringLiteral("/bin/sh");
-    spec.args = QStringList{QStringLiteral("-c"),
-                            QStringLiteral("exec \"$0\" PCAN_USB 1000 0 \"$(printf '%s/K3B7_\\344.hex' \"$1\")\" CLOSE_AUTO"),
-                            testkit::flasherPath(), bench_->folder()};
+    spec.args = QStringList{
+        QStringLiteral("-c"),
+        QStringLiteral("exec \"$0\" PCAN_USB 1000 0 \"$(printf '%s/K3B7_\\344.hex' \"$1\")\" CLOSE_AUTO"),
+        testkit::flasherPath(), bench_->folder()};
     const RunResult run = testkit::runFlasher(spec);
     QVERIFY2(run.outLines.value(1).startsWith("Programflash from hex file: "), qPrintable(run.describe()));
     if (run.exitCode == 0) {
@@ -336,10 +351,11 @@ void BadInputTest::emptyArguments_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("message");
-    QTest::newRow("all four empty") << QStringList{"", "", "", ""}
-                                    << QStringLiteral("Error: Parameter 1:  not valid! Please use PCAN_PCI or PCAN_USB");
+    QTest::newRow("all four empty") << QStringList{
+        "", "", "", ""} << QStringLiteral("Error: Parameter 1:  not valid! Please use PCAN_PCI or PCAN_USB");
     QTest::newRow("interface") << QStringList{"", "125", "0", FirmwareName}
-                               << QStringLiteral("Error: Parameter 1:  not valid! Please use PCAN_PCI or PCAN_USB");
+                               << QStringLiteral(
+                                      "Error: Parameter 1:  not valid! Please use PCAN_PCI or PCAN_USB");
     QTest::newRow("bit rate") << QStringList{"PCAN_USB", "", "0", FirmwareName}
                               << QStringLiteral("Error: Parameter 2:  not valid! Please use 125 or 250");
     QTest::newRow("file name") << QStringList{"PCAN_USB", "125", "0", "", "CLOSE_AUTO"}
@@ -388,7 +404,8 @@ void BadInputTest::mixedLineEndsAreFlashed()
     QVERIFY(bench_->writeFile(FirmwareName, content));
     const RunResult run = bench_->run(autoArgs(file));
     VERIFY_NO_PROBLEM(successProblem(run), run);
-    QVERIFY2(run.progressLines().constLast().endsWith(" 100.0% " + firmware.last().left(30)), qPrintable(run.describe()));
+    QVERIFY2(run.progressLines().constLast().endsWith(" 100.0% " + firmware.last().left(30)),
+             qPrintable(run.describe()));
 }
 
 void BadInputTest::nameWithBlanksAndNonAsciiIsFlashed()
@@ -437,10 +454,10 @@ void BadInputTest::fileChangesDuringRun()
     bench_->writeFirmware(firmware, FirmwareName);
     QByteArray changed = testkit::joined(firmware.mid(0, keptRecords));
     if (keptRecords < 0)
-        changed = testkit::joined(testkit::firmwareRecords(
-            {.title = "K3B7 bad input", .dataBytes = 16 * dataRecords, .seed = 1}));
-    QVERIFY(keptRecords >= 0 || (changed.size() == testkit::joined(firmware).size()
-                                 && changed != testkit::joined(firmware)));
+        changed = testkit::joined(
+            testkit::firmwareRecords({.title = "K3B7 bad input", .dataBytes = 16 * dataRecords, .seed = 1}));
+    QVERIFY(keptRecords >= 0
+            || (changed.size() == testkit::joined(firmware).size() && changed != testkit::joined(firmware)));
     testkit::FlasherRun &flasher = bench_->start(autoArgs(bench_->firmwarePath()));
     QVERIFY(flasher.waitForOutput(when));
     const QByteArray path = QFile::encodeName(bench_->firmwarePath());

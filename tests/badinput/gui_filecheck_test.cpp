@@ -53,7 +53,11 @@ TEST_F(GuiFileCheck, judgesTheOpeningOfOddFiles)
         {"records with CR LF", joined(records, "\r\n"), FirmwareFileCheck::Valid},
         {"CR-only line ends", joined(records, "\r"), FirmwareFileCheck::Valid},
         {"one 10 MB line", "S0" + QByteArray(10 * 1024 * 1024, '0'), FirmwareFileCheck::Valid},
-        {"binary", QByteArray("\x7F" "ELF\x02\x01\x01\x00\x00", 9), FirmwareFileCheck::Invalid},
+        {"binary",
+         QByteArray("\x7F"
+                    "ELF\x02\x01\x01\x00\x00",
+                    9),
+         FirmwareFileCheck::Invalid},
         {"NUL first", QByteArray("\0S0", 3), FirmwareFileCheck::Invalid},
         {"UTF-8 byte order mark", "\xEF\xBB\xBF" + joined(records, "\n"), FirmwareFileCheck::Invalid},
         {"blank before the header", " " + joined(records, "\n"), FirmwareFileCheck::Invalid},

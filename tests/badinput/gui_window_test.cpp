@@ -26,9 +26,7 @@ struct Window
     explicit Window(const QString &file)
     {
         MainWindowHooks hooks;
-        hooks.chooseFile = [file](QWidget *, const QString &, const QString &, const QString &) {
-            return file;
-        };
+        hooks.chooseFile = [file](QWidget *, const QString &, const QString &, const QString &) { return file; };
         hooks.runningPrograms = [](QDeadlineTimer) { return std::optional<QStringList>(QStringList()); };
         hooks.flasherProgram = testkit::flasherPath();
         window = std::make_unique<MainWindow>(hooks);
@@ -40,8 +38,7 @@ struct Window
 
     bool readyForNextRun() const
     {
-        return !window->runInProgress()
-               && window->findChild<QAction *>(QStringLiteral("actionOpen"))->isEnabled()
+        return !window->runInProgress() && window->findChild<QAction *>(QStringLiteral("actionOpen"))->isEnabled()
                && QApplication::overrideCursor() == nullptr;
     }
 
@@ -85,8 +82,13 @@ void BadInputWindowTest::windowRefusesTheFile_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("content"); // null: a folder of that name
     QTest::addColumn<QString>("message");
-    QTest::newRow("binary") << "K3B7_bin.hex" << QByteArray("\x7F" "ELF\x02\x01\x01\x00", 8) << "invalid file: its first line is no S0 header record";
-    QTest::newRow("empty") << "K3B7_empty.hex" << QByteArray("") << "invalid file: its first line is no S0 header record";
+    QTest::newRow("binary") << "K3B7_bin.hex"
+                            << QByteArray("\x7F"
+                                          "ELF\x02\x01\x01\x00",
+                                          8)
+                            << "invalid file: its first line is no S0 header record";
+    QTest::newRow("empty") << "K3B7_empty.hex" << QByteArray("")
+                           << "invalid file: its first line is no S0 header record";
     QTest::newRow("directory") << "K3B7_dir.hex" << QByteArray() << "Cannot open file";
     QTest::newRow("missing") << "K3B7_none/K3B7.hex" << QByteArray("") << "Cannot open file";
 }

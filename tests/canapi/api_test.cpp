@@ -10,7 +10,8 @@ namespace {
 using namespace canapitest;
 using canapi::sim::BusFrame;
 
-class Api : public ::testing::Test {
+class Api : public ::testing::Test
+{
 protected:
     void TearDown() override { canapi::sim::shutdown(); }
 };
@@ -24,12 +25,14 @@ TEST_F(Api, UnknownDriverIsMissing)
     EXPECT_FALSE(present(16));
 }
 
-struct ListingCase {
+struct ListingCase
+{
     const char *driver;
     std::vector<std::pair<int, std::string>> handles; // handle, adapter section
 };
 
-class DriverListing : public Api, public ::testing::WithParamInterface<ListingCase> {};
+class DriverListing : public Api, public ::testing::WithParamInterface<ListingCase>
+{};
 
 TEST_P(DriverListing, PutsItsAdaptersAtTheTopHandlesInIndexOrder)
 {
@@ -52,7 +55,8 @@ TEST_P(DriverListing, PutsItsAdaptersAtTheTopHandlesInIndexOrder)
 INSTANTIATE_TEST_SUITE_P(Drivers, DriverListing,
                          ::testing::Values(ListingCase{"pcan_usb", {{16, "usbA"}, {15, "usbB"}}},
                                            ListingCase{"pcan_pci", {{16, "pci0"}}},
-                                           ListingCase{"peakcan", {{16, "pci0"}, {15, "usbA"}, {14, "usbB"}, {13, "any"}}}));
+                                           ListingCase{"peakcan",
+                                                       {{16, "pci0"}, {15, "usbA"}, {14, "usbB"}, {13, "any"}}}));
 
 TEST_F(Api, SecondDriverAddsItsAdaptersBelow)
 {
@@ -106,8 +110,8 @@ TEST_F(Api, FlasherOrderFindsLineZeroOnTheFirstAdapter)
 TEST_F(Api, AdapterWhoseTraceCannotBeWrittenKeepsItsLineButDoesNotOpen)
 {
     std::string error;
-    EXPECT_FALSE(canapi::sim::configure(simAdapter("first", 0, "pcan_usb", "trace = /nonexistent-dir/t.log")
-                                            + simAdapter("second", 1), &error));
+    EXPECT_FALSE(canapi::sim::configure(
+        simAdapter("first", 0, "pcan_usb", "trace = /nonexistent-dir/t.log") + simAdapter("second", 1), &error));
     EXPECT_EQ(error, "bench:5: trace of [adapter.first]: /nonexistent-dir/t.log: cannot be written: "
                      "No such file or directory; adapter first cannot be opened");
     ASSERT_EQ(CanApi_LoadDriver("pcan_usb"), API_OK);
@@ -261,7 +265,8 @@ TEST_F(Api, DescriptorThatIsNoEventIsRefusedAndLeftAlone)
     openLine(witness, 0, 0x0014, "witness");
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
-    EXPECT_EQ(CanApi_WriteClientParam(line.client, API_CLIENTPARAM_EVENT, static_cast<uint32_t>(fds[1])), API_ERR_ILLPARAM);
+    EXPECT_EQ(CanApi_WriteClientParam(line.client, API_CLIENTPARAM_EVENT, static_cast<uint32_t>(fds[1])),
+              API_ERR_ILLPARAM);
     EXPECT_EQ(CanApi_WriteClientParam(line.client, API_CLIENTPARAM_EVENT, 4000), API_ERR_ILLPARAM);
     auto peer = canapi::sim::attachPeer(0, nullptr);
     peer->send(busFrame(0x100, {1}));
@@ -421,11 +426,14 @@ TEST_F(Api, ClockRunsFastByTheDriftRate)
     // One reading of the interface clock between two of the real one, the
     // narrowest of a few: a thread that loses the CPU inside a pair only
     // widens the bounds below, it cannot move the reading out of them.
-    struct Reading {
+    struct Reading
+    {
         int64_t before, interface, after; // us
     };
     const auto realUs = [] {
-        return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
     };
     const auto read = [&] {
         Reading best{0, 0, INT64_MAX / 2};
@@ -503,7 +511,8 @@ TEST_F(Api, ConfigurationErrorLeavesNoAdapters)
 {
     configure(simAdapter("usb0", 0));
     std::string error;
-    EXPECT_FALSE(canapi::sim::configure("[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = simulated\n", &error));
+    EXPECT_FALSE(
+        canapi::sim::configure("[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = simulated\n", &error));
     EXPECT_EQ(error.rfind("bench:4: backend must be", 0), 0u) << error;
     EXPECT_EQ(CanApi_LoadDriver("pcan_usb"), API_OK);
     EXPECT_FALSE(present(16));
@@ -570,7 +579,8 @@ TEST(ApiReader, ReaderThatWaitsUnlessToldMoreAreQueuedGetsEveryFrame)
         BusFrame f = busFrame(0x321, {static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8)});
         peer->send(f);
         if (i % 100 == 0)
-            std::this_thread::yield(); // lets the bus catch up now and then, so the reader sees both full and empty queues
+            std::this_thread::yield(); // lets the bus catch up now and then, so the reader sees both full and
+                                       // empty queues
     }
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (got.load() < kFrames && std::chrono::steady_clock::now() < deadline)

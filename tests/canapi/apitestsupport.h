@@ -83,7 +83,8 @@ inline void drainEvent(int fd)
 
 // One line as the driver library opens it: net "tarvnet<line>" on the line's
 // adapter, a client with a range 0..0x7FF and an eventfd as its event.
-struct Line {
+struct Line
+{
     uint8_t hw = 0;
     uint8_t net = 0;
     uint8_t client = 0;
@@ -116,7 +117,8 @@ struct Line {
                     stamps->push_back(ts);
                 continue;
             }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0 || !waitReadable(event, left))
                 break;
             drainEvent(event);
@@ -155,12 +157,14 @@ inline void openLine(Line &line, int number, uint16_t busTiming = 0xC723, const 
     ASSERT_EQ(CanApi_RegisterMsgRange(line.client, line.net, &first, &last), API_OK);
     line.event = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     ASSERT_GE(line.event, 0);
-    ASSERT_EQ(CanApi_WriteClientParam(line.client, API_CLIENTPARAM_EVENT, static_cast<uint32_t>(line.event)), API_OK);
+    ASSERT_EQ(CanApi_WriteClientParam(line.client, API_CLIENTPARAM_EVENT, static_cast<uint32_t>(line.event)),
+              API_OK);
     ASSERT_EQ(CanApi_WriteClientParam(line.client, API_CLIENTPARAM_27, 0), API_OK);
 }
 
 // What a peer on the bus saw, with a wait for a count.
-class Seen {
+class Seen
+{
 public:
     void add(const canapi::sim::BusFrame &f)
     {
@@ -194,7 +198,8 @@ inline void configure(const std::string &ini)
 inline std::string simAdapter(const std::string &name, int index, const std::string &driver = "pcan_usb",
                               const std::string &extra = "")
 {
-    return "[adapter." + name + "]\nindex = " + std::to_string(index) + "\ndriver = " + driver + "\nbackend = sim\n" + extra + "\n";
+    return "[adapter." + name + "]\nindex = " + std::to_string(index) + "\ndriver = " + driver
+           + "\nbackend = sim\n" + extra + "\n";
 }
 
 } // namespace canapitest

@@ -24,35 +24,34 @@ std::string str(const QString &s)
 // A view, so that a text may hold a NUL byte.
 bool parse(std::string_view text, BenchConfig *config, QString *error)
 {
-    return canapi::parseBenchConfig(QString::fromUtf8(text.data(), qsizetype(text.size())), QStringLiteral("bench.ini"),
-                                    QStringLiteral("/srv/bench"), config, error);
+    return canapi::parseBenchConfig(QString::fromUtf8(text.data(), qsizetype(text.size())),
+                                    QStringLiteral("bench.ini"), QStringLiteral("/srv/bench"), config, error);
 }
 
 TEST(BenchConfig, FullBench)
 {
-    const char *text =
-        "; two adapters and a module\r\n"
-        "[adapter.vbus]\r\n"
-        "index = 4\r\n"
-        "driver = pcan_usb\r\n"
-        "backend = qt\r\n"
-        "plugin = virtualcan          ; Qt's virtual bus\r\n"
-        "interface = tcp://127.0.0.1:35468/can0\r\n"
-        "\n"
-        "[adapter.usb0]\n"
-        "index = 1\n"
-        "driver = pcan_usb ; USB\n"
-        "backend = sim\n"
-        "trace = logs/run.log\n"
-        "bus_status = 0x0008\n"
-        "clock_drift_ppm = -25.5\n"
-        "\n"
-        "# a module on usb0\n"
-        "[module.a]\n"
-        "adapter = 1\n"
-        "address = 3\n"
-        "name = \"K3B7\"\n"
-        "image = module-a.s3\n";
+    const char *text = "; two adapters and a module\r\n"
+                       "[adapter.vbus]\r\n"
+                       "index = 4\r\n"
+                       "driver = pcan_usb\r\n"
+                       "backend = qt\r\n"
+                       "plugin = virtualcan          ; Qt's virtual bus\r\n"
+                       "interface = tcp://127.0.0.1:35468/can0\r\n"
+                       "\n"
+                       "[adapter.usb0]\n"
+                       "index = 1\n"
+                       "driver = pcan_usb ; USB\n"
+                       "backend = sim\n"
+                       "trace = logs/run.log\n"
+                       "bus_status = 0x0008\n"
+                       "clock_drift_ppm = -25.5\n"
+                       "\n"
+                       "# a module on usb0\n"
+                       "[module.a]\n"
+                       "adapter = 1\n"
+                       "address = 3\n"
+                       "name = \"K3B7\"\n"
+                       "image = module-a.s3\n";
     BenchConfig config;
     QString error;
     ASSERT_TRUE(parse(text, &config, &error)) << str(error);
@@ -90,8 +89,11 @@ TEST(BenchConfig, BusOffAfterFramesIsReadAndNeverByDefault)
 {
     BenchConfig config;
     QString error;
-    ASSERT_TRUE(parse("[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = sim\nbus_off_after_frames = 0x1F4\nbus_off_for_good = true\n[adapter.b]\nindex = 1\ndriver = pcan_usb\nbackend = sim\n",
-                      &config, &error)) << str(error);
+    ASSERT_TRUE(
+        parse("[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = sim\nbus_off_after_frames = "
+              "0x1F4\nbus_off_for_good = true\n[adapter.b]\nindex = 1\ndriver = pcan_usb\nbackend = sim\n",
+              &config, &error))
+        << str(error);
     ASSERT_EQ(config.adapters.size(), 2);
     EXPECT_EQ(config.adapters.at(0).busOffAfterFrames, 500u);
     EXPECT_EQ(config.adapters.at(1).busOffAfterFrames, 0u);
@@ -103,8 +105,10 @@ TEST(BenchConfig, SpinMarginIsReadAndZeroByDefault)
 {
     BenchConfig config;
     QString error;
-    ASSERT_TRUE(parse("[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = sim\nspin_us = 1000\n[adapter.b]\nindex = 1\ndriver = pcan_usb\nbackend = sim\n",
-                      &config, &error)) << str(error);
+    ASSERT_TRUE(parse("[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = sim\nspin_us = "
+                      "1000\n[adapter.b]\nindex = 1\ndriver = pcan_usb\nbackend = sim\n",
+                      &config, &error))
+        << str(error);
     ASSERT_EQ(config.adapters.size(), 2);
     EXPECT_EQ(config.adapters.at(0).spinUs, 1000u);
     EXPECT_EQ(config.adapters.at(1).spinUs, 0u);
@@ -130,14 +134,16 @@ TEST(BenchConfig, ValueMayContainASemicolonWithoutBlankOrInQuotes)
     EXPECT_EQ(str(config.adapters.at(0).tracePath), "/srv/bench/a ;b.log");
 }
 
-struct ErrorCase {
+struct ErrorCase
+{
     const char *what;
     std::string_view text;
     int line;
     const char *message;
 };
 
-class BenchConfigError : public ::testing::TestWithParam<ErrorCase> {};
+class BenchConfigError : public ::testing::TestWithParam<ErrorCase>
+{};
 
 TEST_P(BenchConfigError, NamesFileAndLine)
 {
@@ -171,37 +177,60 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"missing index", "[adapter.a]\ndriver = pcan_usb\nbackend = sim\n", 1, "has no index"},
         ErrorCase{"missing driver", "\n[adapter.a]\nindex = 0\nbackend = sim\n", 2, "has no driver"},
         ErrorCase{"missing backend", "[adapter.a]\nindex = 0\ndriver = pcan_usb\n", 1, "has no backend"},
-        ErrorCase{"qt without plugin", "[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = qt\ninterface = can0\n", 1, "no plugin"},
-        ErrorCase{"qt without interface", "[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = qt\nplugin = socketcan\n", 1, "no interface"},
+        ErrorCase{"qt without plugin",
+                  "[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = qt\ninterface = can0\n", 1, "no plugin"},
+        ErrorCase{"qt without interface",
+                  "[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = qt\nplugin = socketcan\n", 1,
+                  "no interface"},
         ErrorCase{"plugin on sim", SIM_ADAPTER "plugin = socketcan\n", 1, "only a backend = qt"},
-        ErrorCase{"bus_status on qt", "[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = qt\nplugin = socketcan\ninterface = can0\nbus_status = 8\n", 1, "only a backend = sim"},
+        ErrorCase{"bus_status on qt",
+                  "[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = qt\nplugin = socketcan\ninterface = "
+                  "can0\nbus_status = 8\n",
+                  1, "only a backend = sim"},
         ErrorCase{"bad bus_status", SIM_ADAPTER "bus_status = 0x10000\n", 5, "bus_status must be"},
-        ErrorCase{"bad bus off count", SIM_ADAPTER "bus_off_after_frames = -1\n", 5, "bus_off_after_frames must be"},
-        ErrorCase{"bus off count on qt", "[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = qt\nplugin = socketcan\ninterface = can0\nbus_off_after_frames = 8\n", 1, "only a backend = sim"},
-        ErrorCase{"spin beyond a millisecond", SIM_ADAPTER "spin_us = 1001\n", 5, "spin_us must be a number from 0 to 1000"},
+        ErrorCase{"bad bus off count", SIM_ADAPTER "bus_off_after_frames = -1\n", 5,
+                  "bus_off_after_frames must be"},
+        ErrorCase{"bus off count on qt",
+                  "[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = qt\nplugin = socketcan\ninterface = "
+                  "can0\nbus_off_after_frames = 8\n",
+                  1, "only a backend = sim"},
+        ErrorCase{"spin beyond a millisecond", SIM_ADAPTER "spin_us = 1001\n", 5,
+                  "spin_us must be a number from 0 to 1000"},
         ErrorCase{"negative spin", SIM_ADAPTER "spin_us = -5\n", 5, "spin_us must be"},
-        ErrorCase{"spin on qt", "[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = qt\nplugin = socketcan\ninterface = can0\nspin_us = 60\n", 1, "only a backend = sim"},
+        ErrorCase{"spin on qt",
+                  "[adapter.a]\nindex = 0\ndriver = pcan_usb\nbackend = qt\nplugin = socketcan\ninterface = "
+                  "can0\nspin_us = 60\n",
+                  1, "only a backend = sim"},
         ErrorCase{"bad bus off for good", SIM_ADAPTER "bus_off_for_good = yes\n", 5, "bus_off_for_good must be"},
         ErrorCase{"bad drift", SIM_ADAPTER "clock_drift_ppm = fast\n", 5, "clock_drift_ppm must be"},
-        ErrorCase{"two clock drifts", SIM_ADAPTER "clock_drift_ppm = 5\n[adapter.b]\nindex = 1\ndriver = pcan_usb\nbackend = sim\nclock_drift_ppm = 6\n", 6, "one clock"},
+        ErrorCase{"two clock drifts",
+                  SIM_ADAPTER "clock_drift_ppm = 5\n[adapter.b]\nindex = 1\ndriver = pcan_usb\nbackend = "
+                              "sim\nclock_drift_ppm = 6\n",
+                  6, "one clock"},
         ErrorCase{"open quote", SIM_ADAPTER "trace = \"run.log\n", 5, "missing closing quote"},
         ErrorCase{"bad trace name", SIM_ADAPTER "trace_name = can 0\n", 5, "trace_name must be"},
-        ErrorCase{"unknown placeholder in a trace", SIM_ADAPTER "trace = run-%d.log\n", 5, "trace: unknown placeholder %d"},
-        ErrorCase{"unknown placeholder in stats", SIM_ADAPTER "stats = %T.json\n", 5, "stats: unknown placeholder %T"},
-        ErrorCase{"module on no adapter", SIM_ADAPTER "[module.m]\naddress = 1\nadapter = 3\n", 7, "no adapter has index 3"},
+        ErrorCase{"unknown placeholder in a trace", SIM_ADAPTER "trace = run-%d.log\n", 5,
+                  "trace: unknown placeholder %d"},
+        ErrorCase{"unknown placeholder in stats", SIM_ADAPTER "stats = %T.json\n", 5,
+                  "stats: unknown placeholder %T"},
+        ErrorCase{"module on no adapter", SIM_ADAPTER "[module.m]\naddress = 1\nadapter = 3\n", 7,
+                  "no adapter has index 3"},
         ErrorCase{"module without adapter", SIM_ADAPTER "[module.m]\naddress = 1\n", 5, "has no adapter"},
         ErrorCase{"bad module key", SIM_ADAPTER "[module.m]\nadapter = 0\ncolour = red\n", 7, "colour"},
         ErrorCase{"module fails its own check", SIM_ADAPTER "[module.m]\nadapter = 0\naddress = 64\n", 7, "64"},
         ErrorCase{"NUL in a number", "[adapter.a]\nindex = 0\0junk\n"sv, 2, "NUL byte"},
         ErrorCase{"NUL in a path", SIM_ADAPTER "trace = run.log\0/etc/passwd\n"sv, 5, "NUL byte"},
-        ErrorCase{"two modules, one address", SIM_ADAPTER "[module.m]\nadapter = 0\naddress = 1\n"
-                                              "[module.n]\nadapter = 0\naddress = 1\n", 8, "has the address of [module.m]"}));
+        ErrorCase{"two modules, one address",
+                  SIM_ADAPTER "[module.m]\nadapter = 0\naddress = 1\n"
+                              "[module.n]\nadapter = 0\naddress = 1\n",
+                  8, "has the address of [module.m]"}));
 
 TEST(BenchConfig, SeventeenAdaptersAreTooMany)
 {
     std::string text;
     for (int i = 0; i < 17; ++i)
-        text += "[adapter.a" + std::to_string(i) + "]\nindex = " + std::to_string(i) + "\ndriver = pcan_usb\nbackend = sim\n";
+        text += "[adapter.a" + std::to_string(i) + "]\nindex = " + std::to_string(i)
+                + "\ndriver = pcan_usb\nbackend = sim\n";
     BenchConfig config;
     QString error;
     ASSERT_FALSE(parse(text.c_str(), &config, &error));

@@ -25,7 +25,8 @@ TEST(BusTiming, Crc15MatchesTheCanCheckValue)
     EXPECT_EQ(canapi::crc15(reinterpret_cast<const uint8_t *>(text), 72), 0x059E);
 }
 
-struct BitsCase {
+struct BitsCase
+{
     const char *what;
     ApiFrame frame;
     int bits;
@@ -33,7 +34,8 @@ struct BitsCase {
 };
 
 // Known answers worked out bit by bit outside this code base.
-class FrameBits : public ::testing::TestWithParam<BitsCase> {};
+class FrameBits : public ::testing::TestWithParam<BitsCase>
+{};
 
 TEST_P(FrameBits, CountsHeaderDataCrcTailAndStuffBits)
 {
@@ -81,12 +83,14 @@ TEST(BusTiming, RemoteFrameHasNoDataField)
     EXPECT_EQ(canapi::frameBits(f) - canapi::stuffBits(f), 47);
 }
 
-struct RateCase {
+struct RateCase
+{
     uint16_t word;
     uint32_t rate;
 };
 
-class BusTimingWord : public ::testing::TestWithParam<RateCase> {};
+class BusTimingWord : public ::testing::TestWithParam<RateCase>
+{};
 
 TEST_P(BusTimingWord, GivesTheDriversBitRate)
 {

@@ -61,23 +61,30 @@ QByteArray controller(uint32_t bitRate, uint32_t state)
     if (bitRate != 0)
         data = attribute(IFLA_CAN_BITTIMING, bytesOf(timing)) + data;
     return attribute(IFLA_IFNAME, QByteArray("can0", 5)) + attribute(IFLA_MTU, bytesOf(uint32_t{16}))
-        + nested(IFLA_LINKINFO, attribute(IFLA_INFO_KIND, QByteArray("can", 4)) + nested(IFLA_INFO_DATA, data));
+           + nested(IFLA_LINKINFO,
+                    attribute(IFLA_INFO_KIND, QByteArray("can", 4)) + nested(IFLA_INFO_DATA, data));
 }
 
 TEST(CanLink, ReadsTheKernelsAnswer)
 {
-    const struct {
+    const struct
+    {
         const char *name;
         QByteArray message;
         CanLink expected;
     } cases[] = {
-        {"controller up", linkMessage(IFF_UP | IFF_RUNNING, controller(125000, CAN_STATE_ERROR_ACTIVE)),
+        {"controller up",
+         linkMessage(IFF_UP | IFF_RUNNING, controller(125000, CAN_STATE_ERROR_ACTIVE)),
          {true, "can", 125000, CAN_STATE_ERROR_ACTIVE}},
-        {"controller down, no rate set", linkMessage(0, controller(0, CAN_STATE_STOPPED)),
+        {"controller down, no rate set",
+         linkMessage(0, controller(0, CAN_STATE_STOPPED)),
          {false, "can", 0, CAN_STATE_STOPPED}},
-        {"virtual bus", linkMessage(IFF_UP, nested(IFLA_LINKINFO, attribute(IFLA_INFO_KIND, QByteArray("vcan", 5)))),
+        {"virtual bus",
+         linkMessage(IFF_UP, nested(IFLA_LINKINFO, attribute(IFLA_INFO_KIND, QByteArray("vcan", 5)))),
          {true, "vcan", 0, std::nullopt}},
-        {"link without kind", linkMessage(IFF_UP, attribute(IFLA_IFNAME, QByteArray("lo", 3))), {true, "", 0, std::nullopt}},
+        {"link without kind",
+         linkMessage(IFF_UP, attribute(IFLA_IFNAME, QByteArray("lo", 3))),
+         {true, "", 0, std::nullopt}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -122,9 +129,11 @@ TEST(CanLink, AnAnswerThatIsNotTheWholeAnswerToTheRequestIsAnError)
     nlmsgerr refusal{};
     refusal.error = -ENODEV;
     const QByteArray noDevice = answerTo(linkMessage(0, {}, NLMSG_ERROR).left(NLMSG_HDRLEN) + bytesOf(refusal));
-    const QByteArray innerCut = nested(IFLA_LINKINFO, attribute(IFLA_INFO_KIND, QByteArray("can", 4))
-                                                          + bytesOf(uint16_t{40}) + bytesOf(uint16_t{IFLA_INFO_DATA}));
-    const struct {
+    const QByteArray innerCut =
+        nested(IFLA_LINKINFO, attribute(IFLA_INFO_KIND, QByteArray("can", 4)) + bytesOf(uint16_t{40})
+                                  + bytesOf(uint16_t{IFLA_INFO_DATA}));
+    const struct
+    {
         const char *name;
         canapi::NetlinkAnswer answer;
         const char *error; // a part of it
@@ -134,7 +143,9 @@ TEST(CanLink, AnAnswerThatIsNotTheWholeAnswerToTheRequestIsAnError)
         {"attribute longer than the message",
          {answerTo(linkMessage(IFF_UP, bytesOf(uint16_t{400}) + bytesOf(uint16_t{IFLA_LINKINFO}))), 0, false},
          "cut short inside"},
-        {"nested attribute longer than its nest", {answerTo(linkMessage(IFF_UP, innerCut)), 0, false}, "cut short inside"},
+        {"nested attribute longer than its nest",
+         {answerTo(linkMessage(IFF_UP, innerCut)), 0, false},
+         "cut short inside"},
         {"from another sender", {good, 99, false}, "another request"},
         {"for another port", {answerTo(can, 4243), 0, false}, "another request"},
         {"for another request", {answerTo(can, 4242, 6), 0, false}, "another request"},
@@ -153,7 +164,8 @@ TEST(CanLink, TheLinkForARun)
     const auto can = [](bool up, uint32_t rate) { return CanLink{up, "can", rate, std::nullopt}; };
     const CanLink vcanUp{true, "vcan", 0, std::nullopt};
     const CanLink vcanDown{false, "vcan", 0, std::nullopt};
-    const struct {
+    const struct
+    {
         const char *name;
         CanLink link;
         uint32_t runRate;
@@ -166,9 +178,11 @@ TEST(CanLink, TheLinkForARun)
          "ip link set can0 up type can bitrate 125000",
          false},
         {"controller down at another rate", can(false, 250000), 1000000,
-         "the interface is down (250000 bit/s), this run at 1000000 bit/s; as root: ip link set can0 up type can bitrate 1000000",
+         "the interface is down (250000 bit/s), this run at 1000000 bit/s; as root: ip link set can0 up type can "
+         "bitrate 1000000",
          true},
-        {"controller down at the run's rate", can(false, 250000), 250000, "the interface is down (250000 bit/s)", false},
+        {"controller down at the run's rate", can(false, 250000), 250000, "the interface is down (250000 bit/s)",
+         false},
         {"controller down without a rate", can(false, 0), 125000, "is down (no bit rate set)", true},
         {"controller that names no rate", can(true, 0), 125000, nullptr, false},
         {"virtual bus up", vcanUp, 125000, nullptr, false},

@@ -9,7 +9,8 @@ canapi::BenchConfig load(const char *name)
 {
     canapi::BenchConfig bench;
     QString error;
-    EXPECT_TRUE(canapi::loadBenchConfig(QStringLiteral(CANAPI_EXAMPLES_DIR "/%1").arg(QLatin1String(name)), &bench, &error))
+    EXPECT_TRUE(canapi::loadBenchConfig(QStringLiteral(CANAPI_EXAMPLES_DIR "/%1").arg(QLatin1String(name)),
+                                        &bench, &error))
         << error.toStdString();
     return bench;
 }

@@ -13,13 +13,15 @@
 
 namespace canapitest {
 
-struct ProcessResult {
+struct ProcessResult
+{
     int exitCode = -1;
     QString out;
     QString err;
 };
 
-inline ProcessResult runProcess(const QString &program, const QStringList &args, const QProcessEnvironment &env, int timeoutMs = 20000)
+inline ProcessResult runProcess(const QString &program, const QStringList &args, const QProcessEnvironment &env,
+                                int timeoutMs = 20000)
 {
     QProcess p;
     p.setProcessEnvironment(env);

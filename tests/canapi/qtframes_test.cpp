@@ -42,8 +42,9 @@ TEST(QtFrames, ExtendedAndRemoteFrames)
 
 TEST(QtFrames, RoundTripKeepsTheFrame)
 {
-    for (const ApiFrame &f : {frame(0x205, 0, {0xD8, 0x03, 0x11}), frame(0x1ABCDEF, API_FRAME_EXT, {1, 2, 3, 4, 5, 6, 7, 8}),
-                              frame(0x123, API_FRAME_RTR, {}), frame(0x0, 0, {})}) {
+    for (const ApiFrame &f :
+         {frame(0x205, 0, {0xD8, 0x03, 0x11}), frame(0x1ABCDEF, API_FRAME_EXT, {1, 2, 3, 4, 5, 6, 7, 8}),
+          frame(0x123, API_FRAME_RTR, {}), frame(0x0, 0, {})}) {
         ApiFrame back{};
         ASSERT_TRUE(canapi::fromQtFrame(canapi::toQtFrame(f), &back));
         EXPECT_EQ(back.id, f.id);
@@ -78,19 +79,22 @@ TEST(QtFrames, BusStatesReadAsStatusWords)
     EXPECT_EQ(canapi::statusWordOf(static_cast<int>(S::BusOff)), 0x0010);
 }
 
-struct DetectCase {
+struct DetectCase
+{
     const char *plugin;
     const char *name;
     const char *kernel;
     const char *driver;
 };
 
-class Detection : public ::testing::TestWithParam<DetectCase> {};
+class Detection : public ::testing::TestWithParam<DetectCase>
+{};
 
 TEST_P(Detection, ListsPeakAdaptersUnderTheirDriver)
 {
     const DetectCase &c = GetParam();
-    EXPECT_EQ(canapi::driverForDevice(QString::fromLatin1(c.plugin), QString::fromLatin1(c.name), QString::fromLatin1(c.kernel)),
+    EXPECT_EQ(canapi::driverForDevice(QString::fromLatin1(c.plugin), QString::fromLatin1(c.name),
+                                      QString::fromLatin1(c.kernel)),
               QString::fromLatin1(c.driver))
         << c.plugin << " " << c.name;
 }
@@ -110,7 +114,8 @@ INSTANTIATE_TEST_SUITE_P(Devices, Detection,
 TEST(Detection, AFruitlessSearchNamesWhatItSawThatServesNot)
 {
     const QString otherAdapter = canapi::noAdapterFound({{QStringLiteral("can0 (gs_usb)")}, QString()});
-    EXPECT_TRUE(otherAdapter.contains(QLatin1String("PEAK driver (can0 (gs_usb): name it in a bench file), PCAN-Basic lists no adapter")))
+    EXPECT_TRUE(otherAdapter.contains(
+        QLatin1String("PEAK driver (can0 (gs_usb): name it in a bench file), PCAN-Basic lists no adapter")))
         << otherAdapter.toStdString();
     const QString nothing = canapi::noAdapterFound({{}, QStringLiteral("Cannot load library pcanbasic")});
     EXPECT_TRUE(nothing.endsWith(QLatin1String("PEAK driver, no PCAN-Basic library"))) << nothing.toStdString();

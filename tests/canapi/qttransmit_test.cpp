@@ -28,12 +28,12 @@ using namespace std::chrono_literals;
 // (refused without saying why).
 using WritePolicy = std::function<int(const QCanBusFrame &frame, int attempt)>;
 
-class FakeDevice final : public QCanBusDevice {
+class FakeDevice final : public QCanBusDevice
+{
 public:
     explicit FakeDevice(WritePolicy policy)
         : policy_(std::move(policy))
-    {
-    }
+    {}
     bool writeFrame(const QCanBusFrame &frame) override
     {
         const int error = policy_(frame, attempts_[frame.frameId()]++);
@@ -62,7 +62,8 @@ private:
     std::map<uint32_t, int> attempts_;
 };
 
-class Sink final : public canapi::AdapterSink {
+class Sink final : public canapi::AdapterSink
+{
 public:
     void onBusFrame(const canapi::Adapter &, const ApiFrame &frame, uint64_t, int64_t) override
     {
@@ -89,7 +90,8 @@ private:
 };
 
 // The adapter's warnings while it lives.
-class WarningLog {
+class WarningLog
+{
 public:
     WarningLog() { previous_ = qInstallMessageHandler(&WarningLog::keep); }
     ~WarningLog() { qInstallMessageHandler(previous_); }
@@ -120,7 +122,8 @@ private:
     QtMessageHandler previous_;
 };
 
-class QtTransmit : public ::testing::Test {
+class QtTransmit : public ::testing::Test
+{
 protected:
     // An adapter on a fake device that follows policy, opened at 125 kbit/s.
     void open(WritePolicy policy)
@@ -181,7 +184,8 @@ TEST_F(QtTransmit, FramesRefusedForWantOfRoomGoOutLaterInOrder)
 
 TEST_F(QtTransmit, AFrameLostForAnotherReasonShowsInTheBusStatus)
 {
-    const struct {
+    const struct
+    {
         const char *name;
         int error;
     } cases[] = {{"interface down", ENETDOWN}, {"refused without a reason", -1}};

@@ -11,7 +11,8 @@ namespace {
 
 using canapi::Registry;
 
-class FakeEvents : public canapi::EventSink {
+class FakeEvents : public canapi::EventSink
+{
 public:
     bool isEvent(uint32_t handle) const override { return events.count(handle) != 0; }
     void signal(uint32_t handle) override { signalled.push_back(handle); }
@@ -30,7 +31,8 @@ ApiFrame frame(uint32_t id, uint8_t type = 0, uint8_t first = 0)
     return f;
 }
 
-class RegistryTest : public ::testing::Test {
+class RegistryTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -125,7 +127,8 @@ TEST_F(RegistryTest, NetRegistrationAndItsParameters)
     EXPECT_EQ(reg.readNetParam(2, API_NETPARAM_HW, &hw, 1), API_ERR_ILLNET);
 }
 
-struct NetCase {
+struct NetCase
+{
     const char *what;
     uint8_t net;
     const char *name;
@@ -134,7 +137,8 @@ struct NetCase {
     ApiResult result;
 };
 
-class NetRefusal : public RegistryTest, public ::testing::WithParamInterface<NetCase> {};
+class NetRefusal : public RegistryTest, public ::testing::WithParamInterface<NetCase>
+{};
 
 TEST_P(NetRefusal, IsRefusedWithTheRightCode)
 {
@@ -143,17 +147,17 @@ TEST_P(NetRefusal, IsRefusedWithTheRightCode)
     EXPECT_EQ(reg.registerNet(c.net, c.name, c.hw, 0, c.rate), c.result) << c.what;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, NetRefusal,
-    ::testing::Values(NetCase{"handle in use", 1, "other", 16, 125000, API_ERR_ILLNET},
-                      NetCase{"handle 0", 0, "other", 16, 125000, API_ERR_ILLNET},
-                      NetCase{"handle 33", 33, "other", 16, 125000, API_ERR_ILLNET},
-                      NetCase{"name in use", 2, "tarvnet0", 15, 125000, API_ERR_ILLPARAM},
-                      NetCase{"no name", 2, nullptr, 15, 125000, API_ERR_ILLPARAM},
-                      NetCase{"empty name", 2, "", 15, 125000, API_ERR_ILLPARAM},
-                      NetCase{"absent hardware", 2, "other", 3, 125000, API_ERR_ILLHW},
-                      NetCase{"second rate on one controller", 2, "other", 16, 250000, API_ERR_ILLPARAM},
-                      NetCase{"no rate", 2, "other", 15, 0, API_ERR_ILLPARAM}));
+INSTANTIATE_TEST_SUITE_P(Cases, NetRefusal,
+                         ::testing::Values(NetCase{"handle in use", 1, "other", 16, 125000, API_ERR_ILLNET},
+                                           NetCase{"handle 0", 0, "other", 16, 125000, API_ERR_ILLNET},
+                                           NetCase{"handle 33", 33, "other", 16, 125000, API_ERR_ILLNET},
+                                           NetCase{"name in use", 2, "tarvnet0", 15, 125000, API_ERR_ILLPARAM},
+                                           NetCase{"no name", 2, nullptr, 15, 125000, API_ERR_ILLPARAM},
+                                           NetCase{"empty name", 2, "", 15, 125000, API_ERR_ILLPARAM},
+                                           NetCase{"absent hardware", 2, "other", 3, 125000, API_ERR_ILLHW},
+                                           NetCase{"second rate on one controller", 2, "other", 16, 250000,
+                                                   API_ERR_ILLPARAM},
+                                           NetCase{"no rate", 2, "other", 15, 0, API_ERR_ILLPARAM}));
 
 TEST_F(RegistryTest, SecondNetAtTheSameRateShareTheController)
 {
@@ -289,7 +293,8 @@ TEST_F(RegistryTest, ReadingForOneNetLeavesTheOthersQueued)
     EXPECT_EQ(net, 2);
 }
 
-struct RangeCase {
+struct RangeCase
+{
     const char *what;
     ApiRangeBound first;
     ApiRangeBound last;
@@ -297,7 +302,8 @@ struct RangeCase {
     bool delivered;
 };
 
-class MessageRange : public RegistryTest, public ::testing::WithParamInterface<RangeCase> {};
+class MessageRange : public RegistryTest, public ::testing::WithParamInterface<RangeCase>
+{};
 
 TEST_P(MessageRange, DecidesWhatTheClientGets)
 {

@@ -18,13 +18,15 @@ RunStamp stamp()
     return RunStamp{QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)), QStringLiteral("anna")};
 }
 
-struct ExpandCase {
+struct ExpandCase
+{
     const char *place;
     int sequence;
     const char *expanded; // nullptr: refused
 };
 
-class ExpandPlace : public ::testing::TestWithParam<ExpandCase> {};
+class ExpandPlace : public ::testing::TestWithParam<ExpandCase>
+{};
 
 TEST_P(ExpandPlace, FillsInTheRun)
 {
@@ -39,21 +41,21 @@ TEST_P(ExpandPlace, FillsInTheRun)
     EXPECT_EQ(out.toStdString(), c.expanded);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Places, ExpandPlace,
-    ::testing::Values(ExpandCase{"/t/run.log", 1, "/t/run.log"},
-                      ExpandCase{"/t/run-%t.log", 1, "/t/run-20260102-030405.log"},
-                      ExpandCase{"/t/run-%t.log", 2, "/t/run-20260102-030405-2.log"},
-                      ExpandCase{"/t/%u/%u-%t", 1, "/t/anna/anna-20260102-030405"},
-                      ExpandCase{"/t/100%%-%%t.log", 3, "/t/100%-%t.log"},
-                      ExpandCase{"/t/run-%d.log", 1, nullptr},
-                      ExpandCase{"/t/run-%T.log", 1, nullptr},
-                      ExpandCase{"/t/run%", 1, nullptr}));
+INSTANTIATE_TEST_SUITE_P(Places, ExpandPlace,
+                         ::testing::Values(ExpandCase{"/t/run.log", 1, "/t/run.log"},
+                                           ExpandCase{"/t/run-%t.log", 1, "/t/run-20260102-030405.log"},
+                                           ExpandCase{"/t/run-%t.log", 2, "/t/run-20260102-030405-2.log"},
+                                           ExpandCase{"/t/%u/%u-%t", 1, "/t/anna/anna-20260102-030405"},
+                                           ExpandCase{"/t/100%%-%%t.log", 3, "/t/100%-%t.log"},
+                                           ExpandCase{"/t/run-%d.log", 1, nullptr},
+                                           ExpandCase{"/t/run-%T.log", 1, nullptr},
+                                           ExpandCase{"/t/run%", 1, nullptr}));
 
 TEST(RunPlaces, UserNameCannotLeaveTheFolder)
 {
     const std::pair<const char *, const char *> cases[] = {
-        {"anna", "anna"}, {"a/b", "a_b"}, {"..", "__"}, {".", "_"}, {"", "_"}, {"dom\\x y", "dom_x_y"}, {"j.-_9", "j.-_9"}};
+        {"anna", "anna"}, {"a/b", "a_b"},          {"..", "__"},      {".", "_"},
+        {"", "_"},        {"dom\\x y", "dom_x_y"}, {"j.-_9", "j.-_9"}};
     for (const auto &[user, name] : cases)
         EXPECT_EQ(canapi::fileNameOfUser(QString::fromUtf8(user)).toStdString(), name) << user;
 }
@@ -70,17 +72,21 @@ TEST(RunPlaces, RunsOfOneSecondGetFilesOfTheirOwnAndAdaptersOfOneRunShare)
     QString problem;
     RunPlaces one(stamp());
     EXPECT_EQ(one.resolve(place, &problem).toStdString(), first.toStdString()) << problem.toStdString();
-    EXPECT_EQ(one.resolve(place, &problem).toStdString(), first.toStdString()) << "the adapters of one run share the file";
+    EXPECT_EQ(one.resolve(place, &problem).toStdString(), first.toStdString())
+        << "the adapters of one run share the file";
     RunPlaces two(stamp());
-    EXPECT_EQ(two.resolve(place, &problem).toStdString(), dir.filePath(QStringLiteral("t-20260102-030405-3.log")).toStdString());
+    EXPECT_EQ(two.resolve(place, &problem).toStdString(),
+              dir.filePath(QStringLiteral("t-20260102-030405-3.log")).toStdString());
     EXPECT_FALSE(QFile::exists(target));
     EXPECT_TRUE(QFileInfo(first).isFile());
 
     const QString fixed = dir.filePath(QStringLiteral("fixed-%u.log"));
-    EXPECT_EQ(two.resolve(fixed, &problem).toStdString(), dir.filePath(QStringLiteral("fixed-anna.log")).toStdString());
+    EXPECT_EQ(two.resolve(fixed, &problem).toStdString(),
+              dir.filePath(QStringLiteral("fixed-anna.log")).toStdString());
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("fixed-anna.log")))) << "opened only when written";
     EXPECT_TRUE(two.resolve(dir.filePath(QStringLiteral("no-such/%t")), &problem).isEmpty());
-    EXPECT_TRUE(problem.endsWith(QStringLiteral("no-such/20260102-030405: cannot be written: No such file or directory")))
+    EXPECT_TRUE(
+        problem.endsWith(QStringLiteral("no-such/20260102-030405: cannot be written: No such file or directory")))
         << problem.toStdString();
 }
 

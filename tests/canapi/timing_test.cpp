@@ -7,14 +7,16 @@ namespace {
 
 using namespace canapitest;
 
-struct TimingCase {
+struct TimingCase
+{
     uint16_t busTiming;
     uint32_t bitRate;
     int frames;
     int spinUs = 0; // the bus thread's spin margin; the slots must not change
 };
 
-class BusTiming : public ::testing::TestWithParam<TimingCase> {
+class BusTiming : public ::testing::TestWithParam<TimingCase>
+{
 protected:
     void TearDown() override { canapi::sim::shutdown(); }
 };
@@ -39,7 +41,8 @@ TEST_P(BusTiming, FramesTakeTheirComputedSlotsInSendOrder)
     uint64_t bits = 0;
     for (int i = 0; i < c.frames; ++i) {
         const auto b = static_cast<uint8_t>(i);
-        frames.push_back(frame(0x300 + (i % 64), {b, static_cast<uint8_t>(b * 7), 0xA5, static_cast<uint8_t>(~b), 0, 0xFF}));
+        frames.push_back(
+            frame(0x300 + (i % 64), {b, static_cast<uint8_t>(b * 7), 0xA5, static_cast<uint8_t>(~b), 0, 0xFF}));
         const int n = canapi::frameBits(frames.back());
         bits += static_cast<uint64_t>(n);
         slotNs.push_back(int64_t{n} * 1000000000 / c.bitRate);

@@ -22,27 +22,29 @@ ApiFrame frame(uint32_t id, std::initializer_list<uint8_t> data, uint8_t type = 
     return f;
 }
 
-struct TextCase {
+struct TextCase
+{
     ApiFrame frame;
     const char *text;
 };
 
-class CandumpFrame : public ::testing::TestWithParam<TextCase> {};
+class CandumpFrame : public ::testing::TestWithParam<TextCase>
+{};
 
 TEST_P(CandumpFrame, WritesIdentifierAndData)
 {
     EXPECT_EQ(canapi::candumpFrame(GetParam().frame), GetParam().text);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Frames, CandumpFrame,
-    ::testing::Values(TextCase{frame(0x205, {0xD8, 0x03, 0x11}), "205#D80311"},
-                      TextCase{frame(0x1205, {0xD8}), "205#D8"},
-                      TextCase{frame(0x7, {}), "007#"},
-                      TextCase{frame(0x12345, {0x0A, 0xBC}, API_FRAME_EXT), "00012345#0ABC"},
-                      TextCase{frame(0x7FF, {}, API_FRAME_RTR), "7FF#R"},
-                      TextCase{frame(0x100, {0, 0, 0}, API_FRAME_RTR), "100#R3"},
-                      TextCase{frame(0x1FFFFFFF, {1, 2, 3, 4, 5, 6, 7, 8}, API_FRAME_EXT), "1FFFFFFF#0102030405060708"}));
+INSTANTIATE_TEST_SUITE_P(Frames, CandumpFrame,
+                         ::testing::Values(TextCase{frame(0x205, {0xD8, 0x03, 0x11}), "205#D80311"},
+                                           TextCase{frame(0x1205, {0xD8}), "205#D8"},
+                                           TextCase{frame(0x7, {}), "007#"},
+                                           TextCase{frame(0x12345, {0x0A, 0xBC}, API_FRAME_EXT), "00012345#0ABC"},
+                                           TextCase{frame(0x7FF, {}, API_FRAME_RTR), "7FF#R"},
+                                           TextCase{frame(0x100, {0, 0, 0}, API_FRAME_RTR), "100#R3"},
+                                           TextCase{frame(0x1FFFFFFF, {1, 2, 3, 4, 5, 6, 7, 8}, API_FRAME_EXT),
+                                                    "1FFFFFFF#0102030405060708"}));
 
 TEST(Candump, LineCarriesSecondsAndMicroseconds)
 {

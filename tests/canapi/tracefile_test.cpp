@@ -35,8 +35,8 @@ TEST(TraceFile, HoldsEveryFrameOfTheBusAndLog2ascReadsIt)
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    const QStringList frames = {QStringLiteral("205#D80311"), QStringLiteral("20D#D801"), QStringLiteral("00012345#0A"),
-                                QStringLiteral("7FF#R")};
+    const QStringList frames = {QStringLiteral("205#D80311"), QStringLiteral("20D#D801"),
+                                QStringLiteral("00012345#0A"), QStringLiteral("7FF#R")};
     ASSERT_EQ(lines.size(), frames.size()) << file.fileName().toStdString();
     static const QRegularExpression form(QStringLiteral("^\\((\\d{10})\\.(\\d{6})\\) can0 (\\S+)$"));
     double previous = 0;
@@ -52,7 +52,8 @@ TEST(TraceFile, HoldsEveryFrameOfTheBusAndLog2ascReadsIt)
     const QString log2asc = QStandardPaths::findExecutable(QStringLiteral("log2asc"));
     if (log2asc.isEmpty())
         GTEST_SKIP() << "log2asc (can-utils) is not installed; the trace was checked, not converted";
-    const ProcessResult r = runProcess(log2asc, {QStringLiteral("-I"), path, QStringLiteral("can0")}, QProcessEnvironment::systemEnvironment());
+    const ProcessResult r = runProcess(log2asc, {QStringLiteral("-I"), path, QStringLiteral("can0")},
+                                       QProcessEnvironment::systemEnvironment());
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(r.out.count(QStringLiteral(" Rx ")), frames.size()) << r.out.toStdString();
     EXPECT_TRUE(r.out.contains(QStringLiteral(" 205 "))) << r.out.toStdString();

@@ -24,8 +24,8 @@ int processPort()
 std::string qtAdapter(const std::string &name, int index, int port, const std::string &extra = "")
 {
     return "[adapter." + name + "]\nindex = " + std::to_string(index)
-        + "\ndriver = pcan_usb\nbackend = qt\nplugin = virtualcan\ninterface = tcp://127.0.0.1:" + std::to_string(port)
-        + "/can0\n" + extra + "\n";
+           + "\ndriver = pcan_usb\nbackend = qt\nplugin = virtualcan\ninterface = tcp://127.0.0.1:"
+           + std::to_string(port) + "/can0\n" + extra + "\n";
 }
 
 // Qt's server takes a device into the bus a moment after it connected, so
@@ -42,7 +42,8 @@ std::vector<ApiFrame> sendUntilReceived(Line &from, Line &to, const ApiFrame &f)
     return {};
 }
 
-class VirtualCan : public ::testing::Test {
+class VirtualCan : public ::testing::Test
+{
 protected:
     void TearDown() override { canapi::sim::shutdown(); }
 };
@@ -114,7 +115,8 @@ TEST_F(VirtualCan, RoundTripWithADeviceInAnotherProcess)
     file.close();
     QProcess echo;
     echo.setProcessEnvironment(environmentWith(ini));
-    echo.start(QStringLiteral(CANAPI_PROBE), {QStringLiteral("echo"), QStringLiteral("pcan_usb"), QStringLiteral("0")});
+    echo.start(QStringLiteral(CANAPI_PROBE),
+               {QStringLiteral("echo"), QStringLiteral("pcan_usb"), QStringLiteral("0")});
     ASSERT_TRUE(echo.waitForReadyRead(10000)) << echo.readAllStandardError().toStdString();
     ASSERT_EQ(echo.readLine().trimmed(), QByteArray("ready"));
 
@@ -146,7 +148,8 @@ TEST_F(VirtualCan, DeviceThatLostItsBusDoesNotReadAsGood)
     file.close();
     QProcess host;
     host.setProcessEnvironment(environmentWith(ini));
-    host.start(QStringLiteral(CANAPI_PROBE), {QStringLiteral("echo"), QStringLiteral("pcan_usb"), QStringLiteral("0")});
+    host.start(QStringLiteral(CANAPI_PROBE),
+               {QStringLiteral("echo"), QStringLiteral("pcan_usb"), QStringLiteral("0")});
     ASSERT_TRUE(host.waitForReadyRead(10000)) << host.readAllStandardError().toStdString();
 
     configure(qtAdapter("guest", 0, port));

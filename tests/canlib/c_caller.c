@@ -16,16 +16,17 @@
 static int checks;
 static int failures;
 
-#define CHECK(cond)                                                                     \
-    do {                                                                                \
-        ++checks;                                                                       \
-        if (!(cond)) {                                                                  \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);    \
-            ++failures;                                                                 \
-        }                                                                               \
+#define CHECK(cond)                                                                                              \
+    do {                                                                                                         \
+        ++checks;                                                                                                \
+        if (!(cond)) {                                                                                           \
+            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);                             \
+            ++failures;                                                                                          \
+        }                                                                                                        \
     } while (0)
 
-struct Exports {
+struct Exports
+{
     TarvConnectCANHw2DriverFn connectDriver;
     TarvExtendedInitCanFn extendedInitCan;
     TarvInitCanFn initCan;
@@ -50,17 +51,41 @@ struct Exports {
 #ifdef _WIN32
 typedef HMODULE Library;
 typedef FARPROC Symbol;
-static Library openLibrary(const char *path) { return LoadLibraryA(path); }
-static Symbol symbolOf(Library library, const char *name) { return GetProcAddress(library, name); }
-static void closeLibrary(Library library) { FreeLibrary(library); }
-static void printLoadError(const char *path) { fprintf(stderr, "cannot load %s: error %lu\n", path, GetLastError()); }
+static Library openLibrary(const char *path)
+{
+    return LoadLibraryA(path);
+}
+static Symbol symbolOf(Library library, const char *name)
+{
+    return GetProcAddress(library, name);
+}
+static void closeLibrary(Library library)
+{
+    FreeLibrary(library);
+}
+static void printLoadError(const char *path)
+{
+    fprintf(stderr, "cannot load %s: error %lu\n", path, GetLastError());
+}
 #else
 typedef void *Library;
 typedef void *Symbol;
-static Library openLibrary(const char *path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
-static Symbol symbolOf(Library library, const char *name) { return dlsym(library, name); }
-static void closeLibrary(Library library) { dlclose(library); }
-static void printLoadError(const char *path) { fprintf(stderr, "cannot load %s: %s\n", path, dlerror()); }
+static Library openLibrary(const char *path)
+{
+    return dlopen(path, RTLD_NOW | RTLD_LOCAL);
+}
+static Symbol symbolOf(Library library, const char *name)
+{
+    return dlsym(library, name);
+}
+static void closeLibrary(Library library)
+{
+    dlclose(library);
+}
+static void printLoadError(const char *path)
+{
+    fprintf(stderr, "cannot load %s: %s\n", path, dlerror());
+}
 #endif
 
 static Symbol resolve(Library library, const char *name)
@@ -76,10 +101,10 @@ static Symbol resolve(Library library, const char *name)
 
 /* Copied bytewise into the typed pointer: how POSIX allows it for dlsym's
  * object pointer, and free of casts between unrelated function types. */
-#define RESOLVE(field, name)                                            \
-    do {                                                                \
-        Symbol symbol = resolve(library, name);                         \
-        memcpy(&exports->field, &symbol, sizeof exports->field);        \
+#define RESOLVE(field, name)                                                                                     \
+    do {                                                                                                         \
+        Symbol symbol = resolve(library, name);                                                                  \
+        memcpy(&exports->field, &symbol, sizeof exports->field);                                                 \
     } while (0)
 
 static int resolveAll(Library library, struct Exports *exports)
@@ -130,7 +155,8 @@ static void checkVersionResource(Library library, const char *expected)
     static char info[8192];
     char path[MAX_PATH];
     DWORD unused = 0;
-    const DWORD size = GetModuleFileNameA(library, path, sizeof path) ? GetFileVersionInfoSizeA(path, &unused) : 0;
+    const DWORD size =
+        GetModuleFileNameA(library, path, sizeof path) ? GetFileVersionInfoSizeA(path, &unused) : 0;
     VS_FIXEDFILEINFO *fixed = NULL;
     UINT length = 0;
     CHECK(size > 0 && size <= sizeof info && GetFileVersionInfoA(path, 0, size, info)

@@ -33,7 +33,8 @@ uint8_t registerClient(const char *name, const char *netName = nullptr)
     return client;
 }
 
-class Cleanup : public SimBench {};
+class Cleanup : public SimBench
+{};
 
 TEST_F(Cleanup, NeverOpenedLineStillRunsThePasses)
 {

@@ -17,7 +17,8 @@ int32_t clockCorrection()
     return value;
 }
 
-class ClockSync : public SimBench {};
+class ClockSync : public SimBench
+{};
 
 TEST_F(ClockSync, OpeningResetsTheCorrection)
 {
@@ -26,7 +27,8 @@ TEST_F(ClockSync, OpeningResetsTheCorrection)
     EXPECT_EQ(clockCorrection(), 0);
 }
 
-struct DriftStep {
+struct DriftStep
+{
     int64_t drift;
     int32_t expectedCorrection;
 };
@@ -36,10 +38,10 @@ TEST_F(ClockSync, CorrectsBeyondFiftyMilliseconds)
     ASSERT_TRUE(openLine(0));
     ASSERT_EQ(CanApi_WriteDriverParam(API_DRVPARAM_CLOCKCORR, 7), API_OK);
     const DriftStep steps[] = {
-        {500000, 7},    // exactly 50 ms: nothing
-        {-500000, 7},   //
-        {510000, 58},   // 51 ms added
-        {-510000, 7},   // 51 ms taken off
+        {500000, 7},     // exactly 50 ms: nothing
+        {-500000, 7},    //
+        {510000, 58},    // 51 ms added
+        {-510000, 7},    // 51 ms taken off
         {-1029999, -95}, // truncated toward zero
         {0, -95},
     };

@@ -16,7 +16,8 @@ TEST(ClockMath, FileTimeCountsFrom1601)
     EXPECT_EQ(fileTimeFromUnix(1704067200, 0), 133485408000000000);
 }
 
-struct ReceptionCase {
+struct ReceptionCase
+{
     const char *name;
     ApiTimeStamp base;
     ApiTimeStamp stamp;
@@ -24,7 +25,8 @@ struct ReceptionCase {
     int64_t expectedMs; // whole milliseconds, for the time text
 };
 
-class ReceptionFileTimeCases : public ::testing::TestWithParam<ReceptionCase> {};
+class ReceptionFileTimeCases : public ::testing::TestWithParam<ReceptionCase>
+{};
 
 TEST_P(ReceptionFileTimeCases, AddsTheClockAdvanceToTheBase)
 {
@@ -41,8 +43,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ReceptionCase{"microsBelowBase", {100, 0, 900}, {101, 0, 100}, 2000, 1},
                       ReceptionCase{"overflowWrap", {0xFFFFFF00u, 0, 0}, {0x10, 1, 0}, 272 * 10000, 272},
                       ReceptionCase{"beforeBase", {1000, 0, 0}, {900, 0, 0}, -100 * 10000, -100},
-                      ReceptionCase{"beforeBaseAcrossWrap", {0x10, 1, 0}, {0xFFFFFF00u, 0, 0}, -272 * 10000,
-                                    -272}),
+                      ReceptionCase{
+                          "beforeBaseAcrossWrap", {0x10, 1, 0}, {0xFFFFFF00u, 0, 0}, -272 * 10000, -272}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(ClockMath, DriftIsPcAdvanceMinusClockAdvance)
@@ -54,12 +56,14 @@ TEST(ClockMath, DriftIsPcAdvanceMinusClockAdvance)
     EXPECT_EQ(clockDrift(pcBase + 99490000 - 510000, pcBase, clock, base), -510000);
 }
 
-struct CorrectionCase {
+struct CorrectionCase
+{
     int64_t drift;
     std::optional<int32_t> expected;
 };
 
-class ClockCorrectionCases : public ::testing::TestWithParam<CorrectionCase> {};
+class ClockCorrectionCases : public ::testing::TestWithParam<CorrectionCase>
+{};
 
 TEST_P(ClockCorrectionCases, CorrectsOnlyBeyondFiftyMilliseconds)
 {
@@ -68,10 +72,9 @@ TEST_P(ClockCorrectionCases, CorrectsOnlyBeyondFiftyMilliseconds)
 
 INSTANTIATE_TEST_SUITE_P(ClockMath, ClockCorrectionCases,
                          ::testing::Values(CorrectionCase{0, std::nullopt}, CorrectionCase{500000, std::nullopt},
-                                           CorrectionCase{-500000, std::nullopt},
-                                           CorrectionCase{500001, 50}, CorrectionCase{510000, 51},
-                                           CorrectionCase{-510000, -51}, CorrectionCase{519999, 51},
-                                           CorrectionCase{-519999, -51},
+                                           CorrectionCase{-500000, std::nullopt}, CorrectionCase{500001, 50},
+                                           CorrectionCase{510000, 51}, CorrectionCase{-510000, -51},
+                                           CorrectionCase{519999, 51}, CorrectionCase{-519999, -51},
                                            CorrectionCase{INT64_MAX, INT32_MAX},
                                            CorrectionCase{INT64_MIN, INT32_MIN}));
 

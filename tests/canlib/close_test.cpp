@@ -14,7 +14,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-class Close : public SimBench {};
+class Close : public SimBench
+{};
 
 TEST_F(Close, ClosingLineZeroLeavesLineOneReading)
 {

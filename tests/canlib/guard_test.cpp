@@ -20,7 +20,8 @@ void throwFrom(R (*&entry)(A...))
 
 // Every call this thread makes into the interface throws; the line's reader
 // and the clock thread keep the real interface.
-class ThrowingInterface {
+class ThrowingInterface
+{
 public:
     ThrowingInterface()
         : ops_(tarvpcan3::api())
@@ -40,7 +41,8 @@ private:
     CanApiOps ops_;
 };
 
-class Guard : public SimBench {};
+class Guard : public SimBench
+{};
 
 TEST_F(Guard, AnExceptionInsideBecomesTheFailureAnswer)
 {
@@ -49,14 +51,16 @@ TEST_F(Guard, AnExceptionInsideBecomesTheFailureAnswer)
     char text[64] = {};
     const auto setUp = [&](const char *name) { return std::strcpy(text, name); };
     const auto is = [&](const char *expected) { return std::string(text) == expected; };
-    const struct {
+    const struct
+    {
         const char *name;
         std::function<bool()> failedAsAnswered;
     } cases[] = {
         {"ConnectCANHw2Driver", [&] { return ConnectCANHw2Driver(TARVPCAN3_KIND_USB) == 0; }},
         {"ExtendedInitCan",
          [&] { return ExtendedInitCan(1, 250, 0, 0, setUp("c")) == 0 && is("Error inside the driver library"); }},
-        {"InitCanClient", [&] { return InitCanClient(0, 0, setUp("c")) == 0 && is("Error inside the driver library"); }},
+        {"InitCanClient",
+         [&] { return InitCanClient(0, 0, setUp("c")) == 0 && is("Error inside the driver library"); }},
         {"Write2Can", [&] { return Write2Can(0x205, frame, text), is("00:00:00.000"); }},
         {"Write2CanRtr", [&] { return Write2CanRtr(0x205, text), is("00:00:00.000"); }},
         {"LogOnOff", [&] { return LogOnOff(0x7FF, 1, setUp("00:00:00.000")), is("00:00:00.000"); }},
@@ -76,7 +80,8 @@ TEST_F(Guard, AnExceptionInsideBecomesTheFailureAnswer)
     }
     const std::string said = testing::internal::GetCapturedStderr();
     for (const auto &c : cases) {
-        EXPECT_NE(said.find(std::string("tarvpcan3: ") + c.name + ": thrown inside the interface"), std::string::npos)
+        EXPECT_NE(said.find(std::string("tarvpcan3: ") + c.name + ": thrown inside the interface"),
+                  std::string::npos)
             << said;
     }
 }

@@ -39,9 +39,9 @@ TEST(LineRules, NetNameCarriesTheLine)
 TEST(LineRules, BusStatusMapsTheWholeWord)
 {
     const std::pair<uint16_t, const char *> table[] = {
-        {0x0000, "OK"},    {0x0002, "OVERRUN"}, {0x0004, "BUSLIGHT"}, {0x0008, "BUSHEAVY"},
-        {0x0010, "BUSOFF"}, {0x0200, "NOVXD"},  {0x1400, "ILLHW"},    {0x0014, "20"},
-        {0x0001, "1"},     {0x0206, "518"},     {0xFFFF, "65535"}};
+        {0x0000, "OK"},     {0x0002, "OVERRUN"}, {0x0004, "BUSLIGHT"}, {0x0008, "BUSHEAVY"},
+        {0x0010, "BUSOFF"}, {0x0200, "NOVXD"},   {0x1400, "ILLHW"},    {0x0014, "20"},
+        {0x0001, "1"},      {0x0206, "518"},     {0xFFFF, "65535"}};
     for (const auto &[status, text] : table) {
         char out[9];
         busStatusText(status, out, sizeof out);
@@ -58,14 +58,16 @@ TEST(LineRules, BusStatusKeepsToTheStatedSize)
     EXPECT_EQ(out[5], '#');
 }
 
-struct HardwareCase {
+struct HardwareCase
+{
     unsigned hardware;
     uint32_t kind;
     unsigned line;
     bool belongs;
 };
 
-class HardwareOfLine : public ::testing::TestWithParam<HardwareCase> {};
+class HardwareOfLine : public ::testing::TestWithParam<HardwareCase>
+{};
 
 TEST_P(HardwareOfLine, FollowsTheKindRule)
 {
@@ -135,7 +137,8 @@ TEST(LineRules, ExtendedFrameKeepsItsIdentifier)
 
 TEST(LineRules, RemoteRequestsAndUnknownTypesAreDropped)
 {
-    for (uint8_t type : {uint8_t{API_FRAME_RTR}, uint8_t{API_FRAME_RTR | API_FRAME_EXT}, uint8_t{4}, uint8_t{0x80}})
+    for (uint8_t type :
+         {uint8_t{API_FRAME_RTR}, uint8_t{API_FRAME_RTR | API_FRAME_EXT}, uint8_t{4}, uint8_t{0x80}})
         EXPECT_FALSE(rxRecordFrom(frameOf(0x100, type, 0), {}, 0, 1).has_value()) << int(type);
 }
 

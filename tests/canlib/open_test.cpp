@@ -30,14 +30,15 @@ int registeredClients()
     int count = 0;
     for (int client = 1; client <= 32; ++client) {
         char name[128] = {};
-        if (CanApi_ReadClientParam(static_cast<uint8_t>(client), API_CLIENTPARAM_NAME, name, sizeof name - 1) ==
-            API_OK)
+        if (CanApi_ReadClientParam(static_cast<uint8_t>(client), API_CLIENTPARAM_NAME, name, sizeof name - 1)
+            == API_OK)
             ++count;
     }
     return count;
 }
 
-class Open : public SimBench {};
+class Open : public SimBench
+{};
 
 TEST_F(Open, SucceedsWithTheClientText)
 {

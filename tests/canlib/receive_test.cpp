@@ -14,7 +14,8 @@ using namespace canlibtest;
 
 namespace {
 
-class Receive : public SimBench {};
+class Receive : public SimBench
+{};
 
 TEST_F(Receive, StandardFrameCarriesItsLine)
 {
@@ -132,12 +133,12 @@ TEST_F(Receive, ReceptionTimeAsTextAndFileTime)
     EXPECT_GE(age, -50000000) << "reception time in the future";
     EXPECT_LT(age, 50000000) << "reception time more than 5 s old";
     // The text and the file time name the same instant (text in local time).
-    const std::time_t seconds = static_cast<std::time_t>(
-        (static_cast<int64_t>(fileTime) / 10000000) - tarvpcan3::kFileTimeUnixEpochSeconds);
+    const std::time_t seconds = static_cast<std::time_t>((static_cast<int64_t>(fileTime) / 10000000)
+                                                         - tarvpcan3::kFileTimeUnixEpochSeconds);
     std::tm local{};
     localtime_r(&seconds, &local);
-    const int64_t fileTimeOfDay = ((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000LL +
-                                  (static_cast<int64_t>(fileTime) / 10000) % 1000;
+    const int64_t fileTimeOfDay = ((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000LL
+                                  + (static_cast<int64_t>(fileTime) / 10000) % 1000;
     EXPECT_LE(timeOfDayDistanceMs(fileTimeOfDay, timeTextMs(text)), 1) << text;
 }
 
@@ -153,13 +154,15 @@ TEST(TimeZone, LocalTimeIsNotUtc)
     EXPECT_NE(local.tm_hour * 60 + local.tm_min, utc.tm_hour * 60 + utc.tm_min) << "TZ is unset or UTC";
 }
 
-struct StampCase {
+struct StampCase
+{
     const char *name;
     int32_t leftCorrectionMs; // in the clock correction before each opening
     bool openAnotherLine;     // line 1 opened while line 0 holds the frame
 };
 
-class FrameTime : public SimBench, public ::testing::WithParamInterface<StampCase> {};
+class FrameTime : public SimBench, public ::testing::WithParamInterface<StampCase>
+{};
 
 // A frame's text and file time lie between its sending and its arrival, give
 // or take the clocks' granularity, whatever the openings did to the clock.

@@ -8,7 +8,8 @@ using namespace canlibtest;
 
 namespace {
 
-class Send : public SimBench {};
+class Send : public SimBench
+{};
 
 constexpr int64_t kClockTolerance = 5000;
 

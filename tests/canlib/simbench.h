@@ -26,7 +26,8 @@ inline constexpr std::chrono::milliseconds kPatience = 5s;
 std::string benchIni(int adapters, const std::string &extraAdapterKeys = {});
 
 // Another node on an adapter's bus that records what it sees.
-class PeerLog {
+class PeerLog
+{
 public:
     explicit PeerLog(int adapterIndex);
     void send(uint32_t id, std::vector<uint8_t> data, bool extended = false, bool remote = false);
@@ -41,7 +42,8 @@ private:
     std::unique_ptr<canapi::sim::Peer> peer_;
 };
 
-struct Received {
+struct Received
+{
     uint16_t id = 0;
     uint8_t frame[9] = {};
     char text[13] = {};
@@ -50,7 +52,8 @@ struct Received {
 // Waits for the line's next frame and takes it.
 bool receive(uint16_t line, Received &out, std::chrono::milliseconds timeout = kPatience);
 
-class SimBench : public ::testing::Test {
+class SimBench : public ::testing::Test
+{
 protected:
     void SetUp() override;
     void TearDown() override;

@@ -10,7 +10,8 @@ using namespace canlibtest;
 
 namespace {
 
-class Status : public SimBench {};
+class Status : public SimBench
+{};
 
 std::string statusOf(uint8_t line, char **result = nullptr)
 {

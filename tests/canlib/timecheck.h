@@ -18,7 +18,8 @@ int64_t timeOfDayDistanceMs(int64_t a, int64_t b);
 int64_t timeOfDayOffsetMs(int64_t a, int64_t b);
 
 // One reading of the PC's clock, as local time of day and as UTC file time.
-struct WallClock {
+struct WallClock
+{
     int64_t timeOfDayMs = 0;
     int64_t fileTime = 0;
 };

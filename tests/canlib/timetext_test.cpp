@@ -19,14 +19,16 @@ std::string format(int64_t elapsedMs, WallTime base, std::size_t size = 13)
     return std::string(text);
 }
 
-struct FormatCase {
+struct FormatCase
+{
     const char *name;
     WallTime base;
     int64_t elapsedMs;
     const char *expected;
 };
 
-class FormatTimeTextCases : public ::testing::TestWithParam<FormatCase> {};
+class FormatTimeTextCases : public ::testing::TestWithParam<FormatCase>
+{};
 
 TEST_P(FormatTimeTextCases, GivesWallClockText)
 {
@@ -45,8 +47,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FormatCase{"secondCarry", {12, 0, 59, 500}, 600, "12:01:00.100"},
                       FormatCase{"minuteCarry", {12, 59, 30, 0}, 45000, "13:00:15.000"},
                       FormatCase{"fortyNineHours", {10, 0, 0, 0}, 49 * kHour, "11:00:00.000"},
-                      FormatCase{"elapsedParts", {1, 2, 3, 4}, 2 * kHour + 3 * 60000 + 4 * 1000 + 5,
-                                 "03:05:07.009"},
+                      FormatCase{
+                          "elapsedParts", {1, 2, 3, 4}, 2 * kHour + 3 * 60000 + 4 * 1000 + 5, "03:05:07.009"},
                       FormatCase{"largestElapsed", {0, 0, 0, 0}, 0xFFFFFFFFu, "17:02:47.295"},
                       FormatCase{"beforeTheBase", {8, 0, 0, 0}, -1000, "07:59:59.000"},
                       FormatCase{"beforeMidnight", {0, 0, 0, 100}, -250, "23:59:59.850"},
@@ -67,12 +69,14 @@ TEST(TimeText, FormatClampsAnInvalidBase)
     EXPECT_EQ(format(0, {99, 99, 99, 9999}), "23:59:59.999");
 }
 
-struct ParseCase {
+struct ParseCase
+{
     const char *text;
     uint32_t expected;
 };
 
-class ParseTimeTextCases : public ::testing::TestWithParam<ParseCase> {};
+class ParseTimeTextCases : public ::testing::TestWithParam<ParseCase>
+{};
 
 TEST_P(ParseTimeTextCases, ReadsOnlyTheFullForm)
 {
@@ -80,16 +84,16 @@ TEST_P(ParseTimeTextCases, ReadsOnlyTheFullForm)
     EXPECT_EQ(ParseTimeText(c.text, 16), c.expected) << '"' << c.text << '"';
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    TimeText, ParseTimeTextCases,
-    ::testing::Values(ParseCase{"00:00:01.500", 1500}, ParseCase{"00:00:00.000", 0},
-                      ParseCase{"01:02:03.004", ((1 * 60 + 2) * 60 + 3) * 1000 + 4},
-                      ParseCase{"99:59:59.999", ((99u * 60 + 59) * 60 + 59) * 1000 + 999},
-                      ParseCase{"", 0}, ParseCase{"1500", 0}, ParseCase{"00:01.500", 0},
-                      ParseCase{"0:00:01.500", 0}, ParseCase{"00:00:01.5", 0}, ParseCase{"00:00:01.50", 0},
-                      ParseCase{"00-00-01.500", 0}, ParseCase{"00:00:01,500", 0},
-                      ParseCase{"00:0a:01.500", 0}, ParseCase{"00:00:01.500x", 0},
-                      ParseCase{" 00:00:01.500", 0}, ParseCase{"00:00:01.5000", 0}));
+INSTANTIATE_TEST_SUITE_P(TimeText, ParseTimeTextCases,
+                         ::testing::Values(ParseCase{"00:00:01.500", 1500}, ParseCase{"00:00:00.000", 0},
+                                           ParseCase{"01:02:03.004", ((1 * 60 + 2) * 60 + 3) * 1000 + 4},
+                                           ParseCase{"99:59:59.999", ((99u * 60 + 59) * 60 + 59) * 1000 + 999},
+                                           ParseCase{"", 0}, ParseCase{"1500", 0}, ParseCase{"00:01.500", 0},
+                                           ParseCase{"0:00:01.500", 0}, ParseCase{"00:00:01.5", 0},
+                                           ParseCase{"00:00:01.50", 0}, ParseCase{"00-00-01.500", 0},
+                                           ParseCase{"00:00:01,500", 0}, ParseCase{"00:0a:01.500", 0},
+                                           ParseCase{"00:00:01.500x", 0}, ParseCase{" 00:00:01.500", 0},
+                                           ParseCase{"00:00:01.5000", 0}));
 
 TEST(TimeText, ParseOfNullIsZero)
 {
@@ -104,7 +108,8 @@ TEST(TimeText, ParseHonoursTheLengthLimit)
 
 // The text ends right before a page that must not be touched: reading one byte
 // past the given limit faults.
-class GuardedText {
+class GuardedText
+{
 public:
     GuardedText()
     {

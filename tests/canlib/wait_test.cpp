@@ -10,7 +10,8 @@ using namespace canlibtest;
 
 namespace {
 
-class Wait : public SimBench {};
+class Wait : public SimBench
+{};
 
 // The peer's frames carry a running number in two bytes.
 void sendNumbered(PeerLog &peer, int count, std::chrono::microseconds pause)
@@ -39,14 +40,16 @@ bool pollFor(uint16_t line, Received &out, std::chrono::milliseconds timeout)
     return true;
 }
 
-struct StreamCase {
+struct StreamCase
+{
     const char *name;
     int frames;
     std::chrono::microseconds pause; // between the peer's frames
     int pollEvery;                   // every n-th frame is taken by polling, 0 = never
 };
 
-class WaitStream : public Wait, public ::testing::WithParamInterface<StreamCase> {};
+class WaitStream : public Wait, public ::testing::WithParamInterface<StreamCase>
+{};
 
 TEST_P(WaitStream, EveryFrameArrivesOnceAndInOrder)
 {
@@ -68,11 +71,11 @@ TEST_P(WaitStream, EveryFrameArrivesOnceAndInOrder)
     EXPECT_FALSE(receive(0, extra, 100ms)) << "frame " << numberOf(extra) << " came twice";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Streams, WaitStream,
-    ::testing::Values(StreamCase{"backToBack", 3000, 0us, 0}, StreamCase{"paced", 400, 300us, 0},
-                      StreamCase{"waitingAndPolling", 300, 500us, 40}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Streams, WaitStream,
+                         ::testing::Values(StreamCase{"backToBack", 3000, 0us, 0},
+                                           StreamCase{"paced", 400, 300us, 0},
+                                           StreamCase{"waitingAndPolling", 300, 500us, 40}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(Wait, TwoWaitersBothSeeTheFrame)
 {

@@ -103,18 +103,18 @@ QByteArray dataFrameAfterLateAnswer(const testkit::RunResult &run)
 
 } // namespace
 
-#define VERIFY_WHOLE_FILE(lines, file)                                                            \
-    do {                                                                                          \
-        QString why;                                                                              \
-        QVERIFY2(wholeFileOnce(lines, file, &why), qPrintable(why));                              \
+#define VERIFY_WHOLE_FILE(lines, file)                                                                           \
+    do {                                                                                                         \
+        QString why;                                                                                             \
+        QVERIFY2(wholeFileOnce(lines, file, &why), qPrintable(why));                                             \
     } while (false)
 
 // The exit code, the final line and the frames on the wire; the run's output when one fails.
-#define VERIFY_RUN(run, code)                                                                     \
-    QVERIFY2((run).exitCode == (code) && (run).wireOk()                                           \
-                 && FinishLine.match(QString::fromLocal8Bit((run).out)).hasMatch(),               \
-             qPrintable(QStringLiteral("expected exit code %1 and a Finish: line\n").arg(code)   \
-                        + (run).describe()))
+#define VERIFY_RUN(run, code)                                                                                    \
+    QVERIFY2(                                                                                                    \
+        (run).exitCode == (code) && (run).wireOk()                                                               \
+            && FinishLine.match(QString::fromLocal8Bit((run).out)).hasMatch(),                                   \
+        qPrintable(QStringLiteral("expected exit code %1 and a Finish: line\n").arg(code) + (run).describe()))
 
 #define VERIFY_WIRE(run) QVERIFY2((run).wireOk(), qPrintable((run).describe()))
 
@@ -136,7 +136,8 @@ private slots:
         QCOMPARE(run.outLines[1], QStringLiteral("Programflash from hex file: ") + bench.firmwarePath());
         VERIFY_WHOLE_FILE(phaseLines(run, "Flash", 0x208), file);
         VERIFY_WHOLE_FILE(phaseLines(run, "Compare", 0x208), file);
-        QVERIFY(run.out.contains(("\nCompare ID 208 100.0% " + shown(file.last()) + "\n\nPostFlash \n").toUtf8()));
+        QVERIFY(
+            run.out.contains(("\nCompare ID 208 100.0% " + shown(file.last()) + "\n\nPostFlash \n").toUtf8()));
         QCOMPARE(run.countErr("1  of  1 completed. "), 1);
         // The driver library's line; a run in virtual time has no library.
         QVERIFY(inVirtualTime || run.errLines.contains("tarvpcan3.dll version 4.01p "));
@@ -199,8 +200,7 @@ private slots:
         const testkit::RunResult run = runIn(bench, bench.autoArgs());
         VERIFY_RUN(run, 2);
         QVERIFY(run.progressLines().isEmpty());
-        QVERIFY(run.errLines.contains(
-            "Error: No module fits the file and the selection, no module updated"));
+        QVERIFY(run.errLines.contains("Error: No module fits the file and the selection, no module updated"));
     }
 
     void canIdsSelectModules_data()
@@ -322,7 +322,8 @@ private slots:
         testkit::Bench bench;
         const QStringList file = bench.writeFirmware();
         bench.addAdapter(0);
-        bench.addModule(1, {{"compare_mismatch_line", "2"}, {"compare_mismatch_passes", QString::number(mismatches)}});
+        bench.addModule(
+            1, {{"compare_mismatch_line", "2"}, {"compare_mismatch_passes", QString::number(mismatches)}});
         bench.writeConfig();
         const testkit::RunResult run = runIn(bench, bench.autoArgs());
         VERIFY_RUN(run, exitCode);
@@ -339,8 +340,10 @@ private slots:
     {
         QTest::addColumn<QString>("code");
         QTest::addColumn<QString>("message");
-        QTest::newRow("0x97") << "0x97" << "Error: GeneralProjectVersion ";
-        QTest::newRow("0x98") << "0x98" << "Error: UpdateVersionToHigh ";
+        QTest::newRow("0x97") << "0x97"
+                              << "Error: GeneralProjectVersion ";
+        QTest::newRow("0x98") << "0x98"
+                              << "Error: UpdateVersionToHigh ";
     }
 
     void versionErrorEndsTheRun()
@@ -474,9 +477,11 @@ private slots:
         QTest::addColumn<int>("line"); // of the file, from 0
         QTest::addColumn<QString>("notice");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("silent module") << "die_at_line" << "4" << 3 << "Timeout"
+        QTest::newRow("silent module") << "die_at_line"
+                                       << "4" << 3 << "Timeout"
                                        << "no answer to the line, 10 times in a row";
-        QTest::newRow("refusing module") << "checksum_error_prob" << "1" << 0 << "Checksum error"
+        QTest::newRow("refusing module") << "checksum_error_prob"
+                                         << "1" << 0 << "Checksum error"
                                          << "line refused 10 times in a row";
     }
 
@@ -567,10 +572,13 @@ private slots:
     {
         QTest::addColumn<QString>("firstMisses");
         QTest::addColumn<QString>("secondMisses");
-        QTest::newRow("alone, the start-up's request and the first repeat") << "2" << "";
+        QTest::newRow("alone, the start-up's request and the first repeat") << "2"
+                                                                            << "";
         // The first answers at once: the request must go on for the second.
-        QTest::newRow("second of two, the start-up's request") << "0" << "1";
-        QTest::newRow("second of two, two requests") << "0" << "2";
+        QTest::newRow("second of two, the start-up's request") << "0"
+                                                               << "1";
+        QTest::newRow("second of two, two requests") << "0"
+                                                     << "2";
     }
 
     // Modules that miss log-on requests are asked again: every module is updated.
@@ -636,7 +644,8 @@ private slots:
         bench.writeFirmware();
         bench.addAdapter(0);
         for (int address = 1; address <= modules; ++address)
-            bench.addModule(address, {{"name", address == 1 ? "K3B7" : "K31B7"}, {"serial", "4711"},
+            bench.addModule(address, {{"name", address == 1 ? "K3B7" : "K31B7"},
+                                      {"serial", "4711"},
                                       {"reupdate", address == 3 ? "true" : "false"}});
         bench.writeConfig();
         const testkit::RunResult run = runIn(bench, {"--scan", "PCAN_USB", "1000", "0"});
@@ -709,8 +718,8 @@ private slots:
         QTest::newRow("timeout pause") << "pause" << SIGINT << 2 << stopped;
         QTest::newRow("ENTER prompt") << "enter" << SIGTERM << 0 << "1  of  1 completed. ";
         QTest::newRow("scan") << "scan" << SIGINT << 2 << "Error: Scan stopped, 2 modules found";
-        QTest::newRow("before any log-on") << "logon" << SIGHUP << 2
-                                           << "Error: Run stopped before any module logged on";
+        QTest::newRow("before any log-on")
+            << "logon" << SIGHUP << 2 << "Error: Run stopped before any module logged on";
         QTest::newRow("closed output") << "pipe" << 0 << 0 << "1  of  1 completed. ";
         QTest::newRow("second signal") << "second" << SIGINT << 2
                                        << "Error: stopped at once, without the closing sequence";
@@ -745,15 +754,16 @@ private slots:
         if (point == QLatin1String("pipe")) {
             // A reader that takes the first lines and goes, as tee closed with Ctrl-C.
             spec.flasherArgs = args;
-            spec.args = QStringList{"-c", "\"$0\" \"$@\" | head -c 100 > /dev/null; exit ${PIPESTATUS[0]}",
-                                    spec.program} + args;
+            spec.args =
+                QStringList{"-c", "\"$0\" \"$@\" | head -c 100 > /dev/null; exit ${PIPESTATUS[0]}", spec.program}
+                + args;
             spec.program = QStringLiteral("bash");
             spec.outCut = true;
         }
         testkit::FlasherRun flasher(spec);
         flasher.start();
-        const QHash<QString, QByteArray> waitFor{{"flash", "Flash ID 208 "}, {"second", "Flash ID 208 "},
-                                                 {"scan", "Module 208: name"}};
+        const QHash<QString, QByteArray> waitFor{
+            {"flash", "Flash ID 208 "}, {"second", "Flash ID 208 "}, {"scan", "Module 208: name"}};
         if (waitFor.contains(point))
             QVERIFY(flasher.waitForOutput(waitFor[point]));
         else if (point == QLatin1String("pause"))
@@ -767,7 +777,8 @@ private slots:
         if (signal != 0)
             flasher.signal(signal);
         if (point == QLatin1String("second")) {
-            QVERIFY(flasher.waitForOutput("\"\" Module 208 not updated: the run was stopped", QProcess::StandardError));
+            QVERIFY(flasher.waitForOutput("\"\" Module 208 not updated: the run was stopped",
+                                          QProcess::StandardError));
             flasher.signal(signal);
         }
         const testkit::RunResult run = flasher.finish();
@@ -839,21 +850,24 @@ private slots:
         testkit::RunSpec spec;
         spec.flasherArgs = bench.autoArgs();
         spec.args = QStringList{"-rnm", "sh", "-c", isolated, "sh", "env", "-u", "TARVCAN_CONFIG", spec.program}
-            + spec.flasherArgs;
+                    + spec.flasherArgs;
         spec.program = QStringLiteral("unshare");
         spec.folder = bench.folder();
         const testkit::RunResult run = testkit::runFlasher(spec);
         QCOMPARE(run.exitCode, 1);
         const QStringList lines = QString::fromLocal8Bit(run.out + run.err).split(u'\n', Qt::SkipEmptyParts);
-        const QString searched = QStringLiteral("tarvcanapi: no CAN adapter found: no bench file (TARVCAN_CONFIG, "
-                                                "tarvcan.ini beside the library, or /etc/tarvcanflash/tarvcan.ini), "
-                                                "no SocketCAN interface of a PEAK driver, ");
-        QVERIFY2(lines.size() >= 2 && lines.at(lines.size() - 2).startsWith(searched), qPrintable(run.describe()));
+        const QString searched =
+            QStringLiteral("tarvcanapi: no CAN adapter found: no bench file (TARVCAN_CONFIG, "
+                           "tarvcan.ini beside the library, or /etc/tarvcanflash/tarvcan.ini), "
+                           "no SocketCAN interface of a PEAK driver, ");
+        QVERIFY2(lines.size() >= 2 && lines.at(lines.size() - 2).startsWith(searched),
+                 qPrintable(run.describe()));
         // The front end ends the run at the first "Error:" line and shows it.
         QCOMPARE(run.count(QStringLiteral("Error:")), 1);
-        QCOMPARE(lines.last(), QStringLiteral("Error: failed to initialize CAN-Interface PCAN_USB - no adapter serves CAN "
-                                              "line 0: set one up for SocketCAN as the README says, or name one in a "
-                                              "bench file (TARVCAN_CONFIG) "));
+        QCOMPARE(lines.last(),
+                 QStringLiteral("Error: failed to initialize CAN-Interface PCAN_USB - no adapter serves CAN "
+                                "line 0: set one up for SocketCAN as the README says, or name one in a "
+                                "bench file (TARVCAN_CONFIG) "));
         QVERIFY2(!run.err.contains("qt.canbus"), run.err.constData());
     }
 

@@ -79,9 +79,13 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("line");
-        QTest::newRow("help") << QStringList{"--help"} << 0 << QStringLiteral("Syntax: tarvCanFlash [PEAK CAN Interface] [BitRate] [CanLine] [FileName] [Close] [CanIds]");
+        QTest::newRow("help")
+            << QStringList{"--help"} << 0
+            << QStringLiteral(
+                   "Syntax: tarvCanFlash [PEAK CAN Interface] [BitRate] [CanLine] [FileName] [Close] [CanIds]");
         QTest::newRow("version") << QStringList{"--version"} << 0 << QStringLiteral("tarvpcan3 4.01p");
-        QTest::newRow("help and more") << QStringList{"--help", "x"} << 1 << QStringLiteral("Error: To less parameters!");
+        QTest::newRow("help and more") << QStringList{"--help", "x"} << 1
+                                       << QStringLiteral("Error: To less parameters!");
     }
 
     void queriesAnswerWithExitCodeZero()

@@ -51,7 +51,10 @@ uint8_t connectHw(uint8_t kind)
     return 1;
 }
 
-uint8_t initCan(uint16_t, uint8_t, uint32_t, char *) { return 0; }
+uint8_t initCan(uint16_t, uint8_t, uint32_t, char *)
+{
+    return 0;
+}
 
 uint8_t extendedInit(uint16_t, uint16_t, uint32_t, uint8_t, char *text)
 {
@@ -145,8 +148,7 @@ uint8_t readfBuff(uint16_t, uint16_t *word, uint8_t *frame, char *text)
 uint8_t waitForFrame(uint16_t, uint32_t timeoutMs)
 {
     std::unique_lock lock(state().mutex);
-    return state().queued.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                   [] { return !state().rx.empty(); })
+    return state().queued.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return !state().rx.empty(); })
                ? 1
                : 0;
 }

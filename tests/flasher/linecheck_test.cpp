@@ -47,7 +47,8 @@ struct RuleCase
     QStringList messages;
 };
 
-class StatusCodeRules : public testing::TestWithParam<RuleCase> {};
+class StatusCodeRules : public testing::TestWithParam<RuleCase>
+{};
 
 TEST_P(StatusCodeRules, Table)
 {
@@ -71,7 +72,8 @@ QString otherLine(const char *hex)
 QString versionLine(const char *hex)
 {
     return QString("\"\" Other error: 0x %1 , the run ends: the module refused the firmware's version, "
-                   "line: \"S10510000102E7\" ").arg(hex);
+                   "line: \"S10510000102E7\" ")
+        .arg(hex);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -86,13 +88,29 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"91 with 81", {0x91, 0x81}, true, false, true, VersionError::None, {}, {FlashLine}},
         RuleCase{"80 dropped", {0x80}, false, false, false, VersionError::None, {}, {}},
         RuleCase{"95 other error", {0x95}, true, true, false, VersionError::None, {}, {otherLine("95")}},
-        RuleCase{"97 then 81 stays", {0x97, 0x81}, false, true, false,
-                 VersionError::GeneralProjectVersion, {0x81},
+        RuleCase{"97 then 81 stays",
+                 {0x97, 0x81},
+                 false,
+                 true,
+                 false,
+                 VersionError::GeneralProjectVersion,
+                 {0x81},
                  {versionLine("97"), "Error: GeneralProjectVersion "}},
-        RuleCase{"98", {0x98}, false, true, false, VersionError::UpdateVersionToHigh, {},
+        RuleCase{"98",
+                 {0x98},
+                 false,
+                 true,
+                 false,
+                 VersionError::UpdateVersionToHigh,
+                 {},
                  {versionLine("98"), "Error: UpdateVersionToHigh "}},
-        RuleCase{"81 then 98", {0x81, 0x98, 0x85}, false, true, false,
-                 VersionError::UpdateVersionToHigh, {0x85},
+        RuleCase{"81 then 98",
+                 {0x81, 0x98, 0x85},
+                 false,
+                 true,
+                 false,
+                 VersionError::UpdateVersionToHigh,
+                 {0x85},
                  {versionLine("98"), "Error: UpdateVersionToHigh "}}),
     [](const auto &info) { return std::to_string(info.index); });
 

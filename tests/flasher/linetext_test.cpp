@@ -14,33 +14,31 @@ struct NormaliseCase
     QByteArray sent;
 };
 
-class Normalise : public testing::TestWithParam<NormaliseCase> {};
+class Normalise : public testing::TestWithParam<NormaliseCase>
+{};
 
 TEST_P(Normalise, SimplifiedWithCrLf)
 {
     EXPECT_EQ(linetext::normalise(GetParam().raw), GetParam().sent);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lines, Normalise,
-    testing::Values(NormaliseCase{"S00600004844521B\r\n", "S00600004844521B\r\n"},
-                    NormaliseCase{"  S1 05\t1000\n", "S1 05 1000\r\n"},
-                    NormaliseCase{"S9030000FC", "S9030000FC\r\n"},
-                    NormaliseCase{" \t \r\n", "\r\n"}, NormaliseCase{"", "\r\n"},
-                    NormaliseCase{"A\v\fB\r\r\n", "A B\r\n"}));
+INSTANTIATE_TEST_SUITE_P(Lines, Normalise,
+                         testing::Values(NormaliseCase{"S00600004844521B\r\n", "S00600004844521B\r\n"},
+                                         NormaliseCase{"  S1 05\t1000\n", "S1 05 1000\r\n"},
+                                         NormaliseCase{"S9030000FC", "S9030000FC\r\n"},
+                                         NormaliseCase{" \t \r\n", "\r\n"}, NormaliseCase{"", "\r\n"},
+                                         NormaliseCase{"A\v\fB\r\r\n", "A B\r\n"}));
 
 TEST(ProgressLine, TheExampleOfTheManual)
 {
     // 37.46 % of the file consumed.
-    EXPECT_EQ(progressline::line(true, 0x208, 3746, 10000,
-                                     "S214002000101112131415161718191A1B1C1D1E1F53\r\n"),
+    EXPECT_EQ(progressline::line(true, 0x208, 3746, 10000, "S214002000101112131415161718191A1B1C1D1E1F53\r\n"),
               "Flash ID 208 37.5% S21400200010111213141516171819");
 }
 
 TEST(ProgressLine, CompareShortLineAndLastLine)
 {
-    EXPECT_EQ(progressline::line(false, 0x1F, 50, 50, "S9030000FC\r\n"),
-              "Compare ID 1f 100.0% S9030000FC");
+    EXPECT_EQ(progressline::line(false, 0x1F, 50, 50, "S9030000FC\r\n"), "Compare ID 1f 100.0% S9030000FC");
     EXPECT_EQ(progressline::line(true, 0x3218, 1234, 10000, "\r\n"), "Flash ID 3218 12.4% ");
 }
 

@@ -83,10 +83,7 @@ private slots:
         console_ = std::make_unique<Console>(*out_, *err_);
     }
 
-    void cleanup()
-    {
-        manager_.reset();
-    }
+    void cleanup() { manager_.reset(); }
 
     void constructionReportsTheVersionCutToEleven()
     {
@@ -148,8 +145,7 @@ private slots:
         fakedriver::setInitResult(false);
         ManageCanCommunication &manager = makeManager(fakedriver::table());
         QVERIFY(!manager.initCanInterface("PCAN_PCI", 125, 0));
-        QVERIFY(errText_.endsWith(
-            QStringLiteral("Error: failed to initialize CAN-Interface PCAN_PCI \n")));
+        QVERIFY(errText_.endsWith(QStringLiteral("Error: failed to initialize CAN-Interface PCAN_PCI \n")));
         QVERIFY(fakedriver::sent().isEmpty());
         QCOMPARE(fakedriver::calls().reInit, 2);
     }
@@ -244,8 +240,12 @@ private slots:
         const auto frames = fakedriver::sent();
         QCOMPARE(frames.size(), 3);
         QCOMPARE(frames[0].data, QByteArray("\x15\x00S00600", 8));
-        QCOMPARE(frames[1].data, QByteArray("\x15\x00" "004844", 8));
-        QCOMPARE(frames[2].data, QByteArray("\x15\x00" "521B\r\n", 8));
+        QCOMPARE(frames[1].data, QByteArray("\x15\x00"
+                                            "004844",
+                                            8));
+        QCOMPARE(frames[2].data, QByteArray("\x15\x00"
+                                            "521B\r\n",
+                                            8));
         QCOMPARE(fakedriver::overlappingFrames(), 0);
         QVERIFY(current(manager).flashFrameAcked);
     }

@@ -36,8 +36,7 @@ private:
     {
         for (uint8_t code : codes)
             fakedriver::pushFrame(0x20D, QByteArray("\x15", 1) + char(code));
-        QTRY_COMPARE_WITH_TIMEOUT(manager_->modules().currentRecord().errors.size(), codes.size(),
-                                  10000);
+        QTRY_COMPARE_WITH_TIMEOUT(manager_->modules().currentRecord().errors.size(), codes.size(), 10000);
     }
 
 private slots:
@@ -83,8 +82,7 @@ private slots:
         QVERIFY(result.go && result.flashError);
         QCOMPARE(lines_->send(), PassLines::Sent::Line);
         QCOMPARE(outText_.split(u'\n', Qt::SkipEmptyParts),
-                 (QStringList{"Flash ID 208 39.2% S00600004844521B",
-                              "Flash ID 208 74.0% S10510000102E7"}));
+                 (QStringList{"Flash ID 208 39.2% S00600004844521B", "Flash ID 208 74.0% S10510000102E7"}));
         lines_->beginPass(PassLines::Pass::Compare);
         lines_->send();
         QVERIFY(outText_.endsWith("Compare ID 208 39.2% S00600004844521B\n"));

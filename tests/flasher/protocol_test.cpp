@@ -29,7 +29,8 @@ struct OutgoingCase
     QByteArray data;
 };
 
-class OutgoingFrames : public testing::TestWithParam<OutgoingCase> {};
+class OutgoingFrames : public testing::TestWithParam<OutgoingCase>
+{};
 
 TEST_P(OutgoingFrames, AddressWordAndBytes)
 {
@@ -42,8 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
     OnLine3, OutgoingFrames,
     testing::Values(
         OutgoingCase{"log-on", logOnFrame(Line, 0x208), 0x3208, bytes({0xD8, 0x01})},
-        OutgoingCase{"log-on broadcast", logOnFrame(Line, BroadcastLogOnId), 0x37FF,
-                     bytes({0xD8, 0x01})},
+        OutgoingCase{"log-on broadcast", logOnFrame(Line, BroadcastLogOnId), 0x37FF, bytes({0xD8, 0x01})},
         OutgoingCase{"log-on follow-up", logOnFollowUpFrame(Line, 0x3210), 0x3210,
                      bytes({0x12, 0xA0, 0x00, 0x01})},
         OutgoingCase{"pattern keeps its fixed word", patternFrame(), 0x1E01,
@@ -51,18 +51,14 @@ INSTANTIATE_TEST_SUITE_P(
         OutgoingCase{"opening sequence follows the line", openingSequenceFrame(Line), 0x3004,
                      bytes({0xF4, 0x15, 0xE6})},
         OutgoingCase{"request 12 00", request1200Frame(Line, Current), 0x3209, bytes({0x12, 0x00})},
-        OutgoingCase{"release request", firmwareReleaseRequestFrame(Line, Current), 0x3209,
-                     bytes({0x12, 0x01})},
-        OutgoingCase{"name request", firmwareNameRequestFrame(Line, Current), 0x3209,
-                     bytes({0x12, 0x03})},
-        OutgoingCase{"update command 3", updateCommandFrame(Line, Current, Flash), 0x3208,
-                     bytes({0x15, 0x03})},
-        OutgoingCase{"update command 6", updateCommandFrame(Line, Current, Restart), 0x3208,
-                     bytes({0x15, 0x06})},
+        OutgoingCase{"release request", firmwareReleaseRequestFrame(Line, Current), 0x3209, bytes({0x12, 0x01})},
+        OutgoingCase{"name request", firmwareNameRequestFrame(Line, Current), 0x3209, bytes({0x12, 0x03})},
+        OutgoingCase{"update command 3", updateCommandFrame(Line, Current, Flash), 0x3208, bytes({0x15, 0x03})},
+        OutgoingCase{"update command 6", updateCommandFrame(Line, Current, Restart), 0x3208, bytes({0x15, 0x06})},
         OutgoingCase{"flash data", flashDataFrame(Line, Current, "S00600"), 0x3209,
                      bytes({0x15, 0x00, 'S', '0', '0', '6', '0', '0'})},
-        OutgoingCase{"flash data keeps six of eight bytes", flashDataFrame(Line, Current, "ABCDEFGH"),
-                     0x3209, bytes({0x15, 0x00, 'A', 'B', 'C', 'D', 'E', 'F'})},
+        OutgoingCase{"flash data keeps six of eight bytes", flashDataFrame(Line, Current, "ABCDEFGH"), 0x3209,
+                     bytes({0x15, 0x00, 'A', 'B', 'C', 'D', 'E', 'F'})},
         OutgoingCase{"short flash data", flashDataFrame(Line, Current, "\r\n"), 0x3209,
                      bytes({0x15, 0x00, 0x0D, 0x0A})}),
     [](const auto &info) { return std::to_string(info.index); });
@@ -117,54 +113,64 @@ struct DecodeCase
     std::vector<Notification> expected;
 };
 
-class ReceivedFrames : public testing::TestWithParam<DecodeCase> {};
+class ReceivedFrames : public testing::TestWithParam<DecodeCase>
+{};
 
 TEST_P(ReceivedFrames, NotificationsInOrder)
 {
     const DecodeCase &c = GetParam();
     std::array<uint8_t, 8> data{};
     std::copy(c.data.cbegin(), c.data.cend(), data.begin());
-    EXPECT_EQ(decodeFrame(c.word, static_cast<int>(c.data.size()), data.data()), c.expected)
-        << c.name;
+    EXPECT_EQ(decodeFrame(c.word, static_cast<int>(c.data.size()), data.data()), c.expected) << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ReceivedFrames,
     testing::Values(
         DecodeCase{"log-on", 0x205, bytes({0xD8, 0x03, 0x11}), {LogOn{0x200, 3, 0x11}}},
-        DecodeCase{"log-on on line 2 keeps the line", 0x220D, bytes({0xD8, 0x00, 0x22}),
-                   {LogOn{0x2208, 0, 0x22}}},
-        DecodeCase{"device information", 0x20D,
+        DecodeCase{
+            "log-on on line 2 keeps the line", 0x220D, bytes({0xD8, 0x00, 0x22}), {LogOn{0x2208, 0, 0x22}}},
+        DecodeCase{"device information",
+                   0x20D,
                    bytes({0xE0, 0x12, 0x34, 0x56, 0x02, 0x15, 0x01}),
                    {DeviceInformation{0x208, 123456, "2.15", 1}}},
-        DecodeCase{"serial stops at a hex letter", 0x20D,
+        DecodeCase{"serial stops at a hex letter",
+                   0x20D,
                    bytes({0xE0, 0x12, 0xAB, 0x34, 0x04, 0x21, 0x02}),
                    {DeviceInformation{0x208, 12, "4.21", 2}}},
-        DecodeCase{"firmware release", 0x20D, bytes({0x12, 0x01, 0x00, 0x02, 0x0F}),
+        DecodeCase{"firmware release",
+                   0x20D,
+                   bytes({0x12, 0x01, 0x00, 0x02, 0x0F}),
                    {FirmwareRelease{0x208, 0x0100020F}}},
-        DecodeCase{"name of four", 0x20D, bytes({0x12, 0x03, 'A', 'B', 'C', 'D'}),
-                   {FirmwareName{0x208, "ABCD"}}},
-        DecodeCase{"name of six", 0x20D, bytes({0x12, 0x03, 'K', '3', 'B', '7', 'X', 'Y'}),
+        DecodeCase{"name of four", 0x20D, bytes({0x12, 0x03, 'A', 'B', 'C', 'D'}), {FirmwareName{0x208, "ABCD"}}},
+        DecodeCase{"name of six",
+                   0x20D,
+                   bytes({0x12, 0x03, 'K', '3', 'B', '7', 'X', 'Y'}),
                    {FirmwareName{0x208, "K3B7XY"}}},
         DecodeCase{"empty name frame", 0x20D, bytes({0x12, 0x03}), {FirmwareName{0x208, ""}}},
         DecodeCase{"flash frame ack", 0x20D, bytes({0x15, 0x00}), {FlashFrame{0x208}}},
-        DecodeCase{"81 ready then code", 0x20D, bytes({0x15, 0x81}),
+        DecodeCase{"81 ready then code",
+                   0x20D,
+                   bytes({0x15, 0x81}),
                    {UpdateStatusReady{0x208}, UpdateStatusError{0x208, 0x81}}},
-        DecodeCase{"85 ready then code", 0x20D, bytes({0x15, 0x85}),
+        DecodeCase{"85 ready then code",
+                   0x20D,
+                   bytes({0x15, 0x85}),
                    {UpdateStatusReady{0x208}, UpdateStatusError{0x208, 0x85}}},
         DecodeCase{"91", 0x20D, bytes({0x15, 0x91}), {UpdateStatusError{0x208, 0x91}}},
         DecodeCase{"92", 0x20D, bytes({0x15, 0x92}), {UpdateStatusError{0x208, 0x92}}},
         DecodeCase{"93", 0x20D, bytes({0x15, 0x93}), {UpdateStatusError{0x208, 0x93}}},
         DecodeCase{"97", 0x20D, bytes({0x15, 0x97}), {UpdateStatusError{0x208, 0x97}}},
         DecodeCase{"98", 0x20D, bytes({0x15, 0x98}), {UpdateStatusError{0x208, 0x98}}},
-        DecodeCase{"99 re-update then ready", 0x20D, bytes({0x15, 0x99}),
+        DecodeCase{"99 re-update then ready",
+                   0x20D,
+                   bytes({0x15, 0x99}),
                    {LogOnReupdate{0x208}, UpdateStatusReady{0x208}}},
         DecodeCase{"94 unknown status", 0x20D, bytes({0x15, 0x94}), {}},
         DecodeCase{"unknown command", 0x20D, bytes({0x33, 0x01}), {}},
         DecodeCase{"unknown one-byte command", 0x20D, bytes({0xC8}), {}},
         DecodeCase{"0x7E7 dropped", 0x7E7, bytes({0xD8, 0x01, 0x11}), {}},
-        DecodeCase{"0x17E7 is not the dropped word", 0x17E7, bytes({0xD8, 0x01, 0x11}),
-                   {LogOn{0x17E2, 1, 0x11}}},
+        DecodeCase{"0x17E7 is not the dropped word", 0x17E7, bytes({0xD8, 0x01, 0x11}), {LogOn{0x17E2, 1, 0x11}}},
         DecodeCase{"short log-on", 0x205, bytes({0xD8, 0x03}), {}},
         DecodeCase{"short device information", 0x20D, bytes({0xE0, 0x12, 0x34, 0x56, 0x02, 0x15}), {}},
         DecodeCase{"short release", 0x20D, bytes({0x12, 0x01, 0x00, 0x02}), {}},
@@ -176,8 +182,7 @@ TEST(ReceivedFrames, NeverReadsPastTheFrame)
 {
     // Stale bytes behind a short frame must not become a name or a release.
     std::array<uint8_t, 8> data{0x12, 0x03, 'A', 'B', 'C', 'D', 'E', 'F'};
-    EXPECT_EQ(decodeFrame(0x20D, 3, data.data()),
-              (std::vector<Notification>{FirmwareName{0x208, "A"}}));
+    EXPECT_EQ(decodeFrame(0x20D, 3, data.data()), (std::vector<Notification>{FirmwareName{0x208, "A"}}));
     std::array<uint8_t, 8> release{0x12, 0x01, 0x00, 0x02, 0x0F, 0, 0, 0};
     EXPECT_TRUE(decodeFrame(0x20D, 4, release.data()).empty());
 }

@@ -69,18 +69,20 @@ private:
 
     void recordSignals(Recorder &recorder)
     {
-        connect(thread_.get(), &FirmwareUpdateThread::information, this,
-                [&recorder](const QString &peer, const QString &info) {
-                    std::lock_guard lock(recorder.mutex);
-                    recorder.information.append(peer.isEmpty() ? info : QStringLiteral("?"));
-                },
-                Qt::DirectConnection);
-        connect(thread_.get(), &FirmwareUpdateThread::progress, this,
-                [&recorder](int value) {
-                    std::lock_guard lock(recorder.mutex);
-                    recorder.progress.append(value);
-                },
-                Qt::DirectConnection);
+        connect(
+            thread_.get(), &FirmwareUpdateThread::information, this,
+            [&recorder](const QString &peer, const QString &info) {
+                std::lock_guard lock(recorder.mutex);
+                recorder.information.append(peer.isEmpty() ? info : QStringLiteral("?"));
+            },
+            Qt::DirectConnection);
+        connect(
+            thread_.get(), &FirmwareUpdateThread::progress, this,
+            [&recorder](int value) {
+                std::lock_guard lock(recorder.mutex);
+                recorder.progress.append(value);
+            },
+            Qt::DirectConnection);
     }
 
 private slots:
@@ -121,9 +123,8 @@ private slots:
         QVERIFY(runToEnd());
         QVERIFY2(thread_->runSucceeded(), qPrintable(errText_));
         std::lock_guard lock(recorder.mutex);
-        QCOMPARE(recorder.information,
-                 (QStringList{"Flashing 520 of 1", "Comparing 520 of 1", "Postflash 520 of 1",
-                              "1 of 1 completed."}));
+        QCOMPARE(recorder.information, (QStringList{"Flashing 520 of 1", "Comparing 520 of 1",
+                                                    "Postflash 520 of 1", "1 of 1 completed."}));
         // Ten lines per phase, each percentage at least the one before.
         const QList<int> &progress = recorder.progress;
         QCOMPARE(progress.size(), 20);
@@ -145,14 +146,15 @@ private slots:
         QFETCH(bool, framesStop);
         configureBench(2);
         // The bus goes bad as soon as the first flash begins.
-        connect(thread_.get(), &FirmwareUpdateThread::information, this,
-                [framesStop](const QString &, const QString &info) {
-                    if (!info.startsWith(QLatin1String("Flashing")))
-                        return;
-                    canapi::sim::setBusStatus(0, 0x10);
-                    canapi::sim::setBusOff(0, framesStop);
-                },
-                Qt::DirectConnection);
+        connect(
+            thread_.get(), &FirmwareUpdateThread::information, this,
+            [framesStop](const QString &, const QString &info) {
+                if (!info.startsWith(QLatin1String("Flashing")))
+                    return;
+                canapi::sim::setBusStatus(0, 0x10);
+                canapi::sim::setBusOff(0, framesStop);
+            },
+            Qt::DirectConnection);
         QVERIFY(runToEnd());
         QVERIFY(!thread_->runSucceeded());
         const QStringList errors = errText_.split(u'\n');
@@ -167,8 +169,8 @@ private slots:
     void stopAfterModuleLeavesTheRest()
     {
         configureBench(2);
-        connect(thread_.get(), &FirmwareUpdateThread::information, thread_.get(),
-                &FirmwareUpdateThread::stop, Qt::DirectConnection);
+        connect(thread_.get(), &FirmwareUpdateThread::information, thread_.get(), &FirmwareUpdateThread::stop,
+                Qt::DirectConnection);
         Recorder recorder;
         recordSignals(recorder);
         QVERIFY(runToEnd());

@@ -120,7 +120,8 @@ void checkCommandLine(const QList<QByteArray> &args)
         }
         const CommandLine run = parseCommandLine(args.mid(1) + QList<QByteArray>{"f.hex"});
         FUZZ_CHECK(parsed.scan && parsed.check == run.check);
-        FUZZ_CHECK(parsed.check != Check::Accepted || (parsed.bitRate == run.bitRate && parsed.canLine == run.canLine));
+        FUZZ_CHECK(parsed.check != Check::Accepted
+                   || (parsed.bitRate == run.bitRate && parsed.canLine == run.canLine));
         FUZZ_CHECK(!parsed.canIds && !parsed.closeAuto);
         return;
     }
@@ -145,8 +146,9 @@ void checkCommandLine(const QList<QByteArray> &args)
 
     // Only digits name a line, and one outside 0..15, or beyond int, is
     // refused: it must never wrap onto one of the real lines.
-    const bool digits = !args[2].isEmpty()
-                        && std::all_of(args[2].begin(), args[2].end(), [](char c) { return c >= '0' && c <= '9'; });
+    const bool digits = !args[2].isEmpty() && std::all_of(args[2].begin(), args[2].end(), [](char c) {
+        return c >= '0' && c <= '9';
+    });
     const std::optional<int> line = trueLeadingInteger(args[2]);
     const bool knownLine = digits && line && *line >= 0 && *line <= 15;
     if (!knownLine) {

@@ -30,8 +30,7 @@ bool printable(const QByteArray &raw)
 
 bool moduleAccepts(const QByteArray &record)
 {
-    return modsim::parseSRecord(std::string_view(record.constData(), size_t(record.size())), nullptr,
-                                nullptr);
+    return modsim::parseSRecord(std::string_view(record.constData(), size_t(record.size())), nullptr, nullptr);
 }
 
 // Lines as the flasher reads them: up to and including each line feed.
@@ -80,7 +79,9 @@ int firstDisagreement(const QList<QByteArray> &lines)
     for (int i = 0; i < lines.size(); ++i) {
         const QByteArray record = linetext::withoutLineEnd(linetext::normalise(lines[i]));
         modsim::SRecord parsed;
-        if (record.isEmpty() || !modsim::parseSRecord(std::string_view(record.constData(), size_t(record.size())), &parsed, nullptr))
+        if (record.isEmpty()
+            || !modsim::parseSRecord(std::string_view(record.constData(), size_t(record.size())), &parsed,
+                                     nullptr))
             continue;
         if ((parsed.type == 5 || parsed.type == 6) && parsed.address != dataRecords)
             return i + 1;

@@ -52,8 +52,7 @@ void checkFirmwareName(const FirmwareName &name, int length, const uint8_t *data
 {
     FUZZ_CHECK(length >= 2 && data[0] == 0x12 && data[1] == 0x03);
     FUZZ_CHECK(name.firmwareName.size() == length - 2 && name.firmwareName.size() <= 6);
-    FUZZ_CHECK(name.firmwareName.toLatin1()
-               == QByteArray(reinterpret_cast<const char *>(data + 2), length - 2));
+    FUZZ_CHECK(name.firmwareName.toLatin1() == QByteArray(reinterpret_cast<const char *>(data + 2), length - 2));
 }
 
 bool isUpdateStatus(const Notification &n)
@@ -82,8 +81,7 @@ void checkUpdateStatus(const std::vector<Notification> &out, int length, const u
     }
 }
 
-void checkNotifications(uint16_t word, int length, const uint8_t *data,
-                        const std::vector<Notification> &out)
+void checkNotifications(uint16_t word, int length, const uint8_t *data, const std::vector<Notification> &out)
 {
     if (word == DiscardedWord || length < 1 || length > 8) {
         FUZZ_CHECK(out.empty());

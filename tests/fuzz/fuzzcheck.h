@@ -7,25 +7,24 @@
 #include <cstdlib>
 #include <cstring>
 
-#define FUZZ_CHECK(condition)                                                               \
-    do {                                                                                    \
-        if (!(condition)) {                                                                 \
-            std::fprintf(stderr, "%s:%d: property broken: %s\n", __FILE__, __LINE__,      \
-                         #condition);                                                       \
-            std::abort();                                                                   \
-        }                                                                                   \
+#define FUZZ_CHECK(condition)                                                                                    \
+    do {                                                                                                         \
+        if (!(condition)) {                                                                                      \
+            std::fprintf(stderr, "%s:%d: property broken: %s\n", __FILE__, __LINE__, #condition);                \
+            std::abort();                                                                                        \
+        }                                                                                                        \
     } while (false)
 
 // Reads the fuzzer's bytes from the front; past the end everything reads as 0.
 class FuzzInput
 {
 public:
-    FuzzInput(const uint8_t *data, size_t size) : data_(data), size_(size) {}
+    FuzzInput(const uint8_t *data, size_t size)
+        : data_(data)
+        , size_(size)
+    {}
 
-    uint8_t byte()
-    {
-        return pos_ < size_ ? data_[pos_++] : 0;
-    }
+    uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
     uint16_t word()
     {
         const uint16_t high = byte();

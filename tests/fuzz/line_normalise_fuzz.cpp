@@ -66,8 +66,7 @@ void checkNormalised(const QByteArray &raw, const QByteArray &sent)
 
 // The progress line must stay readable by the front end whatever the file
 // line holds: the fourth field is the percentage.
-void checkProgressLine(bool flashing, uint16_t id, qint64 position, qint64 size,
-                       const QByteArray &sent)
+void checkProgressLine(bool flashing, uint16_t id, qint64 position, qint64 size, const QByteArray &sent)
 {
     const QString line = progressline::line(flashing, id, position, size, sent);
     const QByteArray bytes = line.toLatin1();
@@ -102,8 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const uint16_t id = input.word();
     const qint64 fileSize = input.u32();
     const qint64 position = fileSize == 0 ? 0 : input.u32() % (fileSize + 1);
-    const QByteArray raw(reinterpret_cast<const char *>(input.rest()),
-                         static_cast<qsizetype>(input.remaining()));
+    const QByteArray raw(reinterpret_cast<const char *>(input.rest()), static_cast<qsizetype>(input.remaining()));
 
     const QByteArray sent = linetext::normalise(raw);
     checkNormalised(raw, sent);

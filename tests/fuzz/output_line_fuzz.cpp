@@ -91,8 +91,9 @@ private:
         FUZZ_CHECK(reaction.status.has_value() == identity);
         if (!identity)
             return;
-        FUZZ_CHECK(reaction.status->message
-                   == QStringLiteral("module %1: waiting for its ready report...").arg(reaction.module->id, 0, 16));
+        FUZZ_CHECK(
+            reaction.status->message
+            == QStringLiteral("module %1: waiting for its ready report...").arg(reaction.module->id, 0, 16));
         FUZZ_CHECK(reaction.status->colour == StatusColour::Black);
         lastAnnounced_.clear();
     }

@@ -37,8 +37,8 @@ bool fullFormValue(const char *text, size_t maxLength, uint32_t &value)
             return false;
     }
     const uint32_t millis = static_cast<uint32_t>((t[9] - '0') * 100 + (t[10] - '0') * 10 + (t[11] - '0'));
-    value = ((uint32_t(twoDigits(t, 0)) * 60 + uint32_t(twoDigits(t, 3))) * 60
-             + uint32_t(twoDigits(t, 6))) * 1000 + millis;
+    value = ((uint32_t(twoDigits(t, 0)) * 60 + uint32_t(twoDigits(t, 3))) * 60 + uint32_t(twoDigits(t, 6))) * 1000
+            + millis;
     return true;
 }
 
@@ -54,8 +54,7 @@ void checkParse(const uint8_t *bytes, size_t size)
     // The same text terminated, with a generous limit.
     const std::string terminated(exact.get(), size);
     const bool fullTerminated = fullFormValue(terminated.c_str(), terminated.size() + 1, expected);
-    FUZZ_CHECK(ParseTimeText(terminated.c_str(), terminated.size() + 1)
-               == (fullTerminated ? expected : 0));
+    FUZZ_CHECK(ParseTimeText(terminated.c_str(), terminated.size() + 1) == (fullTerminated ? expected : 0));
     FUZZ_CHECK(ParseTimeText(nullptr, size) == 0);
 }
 

@@ -49,7 +49,9 @@ static QString prepareBench(testkit::Bench &bench)
 static MainWindowHooks hooksFor(const QString &firmware)
 {
     MainWindowHooks hooks;
-    hooks.chooseFile = [firmware](QWidget *, const QString &, const QString &, const QString &) { return firmware; };
+    hooks.chooseFile = [firmware](QWidget *, const QString &, const QString &, const QString &) {
+        return firmware;
+    };
     // Other tests may run a tarvCanFlash right now; a warning box would block for ever.
     hooks.runningPrograms = [](QDeadlineTimer) { return std::optional<QStringList>(QStringList()); };
     return hooks;
@@ -173,7 +175,8 @@ void TestGuiEndToEnd::closingDuringRunStopsCleanly()
     const QString logText = logWindowText();
     const testkit::WireVerdict wire = judgedWire(bench, firmware, logText, stopUs);
     QVERIFY2(wire.ok(), qPrintable(wire.describe()));
-    QVERIFY2(logText.contains(QStringLiteral("not updated: the run was stopped")), qPrintable(logText.right(2000)));
+    QVERIFY2(logText.contains(QStringLiteral("not updated: the run was stopped")),
+             qPrintable(logText.right(2000)));
     QVERIFY2(logText.contains(QStringLiteral("\nError: Modules not updated: ")), qPrintable(logText.right(2000)));
     QVERIFY2(logText.contains(QStringLiteral("\nFinish: ")), qPrintable(logText.right(2000)));
 }
@@ -198,7 +201,8 @@ void TestGuiEndToEnd::scanThenRunUpdatesCheckedOnly()
     QVERIFY(table->setData(table->index(0, 0), Qt::Unchecked, Qt::CheckStateRole));
     window.findChild<QPushButton *>(QStringLiteral("pushButton_2"))->click();
     QTRY_VERIFY_WITH_TIMEOUT(!window.runInProgress(), 300000);
-    QVERIFY2(statusBar->currentMessage().startsWith(QStringLiteral("Finish:")), qPrintable(statusBar->currentMessage()));
+    QVERIFY2(statusBar->currentMessage().startsWith(QStringLiteral("Finish:")),
+             qPrintable(statusBar->currentMessage()));
     QCOMPARE(table->index(0, 4).data().toString(), QStringLiteral("skipped: not selected"));
     QCOMPARE(table->index(1, 4).data().toString(), QStringLiteral("updated"));
     QVERIFY(!bench.verifyImage(1));

@@ -21,14 +21,16 @@ void FakeFlasher::setBody(const QByteArray &body)
         qFatal("cannot write %s", qPrintable(program()));
     const QByteArray quotedDir = "'" + dir.toLocal8Bit() + "'";
     script.write("#!/bin/sh\n"
-                 "D=" + quotedDir + "\n"
-                 "printf '%s\\n' \"$@\" > \"$D/args\"\n"
-                 "echo start >> \"$D/starts\"\n"
-                 "echo $$ > \"$D/pid\"\n"
-                 "gate() { while [ ! -e \"$D/gate$1\" ]; do sleep 0.02; done; }\n"
-                 // The record of a stop request; a body may trap TERM anew, calling term.
-                 "term() { echo TERM >> \"$D/signals\"; }\n"
-                 "trap 'term; exit 143' TERM\n"
+                 "D="
+                 + quotedDir
+                 + "\n"
+                   "printf '%s\\n' \"$@\" > \"$D/args\"\n"
+                   "echo start >> \"$D/starts\"\n"
+                   "echo $$ > \"$D/pid\"\n"
+                   "gate() { while [ ! -e \"$D/gate$1\" ]; do sleep 0.02; done; }\n"
+                   // The record of a stop request; a body may trap TERM anew, calling term.
+                   "term() { echo TERM >> \"$D/signals\"; }\n"
+                   "trap 'term; exit 143' TERM\n"
                  + body + "\n");
     script.close();
     script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);

@@ -27,19 +27,21 @@ TEST_P(FirstItemContainingTest, SelectsFirstContainingItem)
     EXPECT_EQ(firstItemContaining(c.items, c.value, c.current), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Stored, FirstItemContainingTest,
-    ::testing::Values(ContainCase{"usb", hardwareItems, "USB", 1, 0}, ContainCase{"pci", hardwareItems, "PCI", 0, 1},
-                      ContainCase{"empty_hardware", hardwareItems, "", 1, 0},
-                      ContainCase{"lower_case_pci_unknown", hardwareItems, "pci", 0, 0},
-                      ContainCase{"unknown_keeps_current", hardwareItems, "LAN", 1, 1},
-                      ContainCase{"rate_1000", bitRateItems, "1000", 0, 2},
-                      ContainCase{"rate_25_is_in_125", bitRateItems, "25", 2, 0},
-                      ContainCase{"rate_50_is_in_250", bitRateItems, "50", 0, 1},
-                      ContainCase{"rate_00_is_in_1000", bitRateItems, "00", 0, 2},
-                      ContainCase{"rate_500_unknown", bitRateItems, "500", 1, 1},
-                      ContainCase{"no_items", QStringList{}, "", 0, 0}),
-    [](const ::testing::TestParamInfo<ContainCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Stored, FirstItemContainingTest,
+                         ::testing::Values(ContainCase{"usb", hardwareItems, "USB", 1, 0},
+                                           ContainCase{"pci", hardwareItems, "PCI", 0, 1},
+                                           ContainCase{"empty_hardware", hardwareItems, "", 1, 0},
+                                           ContainCase{"lower_case_pci_unknown", hardwareItems, "pci", 0, 0},
+                                           ContainCase{"unknown_keeps_current", hardwareItems, "LAN", 1, 1},
+                                           ContainCase{"rate_1000", bitRateItems, "1000", 0, 2},
+                                           ContainCase{"rate_25_is_in_125", bitRateItems, "25", 2, 0},
+                                           ContainCase{"rate_50_is_in_250", bitRateItems, "50", 0, 1},
+                                           ContainCase{"rate_00_is_in_1000", bitRateItems, "00", 0, 2},
+                                           ContainCase{"rate_500_unknown", bitRateItems, "500", 1, 1},
+                                           ContainCase{"no_items", QStringList{}, "", 0, 0}),
+                         [](const ::testing::TestParamInfo<ContainCase> &info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(ChannelFromSetting, ChannelsZeroToFifteenElseZero)
 {

@@ -38,7 +38,7 @@ const QString failedBar = QStringLiteral("QProgressBar::chunk { background-color
 
 const QByteArray validFirmware = "S00600004844521B\nS1130000000102030405060708090A0B0C0D0E0F74\nS9030000FC\n";
 
-template<class T>
+template <class T>
 T *widget(QObject *window, const char *name)
 {
     T *found = window->findChild<T *>(QLatin1String(name));
@@ -167,7 +167,8 @@ private:
             stopQuestions.texts.append(text);
             return stopQuestions.answers.isEmpty() ? false : stopQuestions.answers.takeFirst();
         };
-        hooks.chooseSaveFile = [this](QWidget *, const QString &caption, const QString &dir, const QString &filter) {
+        hooks.chooseSaveFile = [this](QWidget *, const QString &caption, const QString &dir,
+                                      const QString &filter) {
             saver.calls.append({caption, dir, filter});
             return saver.answers.isEmpty() ? QString() : saver.answers.takeFirst();
         };
@@ -291,7 +292,8 @@ void TestMainWindow::aboutShowsEveryVersion()
     flasher->setBody("echo 'Error: something'; exit 1");
     widget<QAction>(window.get(), "actionAbout")->trigger();
     QCOMPARE(aboutTexts.size(), 2);
-    QVERIFY2(aboutTexts[0].startsWith("tarvCanFlashGui ") && aboutTexts[0].endsWith("\n\ntarvCanFlash 4.0.1: x\ntarvpcan3 4.01p"),
+    QVERIFY2(aboutTexts[0].startsWith("tarvCanFlashGui ")
+                 && aboutTexts[0].endsWith("\n\ntarvCanFlash 4.0.1: x\ntarvpcan3 4.01p"),
              qPrintable(aboutTexts[0]));
     QVERIFY2(aboutTexts[1].contains(" --version gave no answer"), qPrintable(aboutTexts[1]));
 }
@@ -519,7 +521,11 @@ void TestMainWindow::textsFitAtStartingSize()
         const QSize needed(metrics.horizontalAdvance(text), metrics.height());
         if (needed.width() > room.width() || needed.height() > room.height())
             cut.append(QStringLiteral("'%1' needs %2x%3, has %4x%5")
-                           .arg(text).arg(needed.width()).arg(needed.height()).arg(room.width()).arg(room.height()));
+                           .arg(text)
+                           .arg(needed.width())
+                           .arg(needed.height())
+                           .arg(room.width())
+                           .arg(room.height()));
     };
     for (const char *name : {"label", "label_2", "label_3"}) {
         const QLabel *label = widget<QLabel>(window.get(), name);
@@ -622,8 +628,10 @@ void TestMainWindow::storedFileOnlyShown()
 
     widget<QPushButton>(window.get(), "pushBtnOpen")->click();
     QCOMPARE(chooser.calls.size(), 1);
-    QCOMPARE(chooser.calls.at(0),
-             QStringList({"Open firmware file", QDir::toNativeSeparators(stored), "S-record files (*.hex *.s19 *.s28 *.s37 *.srec *.mot);;Hex Files (*.hex);;All files (*)"}));
+    QCOMPARE(
+        chooser.calls.at(0),
+        QStringList({"Open firmware file", QDir::toNativeSeparators(stored),
+                     "S-record files (*.hex *.s19 *.s28 *.s37 *.srec *.mot);;Hex Files (*.hex);;All files (*)"}));
 }
 
 void TestMainWindow::chooseFile_data()
@@ -725,7 +733,8 @@ void TestMainWindow::conflictingProgramsWarnInOrder()
     QVERIFY(window->startAccepted());
     // Named as this system names its programs.
     QCOMPARE(warnings.titles, QStringList({"PcanView is running", "tarvHvPanel is running"}));
-    QCOMPARE(warnings.texts.value(0), QStringLiteral("Warning: PcanView is running and can cause update problems!"));
+    QCOMPARE(warnings.texts.value(0),
+             QStringLiteral("Warning: PcanView is running and can cause update problems!"));
     QVERIFY(widget<QStatusBar>(window.get(), "statusBar")->currentMessage().isEmpty());
 }
 
@@ -939,7 +948,8 @@ void TestMainWindow::runRecordsKeepEveryRunAndScan()
     QVERIFY2(started.match(scan[0]).hasMatch(), qPrintable(scan[0]));
     QVERIFY2(run[1].startsWith("Command: ") && run[1].contains(" \"" + firmware + "\""), qPrintable(run[1]));
     QCOMPARE(run.mid(2), QStringList({"Finish: Update Process needed 0 seconds.", "Ended: exit code 0", ""}));
-    QVERIFY2(scan[1].startsWith("Command: ") && scan[1].endsWith(u' ' + flasher->arguments().join(u' ')), qPrintable(scan[1]));
+    QVERIFY2(scan[1].startsWith("Command: ") && scan[1].endsWith(u' ' + flasher->arguments().join(u' ')),
+             qPrintable(scan[1]));
     QCOMPARE(scan.mid(2), QStringList({"Scanning", "no module", "Ended: exit code 2", ""}));
 
     widget<QPushButton>(window.get(), "logButton")->click();
@@ -1031,10 +1041,10 @@ void TestMainWindow::runShowsPhasesAndFinalLine()
 
     QCOMPARE(statusBar->currentMessage(), QStringLiteral("Finish: Update Process needed 3 seconds."));
     QCOMPARE(statusBar->styleSheet(), QStringLiteral("color: green"));
-    QCOMPARE(messages(statusSpy),
-             QStringList({"initialize CAN...", "module 1f: waiting for its ready report...", "flashing...",
-                          "comparing...", "postflashing...", "waiting for the restarted modules to log on again...",
-                          "Finish: Update Process needed 3 seconds."}));
+    QCOMPARE(messages(statusSpy), QStringList({"initialize CAN...", "module 1f: waiting for its ready report...",
+                                               "flashing...", "comparing...", "postflashing...",
+                                               "waiting for the restarted modules to log on again...",
+                                               "Finish: Update Process needed 3 seconds."}));
     // The flash pass ended at 43 %: the module owes no more than it sent.
     QCOMPARE(values(barSpy), QList<int>({21, 71, 100}));
     QCOMPARE(bar->text(), QStringLiteral("all 1 updated"));
@@ -1067,12 +1077,13 @@ void TestMainWindow::runShowsUtf8Output()
 {
     quietLineMs = 60000;
     // "K3B7 Übergröße.hex" in UTF-8, each line cut inside a two-byte character.
-    flasher->setBody("printf 'Programflash from hex file: K3B7 \\303'\n"
-                     "sleep 0.2\n"
-                     "printf '\\234bergr\\303\\266\\303\\237e.hex\\nError: Firmware file \"K3B7 \\303\\234bergr\\303'\n"
-                     "sleep 0.2\n"
-                     "printf '\\266\\303\\237e.hex\" holds no S-record\\n'\n"
-                     "exec sleep 60\n");
+    flasher->setBody(
+        "printf 'Programflash from hex file: K3B7 \\303'\n"
+        "sleep 0.2\n"
+        "printf '\\234bergr\\303\\266\\303\\237e.hex\\nError: Firmware file \"K3B7 \\303\\234bergr\\303'\n"
+        "sleep 0.2\n"
+        "printf '\\266\\303\\237e.hex\" holds no S-record\\n'\n"
+        "exec sleep 60\n");
     auto window = windowWithValidFile();
     widget<QPushButton>(window.get(), "logButton")->click();
     start(window.get());
@@ -1087,14 +1098,15 @@ void TestMainWindow::runShowsUtf8Output()
 
 void TestMainWindow::runFillsModuleTable()
 {
-    flasher->setBody("printf 'Module 208: name K3B7, serial 120035, release 4.20, channel 1\\n'\n"
-                     "printf 'Flash ID 208 100.0%% S1\\n'\n"
-                     "printf '\"\" Timeout, repeating line: \"S1\" \\n' >&2\n"
-                     "printf 'Compare ID 208 100.0%% S1\\n\\nPostFlash \\n'\n"
-                     "printf 'Module 218: name K31B7, serial 7, release 1.00, channel 1\\n'\n"
-                     "gate 1\n"
-                     "printf 'Module 208: updated\\nModule 218: skipped: firmware name K31B7 does not fit the file\\n'\n"
-                     "printf 'Finish: Update Process needed 3 seconds.'\n");
+    flasher->setBody(
+        "printf 'Module 208: name K3B7, serial 120035, release 4.20, channel 1\\n'\n"
+        "printf 'Flash ID 208 100.0%% S1\\n'\n"
+        "printf '\"\" Timeout, repeating line: \"S1\" \\n' >&2\n"
+        "printf 'Compare ID 208 100.0%% S1\\n\\nPostFlash \\n'\n"
+        "printf 'Module 218: name K31B7, serial 7, release 1.00, channel 1\\n'\n"
+        "gate 1\n"
+        "printf 'Module 208: updated\\nModule 218: skipped: firmware name K31B7 does not fit the file\\n'\n"
+        "printf 'Finish: Update Process needed 3 seconds.'\n");
     auto window = windowWithValidFile();
     const QAbstractItemModel *table = widget<QTableView>(window.get(), "moduleTable")->model();
     auto *overall = widget<QLabel>(window.get(), "overallProgress");
@@ -1218,7 +1230,8 @@ void TestMainWindow::scanBelongsToItsBus()
     start(window.get());
     QVERIFY(!window->runInProgress());
     QCOMPARE(flasher->startCount(), 1);
-    QVERIFY(statusBar->currentMessage().startsWith(QStringLiteral("The modules listed were scanned on another bus")));
+    QVERIFY(
+        statusBar->currentMessage().startsWith(QStringLiteral("The modules listed were scanned on another bus")));
     QCOMPARE(statusBar->styleSheet(), QStringLiteral("color: red"));
 
     rate->setCurrentIndex(0);
@@ -1231,8 +1244,9 @@ void TestMainWindow::scanBelongsToItsBus()
 
 void TestMainWindow::statusShowsWholeErrorAndKeepsIt()
 {
-    const QString error = QStringLiteral("Error: CAN hardware PCAN_USB - no adapter on line 0: check its cable and "
-                                         "driver, and that no other program holds it");
+    const QString error =
+        QStringLiteral("Error: CAN hardware PCAN_USB - no adapter on line 0: check its cable and "
+                       "driver, and that no other program holds it");
     flasher->setBody("printf '" + error.toUtf8() + "\\n'\nexit 1\n");
     auto window = windowWithValidFile();
     window->show();
@@ -1252,7 +1266,8 @@ void TestMainWindow::statusShowsWholeErrorAndKeepsIt()
 
 void TestMainWindow::refusedFileTurnsFieldRed()
 {
-    flasher->setBody("printf \"Error: Firmware file 'K3B7_421.hex' holds no data record (S1, S2 or S3)\\n\"\nexit 1\n");
+    flasher->setBody(
+        "printf \"Error: Firmware file 'K3B7_421.hex' holds no data record (S1, S2 or S3)\\n\"\nexit 1\n");
     auto window = windowWithValidFile();
     start(window.get());
     waitForRunEnd(window.get());
@@ -1338,8 +1353,8 @@ void TestMainWindow::runTwoBlankProgressLineChangesNothing()
     QSignalSpy barSpy(bar, &QProgressBar::valueChanged);
     window->findChild<QPushButton *>("logButton")->click();
     start(window.get());
-    QTRY_COMPARE_WITH_TIMEOUT(
-        widget<QPlainTextEdit>(openLogWindow(), "plainTextEdit")->document()->blockCount(), 2, runTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(widget<QPlainTextEdit>(openLogWindow(), "plainTextEdit")->document()->blockCount(),
+                              2, runTimeoutMs);
     QCOMPARE(widget<QStatusBar>(window.get(), "statusBar")->currentMessage(), QStringLiteral("flashing..."));
     flasher->openGate(1);
     waitForRunEnd(window.get());
@@ -1446,8 +1461,8 @@ void TestMainWindow::secondRunStartsAfresh()
     QCOMPARE(statusBar->currentMessage(), QStringLiteral("flashing..."));
     flasher->openGate(1);
     waitForRunEnd(window.get());
-    QCOMPARE(messages(statusSpy), QStringList({"initialize CAN...", "flashing...",
-                                               "Finish: Update Process needed 0 seconds."}));
+    QCOMPARE(messages(statusSpy),
+             QStringList({"initialize CAN...", "flashing...", "Finish: Update Process needed 0 seconds."}));
 }
 
 void TestMainWindow::childEndsWithoutFinalLine_data()
@@ -1457,14 +1472,17 @@ void TestMainWindow::childEndsWithoutFinalLine_data()
     QTest::addColumn<QString>("style");
     QTest::addColumn<QString>("verdict"); // the bar's text, on red
 
-    QTest::newRow("cannot open file, exit 1")
-        << QByteArray("printf \"Can not open file '%s'\\n\" \"$4\"\nexit 1") << "tarvCanFlash ended with exit code 1"
-        << "color: red" << "run failed";
+    QTest::newRow("cannot open file, exit 1") << QByteArray("printf \"Can not open file '%s'\\n\" \"$4\"\nexit 1")
+                                              << "tarvCanFlash ended with exit code 1"
+                                              << "color: red"
+                                              << "run failed";
     QTest::newRow("exit 0 after post-flash") << QByteArray("printf 'PostFlash \\n'\nexit 0") << "postflashing..."
-                                             << "color: green" << "run failed";
-    QTest::newRow("killed from outside") << QByteArray("printf 'Flash ID 1 5.0%% S1\\n'\nkill -9 $$")
-                                         << "tarvCanFlash stopped unexpectedly" << "color: red"
-                                         << "1 of 1 not updated";
+                                             << "color: green"
+                                             << "run failed";
+    QTest::newRow("killed from outside")
+        << QByteArray("printf 'Flash ID 1 5.0%% S1\\n'\nkill -9 $$") << "tarvCanFlash stopped unexpectedly"
+        << "color: red"
+        << "1 of 1 not updated";
 }
 
 void TestMainWindow::childEndsWithoutFinalLine()
@@ -1504,8 +1522,9 @@ void TestMainWindow::logCollectsFromRunStart()
                               QStringLiteral("postflashing..."), runTimeoutMs);
     flasher->openGate(2);
     waitForRunEnd(window.get());
-    QCOMPARE(logText(), QStringLiteral("Programflash from hex file: x\nFlash ID 1 10.0% S1\nFlash ID 1 20.0% S1\n\n"
-                                       "PostFlash\nFinish: Update Process needed 0 seconds."));
+    QCOMPARE(logText(),
+             QStringLiteral("Programflash from hex file: x\nFlash ID 1 10.0% S1\nFlash ID 1 20.0% S1\n\n"
+                            "PostFlash\nFinish: Update Process needed 0 seconds."));
     window.reset();
 }
 
@@ -1539,11 +1558,16 @@ void TestMainWindow::saveLogRefused_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("message"); // %1: the chosen path
 
-    QTest::newRow("link to a file") << "link" << "Log not saved: %1 is a symbolic link. Choose another file.";
-    QTest::newRow("link to nowhere") << "dangling" << "Log not saved: %1 is a symbolic link. Choose another file.";
-    QTest::newRow("folder") << "folder" << "Log not saved: %1 is no regular file. Choose another file.";
-    QTest::newRow("device") << "device" << "Log not saved: %1 is no regular file. Choose another file.";
-    QTest::newRow("missing folder") << "missing" << "Log not saved to %1: No such file or directory";
+    QTest::newRow("link to a file") << "link"
+                                    << "Log not saved: %1 is a symbolic link. Choose another file.";
+    QTest::newRow("link to nowhere") << "dangling"
+                                     << "Log not saved: %1 is a symbolic link. Choose another file.";
+    QTest::newRow("folder") << "folder"
+                            << "Log not saved: %1 is no regular file. Choose another file.";
+    QTest::newRow("device") << "device"
+                            << "Log not saved: %1 is no regular file. Choose another file.";
+    QTest::newRow("missing folder") << "missing"
+                                    << "Log not saved to %1: No such file or directory";
 }
 
 void TestMainWindow::saveLogRefused()

@@ -97,7 +97,8 @@ TEST(ModuleTableModel, RowsInIdOrderWithTheirFates)
     for (const Step &step : run)
         feed(model, step.line);
     const std::vector<Fate> fates = {
-        {"208", "K3B7", "120036", "(none)", "not updated: no answer to the line, 10 times in a row", 2, "#ff0000"},
+        {"208", "K3B7", "120036", "(none)", "not updated: no answer to the line, 10 times in a row", 2,
+         "#ff0000"},
         {"218", "K31B7", "7", "1.00", "skipped: firmware name K31B7 does not fit the file", 0, "#000000"},
         {"1208", "K3B7", "120035", "4.20", "updated", 2, "#008000"},
     };
@@ -127,24 +128,35 @@ struct Ending
 };
 
 const Ending endings[] = {
-    {"dies_mid_flash", {}, {"Module 208: name K3B7, serial 1, release 4.20, channel 1\n", "Flash ID 208 5.3% S0\n"},
-     {"208|unknown: the program ended|#ff0000"}, 0, 1},
-    {"dies_in_the_next_ready_wait", {},
+    {"dies_mid_flash",
+     {},
+     {"Module 208: name K3B7, serial 1, release 4.20, channel 1\n", "Flash ID 208 5.3% S0\n"},
+     {"208|unknown: the program ended|#ff0000"},
+     0,
+     1},
+    {"dies_in_the_next_ready_wait",
+     {},
      {"Flash ID 208 100.0% S9\n", "PostFlash \n", "Module 218: name K3B7, serial 2, release 4.20, channel 1\n"},
-     {"208|unknown: the program ended|#ff0000", "218|unknown: the program ended|#ff0000"}, 0, 2},
-    {"results_decide", {},
+     {"208|unknown: the program ended|#ff0000", "218|unknown: the program ended|#ff0000"},
+     0,
+     2},
+    {"results_decide",
+     {},
      {"Flash ID 208 100.0% S9\n", "PostFlash \n", "Flash ID 218 100.0% S9\n", "PostFlash \n",
       "\"\" 2  of  2 completed. \n", "Module 208: updated\n", "Module 218: not updated: no ready report\n",
       "Module 228: skipped: firmware name K31B7 does not fit the file\n"},
      {"208|updated|#008000", "218|not updated: no ready report|#ff0000",
       "228|skipped: firmware name K31B7 does not fit the file|#000000"},
-     1, 1},
-    {"scan_rows_not_chosen_keep_their_state", {"-208", "218", "228", "238"},
+     1,
+     1},
+    {"scan_rows_not_chosen_keep_their_state",
+     {"-208", "218", "228", "238"},
      {"Module 218: name K3B7, serial 2, release 4.20, channel 1\n", "Flash ID 218 100.0% S9\n",
       "Module 228: skipped: firmware name K31B7 does not fit the file\n"},
      {"208|waiting|#000000", "218|unknown: the program ended|#ff0000",
       "228|skipped: firmware name K31B7 does not fit the file|#000000", "238|unknown: the program ended|#ff0000"},
-     0, 3},
+     0,
+     3},
 };
 
 TEST(ModuleTableModel, NoRowStaysInWorkWhenTheRunEnds)
@@ -159,7 +171,8 @@ TEST(ModuleTableModel, NoRowStaysInWorkWhenTheRunEnds)
         }
         for (int row = 0; row < model.rowCount(); ++row) {
             const bool checked = !e.scanned[size_t(row)].startsWith('-');
-            model.setData(model.index(row, Col::IdColumn), checked ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
+            model.setData(model.index(row, Col::IdColumn), checked ? Qt::Checked : Qt::Unchecked,
+                          Qt::CheckStateRole);
         }
         if (e.scanned.empty())
             model.reset();
@@ -199,7 +212,6 @@ TEST(ModuleTableModel, ResetEmptiesTheTableAndForgetsTheModuleInWork)
     feed(model, "PostFlash \n");
     EXPECT_EQ(model.rowCount(), 0);
 }
-
 
 Qt::CheckState checkOf(const ModuleTableModel &model, int row)
 {

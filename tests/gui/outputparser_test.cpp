@@ -43,16 +43,20 @@ INSTANTIATE_TEST_SUITE_P(
     Reads, LineSplitterTest,
     ::testing::Values(
         SplitCase{"whole_line", {"Flash ID 208 37.5% S214\n"}, {"Flash ID 208 37.5% S214\n"}, ""},
-        SplitCase{"two_lines_one_read", {"PostFlash \nFlash ID 1 2.0% S0\n"},
-                  {"PostFlash \n", "Flash ID 1 2.0% S0\n"}, ""},
-        SplitCase{"split_inside_percentage", {"Flash ID 208 3", "7.5% S214\n"}, {"Flash ID 208 37.5% S214\n"}, ""},
+        SplitCase{"two_lines_one_read",
+                  {"PostFlash \nFlash ID 1 2.0% S0\n"},
+                  {"PostFlash \n", "Flash ID 1 2.0% S0\n"},
+                  ""},
+        SplitCase{
+            "split_inside_percentage", {"Flash ID 208 3", "7.5% S214\n"}, {"Flash ID 208 37.5% S214\n"}, ""},
         SplitCase{"split_in_three", {"Comp", "are ID 2", "08 0.0% S0\n"}, {"Compare ID 208 0.0% S0\n"}, ""},
         SplitCase{"line_end_alone", {"Error: x", "\n"}, {"Error: x\n"}, ""},
-        SplitCase{"final_line_without_line_feed", {"\nPostFlash \n", "Finish: Update Process needed 4 seconds."},
-                  {"\n", "PostFlash \n"}, "Finish: Update Process needed 4 seconds."},
+        SplitCase{"final_line_without_line_feed",
+                  {"\nPostFlash \n", "Finish: Update Process needed 4 seconds."},
+                  {"\n", "PostFlash \n"},
+                  "Finish: Update Process needed 4 seconds."},
         SplitCase{"crlf_kept", {"Error: a\r\nErr"}, {"Error: a\r\n"}, "Err"},
-        SplitCase{"empty_reads", {"", "ab", ""}, {}, "ab"},
-        SplitCase{"empty_lines", {"\n\n"}, {"\n", "\n"}, ""}),
+        SplitCase{"empty_reads", {"", "ab", ""}, {}, "ab"}, SplitCase{"empty_lines", {"\n\n"}, {"\n", "\n"}, ""}),
     [](const ::testing::TestParamInfo<SplitCase> &info) { return std::string(info.param.name); });
 
 // Wherever the reads happen to split the stream, the lines are the same.
@@ -113,7 +117,8 @@ const std::optional<int> none;
 INSTANTIATE_TEST_SUITE_P(
     ConsoleLines, ParseLineTest,
     ::testing::Values(
-        LineCase{"flash_progress", "Flash ID 208 37.5% S21400200010111213141516171819\n", LineKind::Progress, Fl, 37},
+        LineCase{"flash_progress", "Flash ID 208 37.5% S21400200010111213141516171819\n", LineKind::Progress, Fl,
+                 37},
         LineCase{"flash_module_1f", "Flash ID 1f 42.7% S1130000\n", LineKind::Progress, Fl, 42},
         LineCase{"flash_last_line", "Flash ID 208 100.0% S9030000FC\n", LineKind::Progress, Fl, 100},
         LineCase{"compare_zero", "Compare ID 208 0.0% S00600004844521B\n", LineKind::Progress, Cmp, 0},
@@ -216,8 +221,8 @@ TEST(RunMonitor, TellsWhatTheRunWaitsFor)
         StatusColour colour;
     };
     const Case cases[] = {
-        {"Module 208: name K3B7, serial 1, release 4.20, channel 1\n", "module 208: waiting for its ready report...",
-         StatusColour::Black},
+        {"Module 208: name K3B7, serial 1, release 4.20, channel 1\n",
+         "module 208: waiting for its ready report...", StatusColour::Black},
         {"Flash ID 208 1.0% S0\n", "flashing...", StatusColour::Green},
         {"Module 1218: name K3B7, serial 2, release 4.20, channel 1\n",
          "module 1218: waiting for its ready report...", StatusColour::Black},
@@ -251,8 +256,8 @@ TEST(RunMonitor, PhaseStyleIsGreenAndRepaintedAtOnce)
 {
     RunMonitor monitor;
     monitor.startRun();
-    for (const QByteArray &line : {QByteArray("Flash ID 1 1.0% S0\n"), QByteArray("Compare ID 1 1.0% S0\n"),
-                                  QByteArray("PostFlash \n")}) {
+    for (const QByteArray &line :
+         {QByteArray("Flash ID 1 1.0% S0\n"), QByteArray("Compare ID 1 1.0% S0\n"), QByteArray("PostFlash \n")}) {
         const LineReaction reaction = monitor.onLine(line);
         ASSERT_TRUE(reaction.status);
         EXPECT_EQ(reaction.status->colour, StatusColour::Green);
@@ -375,12 +380,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         EventCase{"identity", "Module 1208: name K3B7, serial 120035, release 4.20, channel 1\r\n",
                   identity(0x1208, "K3B7", "120035", "4.20")},
-        EventCase{"identity_unanswered", "Module 20f: name (none), serial (none), release (none), channel (none)\n",
+        EventCase{"identity_unanswered",
+                  "Module 20f: name (none), serial (none), release (none), channel (none)\n",
                   identity(0x20f, "(none)", "(none)", "(none)")},
-        EventCase{"identity_reupdate",
-                  "Module 220: name (none), serial 120036, release 4.20, channel 1, in re-update state: takes any "
-                  "firmware file\n",
-                  reupdateIdentity(0x220, "(none)", "120036", "4.20")},
+        EventCase{
+            "identity_reupdate",
+            "Module 220: name (none), serial 120036, release 4.20, channel 1, in re-update state: takes any "
+            "firmware file\n",
+            reupdateIdentity(0x220, "(none)", "120036", "4.20")},
         EventCase{"identity_cut_short", "Module 208: name K3B7, serial 120035\n", std::nullopt},
         EventCase{"flash_progress", "Flash ID 1f 26.5% S1130000\n", progress(0x1f, Fl, 26)},
         EventCase{"compare_progress", "Compare ID 1208 51.5% S1\n", progress(0x1208, Cmp, 51)},
@@ -398,7 +405,8 @@ INSTANTIATE_TEST_SUITE_P(
         EventCase{"timeout_repeat", "\"\" Timeout, repeating line: \"S1130000\" \n", event(K::Repeat)},
         EventCase{"checksum_repeat", "\"\" Checksum error, repeating line: \"S1\" \n", event(K::Repeat)},
         EventCase{"other_error_repeat", "\"\" Other error: 0x 5 , repeating line: \"S1\" \n", event(K::Repeat)},
-        EventCase{"flash_restart", "\"\" Flash error, restarting writing from the beginning. \n", event(K::Repeat)},
+        EventCase{"flash_restart", "\"\" Flash error, restarting writing from the beginning. \n",
+                  event(K::Repeat)},
         EventCase{"timeout_given_up", "\"\" Timeout, giving up line: \"S1, repeating line: \" \n", std::nullopt},
         EventCase{"verdict_names_modules", "Error: Modules not updated: 208 210\n", std::nullopt},
         EventCase{"completed", "\"\" 2  of  2 completed. \n", std::nullopt}),

@@ -45,15 +45,14 @@ INSTANTIATE_TEST_SUITE_P(Names, IsListedProgramTest,
 
 TEST(ConflictingPrograms, FiveNamesInReportOrder)
 {
-    EXPECT_EQ(conflictingPrograms(),
-              QStringList({"PcanView.exe", "tarvBusSetup.exe", "tarvCanFlash.exe", "tarvHvPanel.exe",
-                           "tarvDataServer.exe"}));
+    EXPECT_EQ(conflictingPrograms(), QStringList({"PcanView.exe", "tarvBusSetup.exe", "tarvCanFlash.exe",
+                                                  "tarvHvPanel.exe", "tarvDataServer.exe"}));
 }
 
 TEST(FindConflictingPrograms, ListOrderEachOnce)
 {
-    const QStringList running{"bash", "tarvHvPanel", "systemd", "PcanView.exe", "tarvHvPanel.exe",
-                              "tarvCanFlashGui", "PcanView"};
+    const QStringList running{
+        "bash", "tarvHvPanel", "systemd", "PcanView.exe", "tarvHvPanel.exe", "tarvCanFlashGui", "PcanView"};
     EXPECT_EQ(findConflictingPrograms(running), QStringList({"PcanView.exe", "tarvHvPanel.exe"}));
 }
 
@@ -125,8 +124,8 @@ TEST(ReadProcExecutables, NamesFromLinkArgv0AndCommand)
     ASSERT_TRUE(names);
     QStringList sorted = *names;
     sorted.sort();
-    EXPECT_EQ(sorted, QStringList({"PcanView.exe", "kworker/0:1", "tarvCanFlash", "tarvHvPanel",
-                                   "wine64-preloader"}));
+    EXPECT_EQ(sorted,
+              QStringList({"PcanView.exe", "kworker/0:1", "tarvCanFlash", "tarvHvPanel", "wine64-preloader"}));
     EXPECT_EQ(findConflictingPrograms(*names),
               QStringList({"PcanView.exe", "tarvCanFlash.exe", "tarvHvPanel.exe"}));
 }

@@ -95,8 +95,8 @@ TEST(RunProgress, CountsTheModulesChosenFromTheStart)
                   {named(0x218), 50000, 2, 3, 94000, 33},
                   {named(0x228), 51000, 2, 2, 48000, 50},
                   {sent(0x228, Fl, 100), 55000, 2, 2, 17333, 75},
-                  {sent(0x228, Cmp, 99), 60000, 2, 2, 1000, 99},   // never "0:00 left"
-                  {sent(0x228, Cmp, 100), 61000, 2, 2, 0, 100},    // all lines sent: finishing
+                  {sent(0x228, Cmp, 99), 60000, 2, 2, 1000, 99}, // never "0:00 left"
+                  {sent(0x228, Cmp, 100), 61000, 2, 2, 0, 100},  // all lines sent: finishing
                   {event(ModuleEventKind::Updated, 0x228), 70000, 0, 2, {}, 100},
               });
 }
@@ -151,7 +151,7 @@ TEST(RunVerdict, GreenOnlyForAFinishedRunThatUpdatedAllItChose)
         const char *text;
     };
     const Case cases[] = {
-        {true, 4, 0, true, "all 4 updated"},   {true, 1, 3, false, "3 of 4 not updated"},
+        {true, 4, 0, true, "all 4 updated"},        {true, 1, 3, false, "3 of 4 not updated"},
         {false, 2, 2, false, "2 of 4 not updated"}, {false, 4, 0, false, "run failed"},
         {true, 0, 0, false, "no module updated"},
     };

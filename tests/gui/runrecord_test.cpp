@@ -45,11 +45,12 @@ TEST(PlaceBeside, RightThenLeftThenScreenEdge)
 
 TEST(RecordsToRemove, OldestBeyondTheKept)
 {
-    const QStringList three
-        = {"run-20261209-093012-500.log", "run-20251231-235959-999.log", "run-20261209-093012-123.log"};
+    const QStringList three = {"run-20261209-093012-500.log", "run-20251231-235959-999.log",
+                               "run-20261209-093012-123.log"};
     EXPECT_EQ(recordsToRemove(three, 3), QStringList());
     EXPECT_EQ(recordsToRemove(three, 5), QStringList());
-    EXPECT_EQ(recordsToRemove(three, 1), QStringList({"run-20251231-235959-999.log", "run-20261209-093012-123.log"}));
+    EXPECT_EQ(recordsToRemove(three, 1),
+              QStringList({"run-20251231-235959-999.log", "run-20261209-093012-123.log"}));
     EXPECT_EQ(recordsToRemove(three + QStringList({"notes.txt", "run-x.log.bak", "my-run-1.log"}), 2),
               QStringList({"run-20251231-235959-999.log"}));
 }
@@ -87,8 +88,9 @@ TEST(RunRecord, KeepsTheLastHundredRecordFiles)
     QTemporaryDir temp;
     ASSERT_TRUE(temp.isValid());
     const QDir runs(temp.path());
-    const auto name
-        = [](int second) { return QStringLiteral("run-20260101-1000%1-000.log").arg(second, 2, 10, QLatin1Char('0')); };
+    const auto name = [](int second) {
+        return QStringLiteral("run-20260101-1000%1-000.log").arg(second, 2, 10, QLatin1Char('0'));
+    };
     for (int second = 0; second < 100; ++second)
         ASSERT_TRUE(QFile(runs.filePath(name(second))).open(QIODevice::NewOnly));
     // A link is no record of ours: neither counted nor removed.

@@ -39,9 +39,11 @@ TEST(StatusTexts, StoppedRunOrScanSaysHowItsChildEnded)
         EndCase end;
     };
     const Case cases[] = {
-        {false, {QStringLiteral("Error: Modules not updated: 208"), true, 2,
-                 "Run stopped: Error: Modules not updated: 208", StatusColour::Red}},
-        {true, {{}, true, 0, "Scan stopped: tarvCanFlash was ended before its closing sequence", StatusColour::Red}},
+        {false,
+         {QStringLiteral("Error: Modules not updated: 208"), true, 2,
+          "Run stopped: Error: Modules not updated: 208", StatusColour::Red}},
+        {true,
+         {{}, true, 0, "Scan stopped: tarvCanFlash was ended before its closing sequence", StatusColour::Red}},
         {false, {{}, false, 2, "Run stopped: tarvCanFlash ended with exit code 2", StatusColour::Red}},
         {true, {{}, false, 0, "Scan stopped: tarvCanFlash ended with exit code 0", StatusColour::Red}},
     };
@@ -74,9 +76,10 @@ TEST(StatusTexts, StopQuestionNamesTheModuleInWork)
 
 TEST(StatusTexts, ScanNoteNamesTheScannedBus)
 {
-    EXPECT_EQ(scanNoteText(QStringLiteral("PCAN-USB"), QStringLiteral("250"), QStringLiteral("3")),
-              QLatin1String("These modules were scanned on PCAN-USB, 250 kBit/s, channel 3. Start refuses them on "
-                            "the bus chosen now: scan the bus again, or choose the scan's bus."));
+    EXPECT_EQ(
+        scanNoteText(QStringLiteral("PCAN-USB"), QStringLiteral("250"), QStringLiteral("3")),
+        QLatin1String("These modules were scanned on PCAN-USB, 250 kBit/s, channel 3. Start refuses them on "
+                      "the bus chosen now: scan the bus again, or choose the scan's bus."));
 }
 
 } // namespace

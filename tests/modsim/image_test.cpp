@@ -10,7 +10,8 @@ using namespace modsim;
 
 namespace {
 
-struct ParseCase {
+struct ParseCase
+{
     const char *line;
     bool ok;
     int type;
@@ -23,7 +24,8 @@ std::ostream &operator<<(std::ostream &os, const ParseCase &c)
     return os << '"' << c.line << '"';
 }
 
-class ParseSRecord : public testing::TestWithParam<ParseCase> {};
+class ParseSRecord : public testing::TestWithParam<ParseCase>
+{};
 
 TEST_P(ParseSRecord, DecodesOrRejects)
 {
@@ -52,23 +54,18 @@ INSTANTIATE_TEST_SUITE_P(
         // Lower-case hex digits are as good as upper case.
         ParseCase{"s1061000010203e3", false, 0, 0, {}},
         ParseCase{"S1061000010203e3", true, 1, 0x1000, {0x01, 0x02, 0x03}},
-        ParseCase{"S1061000010203E4", false, 0, 0, {}},  // checksum off by one
-        ParseCase{"S1071000010203E3", false, 0, 0, {}},  // count one too high
-        ParseCase{"S1061000010203E", false, 0, 0, {}},   // odd number of digits
-        ParseCase{"S10610000102G3E3", false, 0, 0, {}},  // not a hex digit
-        ParseCase{"S406100001020300", false, 0, 0, {}},  // reserved type
-        ParseCase{"SA061000010203E3", false, 0, 0, {}},  // type not a digit
-        ParseCase{"S1021000ED", false, 0, 0, {}},        // count too small for the address
-        ParseCase{"X1061000010203E3", false, 0, 0, {}},
-        ParseCase{"S1", false, 0, 0, {}},
-        ParseCase{"", false, 0, 0, {}},
-        ParseCase{"S1 061000010203E3", false, 0, 0, {}}, // inner space
-        ParseCase{"S5030003F9", true, 5, 0x0003, {}},
-        ParseCase{"S6040000030000", false, 0, 0, {}},
-        ParseCase{"S604000003F8", true, 6, 0x000003, {}},
-        ParseCase{"S70500001000EA", true, 7, 0x00001000, {}},
-        ParseCase{"S804001000EB", true, 8, 0x001000, {}},
-        ParseCase{"S9031000EC", true, 9, 0x1000, {}}));
+        ParseCase{"S1061000010203E4", false, 0, 0, {}}, // checksum off by one
+        ParseCase{"S1071000010203E3", false, 0, 0, {}}, // count one too high
+        ParseCase{"S1061000010203E", false, 0, 0, {}},  // odd number of digits
+        ParseCase{"S10610000102G3E3", false, 0, 0, {}}, // not a hex digit
+        ParseCase{"S406100001020300", false, 0, 0, {}}, // reserved type
+        ParseCase{"SA061000010203E3", false, 0, 0, {}}, // type not a digit
+        ParseCase{"S1021000ED", false, 0, 0, {}},       // count too small for the address
+        ParseCase{"X1061000010203E3", false, 0, 0, {}}, ParseCase{"S1", false, 0, 0, {}},
+        ParseCase{"", false, 0, 0, {}}, ParseCase{"S1 061000010203E3", false, 0, 0, {}}, // inner space
+        ParseCase{"S5030003F9", true, 5, 0x0003, {}}, ParseCase{"S6040000030000", false, 0, 0, {}},
+        ParseCase{"S604000003F8", true, 6, 0x000003, {}}, ParseCase{"S70500001000EA", true, 7, 0x00001000, {}},
+        ParseCase{"S804001000EB", true, 8, 0x001000, {}}, ParseCase{"S9031000EC", true, 9, 0x1000, {}}));
 
 TEST(SRecordText, BuildsImageAcrossRecordsAndGaps)
 {
@@ -186,7 +183,8 @@ TEST(ImageFile, SavesAndLoads)
     std::filesystem::remove_all(dir);
 }
 
-struct DiffCase {
+struct DiffCase
+{
     const char *name;
     std::map<uint32_t, uint8_t> a;
     std::map<uint32_t, uint8_t> b;
@@ -198,7 +196,8 @@ std::ostream &operator<<(std::ostream &os, const DiffCase &c)
     return os << c.name;
 }
 
-class FirstDifference : public testing::TestWithParam<DiffCase> {};
+class FirstDifference : public testing::TestWithParam<DiffCase>
+{};
 
 TEST_P(FirstDifference, FindsLowestDifferingAddress)
 {

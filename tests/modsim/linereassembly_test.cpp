@@ -20,7 +20,8 @@ std::vector<std::string> linesOf(LineReassembly &lines, const std::string &strea
     return out;
 }
 
-struct StreamCase {
+struct StreamCase
+{
     const char *name;
     std::string stream;
     std::vector<std::string> lines;

@@ -28,7 +28,9 @@ quint16 freePort()
 
 QString frameText(const QCanBusFrame &f)
 {
-    return QStringLiteral("%1#%2").arg(f.frameId(), 3, 16, QLatin1Char('0')).arg(QString::fromLatin1(f.payload().toHex()));
+    return QStringLiteral("%1#%2")
+        .arg(f.frameId(), 3, 16, QLatin1Char('0'))
+        .arg(QString::fromLatin1(f.payload().toHex()));
 }
 
 bool writeText(const QString &path, const QByteArray &text)
@@ -43,7 +45,8 @@ const QList<QByteArray> kFirmware = {
 
 } // namespace
 
-class TestModSimProgram : public QObject {
+class TestModSimProgram : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -185,7 +188,8 @@ void TestModSimProgram::answersOverVirtualCan()
                       QStringLiteral("address=1,name=K3B7,serial=123456,release=2.15,new_release=2.16,image=%1,"
                                      "logon_delay_ms=5,ready_delay_ms=10,erase_delay_ms=10,restart_ms=50")
                           .arg(image),
-                      QStringLiteral("--module"), QStringLiteral("address=2,name=K3B7,send_offset=4,logon_delay_ms=5")}));
+                      QStringLiteral("--module"),
+                      QStringLiteral("address=2,name=K3B7,send_offset=4,logon_delay_ms=5")}));
     QVERIFY(connectTester());
 
     sendFrame(0x7FF, QByteArray::fromHex("d801"));
@@ -198,7 +202,8 @@ void TestModSimProgram::answersOverVirtualCan()
     received_.clear();
 
     sendFrame(0x209, QByteArray::fromHex("1200"));
-    QVERIFY(expectFrame(QStringLiteral("20d#e012345602150" "1")));
+    QVERIFY(expectFrame(QStringLiteral("20d#e012345602150"
+                                       "1")));
     sendFrame(0x209, QByteArray::fromHex("1201"));
     QVERIFY(expectFrame(QStringLiteral("20d#120100020f")));
     sendFrame(0x209, QByteArray::fromHex("1203"));
@@ -269,14 +274,15 @@ void TestModSimProgram::takesModulesAndDeviceFromTheBenchConfiguration()
                                           "[module.elsewhere]\nadapter = 0\naddress = 7\n\n"
                                           "[module.a]\nadapter = 1\naddress = 9\nserial = 4711\n\n"
                                           "[module.b]\nadapter = 1\naddress = 10\nimage = b.s3\n")
-                                   .arg(interface_)
-                                   .toUtf8()));
+                               .arg(interface_)
+                               .toUtf8()));
     sim_ = std::make_unique<QProcess>();
     sim_->setProcessChannelMode(QProcess::MergedChannels);
     connect(sim_.get(), &QProcess::readyRead, this, [this] { output_ += QString::fromUtf8(sim_->readAll()); });
     sim_->start(QStringLiteral(TARV_MODULESIM),
                 {QStringLiteral("--config"), ini, QStringLiteral("--adapter"), QStringLiteral("1")});
-    QVERIFY(waitForOutput(QStringLiteral("tarvModuleSim ready on virtualcan %1 with 2 module(s)").arg(interface_)));
+    QVERIFY(
+        waitForOutput(QStringLiteral("tarvModuleSim ready on virtualcan %1 with 2 module(s)").arg(interface_)));
     QVERIFY(connectTester());
     sendFrame(0x249, QByteArray::fromHex("1200"));
     QVERIFY(expectFrame(QStringLiteral("24d#e0004711042001")));
@@ -311,9 +317,9 @@ void TestModSimProgram::rejectsBadArguments_data()
                                << QStringLiteral("--plugin");
     QTest::newRow("config without adapter")
         << QStringList{QStringLiteral("--config"), QStringLiteral("x.ini")} << QStringLiteral("--adapter");
-    QTest::newRow("missing config") << QStringList{QStringLiteral("--config"), QStringLiteral("/nonexistent/x.ini"),
-                                                   QStringLiteral("--adapter"), QStringLiteral("0")}
-                                    << QStringLiteral("x.ini");
+    QTest::newRow("missing config") << QStringList{
+        QStringLiteral("--config"), QStringLiteral("/nonexistent/x.ini"), QStringLiteral("--adapter"),
+        QStringLiteral("0")} << QStringLiteral("x.ini");
 }
 
 void TestModSimProgram::rejectsBadArguments()
@@ -370,7 +376,7 @@ void TestModSimProgram::unusableDeviceEndsWithOne()
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(QStringLiteral(TARV_MODULESIM), {QStringLiteral("--plugin"), plugin, QStringLiteral("--interface"),
-                                            interface, QStringLiteral("--module"), QStringLiteral("address=1")});
+                                             interface, QStringLiteral("--module"), QStringLiteral("address=1")});
     QVERIFY(p.waitForFinished(kWaitMs));
     const QString text = QString::fromUtf8(p.readAll());
     QCOMPARE(p.exitCode(), 1);

@@ -13,11 +13,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 const std::vector<std::string> kFile = {
-    "S00600004844521B",
-    "S1061000010203E3",
-    "S10510030405DE",
-    "S2060100000102F5",
-    "S9031000EC",
+    "S00600004844521B", "S1061000010203E3", "S10510030405DE", "S2060100000102F5", "S9031000EC",
 };
 
 Image fileImage()
@@ -101,12 +97,12 @@ TEST(LogOn, LogOffCancelsAPendingAnswer)
 TEST(LogOn, ShortAndForeignFramesAreIgnored)
 {
     ModuleBench b(quickConfig());
-    b.send(0x7FF, {0xD8});                 // too short
-    b.send(0x7FE, {0xD8, 0x01});           // not the log-on identifier
-    b.send(0x211, {0x12, 0x00});           // another module's request
-    b.send(0x208 | 4, {0x12, 0x00});       // a module's own sending identifier
-    b.request({0x12});                     // too short
-    b.send(0x004, {0xF4, 0x15, 0xE6});     // opening: noted only
+    b.send(0x7FF, {0xD8});             // too short
+    b.send(0x7FE, {0xD8, 0x01});       // not the log-on identifier
+    b.send(0x211, {0x12, 0x00});       // another module's request
+    b.send(0x208 | 4, {0x12, 0x00});   // a module's own sending identifier
+    b.request({0x12});                 // too short
+    b.send(0x004, {0xF4, 0x15, 0xE6}); // opening: noted only
     b.send(0x004, {0xC8});
     b.runFor(1'000'000);
     EXPECT_TRUE(b.take().empty());
@@ -126,7 +122,8 @@ TEST(Identity, DeviceInformationAsTheFlasherDecodesIt)
     EXPECT_EQ(decodeReleaseText(frames[0].frame), "2.15");
 }
 
-struct IdentityCase {
+struct IdentityCase
+{
     uint32_t serial;
     const char *release;
     uint8_t channels;
@@ -137,7 +134,8 @@ std::ostream &operator<<(std::ostream &os, const IdentityCase &c)
     return os << c.serial << " " << c.release;
 }
 
-class IdentityValues : public testing::TestWithParam<IdentityCase> {};
+class IdentityValues : public testing::TestWithParam<IdentityCase>
+{};
 
 TEST_P(IdentityValues, RoundTripThroughTheDecoder)
 {
@@ -315,7 +313,8 @@ TEST(FlashData, LineAnswerWaitsForTheErase)
     EXPECT_GE(frames[0].atUs, erasedAt);
 }
 
-struct LineCase {
+struct LineCase
+{
     const char *name;
     std::string line;
     int flashAnswer;
@@ -326,7 +325,8 @@ std::ostream &operator<<(std::ostream &os, const LineCase &c)
     return os << c.name;
 }
 
-class FlashLine : public testing::TestWithParam<LineCase> {};
+class FlashLine : public testing::TestWithParam<LineCase>
+{};
 
 TEST_P(FlashLine, IsCheckedAsAnSRecord)
 {
@@ -343,9 +343,11 @@ INSTANTIATE_TEST_SUITE_P(
                     LineCase{"s5", "S5030003F9", 0x81}, LineCase{"s7", "S70500001000EA", 0x81},
                     LineCase{"s8", "S804001000EB", 0x81}, LineCase{"s9", "S9031000EC", 0x81},
                     LineCase{"lower_case_hex", "S1061000010203e3", 0x81}, LineCase{"blank", "", 0x81},
-                    LineCase{"bad_checksum", "S1061000010203E4", 0x92}, LineCase{"bad_count", "S1071000010203E3", 0x92},
-                    LineCase{"odd_digits", "S1061000010203E", 0x92}, LineCase{"reserved_type", "S406100001020300", 0x92},
-                    LineCase{"text", "hello world", 0x92}, LineCase{"lower_case_s", "s1061000010203e3", 0x92},
+                    LineCase{"bad_checksum", "S1061000010203E4", 0x92},
+                    LineCase{"bad_count", "S1071000010203E3", 0x92},
+                    LineCase{"odd_digits", "S1061000010203E", 0x92},
+                    LineCase{"reserved_type", "S406100001020300", 0x92}, LineCase{"text", "hello world", 0x92},
+                    LineCase{"lower_case_s", "s1061000010203e3", 0x92},
                     LineCase{"too_long", "S1" + std::string(700, '0'), 0x92}),
     [](const auto &info) { return std::string(info.param.name); });
 
@@ -507,8 +509,9 @@ TEST(Restart, ModuleWhoseImageIsLostStaysSilentSoTheUpdateFails)
     f.data = {0x15, 0x06};
     m.receive(f, 0);
     const auto events = m.takeEvents();
-    EXPECT_TRUE(std::any_of(events.begin(), events.end(),
-                            [](const std::string &e) { return e.find("image not written") != std::string::npos; }));
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const std::string &e) {
+        return e.find("image not written") != std::string::npos;
+    }));
     EXPECT_EQ(m.imageProblem(), error);
     m.advance(1'000'000);
     EXPECT_TRUE(m.takeOutgoing().empty()) << "logged on again without its image";

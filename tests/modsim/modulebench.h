@@ -12,7 +12,8 @@
 
 namespace modsim::test {
 
-struct Sent {
+struct Sent
+{
     int64_t atUs;
     Frame frame;
 };
@@ -22,12 +23,12 @@ inline std::vector<uint8_t> bytesOf(const Frame &f)
     return {f.data.begin(), f.data.begin() + f.len};
 }
 
-class ModuleBench {
+class ModuleBench
+{
 public:
     explicit ModuleBench(ModuleConfig config)
         : module(std::move(config))
-    {
-    }
+    {}
 
     void send(uint16_t id, std::vector<uint8_t> bytes)
     {

@@ -51,7 +51,8 @@ TEST(BusFrames, ModulesSeeOnlyClassicStandardDataFrames)
     EXPECT_FALSE(moduleFrameOf(fd).has_value());
 }
 
-struct OptionCase {
+struct OptionCase
+{
     const char *text;
     bool ok;
     const char *errorPart;
@@ -62,7 +63,8 @@ std::ostream &operator<<(std::ostream &os, const OptionCase &c)
     return os << c.text;
 }
 
-class ModuleOption : public testing::TestWithParam<OptionCase> {};
+class ModuleOption : public testing::TestWithParam<OptionCase>
+{};
 
 TEST_P(ModuleOption, ParsesOrNamesTheProblem)
 {

@@ -22,7 +22,8 @@ namespace fs = std::filesystem;
 
 const std::vector<std::string> kFile = {"S00600004844521B", "S1061000010203E3", "S9031000EC"};
 
-class ModuleImageFile : public testing::Test {
+class ModuleImageFile : public testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -117,19 +118,20 @@ TEST_F(ModuleImageFile, FileWithoutHeaderGivesItsDataAndKeepsTheBenchRelease)
 TEST_F(ModuleImageFile, UnreadableFileStopsTheModuleAndIsLeftAsItIs)
 {
     const auto damaged = [this] { std::ofstream(config.imagePath) << "S1061000010203E3\nnot a record\n"; };
-    const auto badHeader = [this] { std::ofstream(config.imagePath) << toS3Text(Image{}, "tarvModuleSim release=4.2x"); };
+    const auto badHeader = [this] {
+        std::ofstream(config.imagePath) << toS3Text(Image{}, "tarvModuleSim release=4.2x");
+    };
     const auto folder = [this] { fs::create_directory(config.imagePath); };
     const auto fifo = [this] { ASSERT_EQ(mkfifo(config.imagePath.c_str(), 0600), 0); };
     const auto link = [this] {
         std::ofstream(dir / "elsewhere.s3") << "S9031000EC\n";
         fs::create_symlink(dir / "elsewhere.s3", config.imagePath);
     };
-    const std::pair<std::function<void()>, const char *> cases[] = {
-        {damaged, "is no image (S-records): line 2"},
-        {badHeader, "has a damaged header record"},
-        {folder, "is not a regular file"},
-        {fifo, "is not a regular file"},
-        {link, "is a symbolic link"}};
+    const std::pair<std::function<void()>, const char *> cases[] = {{damaged, "is no image (S-records): line 2"},
+                                                                    {badHeader, "has a damaged header record"},
+                                                                    {folder, "is not a regular file"},
+                                                                    {fifo, "is not a regular file"},
+                                                                    {link, "is a symbolic link"}};
     for (const auto &[make, reason] : cases) {
         fs::remove_all(dir);
         fs::create_directories(dir);

@@ -28,7 +28,8 @@ std::string contentOf(const fs::path &path)
     return text.str();
 }
 
-class Place : public testing::Test {
+class Place : public testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -43,7 +44,8 @@ protected:
     fs::path dir_;
 };
 
-struct Hostile {
+struct Hostile
+{
     const char *what;
     void (*make)(const fs::path &target, const fs::path &victim);
     const char *reason;
@@ -54,7 +56,8 @@ std::ostream &operator<<(std::ostream &os, const Hostile &h)
     return os << h.what;
 }
 
-class HostilePlace : public Place, public testing::WithParamInterface<Hostile> {};
+class HostilePlace : public Place, public testing::WithParamInterface<Hostile>
+{};
 
 // Every writer goes through these two: a plain file and the image's
 // write-beside-and-rename.
@@ -77,11 +80,18 @@ TEST_P(HostilePlace, IsRefusedAndLeftAsItWas)
 INSTANTIATE_TEST_SUITE_P(
     Places, HostilePlace,
     testing::Values(
-        Hostile{"link to a file", [](const fs::path &t, const fs::path &v) { fs::create_symlink(v, t); }, "is a symbolic link"},
-        Hostile{"dangling link", [](const fs::path &t, const fs::path &v) { fs::create_symlink(v.string() + ".new", t); }, "is a symbolic link"},
-        Hostile{"named pipe", [](const fs::path &t, const fs::path &) { ASSERT_EQ(mkfifo(t.c_str(), 0600), 0); }, "is not a regular file"},
-        Hostile{"folder", [](const fs::path &t, const fs::path &) { fs::create_directory(t); }, "is not a regular file"},
-        Hostile{"link to a device", [](const fs::path &t, const fs::path &) { fs::create_symlink("/dev/null", t); }, "is a symbolic link"}),
+        Hostile{"link to a file", [](const fs::path &t, const fs::path &v) { fs::create_symlink(v, t); },
+                "is a symbolic link"},
+        Hostile{"dangling link",
+                [](const fs::path &t, const fs::path &v) { fs::create_symlink(v.string() + ".new", t); },
+                "is a symbolic link"},
+        Hostile{"named pipe", [](const fs::path &t, const fs::path &) { ASSERT_EQ(mkfifo(t.c_str(), 0600), 0); },
+                "is not a regular file"},
+        Hostile{"folder", [](const fs::path &t, const fs::path &) { fs::create_directory(t); },
+                "is not a regular file"},
+        Hostile{"link to a device",
+                [](const fs::path &t, const fs::path &) { fs::create_symlink("/dev/null", t); },
+                "is a symbolic link"}),
     [](const testing::TestParamInfo<Hostile> &info) {
         std::string name = info.param.what;
         std::replace(name.begin(), name.end(), ' ', '_');

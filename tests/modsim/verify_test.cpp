@@ -11,7 +11,8 @@ using namespace modsim;
 
 namespace {
 
-class Verify : public testing::Test {
+class Verify : public testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -43,14 +44,15 @@ protected:
 
 TEST_F(Verify, ExactImagePasses)
 {
-    const auto outcome = verifyImage(firmware, imageFile({{0x1000, 1}, {0x1001, 2}, {0x1002, 3}, {0x10000, 1},
-                                                          {0x10001, 2}}));
+    const auto outcome =
+        verifyImage(firmware, imageFile({{0x1000, 1}, {0x1001, 2}, {0x1002, 3}, {0x10000, 1}, {0x10001, 2}}));
     EXPECT_EQ(outcome.exitCode, VerifyEqual) << outcome.message;
     EXPECT_NE(outcome.message.find("holds exactly"), std::string::npos);
     EXPECT_NE(outcome.message.find("5 bytes"), std::string::npos);
 }
 
-struct Mismatch {
+struct Mismatch
+{
     const char *name;
     std::map<uint32_t, uint8_t> image;
     const char *address;
@@ -61,7 +63,8 @@ std::ostream &operator<<(std::ostream &os, const Mismatch &c)
     return os << c.name;
 }
 
-class VerifyMismatch : public Verify, public testing::WithParamInterface<Mismatch> {};
+class VerifyMismatch : public Verify, public testing::WithParamInterface<Mismatch>
+{};
 
 TEST_P(VerifyMismatch, NamesTheFirstDifferingAddress)
 {
@@ -72,13 +75,13 @@ TEST_P(VerifyMismatch, NamesTheFirstDifferingAddress)
 
 INSTANTIATE_TEST_SUITE_P(
     Images, VerifyMismatch,
-    testing::Values(Mismatch{"wrong_byte", {{0x1000, 1}, {0x1001, 9}, {0x1002, 3}, {0x10000, 1}, {0x10001, 2}},
-                             "0x00001001"},
-                    Mismatch{"missing_byte", {{0x1000, 1}, {0x1001, 2}, {0x1002, 3}, {0x10000, 1}}, "0x00010001"},
-                    Mismatch{"extra_byte",
-                             {{0x0FFF, 0}, {0x1000, 1}, {0x1001, 2}, {0x1002, 3}, {0x10000, 1}, {0x10001, 2}},
-                             "0x00000FFF"},
-                    Mismatch{"empty_image", {}, "0x00001000"}),
+    testing::Values(
+        Mismatch{"wrong_byte", {{0x1000, 1}, {0x1001, 9}, {0x1002, 3}, {0x10000, 1}, {0x10001, 2}}, "0x00001001"},
+        Mismatch{"missing_byte", {{0x1000, 1}, {0x1001, 2}, {0x1002, 3}, {0x10000, 1}}, "0x00010001"},
+        Mismatch{"extra_byte",
+                 {{0x0FFF, 0}, {0x1000, 1}, {0x1001, 2}, {0x1002, 3}, {0x10000, 1}, {0x10001, 2}},
+                 "0x00000FFF"},
+        Mismatch{"empty_image", {}, "0x00001000"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(Verify, UnreadableInputIsNotADifference)

@@ -10,14 +10,13 @@ namespace {
 
 bool anyStartsWith(const QStringList &lines, const QString &prefix)
 {
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const QString &line) { return line.startsWith(prefix); });
+    return std::any_of(lines.begin(), lines.end(), [&](const QString &line) { return line.startsWith(prefix); });
 }
 
 int countContaining(const QStringList &lines, const QString &text)
 {
-    return static_cast<int>(std::count_if(lines.begin(), lines.end(),
-                                          [&](const QString &line) { return line.contains(text); }));
+    return static_cast<int>(
+        std::count_if(lines.begin(), lines.end(), [&](const QString &line) { return line.contains(text); }));
 }
 
 QString hex(uint16_t id)
@@ -34,7 +33,8 @@ void judgeProcess(const SoakCase &c, const RunResult &r, QStringList &violations
     else if (r.exitCode != 0 && r.exitCode != 2)
         violations << QStringLiteral("exit code %1").arg(r.exitCode);
     if (r.seconds > c.boundSeconds)
-        violations << QStringLiteral("took %1 s, bound %2 s").arg(r.seconds, 0, 'f', 1).arg(c.boundSeconds, 0, 'f', 1);
+        violations
+            << QStringLiteral("took %1 s, bound %2 s").arg(r.seconds, 0, 'f', 1).arg(c.boundSeconds, 0, 'f', 1);
     const bool errorLine = anyStartsWith(r.errLines, "Error:") || anyStartsWith(r.outLines, "Error:");
     if (r.exitCode == 0 && errorLine)
         violations << QStringLiteral("exit code 0 with an Error: line");
@@ -45,7 +45,8 @@ void judgeProcess(const SoakCase &c, const RunResult &r, QStringList &violations
     // A passing bus off may end either way; a broken bus must end the run.
     const bool lost = anyStartsWith(r.errLines, "Error: CAN-Connection lost ");
     if (c.busOffForGood && (r.exitCode != 2 || !lost))
-        violations << QStringLiteral("bus broken after %1 frames not reported as a lost connection with exit code 2")
+        violations << QStringLiteral(
+                          "bus broken after %1 frames not reported as a lost connection with exit code 2")
                           .arg(c.busOffAfterFrames);
 }
 
@@ -105,9 +106,8 @@ Reactions countReactions(const QStringList &errLines)
     n.checksumRepeats = countContaining(errLines, "Checksum error, repeating line:");
     n.flashRestarts = countContaining(errLines, "Flash error, restarting writing from the beginning.");
     static const QRegularExpression givenUp(QStringLiteral("\" Module [0-9a-f]+ not updated: "));
-    n.modulesGivenUp = static_cast<int>(std::count_if(errLines.begin(), errLines.end(), [](const QString &line) {
-        return givenUp.match(line).hasMatch();
-    }));
+    n.modulesGivenUp = static_cast<int>(std::count_if(
+        errLines.begin(), errLines.end(), [](const QString &line) { return givenUp.match(line).hasMatch(); }));
     n.connectionsLost = countContaining(errLines, "Error: CAN-Connection lost ");
     return n;
 }

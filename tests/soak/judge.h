@@ -36,7 +36,7 @@ struct Reactions
 
 struct Verdict
 {
-    QStringList violations;   // empty: the run behaved
+    QStringList violations; // empty: the run behaved
     std::array<ModuleOutcome, 2> modules{};
     Reactions reactions;
 };

@@ -31,7 +31,8 @@ RunResult cleanRun()
     r.ended = true;
     r.exitCode = 0;
     r.seconds = 20.0;
-    r.outLines = {"Flash ID 208 100.0% S9030000FC", "", "PostFlash ", "Finish: Update Process needed 20 seconds."};
+    r.outLines = {"Flash ID 208 100.0% S9030000FC", "", "PostFlash ",
+                  "Finish: Update Process needed 20 seconds."};
     r.errLines = {"2  of  2 completed. "};
     r.images = {{1, true, QString()}, {3, true, QString()}};
     r.trace = BothLoggedOn;
@@ -57,34 +58,63 @@ struct Row
 
 const Row Rows[] = {
     {"clean", {}, {}, nullptr},
-    {"success with a wrong image", {}, [](RunResult &r) { r.images[1].equal = false; },
+    {"success with a wrong image",
+     {},
+     [](RunResult &r) { r.images[1].equal = false; },
      "module 218 reported as updated, but its image differs from the file"},
     {"failure named", [](SoakCase &c) { c.modules[0].expect = Expect::Either; }, firstNamed, nullptr},
-    {"failure named although recoverable", {}, firstNamed,
+    {"failure named although recoverable",
+     {},
+     firstNamed,
      "module 208 not updated although its faults are recoverable"},
     {"wrong image while the other is named", [](SoakCase &c) { c.modules[0].expect = Expect::Either; },
-     [](RunResult &r) { firstNamed(r); r.images[1].equal = false; },
+     [](RunResult &r) {
+         firstNamed(r);
+         r.images[1].equal = false;
+     },
      "module 218 reported as updated, but its image differs from the file"},
-    {"fatal fault reported as success", [](SoakCase &c) { c.modules[1].expect = Expect::NotUpdated; }, {},
+    {"fatal fault reported as success",
+     [](SoakCase &c) { c.modules[1].expect = Expect::NotUpdated; },
+     {},
      "module 218 reported as updated although its fault forbids it"},
-    {"exit 2 without an error line", {}, [](RunResult &r) { r.exitCode = 2; },
+    {"exit 2 without an error line",
+     {},
+     [](RunResult &r) { r.exitCode = 2; },
      "exit code 2 without an Error: line"},
-    {"exit 0 with an error line", {}, [](RunResult &r) { r.errLines << "Error: CAN-Connection lost BUSOFF"; },
+    {"exit 0 with an error line",
+     {},
+     [](RunResult &r) { r.errLines << "Error: CAN-Connection lost BUSOFF"; },
      "exit code 0 with an Error: line"},
     {"start-up failure code", {}, [](RunResult &r) { r.exitCode = 1; }, "exit code 1"},
-    {"crash", {}, [](RunResult &r) { r.crashed = true; r.exitCode = -1; }, "crashed"},
-    {"hang", {}, [](RunResult &r) { r.ended = false; r.seconds = 160.0; }, "did not end; killed after 160.0 s"},
+    {"crash",
+     {},
+     [](RunResult &r) {
+         r.crashed = true;
+         r.exitCode = -1;
+     },
+     "crashed"},
+    {"hang",
+     {},
+     [](RunResult &r) {
+         r.ended = false;
+         r.seconds = 160.0;
+     },
+     "did not end; killed after 160.0 s"},
     {"too slow", {}, [](RunResult &r) { r.seconds = 100.5; }, "took 100.5 s, bound 100.0 s"},
     {"no timing line", {}, [](RunResult &r) { r.outLines.removeLast(); }, "no Finish: line"},
-    {"rule broken on the wire", {},
-     [](RunResult &r) { r.wire = testkit::WireVerdict{4, "stray line", "a line to a module given up"}; },
+    {"rule broken on the wire",
+     {},
+     [](RunResult &r) {
+         r.wire = testkit::WireVerdict{4, "stray line", "a line to a module given up"};
+     },
      "wire: frame 4: stray line: a line to a module given up"},
     {"broken bus unnoticed",
      [](SoakCase &c) {
          c.busOffAfterFrames = 300;
          c.busOffForGood = true;
      },
-     {}, "bus broken after 300 frames not reported as a lost connection with exit code 2"},
+     {},
+     "bus broken after 300 frames not reported as a lost connection with exit code 2"},
     {"passing bus off overcome", [](SoakCase &c) { c.busOffAfterFrames = 300; }, {}, nullptr},
     {"broken bus reported",
      [](SoakCase &c) {
@@ -95,7 +125,8 @@ const Row Rows[] = {
      [](RunResult &r) {
          r.exitCode = 2;
          r.images[0].equal = r.images[1].equal = false;
-         r.errLines << "Error: CAN-Connection lost BUSOFF" << "Error: Modules not updated: 208 218";
+         r.errLines << "Error: CAN-Connection lost BUSOFF"
+                    << "Error: Modules not updated: 208 218";
      },
      nullptr},
     {"never logged on, unknown to the flasher", [](SoakCase &c) { c.modules[1].expect = Expect::Either; },
@@ -104,7 +135,8 @@ const Row Rows[] = {
          r.images[1].equal = false;
      },
      nullptr},
-    {"image written without a log-on", {},
+    {"image written without a log-on",
+     {},
      [](RunResult &r) { r.trace = "(1.1) can0 20D#D80111\n"; },
      "module 218 holds the file although it never logged on"},
     {"no module logged on", [](SoakCase &c) { c.modules[0].expect = c.modules[1].expect = Expect::Either; },

@@ -48,10 +48,12 @@ bool parseOptions(const QCoreApplication &app, Options *options, QString *error)
         {QStringLiteral("runs"), QStringLiteral("Number of runs (default 20)."), QStringLiteral("N")},
         {QStringLiteral("long"), QStringLiteral("The long soak: 500 runs.")},
         {QStringLiteral("seed"), QStringLiteral("Seed of every random choice (default 1)."), QStringLiteral("S")},
-        {QStringLiteral("first"), QStringLiteral("Index of the first run, to repeat one (default 0)."), QStringLiteral("I")},
+        {QStringLiteral("first"), QStringLiteral("Index of the first run, to repeat one (default 0)."),
+         QStringLiteral("I")},
         {QStringLiteral("parallel"), QStringLiteral("Runs at the same time (default 6)."), QStringLiteral("P")},
         {QStringLiteral("keep"), QStringLiteral("Keep every run's folder, not only those of failed runs.")},
-        {QStringLiteral("flasher"), QStringLiteral("tarvCanFlash to run."), QStringLiteral("PATH"), testkit::flasherPath()},
+        {QStringLiteral("flasher"), QStringLiteral("tarvCanFlash to run."), QStringLiteral("PATH"),
+         testkit::flasherPath()},
     });
     parser.process(app);
     bool ok = true;
@@ -63,14 +65,16 @@ bool parseOptions(const QCoreApplication &app, Options *options, QString *error)
         ok = ok && good && value >= low && value <= 1000000000;
         return value;
     };
-    options->runs = static_cast<int>(number(QStringLiteral("runs"), parser.isSet(QStringLiteral("long")) ? LongRuns : ShortRuns, 1));
+    options->runs = static_cast<int>(
+        number(QStringLiteral("runs"), parser.isSet(QStringLiteral("long")) ? LongRuns : ShortRuns, 1));
     options->seed = number(QStringLiteral("seed"), 1, 0);
     options->first = static_cast<int>(number(QStringLiteral("first"), 0, 0));
     options->parallel = static_cast<int>(number(QStringLiteral("parallel"), 6, 1));
     options->keep = parser.isSet(QStringLiteral("keep"));
     options->flasher = parser.value(QStringLiteral("flasher"));
     if (!ok)
-        *error = QStringLiteral("--runs, --seed, --first and --parallel take whole numbers (runs and parallel from 1)");
+        *error = QStringLiteral(
+            "--runs, --seed, --first and --parallel take whole numbers (runs and parallel from 1)");
     return ok;
 }
 
@@ -79,9 +83,9 @@ class Scheduler : public QObject
 {
 public:
     Scheduler(const Options &options, QTextStream &out)
-        : options_(options), out_(out)
-    {
-    }
+        : options_(options)
+        , out_(out)
+    {}
 
     void start()
     {
@@ -97,7 +101,8 @@ private:
     void launch()
     {
         const soak::SoakCase c = soak::makeCase(options_.seed, options_.first + next_++);
-        auto bench = std::make_shared<testkit::Bench>(options_.workFolder + QStringLiteral("/run%1-XXXXXX").arg(c.index));
+        auto bench =
+            std::make_shared<testkit::Bench>(options_.workFolder + QStringLiteral("/run%1-XXXXXX").arg(c.index));
         QList<QByteArray> firmware;
         for (const QString &line : c.firmware)
             firmware.append(line.toLatin1());
@@ -156,7 +161,8 @@ int main(int argc, char *argv[])
     out << "Soak: seed " << options.seed << ", runs " << options.first << " to "
         << options.first + options.runs - 1 << ", " << options.parallel << " at a time" << Qt::endl;
     Scheduler scheduler(options, out);
-    QMetaObject::invokeMethod(&scheduler, [&scheduler] { scheduler.start(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &scheduler, [&scheduler] { scheduler.start(); }, Qt::QueuedConnection);
     app.exec();
     // The last run goes with its folder before the work folder is removed.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

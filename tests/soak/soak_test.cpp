@@ -147,8 +147,8 @@ struct FramesRow
 
 TEST(LineCost, FramesPerLineCountCrLf)
 {
-    for (const FramesRow &row : {FramesRow{4, 1}, FramesRow{5, 2}, FramesRow{10, 2}, FramesRow{11, 3},
-                                 FramesRow{76, 13}}) {
+    for (const FramesRow &row :
+         {FramesRow{4, 1}, FramesRow{5, 2}, FramesRow{10, 2}, FramesRow{11, 3}, FramesRow{76, 13}}) {
         EXPECT_EQ(framesPerLine(QString(row.textBytes, u'S')), row.frames) << row.textBytes;
     }
 }

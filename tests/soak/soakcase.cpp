@@ -13,11 +13,11 @@ namespace {
 
 // What a run costs, from the pauses that pace the modules, with room for a
 // machine that is busy with other runs.
-constexpr double StartUpSeconds = 8.0;     // opening the line, log-on window, opening and closing sequences
-constexpr double PerModuleSeconds = 8.0;   // identity, ready report, phase pauses, restart, closing sequence
+constexpr double StartUpSeconds = 8.0;   // opening the line, log-on window, opening and closing sequences
+constexpr double PerModuleSeconds = 8.0; // identity, ready report, phase pauses, restart, closing sequence
 constexpr double PerLineSeconds = 0.05;
-constexpr double TimeoutSeconds = 2.6;     // a line without an answer, then the pause before it goes again
-constexpr int RefusalsInARow = 10;         // the flasher gives a module up after so many
+constexpr double TimeoutSeconds = 2.6; // a line without an answer, then the pause before it goes again
+constexpr int RefusalsInARow = 10;     // the flasher gives a module up after so many
 constexpr double ReadyWaitSeconds = 10.0;
 constexpr double PostFlashWaitSeconds = 20.0;
 constexpr double Margin = 1.5;
@@ -108,8 +108,12 @@ void injectFaults(SoakCase &c, std::mt19937_64 &random)
         for (ModulePlan &m : c.modules)
             addLoss(m, c.kind == FaultKind::FrameLoss1 ? 0.01 : 0.05);
         break;
-    case FaultKind::ChecksumErrors: addChecksumErrors(victim, random, lines); break;
-    case FaultKind::CompareMismatch: addCompareMismatch(victim, random, lines); break;
+    case FaultKind::ChecksumErrors:
+        addChecksumErrors(victim, random, lines);
+        break;
+    case FaultKind::CompareMismatch:
+        addCompareMismatch(victim, random, lines);
+        break;
     case FaultKind::SlowAnswers:
         for (ModulePlan &m : c.modules)
             addSlowAnswers(m, random, 40000);
@@ -144,15 +148,24 @@ void injectFaults(SoakCase &c, std::mt19937_64 &random)
 QString faultKindName(FaultKind kind)
 {
     switch (kind) {
-    case FaultKind::FrameLoss1: return QStringLiteral("frame loss 1 %");
-    case FaultKind::FrameLoss5: return QStringLiteral("frame loss 5 %");
-    case FaultKind::ChecksumErrors: return QStringLiteral("checksum errors");
-    case FaultKind::CompareMismatch: return QStringLiteral("compare mismatch");
-    case FaultKind::SlowAnswers: return QStringLiteral("slow answers");
-    case FaultKind::DiesMidFlash: return QStringLiteral("module dies mid-flash");
-    case FaultKind::NoLogOnAfterRestart: return QStringLiteral("no log-on after restart");
-    case FaultKind::BusOff: return QStringLiteral("bus off mid-run");
-    case FaultKind::Mixed: return QStringLiteral("mixed");
+    case FaultKind::FrameLoss1:
+        return QStringLiteral("frame loss 1 %");
+    case FaultKind::FrameLoss5:
+        return QStringLiteral("frame loss 5 %");
+    case FaultKind::ChecksumErrors:
+        return QStringLiteral("checksum errors");
+    case FaultKind::CompareMismatch:
+        return QStringLiteral("compare mismatch");
+    case FaultKind::SlowAnswers:
+        return QStringLiteral("slow answers");
+    case FaultKind::DiesMidFlash:
+        return QStringLiteral("module dies mid-flash");
+    case FaultKind::NoLogOnAfterRestart:
+        return QStringLiteral("no log-on after restart");
+    case FaultKind::BusOff:
+        return QStringLiteral("bus off mid-run");
+    case FaultKind::Mixed:
+        return QStringLiteral("mixed");
     }
     return QString();
 }
@@ -230,8 +243,7 @@ double runBoundSeconds(const SoakCase &c)
         // Three times the expected timeouts and a few more: over hundreds of
         // runs some will lose far more frames than the average.
         const double timeoutAllowance = timeouts > 0.0 ? 3.0 * timeouts + 5.0 : 0.0;
-        seconds += PerModuleSeconds + passes * lineSeconds + timeoutAllowance * TimeoutSeconds
-                   + m.extraSeconds;
+        seconds += PerModuleSeconds + passes * lineSeconds + timeoutAllowance * TimeoutSeconds + m.extraSeconds;
         // Lost frames outside the lines can leave a module waiting in one of
         // the flasher's bounded waits.
         if (m.rxLoss > 0.0 || m.txLoss > 0.0)

@@ -14,16 +14,16 @@
 namespace soak {
 
 enum class FaultKind {
-    FrameLoss1,          // 1 % of the frames lost in both directions
-    FrameLoss5,          // 5 % of the frames lost in both directions
+    FrameLoss1, // 1 % of the frames lost in both directions
+    FrameLoss5, // 5 % of the frames lost in both directions
     ChecksumErrors,
     CompareMismatch,
     SlowAnswers,
     DiesMidFlash,
     NoLogOnAfterRestart,
-    BusOff,              // the adapter goes bus off in the middle of the run, for a
-                         // moment (the driver's reset brings it back) or for good
-    Mixed,               // several of the recoverable faults at once
+    BusOff, // the adapter goes bus off in the middle of the run, for a
+            // moment (the driver's reset brings it back) or for good
+    Mixed,  // several of the recoverable faults at once
 };
 constexpr int FaultKindCount = 9;
 QString faultKindName(FaultKind kind);
@@ -35,13 +35,13 @@ using testkit::Keys;
 struct ModulePlan
 {
     int address = 0;
-    Keys keys;                   // module keys beyond address, name and image
+    Keys keys; // module keys beyond address, name and image
     Expect expect = Expect::Updated;
-    double rxLoss = 0.0;         // what the keys inject, for the time bound
+    double rxLoss = 0.0; // what the keys inject, for the time bound
     double txLoss = 0.0;
     int answerDelayUs = 0;
-    int extraPasses = 0;         // flash or compare passes beyond the two
-    double extraSeconds = 0.0;   // waits that run into one of the flasher's bounds
+    int extraPasses = 0;       // flash or compare passes beyond the two
+    double extraSeconds = 0.0; // waits that run into one of the flasher's bounds
 
     uint16_t id() const { return static_cast<uint16_t>(0x200 + 8 * address); }
 };
@@ -51,12 +51,12 @@ struct SoakCase
     uint64_t seed = 0;
     int index = 0;
     FaultKind kind = FaultKind::FrameLoss1;
-    QString fileName;            // carries the modules' firmware name
-    QStringList firmware;        // the file's lines, without line ends
+    QString fileName;     // carries the modules' firmware name
+    QStringList firmware; // the file's lines, without line ends
     std::array<ModulePlan, 2> modules;
-    int busOffAfterFrames = 0;   // 0: the bus stays on
-    bool busOffForGood = false;  // a broken bus, not a passing disturbance
-    double boundSeconds = 0.0;   // the run must have ended by then
+    int busOffAfterFrames = 0;  // 0: the bus stays on
+    bool busOffForGood = false; // a broken bus, not a passing disturbance
+    double boundSeconds = 0.0;  // the run must have ended by then
 };
 
 // The index-th run of the soak seeded with seed; the same pair gives the same case.

@@ -11,7 +11,8 @@ namespace {
 Keys merged(Keys defaults, const Keys &keys)
 {
     for (const auto &[key, value] : keys) {
-        const auto same = std::find_if(defaults.begin(), defaults.end(), [&](const auto &d) { return d.first == key; });
+        const auto same =
+            std::find_if(defaults.begin(), defaults.end(), [&](const auto &d) { return d.first == key; });
         if (same == defaults.end())
             defaults.append({key, value});
         else
@@ -22,7 +23,9 @@ Keys merged(Keys defaults, const Keys &keys)
 
 Keys adapterKeys(int index, const QString &backend)
 {
-    return {{"index", QString::number(index)}, {"driver", "pcan_usb"}, {"backend", backend},
+    return {{"index", QString::number(index)},
+            {"driver", "pcan_usb"},
+            {"backend", backend},
             {"trace", BenchIni::traceName(index)}};
 }
 
@@ -37,7 +40,8 @@ void BenchIni::addAdapter(int index, const Keys &keys)
 void BenchIni::addQtAdapter(int index, const QString &plugin, const QString &interface, const Keys &keys)
 {
     const Keys qt{{"plugin", plugin}, {"interface", interface}};
-    sections_.append({QStringLiteral("adapter.q%1").arg(index), merged(merged(adapterKeys(index, "qt"), qt), keys)});
+    sections_.append(
+        {QStringLiteral("adapter.q%1").arg(index), merged(merged(adapterKeys(index, "qt"), qt), keys)});
     adapters_.append(index);
 }
 
@@ -49,7 +53,9 @@ void BenchIni::addModule(int address, const Keys &keys)
 
 Keys BenchIni::moduleKeys(int address, const Keys &keys)
 {
-    return merged({{"adapter", "0"}, {"address", QString::number(address)}, {"name", "K3B7"},
+    return merged({{"adapter", "0"},
+                   {"address", QString::number(address)},
+                   {"name", "K3B7"},
                    {"image", imageName(address)}},
                   keys);
 }
@@ -81,10 +87,10 @@ QList<int> BenchIni::moduleAddresses() const
 
 bool BenchIni::injectsLossOrDelay() const
 {
-    static const QStringList lossOrDelay{
-        "lose_ack_frames", "lose_ack_prob", "lose_answer_lines", "lose_answer_prob", "late_ack_frames",
-        "late_answer_lines", "rx_loss_prob", "tx_loss_prob", "answer_delay_us", "die_at_line",
-        "missed_logon_requests", "bus_off_after_frames"};
+    static const QStringList lossOrDelay{"lose_ack_frames",  "lose_ack_prob",         "lose_answer_lines",
+                                         "lose_answer_prob", "late_ack_frames",       "late_answer_lines",
+                                         "rx_loss_prob",     "tx_loss_prob",          "answer_delay_us",
+                                         "die_at_line",      "missed_logon_requests", "bus_off_after_frames"};
     for (const Section &section : sections_) {
         for (const auto &[key, value] : section.keys) {
             if (lossOrDelay.contains(key))

@@ -221,9 +221,9 @@ void FlasherRun::conclude()
         result_.trace = regularFile(spec_.tracePath);
         const QStringList &args = spec_.flasherArgs;
         const bool scan = isScan(args);
-        WireRun wire{result_.trace, QString(), firmware_, scan ? QString() : args.value(3), canIdsArgument(args),
-                     result_.out, result_.err, lineArguments(args).value(2).toInt(), result_.exitCode, scan,
-                     stopUs_, spec_.outCut};
+        WireRun wire{result_.trace,        QString(),   firmware_,   scan ? QString() : args.value(3),
+                     canIdsArgument(args), result_.out, result_.err, lineArguments(args).value(2).toInt(),
+                     result_.exitCode,     scan,        stopUs_,     spec_.outCut};
         result_.wire = judgeWire(wire);
         result_.faultless = spec_.faultless;
     }

@@ -41,12 +41,12 @@ struct RunSpec
     // that starts it; the checks read the firmware file and the line from
     // them. Empty: args.
     QStringList flasherArgs;
-    QString folder;        // working folder
-    QString config;        // TARVCAN_CONFIG; empty: left as it is
-    QString tracePath;     // the trace of the run's line; no wire verdict without one
+    QString folder;                    // working folder
+    QString config;                    // TARVCAN_CONFIG; empty: left as it is
+    QString tracePath;                 // the trace of the run's line; no wire verdict without one
     QList<QPair<int, QString>> images; // module address and image, verified after the run
-    QByteArray input;      // written to standard input
-    bool closeInput = true; // the end of input stands for the ENTER key
+    QByteArray input;                  // written to standard input
+    bool closeInput = true;            // the end of input stands for the ENTER key
     // No loss or delay injected: a timeout whose answer was on the bus in
     // time is then a fault of the flasher, not of a starved machine.
     bool faultless = false;

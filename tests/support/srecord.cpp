@@ -23,9 +23,15 @@ int endType(int addressBytes)
 int addressBytes(int type)
 {
     switch (type) {
-    case 2: case 6: case 8: return 3;
-    case 3: case 7: return 4;
-    default: return 2;
+    case 2:
+    case 6:
+    case 8:
+        return 3;
+    case 3:
+    case 7:
+        return 4;
+    default:
+        return 2;
     }
 }
 
@@ -64,10 +70,14 @@ QString shapeProblem(const FirmwareShape &shape)
         return QStringLiteral("records have 2, 3 or 4 address bytes, not %1").arg(width);
     if (shape.bytesPerRecord < 1 || shape.bytesPerRecord > 254 - width)
         return QStringLiteral("a record with %1 address bytes holds 1 to %2 data bytes, not %3")
-            .arg(width).arg(254 - width).arg(shape.bytesPerRecord);
+            .arg(width)
+            .arg(254 - width)
+            .arg(shape.bytesPerRecord);
     if (shape.dataBytes < 0 || shape.base + shape.dataBytes > addresses)
         return QStringLiteral("%1 bytes from 0x%2 do not fit %3-byte addresses")
-            .arg(shape.dataBytes).arg(shape.base, 0, 16).arg(width);
+            .arg(shape.dataBytes)
+            .arg(shape.base, 0, 16)
+            .arg(width);
     return {};
 }
 

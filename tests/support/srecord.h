@@ -30,9 +30,9 @@ struct FirmwareShape
 {
     QByteArray title = "K3B7 test";
     int64_t dataBytes = 12 * 16;
-    int bytesPerRecord = 16;  // the last record holds what is left
-    int addressBytes = 3;     // 2: S1 and S9, 3: S2 and S8, 4: S3 and S7
-    uint32_t base = 0x4000;   // the first data address, and the end record's
+    int bytesPerRecord = 16; // the last record holds what is left
+    int addressBytes = 3;    // 2: S1 and S9, 3: S2 and S8, 4: S3 and S7
+    uint32_t base = 0x4000;  // the first data address, and the end record's
     uint64_t seed = 0;
 };
 

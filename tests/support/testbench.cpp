@@ -9,17 +9,16 @@ Bench::Bench() = default;
 
 Bench::Bench(const QString &folderTemplate)
     : dir_(folderTemplate)
-{
-}
+{}
 
 Bench::~Bench()
 {
     if (!QTest::currentTestFailed())
         return;
     for (const auto &run : runs_) {
-        qInfo().noquote() << QStringLiteral("=== tarvCanFlash %1 in %2\n")
-                                     .arg(run->process().arguments().join(u' '), folder())
-                                 + run->result().describe();
+        qInfo().noquote()
+            << QStringLiteral("=== tarvCanFlash %1 in %2\n").arg(run->process().arguments().join(u' '), folder())
+                   + run->result().describe();
     }
 }
 

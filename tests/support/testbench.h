@@ -30,7 +30,8 @@ public:
     QString keepFolder();
 
     // Writes the firmware file with CR LF line ends; returns its lines.
-    QStringList writeFirmware(const FirmwareShape &shape = {}, const QString &name = QStringLiteral("K3B7_421.hex"));
+    QStringList writeFirmware(const FirmwareShape &shape = {},
+                              const QString &name = QStringLiteral("K3B7_421.hex"));
     QStringList writeFirmware(const QList<QByteArray> &records, const QString &name);
     const QString &firmwarePath() const { return firmwarePath_; }
     const QStringList &firmwareLines() const { return firmwareLines_; }

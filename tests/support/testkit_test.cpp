@@ -29,7 +29,8 @@ TEST(SRecord, AddressBytesFollowTheType)
     for (int type = 0; type <= 9; ++type) {
         const QByteArray record = testkit::sRecord(type, 0x12345678, {});
         EXPECT_EQ(record.mid(2, 2).toInt(nullptr, 16), widths[type] + 1) << record.constData();
-        EXPECT_EQ(record.mid(4, 2 * widths[type]), QByteArray("12345678").right(2 * widths[type])) << record.constData();
+        EXPECT_EQ(record.mid(4, 2 * widths[type]), QByteArray("12345678").right(2 * widths[type]))
+            << record.constData();
     }
 }
 
@@ -42,14 +43,16 @@ struct ShapeCase
 };
 
 class FirmwareFile : public testing::TestWithParam<ShapeCase>
-{
-};
+{};
 
 TEST_P(FirmwareFile, HoldsEveryDataByteOnceInValidRecords)
 {
     const ShapeCase shape = GetParam();
-    const testkit::FirmwareShape firmware{.dataBytes = shape.dataBytes, .bytesPerRecord = shape.perRecord,
-                                          .addressBytes = shape.addressBytes, .base = shape.base, .seed = 7};
+    const testkit::FirmwareShape firmware{.dataBytes = shape.dataBytes,
+                                          .bytesPerRecord = shape.perRecord,
+                                          .addressBytes = shape.addressBytes,
+                                          .base = shape.base,
+                                          .seed = 7};
     QTemporaryDir dir;
     const QString path = dir.filePath("K3B7.hex");
     QString error;

@@ -42,7 +42,11 @@ struct VirtualBus::Slot
 struct VirtualBus::Node
 {
     // A module with an image file starts from it, as the stand-in's do.
-    explicit Node(const modsim::ModuleConfig &config) : module(config) { module.restoreImage(nullptr); }
+    explicit Node(const modsim::ModuleConfig &config)
+        : module(config)
+    {
+        module.restoreImage(nullptr);
+    }
     modsim::Module module;
 };
 

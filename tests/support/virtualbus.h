@@ -26,7 +26,7 @@ class ManageCanCommunication;
 namespace modsim {
 class Module;
 struct ModuleConfig;
-}
+} // namespace modsim
 
 namespace testkit {
 

@@ -78,8 +78,7 @@ int runProgram(const VirtualSpec &spec, VirtualBus &bus, Console &console, bool 
 {
     console.out(bannerLine());
     if (!spec.scan)
-        console.out(QCoreApplication::translate("main", "Programflash from hex file: ")
-                    + spec.firmwarePath);
+        console.out(QCoreApplication::translate("main", "Programflash from hex file: ") + spec.firmwarePath);
     FirmwareFile file;
     if (!spec.scan) {
         if (const QString problem = file.open(spec.firmwarePath); !problem.isEmpty()) {
@@ -92,8 +91,7 @@ int runProgram(const VirtualSpec &spec, VirtualBus &bus, Console &console, bool 
     const auto canLine = static_cast<uint16_t>(spec.canLine);
     if (!manager.openLine(canLine))
         return 1;
-    UpdateSequence::Settings settings{spec.firmwarePath,
-                                      parseCanIds(spec.canIds).value_or(QList<uint16_t>()),
+    UpdateSequence::Settings settings{spec.firmwarePath, parseCanIds(spec.canIds).value_or(QList<uint16_t>()),
                                       canLine, spec.scan, spec.closeAuto};
     UpdateSequence::Hooks hooks{[](const QString &, const QString &) {}, [](int) {}, [] {}};
     UpdateSequence sequence(console, manager, file, settings, hooks);

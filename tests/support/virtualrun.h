@@ -25,17 +25,17 @@ struct RunResult;
 
 struct VirtualSpec
 {
-    QString firmwarePath;            // as given to the program
-    QString canIds;                  // the CanIds argument; empty: none
+    QString firmwarePath; // as given to the program
+    QString canIds;       // the CanIds argument; empty: none
     int canLine = 0;
     int bitRateKbit = 125;
     bool scan = false;
-    bool closeAuto = true;           // else its ENTER prompt is answered at once
+    bool closeAuto = true; // else its ENTER prompt is answered at once
     // Those with an image path start from that file and are written back to
     // it, as the stand-in does.
     std::vector<modsim::ModuleConfig> modules;
-    uint64_t busOffAfterFrames = 0;  // 0: the bus stays OK
-    int64_t stopAtUs = -1;           // a stop signal at this virtual time; -1: none
+    uint64_t busOffAfterFrames = 0; // 0: the bus stays OK
+    int64_t stopAtUs = -1;          // a stop signal at this virtual time; -1: none
 };
 
 struct VirtualResult

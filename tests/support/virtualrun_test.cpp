@@ -29,11 +29,19 @@ const QList<Scenario> &scenarios()
     static const QList<Scenario> all{
         {"CleanUpdateOfTwo",
          {{5, {{"logon_delay_ms", "0"}}}, {2, {{"logon_delay_ms", "400"}, {"seed", "7"}}}},
-         0, 0, "2  of  2 completed. "},
-        {"NameDoesNotFit", {{1, {{"name", "X9"}}}}, 2, 0,
+         0,
+         0,
+         "2  of  2 completed. "},
+        {"NameDoesNotFit",
+         {{1, {{"name", "X9"}}}},
+         2,
+         0,
          "Error: No module fits the file and the selection, no module updated"},
         {"ChecksumErrorOnce", {{1, {{"checksum_error_lines", "3"}}}}, 0, 0, "1  of  1 completed. "},
-        {"NeverReady", {{1, {{"never_ready", "true"}}}}, 2, 0,
+        {"NeverReady",
+         {{1, {{"never_ready", "true"}}}},
+         2,
+         0,
          "\"\" Module 208 not updated: no ready report within 10 seconds "},
         {"BusOff", {{1, {}}, {2, {}}}, 2, 400, "Error: CAN-Connection lost BUSOFF"},
     };
@@ -50,10 +58,10 @@ struct ScenarioBench
 void prepare(const Scenario &scenario, ScenarioBench &setup)
 {
     setup.bench.writeFirmware();
-    setup.bench.addAdapter(0, scenario.busOffAfterFrames
-                                  ? testkit::Keys{{"bus_off_after_frames",
-                                                   QString::number(scenario.busOffAfterFrames)}}
-                                  : testkit::Keys{});
+    setup.bench.addAdapter(
+        0, scenario.busOffAfterFrames
+               ? testkit::Keys{{"bus_off_after_frames", QString::number(scenario.busOffAfterFrames)}}
+               : testkit::Keys{});
     for (const auto &[address, keys] : scenario.modules)
         setup.bench.addModule(address, keys);
     setup.bench.writeConfig();
@@ -72,8 +80,7 @@ QStringList lines(const QByteArray &text)
 }
 
 class VirtualRun : public testing::TestWithParam<Scenario>
-{
-};
+{};
 
 TEST_P(VirtualRun, PassesTheJudgeAndRepeatsExactly)
 {
@@ -90,8 +97,8 @@ TEST_P(VirtualRun, PassesTheJudgeAndRepeatsExactly)
     EXPECT_EQ(first.exitCode, scenario.exitCode) << first.describe().toStdString();
     EXPECT_TRUE(lines(first.err).contains(scenario.mustShow)) << first.describe().toStdString();
     EXPECT_LT(wallMs, 5000) << "virtual time should cost little wall time";
-    std::printf("%s: %lld us virtual in %lld ms\n", scenario.name,
-                static_cast<long long>(first.virtualUs), static_cast<long long>(wallMs));
+    std::printf("%s: %lld us virtual in %lld ms\n", scenario.name, static_cast<long long>(first.virtualUs),
+                static_cast<long long>(wallMs));
 
     const testkit::VirtualResult again = testkit::runVirtual(setup.spec);
     EXPECT_EQ(again.trace, first.trace);
@@ -125,10 +132,18 @@ const QList<Scenario> &agreeingScenarios()
     static const QList<Scenario> all{
         {"CleanUpdateOfTwo",
          {{5, {{"logon_delay_ms", "0"}}}, {2, {{"logon_delay_ms", "0"}, {"seed", "7"}}}},
-         0, 0, "2  of  2 completed. "},
-        {"NameDoesNotFit", {{1, {{"name", "X9"}, {"logon_delay_ms", "0"}}}}, 2, 0,
+         0,
+         0,
+         "2  of  2 completed. "},
+        {"NameDoesNotFit",
+         {{1, {{"name", "X9"}, {"logon_delay_ms", "0"}}}},
+         2,
+         0,
          "Error: No module fits the file and the selection, no module updated"},
-        {"ChecksumErrorOnce", {{1, {{"checksum_error_lines", "3"}, {"logon_delay_ms", "0"}}}}, 0, 0,
+        {"ChecksumErrorOnce",
+         {{1, {{"checksum_error_lines", "3"}, {"logon_delay_ms", "0"}}}},
+         0,
+         0,
          "1  of  1 completed. "},
     };
     return all;
@@ -176,8 +191,7 @@ QStringList perIdentifier(QStringList frames)
 }
 
 class Agreement : public testing::TestWithParam<Scenario>
-{
-};
+{};
 
 TEST_P(Agreement, VirtualAndRealRunSayTheSame)
 {

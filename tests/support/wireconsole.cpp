@@ -78,8 +78,7 @@ QStringList codeNotices(uint8_t code, const QByteArray &line, bool repeating)
         return {QStringLiteral("\"\" Flash error, restarting writing from the beginning.")};
     // A version error ends the run, and its notice says so.
     const bool versionError = code == 0x97 || code == 0x98;
-    const QString runEnds =
-        QStringLiteral(", the run ends: the module refused the firmware's version, line: ");
+    const QString runEnds = QStringLiteral(", the run ends: the module refused the firmware's version, line: ");
     QStringList notices{QStringLiteral("\"\" Other error: 0x %1 ").arg(code, 0, 16)
                         + (versionError ? runEnds : what) + quoted(line)};
     if (code == 0x97)
@@ -91,7 +90,8 @@ QStringList codeNotices(uint8_t code, const QByteArray &line, bool repeating)
 
 QString timeoutNotice(const QByteArray &line, bool repeating)
 {
-    return (repeating ? QStringLiteral("\"\" Timeout, repeating line: ") : QStringLiteral("\"\" Timeout, giving up line: "))
+    return (repeating ? QStringLiteral("\"\" Timeout, repeating line: ")
+                      : QStringLiteral("\"\" Timeout, giving up line: "))
            + quoted(line);
 }
 
@@ -118,7 +118,8 @@ QStringList noticesOf(const QByteArray &err)
         const qsizetype reason = line.indexOf(notUpdated);
         if (line.startsWith(QLatin1String("\"\" Module ")) && reason > 0)
             notices.append(line.left(reason + notUpdated.size()));
-        else if (line.contains(QLatin1String(", repeating line: ")) || line.contains(QLatin1String(", giving up line: "))
+        else if (line.contains(QLatin1String(", repeating line: "))
+                 || line.contains(QLatin1String(", giving up line: "))
                  || line.contains(QLatin1String(", the run ends: "))
                  || line.contains(QLatin1String("Flash error, restarting"))
                  || line.startsWith(QLatin1String("Error: GeneralProjectVersion"))
@@ -128,8 +129,8 @@ QStringList noticesOf(const QByteArray &err)
     return notices;
 }
 
-WireVerdict compareLines(const QList<DueLine> &due, const QStringList &shown, bool complete,
-                         const QString &rule, const QString &stream)
+WireVerdict compareLines(const QList<DueLine> &due, const QStringList &shown, bool complete, const QString &rule,
+                         const QString &stream)
 {
     const QList<LineRun> dueRuns = runsOf(due);
     const QList<LineRun> shownRuns = runsOf(shown);

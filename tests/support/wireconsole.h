@@ -35,7 +35,7 @@ QStringList progressLinesOf(const QByteArray &out);
 QStringList noticesOf(const QByteArray &err);
 
 // complete: the wire was judged to its end, so every line shown needs a cause.
-WireVerdict compareLines(const QList<DueLine> &due, const QStringList &shown, bool complete,
-                         const QString &rule, const QString &stream);
+WireVerdict compareLines(const QList<DueLine> &due, const QStringList &shown, bool complete, const QString &rule,
+                         const QString &stream);
 
 } // namespace testkit

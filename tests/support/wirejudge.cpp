@@ -77,13 +77,28 @@ const QByteArray Pattern = QByteArray::fromHex("123412345678");
 const QByteArray Opening = QByteArray::fromHex("f415e6");
 const QByteArray FlashData = QByteArray::fromHex("1500");
 
-bool isAcceptance(uint8_t code) { return code == 0x81 || code == 0x85; }
-bool isFlashError(uint8_t code) { return code == 0x91 || code == 0x93; }
-bool isRefusal(uint8_t code) { return code == 0x92 || code == 0x97 || code == 0x98; }
+bool isAcceptance(uint8_t code)
+{
+    return code == 0x81 || code == 0x85;
+}
+bool isFlashError(uint8_t code)
+{
+    return code == 0x91 || code == 0x93;
+}
+bool isRefusal(uint8_t code)
+{
+    return code == 0x92 || code == 0x97 || code == 0x98;
+}
 // The codes the flasher queues; 15 94..96 decode to nothing.
-bool isQueued(uint8_t code) { return isAcceptance(code) || isFlashError(code) || isRefusal(code); }
+bool isQueued(uint8_t code)
+{
+    return isAcceptance(code) || isFlashError(code) || isRefusal(code);
+}
 
-QString hex(uint32_t value) { return QString::number(value, 16); }
+QString hex(uint32_t value)
+{
+    return QString::number(value, 16);
+}
 
 // Who sends a frame, by its identifier alone: the modules answer from their
 // id + 4 or + 5; the flasher writes to id and id + 1 and to fixed words.
@@ -176,21 +191,21 @@ struct Module
     bool restartDue = false; // a flash error was taken
     Us passUs = -1;          // update command of the pass
     int flashStarts = 0;
-    int refusalsInRow = 0;   // of the line in transfer: refusals and timeouts since its last acceptance
-    int requests = 0;        // identity, release and name requests of the query, in the order sent
-    int infoAnswers = 0;     // device information frames, each of which the flasher answers with a name request
-    int infoNames = 0;       // name requests sent for those, whenever the frame came
-    int zeros = 0;           // update command 0
+    int refusalsInRow = 0; // of the line in transfer: refusals and timeouts since its last acceptance
+    int requests = 0;      // identity, release and name requests of the query, in the order sent
+    int infoAnswers = 0;   // device information frames, each of which the flasher answers with a name request
+    int infoNames = 0;     // name requests sent for those, whenever the frame came
+    int zeros = 0;         // update command 0
     Transfer transfer;
     QList<Code> codes; // queued since the transfer began, or left over
     bool patternAfterRestart = false;
     bool loggedOnAfterRestart = false;
     bool addressed = false; // the flasher sent it a frame, so its table holds it
     bool givenUp = false;
-    bool lostInQuery = false; // the bus went while its identity was asked
+    bool lostInQuery = false;    // the bus went while its identity was asked
     bool lostAfterLogOn = false; // the bus went in its post-flash, after its log-on
     bool stoppedInQuery = false; // a stop came while its identity was asked
-    QByteArray information; // its latest device information frame
+    QByteArray information;      // its latest device information frame
 };
 
 class Judge
@@ -302,7 +317,9 @@ bool Judge::afterStop(const char *what)
 {
     if (run_.stopUs < 0 || now_ <= run_.stopUs + StopSlack)
         return false;
-    fail("stop", QStringLiteral("%1 %2 ms after the stop signal").arg(QLatin1String(what)).arg((now_ - run_.stopUs) / Ms));
+    fail(
+        "stop",
+        QStringLiteral("%1 %2 ms after the stop signal").arg(QLatin1String(what)).arg((now_ - run_.stopUs) / Ms));
     return true;
 }
 
@@ -395,7 +412,8 @@ void Judge::onFrame(const LoggedFrame &frame)
 bool Judge::onRepeatedLogOnRequest(const QByteArray &data)
 {
     if (data != LogOn)
-        return fail("start-up", QStringLiteral("7ff#%1 after the start-up").arg(QString::fromLatin1(data.toHex())));
+        return fail("start-up",
+                    QStringLiteral("7ff#%1 after the start-up").arg(QString::fromLatin1(data.toHex())));
     if (afterStop("log-on request to 7ff"))
         return false;
     if (openingUs_ >= 0 || closingStep_ != 0 || finalClosingUs_ >= 0)
@@ -413,9 +431,10 @@ bool Judge::onRepeatedLogOnRequest(const QByteArray &data)
 bool Judge::logOnRequestsKeptUp()
 {
     return now_ - logOnRequestUs_ <= LogOnRepeat + LogOnRequestLate
-           || fail("timing", QStringLiteral("no log-on request for %1 ms while the log-on window was open, due every %2 ms")
-                                 .arg((now_ - logOnRequestUs_) / Ms)
-                                 .arg(LogOnRepeat / Ms));
+           || fail("timing",
+                   QStringLiteral("no log-on request for %1 ms while the log-on window was open, due every %2 ms")
+                       .arg((now_ - logOnRequestUs_) / Ms)
+                       .arg(LogOnRepeat / Ms));
 }
 
 // The window stays open until no new module has answered for LogOnWindow; a
@@ -467,8 +486,7 @@ bool Judge::onStartupFrame(Origin origin, const LoggedFrame &frame)
         return true;
     const QString due =
         sweepStep < 2 * SweepFrames ? hex(sweepId) + QStringLiteral("#d800") : QStringLiteral("7ff#d801");
-    return fail("start-up",
-                QStringLiteral("%1#%2 where %3 was due").arg(hex(frame.id), frame.data.toHex(), due));
+    return fail("start-up", QStringLiteral("%1#%2 where %3 was due").arg(hex(frame.id), frame.data.toHex(), due));
 }
 
 void Judge::onModuleFrame(Module &m, const QByteArray &data)
@@ -513,10 +531,11 @@ bool Judge::onCommandFrame(Module &m, const QByteArray &data)
         const Us logOnUs = m.logOnsToAnswer.takeFirst().second;
         ++m.followUpsDue;
         return now_ - logOnUs <= LogOnAnswerBound
-               || fail("log-on answer", QStringLiteral("log-on to %1 %2 ms after its log-on frame, due within %3 ms")
-                                            .arg(hex(m.id))
-                                            .arg((now_ - logOnUs) / Ms)
-                                            .arg(LogOnAnswerBound / Ms));
+               || fail("log-on answer",
+                       QStringLiteral("log-on to %1 %2 ms after its log-on frame, due within %3 ms")
+                           .arg(hex(m.id))
+                           .arg((now_ - logOnUs) / Ms)
+                           .arg(LogOnAnswerBound / Ms));
     }
     if (data == LogOnFollowUp) {
         if (m.followUpsDue == 0)
@@ -526,8 +545,7 @@ bool Judge::onCommandFrame(Module &m, const QByteArray &data)
     }
     if (data.size() == 2 && data[0] == 0x15)
         return onUpdateCommand(m, uint8_t(data[1]));
-    return fail("frame layout",
-                QStringLiteral("%1#%2 is no frame for a module").arg(hex(m.id), data.toHex()));
+    return fail("frame layout", QStringLiteral("%1#%2 is no frame for a module").arg(hex(m.id), data.toHex()));
 }
 
 bool Judge::onRequestFrame(Module &m, const QByteArray &data)
@@ -538,7 +556,8 @@ bool Judge::onRequestFrame(Module &m, const QByteArray &data)
         return fail("frame layout", QStringLiteral("%1#%2 is no request").arg(hex(m.id | 1), data.toHex()));
     // A stop may cut a query short: the answer to its device information
     // frame may follow the closing sequence's first frame.
-    if (data[1] == 0x03 && m.infoNames < m.infoAnswers && finalClosingUs_ >= 0 && runStopped() && &m == current_) {
+    if (data[1] == 0x03 && m.infoNames < m.infoAnswers && finalClosingUs_ >= 0 && runStopped()
+        && &m == current_) {
         ++m.infoNames;
         return true;
     }
@@ -558,15 +577,16 @@ bool Judge::onRequestFrame(Module &m, const QByteArray &data)
     });
     const int retries = m.requests + 1 - 3;
     if (data[1] != due || m.stage != Stage::Queried || (retries > 0 && (named || retries > NameRequests)))
-        return fail("query", QStringLiteral("request 12 %1 to %2 after %3 requests and %4 device information "
-                                            "frames, %5")
-                                 .arg(int(data[1]), 2, 16, QLatin1Char('0'))
-                                 .arg(hex(m.id))
-                                 .arg(m.requests)
-                                 .arg(m.infoAnswers)
-                                 .arg(m.requests >= 3 ? QStringLiteral("no more once it is named and after %1 more")
-                                                             .arg(NameRequests)
-                                                       : QStringLiteral("due 12 0%1").arg(due)));
+        return fail("query",
+                    QStringLiteral("request 12 %1 to %2 after %3 requests and %4 device information "
+                                   "frames, %5")
+                        .arg(int(data[1]), 2, 16, QLatin1Char('0'))
+                        .arg(hex(m.id))
+                        .arg(m.requests)
+                        .arg(m.infoAnswers)
+                        .arg(m.requests >= 3
+                                 ? QStringLiteral("no more once it is named and after %1 more").arg(NameRequests)
+                                 : QStringLiteral("due 12 0%1").arg(due)));
     if (m.requests++ == 0)
         m.queryUs = now_;
     return true;
@@ -591,8 +611,7 @@ bool Judge::beginWork(Module &m)
     if (afterStop("work for a new module"))
         return false;
     if (m.knownUs < 0)
-        return fail("module order",
-                    QStringLiteral("work for module %1, which never logged on").arg(hex(m.id)));
+        return fail("module order", QStringLiteral("work for module %1, which never logged on").arg(hex(m.id)));
     if (!current_ && now_ - openingUs_ < QueryPause - StampSlack)
         return fail("timing", QStringLiteral("work for module %1 %2 ms after the opening sequence, due %3 ms")
                                   .arg(hex(m.id))
@@ -613,8 +632,7 @@ bool Judge::beginWork(Module &m)
 bool Judge::checkOrder(const Module &next, Us decidedBy)
 {
     for (const auto &[id, other] : modules_) {
-        const bool known =
-            other.knownUs >= 0 && std::max(other.knownUs, startupEndUs_) + KnownSlack <= decidedBy;
+        const bool known = other.knownUs >= 0 && std::max(other.knownUs, startupEndUs_) + KnownSlack <= decidedBy;
         if (id < next.id && other.stage == Stage::Idle && known)
             return fail(
                 "module order",
@@ -627,8 +645,9 @@ bool Judge::checkOrder(const Module &next, Us decidedBy)
 // selection; a name that came too close to the decision leaves it open.
 bool Judge::nameless(const Module &m) const
 {
-    return !m.reupdate && std::all_of(m.names.begin(), m.names.end(),
-                                      [this](const auto &reply) { return reply.first > now_ || reply.second.isEmpty(); });
+    return !m.reupdate && std::all_of(m.names.begin(), m.names.end(), [this](const auto &reply) {
+        return reply.first > now_ || reply.second.isEmpty();
+    });
 }
 
 bool Judge::checkSelection(const Module &m, bool updated)
@@ -644,13 +663,14 @@ bool Judge::checkSelection(const Module &m, bool updated)
     // An empty name is in every file name; a module that never names itself
     // is not flashed (it is given up, see leaveModule).
     if (updated && nameless(m))
-        return fail("module selection", QStringLiteral("update of module %1, which named no firmware").arg(hex(m.id)));
-    const bool fits = selected(m) && (m.reupdate || (!name.isEmpty() && QFileInfo(run_.fileName).fileName().contains(name)));
+        return fail("module selection",
+                    QStringLiteral("update of module %1, which named no firmware").arg(hex(m.id)));
+    const bool fits =
+        selected(m) && (m.reupdate || (!name.isEmpty() && QFileInfo(run_.fileName).fileName().contains(name)));
     if (fits == updated || (!sure && selected(m) && !m.reupdate))
         return true;
-    const QString what = updated
-                             ? QStringLiteral("update of module %1, whose name or id is not selected")
-                             : QStringLiteral("module %1 fits the file and the selection but was skipped");
+    const QString what = updated ? QStringLiteral("update of module %1, whose name or id is not selected")
+                                 : QStringLiteral("module %1 fits the file and the selection but was skipped");
     return fail("module selection", what.arg(hex(m.id)));
 }
 
@@ -704,8 +724,7 @@ bool Judge::onUpdateCommand(Module &m, uint8_t code)
     case 5:
     case 6:
         if (m.pass != passBefore)
-            return fail("pass order",
-                        QStringLiteral("update command %1 without the pass before it").arg(code));
+            return fail("pass order", QStringLiteral("update command %1 without the pass before it").arg(code));
         if (!settleLine(m, Next::PassEnd, &repeat))
             return false;
         startPass(m, code == 5 ? Pass::Compare : Pass::None);
@@ -747,8 +766,9 @@ void Judge::takeCodes(Module &m, qsizetype count, bool required, bool givesUp)
     for (qsizetype i = 0; i < count; ++i) {
         const uint8_t code = m.codes[i].value;
         const bool versionError = code == 0x97 || code == 0x98;
-        for (const QString &notice :
-             isAcceptance(code) ? QStringList() : codeNotices(code, lines_[m.transfer.line].text, i != lastRefusal))
+        for (const QString &notice : isAcceptance(code)
+                                         ? QStringList()
+                                         : codeNotices(code, lines_[m.transfer.line].text, i != lastRefusal))
             expectNotice(notice, required || versionError);
         m.restartDue = m.restartDue || isFlashError(code);
         m.refusalsInRow += isRefusal(code) ? 1 : 0;
@@ -878,9 +898,10 @@ bool Judge::onDataFrame(Module &m, const QByteArray &bytes)
         if (!settleLine(m, Next::Line, &repeat))
             return false;
         if (repeat && m.refusalsInRow >= RefusalsInARow)
-            return fail("retry limit", QStringLiteral("line %1 went out again after %2 refusals and timeouts in a row")
-                                           .arg(t.line + 1)
-                                           .arg(m.refusalsInRow));
+            return fail("retry limit",
+                        QStringLiteral("line %1 went out again after %2 refusals and timeouts in a row")
+                            .arg(t.line + 1)
+                            .arg(m.refusalsInRow));
         if (t.line < 0 && now_ - m.passUs < PhasePause - StampSlack)
             return fail("timing", QStringLiteral("first line %1 ms after update command %2, due %3 ms")
                                       .arg((now_ - m.passUs) / Ms)
@@ -973,8 +994,7 @@ bool Judge::onSequence(const QByteArray &data)
         const bool anyKnown = std::any_of(modules_.begin(), modules_.end(),
                                           [](const auto &entry) { return entry.second.knownUs >= 0; });
         if (openingUs_ >= 0 || !anyKnown || closingStep_ != 0)
-            return fail("opening sequence",
-                        QStringLiteral("the opening sequence goes out once, after a log-on"));
+            return fail("opening sequence", QStringLiteral("the opening sequence goes out once, after a log-on"));
         if (!logOnWindowClosed() || !logOnRequestsKeptUp())
             return false;
         openingUs_ = now_;
@@ -985,8 +1005,7 @@ bool Judge::onSequence(const QByteArray &data)
         return onClosingStart();
     const Us pause = closingStep_ == 1 ? ClosingPause1 : ClosingPause2;
     if (closingStep_ == 0 || step != (closingStep_ == 1 ? char(0xCC) : char(0xC4)))
-        return fail("closing sequence",
-                    QStringLiteral("004#%1 out of the order C8, CC, C4").arg(data.toHex()));
+        return fail("closing sequence", QStringLiteral("004#%1 out of the order C8, CC, C4").arg(data.toHex()));
     if (now_ - closingStepUs_ < pause - StampSlack)
         return fail("closing sequence", QStringLiteral("004#%1 %2 ms after the frame before, due %3 ms")
                                             .arg(data.toHex())
@@ -1046,9 +1065,8 @@ bool Judge::finish()
                         QStringLiteral("no log-on to %1 after its log-on frame").arg(hex(id)));
         if (m.followUpsDue > 0 && !busLost())
             return fail("log-on answer", QStringLiteral("no follow-up to %1 after its log-on").arg(hex(id)));
-        const bool forgotten = m.stage == Stage::Idle && m.knownUs >= 0 && finalClosingUs_ >= 0
-                               && !versionError_ && !runStopped()
-                               && std::max(m.knownUs, startupEndUs_) + KnownSlack <= lastWorkUs_;
+        const bool forgotten = m.stage == Stage::Idle && m.knownUs >= 0 && finalClosingUs_ >= 0 && !versionError_
+                               && !runStopped() && std::max(m.knownUs, startupEndUs_) + KnownSlack <= lastWorkUs_;
         if (forgotten)
             return fail(m.knownFrame, "module order",
                         QStringLiteral("module %1 logged on but was never taken").arg(hex(id)));
@@ -1072,8 +1090,10 @@ QString identityOf(const QByteArray &info)
 {
     if (info.isEmpty())
         return QStringLiteral("serial (none), release (none), channel (none)");
-    const QString digits = QString::number((uint8_t(info[1]) << 16) | (uint8_t(info[2]) << 8) | uint8_t(info[3]), 16);
-    const qsizetype end = std::find_if(digits.begin(), digits.end(), [](QChar c) { return !c.isDigit(); }) - digits.begin();
+    const QString digits =
+        QString::number((uint8_t(info[1]) << 16) | (uint8_t(info[2]) << 8) | uint8_t(info[3]), 16);
+    const qsizetype end =
+        std::find_if(digits.begin(), digits.end(), [](QChar c) { return !c.isDigit(); }) - digits.begin();
     const auto digit = [](int value) { return QChar(u'0' + value); };
     return QStringLiteral("serial %1, release %2.%3%4, channel %5")
         .arg(digits.left(end).toULongLong())
@@ -1092,42 +1112,49 @@ bool Judge::checkModuleLines(const QStringList &out)
         const QString prefix = QStringLiteral("Module %1: ").arg(unsigned(run_.canLine << 12 | id), 0, 16);
         const QStringList lines = out.filter(QRegularExpression(QStringLiteral("^") + prefix));
         const QStringList identity = lines.filter(QRegularExpression(QStringLiteral(": name ")));
-        const QStringList result = lines.filter(QRegularExpression(QStringLiteral(": (updated|not updated: |skipped: )")));
+        const QStringList result =
+            lines.filter(QRegularExpression(QStringLiteral(": (updated|not updated: |skipped: )")));
         const bool queried = m.stage != Stage::Idle;
         QStringList names{QStringLiteral("(none)")};
         for (const auto &reply : m.names)
             names << (reply.second.isEmpty() ? QStringLiteral("(none)") : reply.second);
         const QString told = identityOf(m.information);
-        const QString reupdate = m.reupdate ? QStringLiteral(", in re-update state: takes any firmware file") : QString();
-        const bool named = identity.size() == 1 && std::any_of(names.begin(), names.end(), [&](const QString &name) {
-                               return identity[0] == prefix + QStringLiteral("name ") + name + QStringLiteral(", ") + told
-                                                         + reupdate;
-                           });
+        const QString reupdate =
+            m.reupdate ? QStringLiteral(", in re-update state: takes any firmware file") : QString();
+        const bool named =
+            identity.size() == 1 && std::any_of(names.begin(), names.end(), [&](const QString &name) {
+                return identity[0]
+                       == prefix + QStringLiteral("name ") + name + QStringLiteral(", ") + told + reupdate;
+            });
         // A stop may end a query before the flasher looked at the name.
         // A query sent into a bus off never reaches the wire, and nothing answers it.
-        const QString unheard = prefix + QStringLiteral("name (none), serial (none), release (none), channel (none)");
+        const QString unheard =
+            prefix + QStringLiteral("name (none), serial (none), release (none), channel (none)");
         // Answers after a bus off are on the wire but never reached the flasher,
         // so a query the bus went during may show any part of the identity.
-        const bool identityOk = queried ? named || (m.stoppedInQuery && identity.isEmpty())
-                                              || (m.lostInQuery && identity.size() == 1)
-                                        : identity.isEmpty() || (busLost() && identity == QStringList{unheard});
+        const bool identityOk =
+            queried ? named || (m.stoppedInQuery && identity.isEmpty()) || (m.lostInQuery && identity.size() == 1)
+                    : identity.isEmpty() || (busLost() && identity == QStringList{unheard});
         if (!identityOk)
             return fail("console", QStringLiteral("%1 identity lines of module %2 (%3), due %4")
                                        .arg(identity.size())
                                        .arg(hex(id), identity.join(QStringLiteral(" | ")),
                                             queried ? QStringLiteral("one with its name and ") + told
                                                     : QStringLiteral("none")));
-        const QString fate = m.stage == Stage::Done ? QStringLiteral("updated")
+        const QString fate = m.stage == Stage::Done  ? QStringLiteral("updated")
                              : m.givenUp || !queried ? QStringLiteral("not updated: ")
                                                      : QStringLiteral("skipped: ");
         // Whether the name came through before the bus went, the wire cannot tell.
         const QString lost = prefix + QStringLiteral("not updated: the CAN connection was lost");
-        const bool stopped = m.stoppedInQuery && (result.value(0) == prefix + QStringLiteral("not updated: not reached")
-                                                  || result.value(0).startsWith(prefix + QStringLiteral("skipped: ")));
-        const bool resultOk = run_.scan ? result.isEmpty()
-                              : m.addressed
-                                  ? result.size() == 1 && (result[0].startsWith(prefix + fate) || ((m.lostInQuery || m.lostAfterLogOn) && result[0] == lost) || stopped)
-                                  : result.size() <= 1;
+        const bool stopped = m.stoppedInQuery
+                             && (result.value(0) == prefix + QStringLiteral("not updated: not reached")
+                                 || result.value(0).startsWith(prefix + QStringLiteral("skipped: ")));
+        const bool resultOk =
+            run_.scan     ? result.isEmpty()
+            : m.addressed ? result.size() == 1
+                                && (result[0].startsWith(prefix + fate)
+                                    || ((m.lostInQuery || m.lostAfterLogOn) && result[0] == lost) || stopped)
+                          : result.size() <= 1;
         if (!resultOk)
             return fail("console", QStringLiteral("result lines of module %1: %2, due one \"%3%4\"")
                                        .arg(hex(id), result.join(QStringLiteral(" | ")), prefix, fate));
@@ -1153,8 +1180,8 @@ void Judge::checkConsole()
     // on the bus had its arguments accepted.
     const QString fileLine = QStringLiteral("Programflash from hex file: ") + run_.fileName;
     if (!run_.outCut && !run_.scan && firstUs_ >= 0 && out.value(1) != fileLine) {
-        fail("console", QStringLiteral("standard output's second line is \"%1\", due \"%2\"")
-                            .arg(out.value(1), fileLine));
+        fail("console",
+             QStringLiteral("standard output's second line is \"%1\", due \"%2\"").arg(out.value(1), fileLine));
         return;
     }
     if (run_.err.contains("Error: CAN-Connection lost") && !busLost()) {
@@ -1176,10 +1203,12 @@ void Judge::checkConsole()
                             .arg(postFlashes_));
         return;
     }
-    static const QRegularExpression finishLine(QStringLiteral("^Finish: Update Process needed (\\d+) seconds\\.$"));
+    static const QRegularExpression finishLine(
+        QStringLiteral("^Finish: Update Process needed (\\d+) seconds\\.$"));
     const QRegularExpressionMatch finished = finishLine.match(out.value(out.size() - 1));
     const Us recorded = now_ - firstUs_;
-    if (!run_.outCut && (!finished.hasMatch() || (finished.captured(1).toLongLong() + 1) * 1000 * Ms < recorded)) {
+    if (!run_.outCut
+        && (!finished.hasMatch() || (finished.captured(1).toLongLong() + 1) * 1000 * Ms < recorded)) {
         fail("console", QStringLiteral("standard output ends with \"%1\", due the Finish: line with at least "
                                        "the %2 s of the record")
                             .arg(out.value(out.size() - 1))
@@ -1200,14 +1229,16 @@ void Judge::checkConsole()
     const bool throughAll = openingUs_ >= 0 && !versionError_ && !busLost() && !runStopped() && !run_.scan;
     const QRegularExpressionMatch counted = completedLine.match(completed.value(0));
     const qsizetype n = counted.captured(1).toInt();
-    const bool fits = completed.size() == 1 && counted.captured(1) == counted.captured(2) && n >= addressed && n <= known;
+    const bool fits =
+        completed.size() == 1 && counted.captured(1) == counted.captured(2) && n >= addressed && n <= known;
     // A stop after the last module leaves the line as it was.
     if (throughAll ? !fits : !completed.isEmpty() && !busLost() && !(runStopped() && fits)) {
-        fail("console", QStringLiteral("standard error shows \"%1\" %2 times, due %3")
-                            .arg(completed.value(0))
-                            .arg(completed.size())
-                            .arg(throughAll ? QStringLiteral("once, for %1 to %2 modules").arg(addressed).arg(known)
-                                            : QStringLiteral("none: the run ended before its last module")));
+        fail("console",
+             QStringLiteral("standard error shows \"%1\" %2 times, due %3")
+                 .arg(completed.value(0))
+                 .arg(completed.size())
+                 .arg(throughAll ? QStringLiteral("once, for %1 to %2 modules").arg(addressed).arg(known)
+                                 : QStringLiteral("none: the run ended before its last module")));
         return;
     }
     checkOutcome(err);
@@ -1270,17 +1301,21 @@ void Judge::checkOutcome(const QStringList &err)
         due = mayPass ? QStringLiteral("exit code %1 and no Error: line").arg(ExitUpdated)
                       : QStringLiteral("exit code %1 and an Error: line").arg(ExitNotUpdated);
     else if (failed && !runFailed && openingUs_ < 0)
-        due = said == QLatin1String("Error: No module logged on, no module updated") ? QString() : QStringLiteral("no module logged on");
+        due = said == QLatin1String("Error: No module logged on, no module updated")
+                  ? QString()
+                  : QStringLiteral("no module logged on");
     else if (failed && !runFailed && said.startsWith(QLatin1String("Error: Modules not updated: "))) {
         const QStringList named = said.mid(28).split(u' ', Qt::SkipEmptyParts);
-        const bool exact = std::all_of(notUpdated.begin(), notUpdated.end(), [&named](const QString &id) { return named.contains(id); })
+        const bool exact = std::all_of(notUpdated.begin(), notUpdated.end(),
+                                       [&named](const QString &id) { return named.contains(id); })
                            && std::all_of(named.begin(), named.end(), [&](const QString &id) {
                                   return notUpdated.contains(id) || maybeNotUpdated.contains(id);
                               });
         due = exact ? QString() : QStringLiteral("modules not updated: %1").arg(notUpdated.join(u' '));
     } else if (failed && !runFailed && (!notUpdated.isEmpty() || done > 0))
         due = QStringLiteral("modules not updated: %1").arg(notUpdated.join(u' '));
-    else if (failed && !runFailed && said != QLatin1String("Error: No module fits the file and the selection, no module updated"))
+    else if (failed && !runFailed
+             && said != QLatin1String("Error: No module fits the file and the selection, no module updated"))
         due = QStringLiteral("no module fits the file and the selection");
     if (!due.isEmpty())
         fail("outcome", QStringLiteral("exit code %1 and \"%2\", due %3").arg(run_.exitCode).arg(said, due));
@@ -1299,6 +1334,9 @@ QString WireVerdict::describe() const
     return frame >= 0 ? QStringLiteral("frame %1: ").arg(frame) + text : text;
 }
 
-WireVerdict judgeWire(const WireRun &run) { return Judge(run).verdict(); }
+WireVerdict judgeWire(const WireRun &run)
+{
+    return Judge(run).verdict();
+}
 
 } // namespace testkit

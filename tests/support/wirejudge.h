@@ -8,7 +8,8 @@
 
 namespace testkit {
 
-struct WireRun {
+struct WireRun
+{
     QByteArray trace;      // candump log text, one frame per line: "(1700000000.123456) can0 205#D80311"
     QString interfaceName; // only frames of this interface count; empty: every frame of the trace
     QByteArray firmware;   // the firmware file's bytes as flashed
@@ -23,11 +24,13 @@ struct WireRun {
     bool outCut = false;   // its standard output was closed early: what it shows goes unjudged
 };
 
-struct WireVerdict {
+struct WireVerdict
+{
     bool ok() const { return rule.isEmpty(); }
-    int frame = -1;        // 0-based index of the frame (among the judged frames) where a rule broke; -1: none or not tied to a frame
-    QString rule;          // short name of the first broken rule; empty: the run kept every rule
-    QString detail;        // what was seen and what was due
+    int frame = -1; // 0-based index of the frame (among the judged frames) where a rule broke; -1: none or not
+                    // tied to a frame
+    QString rule;   // short name of the first broken rule; empty: the run kept every rule
+    QString detail; // what was seen and what was due
     // Timeouts the flasher reported although the answer was on the bus inside
     // the bound: allowed, as a loaded machine may starve its reader, but a
     // run without injected loss or delay has none.

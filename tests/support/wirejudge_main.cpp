@@ -84,6 +84,7 @@ int main(int argc, char **argv)
     }
     std::printf("ok\n");
     if (verdict.answeredTimeouts > 0)
-        std::printf("%d timeouts reported although the answer was on the bus in time\n", verdict.answeredTimeouts);
+        std::printf("%d timeouts reported although the answer was on the bus in time\n",
+                    verdict.answeredTimeouts);
     return 0;
 }

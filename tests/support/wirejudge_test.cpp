@@ -19,16 +19,57 @@ const QList<QByteArray> Lines{"S00600004844521B", "S1070000AABBCC00", "S1070003D
 const char *const Shares[] = {"26.5", "51.5", "82.4", "100.0"};
 
 enum class Fault {
-    None, LineTwice, DataBeforeHeader, FrameBeforeAck, LineBeforeAnswer, StaleAcceptance,
-    SkippedModuleUpdated, WorkAfterMovingOn, NoClosing, ProgressMissing, ExtendedIdentifier,
-    NoticeMissing, CompareEarly, NoReadyReport, NoLogOnAnswer, SweepOutOfOrder, HigherIdFirst,
-    ForeignInterfaceNoise, UnnamedModuleUpdated, LineRefusedNineTimes, LineRefusedElevenTimes,
-    SixFlashPasses, SevenFlashPasses, ReleaseRequestFirst, NameNotRequested, NameRequestedAgain,
-    ThirdUpdateCommandZero, InformationBeforeRelease, LastClosingFrameMissing, NoBanner, NoFileLine, PostFlashMissing, CompletedMiscounted,
-    NoFinishLine, ErrorLineOnAGoodRun, ExitCodeOfAFailure, TimeoutThoughAccepted, QueryTooSoon,
-    FirstLineTooSoon, RepeatTooSoon, SecondSweepTooSoon, LogOnWindowCut, LogOnAskedAgain,
-    LogOnAskedTooSoon, LogOnAskedAfterWindow, LogOnNotAskedAgain, LogOnAnsweredLate, BusLostOnTheWire, BusLossOnlyClaimed,
-    IdentityMisread, ResultMisreported
+    None,
+    LineTwice,
+    DataBeforeHeader,
+    FrameBeforeAck,
+    LineBeforeAnswer,
+    StaleAcceptance,
+    SkippedModuleUpdated,
+    WorkAfterMovingOn,
+    NoClosing,
+    ProgressMissing,
+    ExtendedIdentifier,
+    NoticeMissing,
+    CompareEarly,
+    NoReadyReport,
+    NoLogOnAnswer,
+    SweepOutOfOrder,
+    HigherIdFirst,
+    ForeignInterfaceNoise,
+    UnnamedModuleUpdated,
+    LineRefusedNineTimes,
+    LineRefusedElevenTimes,
+    SixFlashPasses,
+    SevenFlashPasses,
+    ReleaseRequestFirst,
+    NameNotRequested,
+    NameRequestedAgain,
+    ThirdUpdateCommandZero,
+    InformationBeforeRelease,
+    LastClosingFrameMissing,
+    NoBanner,
+    NoFileLine,
+    PostFlashMissing,
+    CompletedMiscounted,
+    NoFinishLine,
+    ErrorLineOnAGoodRun,
+    ExitCodeOfAFailure,
+    TimeoutThoughAccepted,
+    QueryTooSoon,
+    FirstLineTooSoon,
+    RepeatTooSoon,
+    SecondSweepTooSoon,
+    LogOnWindowCut,
+    LogOnAskedAgain,
+    LogOnAskedTooSoon,
+    LogOnAskedAfterWindow,
+    LogOnNotAskedAgain,
+    LogOnAnsweredLate,
+    BusLostOnTheWire,
+    BusLossOnlyClaimed,
+    IdentityMisread,
+    ResultMisreported
 };
 
 class Conversation
@@ -184,7 +225,7 @@ void Conversation::pass(uint16_t id, bool flash)
         frame(id, "1503");
         wait(500);
     }
-    const int refusals = fault_ == Fault::LineRefusedNineTimes    ? 9
+    const int refusals = fault_ == Fault::LineRefusedNineTimes     ? 9
                          : fault_ == Fault::LineRefusedElevenTimes ? 11
                                                                    : 1;
     for (int line = 0; line < Lines.size(); ++line) {
@@ -346,8 +387,7 @@ struct FaultCase
 };
 
 class WireJudgeFault : public testing::TestWithParam<FaultCase>
-{
-};
+{};
 
 TEST_P(WireJudgeFault, IsPinnedOnItsRule)
 {
@@ -359,57 +399,36 @@ TEST_P(WireJudgeFault, IsPinnedOnItsRule)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, WireJudgeFault,
-                         testing::Values(FaultCase{Fault::LineTwice, "line order"},
-                                         FaultCase{Fault::DataBeforeHeader, "line order"},
-                                         FaultCase{Fault::CompareEarly, "pass order"},
-                                         FaultCase{Fault::FrameBeforeAck, "frame in flight"},
-                                         FaultCase{Fault::LineBeforeAnswer, "line in flight"},
-                                         FaultCase{Fault::StaleAcceptance, "line in flight"},
-                                         FaultCase{Fault::SkippedModuleUpdated, "module selection"},
-                                         FaultCase{Fault::UnnamedModuleUpdated, "module selection"},
-                                         FaultCase{Fault::WorkAfterMovingOn, "module order"},
-                                         FaultCase{Fault::HigherIdFirst, "module order"},
-                                         FaultCase{Fault::NoReadyReport, "ready before flash"},
-                                         FaultCase{Fault::NoLogOnAnswer, "log-on answer"},
-                                         FaultCase{Fault::SweepOutOfOrder, "start-up"},
-                                         FaultCase{Fault::NoClosing, "closing sequence"},
-                                         FaultCase{Fault::ExtendedIdentifier, "identifier"},
-                                         FaultCase{Fault::ProgressMissing, "progress line"},
-                                         FaultCase{Fault::NoticeMissing, "console notice"},
-                                         FaultCase{Fault::ForeignInterfaceNoise, ""},
-                                         FaultCase{Fault::LineRefusedNineTimes, ""},
-                                         FaultCase{Fault::LineRefusedElevenTimes, "retry limit"},
-                                         FaultCase{Fault::SixFlashPasses, ""},
-                                         FaultCase{Fault::SevenFlashPasses, "retry limit"},
-                                         FaultCase{Fault::ReleaseRequestFirst, "query"},
-                                         FaultCase{Fault::NameNotRequested, "query"},
-                                         FaultCase{Fault::NameRequestedAgain, "query"},
-                                         FaultCase{Fault::ThirdUpdateCommandZero, "query"},
-                                         FaultCase{Fault::InformationBeforeRelease, ""},
-                                         FaultCase{Fault::LastClosingFrameMissing, "closing sequence"},
-                                         FaultCase{Fault::NoBanner, "console"},
-                                         FaultCase{Fault::NoFileLine, "console"},
-                                         FaultCase{Fault::PostFlashMissing, "console"},
-                                         FaultCase{Fault::CompletedMiscounted, "console"},
-                                         FaultCase{Fault::NoFinishLine, "console"},
-                                         FaultCase{Fault::ErrorLineOnAGoodRun, "outcome"},
-                                         FaultCase{Fault::ExitCodeOfAFailure, "outcome"},
-                                         FaultCase{Fault::TimeoutThoughAccepted, "", 1},
-                                         FaultCase{Fault::QueryTooSoon, "timing"},
-                                         FaultCase{Fault::FirstLineTooSoon, "timing"},
-                                         FaultCase{Fault::RepeatTooSoon, "timing"},
-                                         FaultCase{Fault::SecondSweepTooSoon, "timing"},
-                                         FaultCase{Fault::LogOnWindowCut, "timing"},
-                                         FaultCase{Fault::LogOnAskedAgain, ""},
-                                         FaultCase{Fault::LogOnAskedTooSoon, "timing"},
-                                         FaultCase{Fault::LogOnAskedAfterWindow, "start-up"},
-                                         FaultCase{Fault::LogOnNotAskedAgain, "timing"},
-                                         FaultCase{Fault::LogOnAnsweredLate, "log-on answer"},
-                                         FaultCase{Fault::BusLostOnTheWire, ""},
-                                         FaultCase{Fault::BusLossOnlyClaimed, "retry limit"},
-                                         FaultCase{Fault::IdentityMisread, "console"},
-                                         FaultCase{Fault::ResultMisreported, "console"}));
+INSTANTIATE_TEST_SUITE_P(
+    Faults, WireJudgeFault,
+    testing::Values(
+        FaultCase{Fault::LineTwice, "line order"}, FaultCase{Fault::DataBeforeHeader, "line order"},
+        FaultCase{Fault::CompareEarly, "pass order"}, FaultCase{Fault::FrameBeforeAck, "frame in flight"},
+        FaultCase{Fault::LineBeforeAnswer, "line in flight"}, FaultCase{Fault::StaleAcceptance, "line in flight"},
+        FaultCase{Fault::SkippedModuleUpdated, "module selection"},
+        FaultCase{Fault::UnnamedModuleUpdated, "module selection"},
+        FaultCase{Fault::WorkAfterMovingOn, "module order"}, FaultCase{Fault::HigherIdFirst, "module order"},
+        FaultCase{Fault::NoReadyReport, "ready before flash"}, FaultCase{Fault::NoLogOnAnswer, "log-on answer"},
+        FaultCase{Fault::SweepOutOfOrder, "start-up"}, FaultCase{Fault::NoClosing, "closing sequence"},
+        FaultCase{Fault::ExtendedIdentifier, "identifier"}, FaultCase{Fault::ProgressMissing, "progress line"},
+        FaultCase{Fault::NoticeMissing, "console notice"}, FaultCase{Fault::ForeignInterfaceNoise, ""},
+        FaultCase{Fault::LineRefusedNineTimes, ""}, FaultCase{Fault::LineRefusedElevenTimes, "retry limit"},
+        FaultCase{Fault::SixFlashPasses, ""}, FaultCase{Fault::SevenFlashPasses, "retry limit"},
+        FaultCase{Fault::ReleaseRequestFirst, "query"}, FaultCase{Fault::NameNotRequested, "query"},
+        FaultCase{Fault::NameRequestedAgain, "query"}, FaultCase{Fault::ThirdUpdateCommandZero, "query"},
+        FaultCase{Fault::InformationBeforeRelease, ""},
+        FaultCase{Fault::LastClosingFrameMissing, "closing sequence"}, FaultCase{Fault::NoBanner, "console"},
+        FaultCase{Fault::NoFileLine, "console"}, FaultCase{Fault::PostFlashMissing, "console"},
+        FaultCase{Fault::CompletedMiscounted, "console"}, FaultCase{Fault::NoFinishLine, "console"},
+        FaultCase{Fault::ErrorLineOnAGoodRun, "outcome"}, FaultCase{Fault::ExitCodeOfAFailure, "outcome"},
+        FaultCase{Fault::TimeoutThoughAccepted, "", 1}, FaultCase{Fault::QueryTooSoon, "timing"},
+        FaultCase{Fault::FirstLineTooSoon, "timing"}, FaultCase{Fault::RepeatTooSoon, "timing"},
+        FaultCase{Fault::SecondSweepTooSoon, "timing"}, FaultCase{Fault::LogOnWindowCut, "timing"},
+        FaultCase{Fault::LogOnAskedAgain, ""}, FaultCase{Fault::LogOnAskedTooSoon, "timing"},
+        FaultCase{Fault::LogOnAskedAfterWindow, "start-up"}, FaultCase{Fault::LogOnNotAskedAgain, "timing"},
+        FaultCase{Fault::LogOnAnsweredLate, "log-on answer"}, FaultCase{Fault::BusLostOnTheWire, ""},
+        FaultCase{Fault::BusLossOnlyClaimed, "retry limit"}, FaultCase{Fault::IdentityMisread, "console"},
+        FaultCase{Fault::ResultMisreported, "console"}));
 
 // The time of the nth frame that ends a trace line with text.
 qint64 frameTime(const QByteArray &trace, const QByteArray &text, int nth)
@@ -425,16 +444,17 @@ qint64 frameTime(const QByteArray &trace, const QByteArray &text, int nth)
 TEST(WireJudge, KnowsWhatMayFollowAStop)
 {
     const QByteArray lastLine = "209#1500" + QByteArray(Lines[3]).left(6).toHex().toUpper();
-    const struct {
+    const struct
+    {
         Fault fault;
         QByteArray frame;
         int nth;
         int beforeMs;
         const char *rule;
     } cases[] = {
-        {Fault::None, lastLine, 0, 150, "stop"},        // a line after it
+        {Fault::None, lastLine, 0, 150, "stop"}, // a line after it
         {Fault::LogOnAskedAgain, "7FF#D801", 2, 150, "stop"},
-        {Fault::None, "004#C8", 1, 10, ""},             // at the ENTER prompt: the verdict stands
+        {Fault::None, "004#C8", 1, 10, ""}, // at the ENTER prompt: the verdict stands
         {Fault::ExitCodeOfAFailure, "004#C8", 1, 10, "outcome"},
     };
     for (const auto &c : cases) {
@@ -442,7 +462,8 @@ TEST(WireJudge, KnowsWhatMayFollowAStop)
         run.stopUs = frameTime(run.trace, c.frame, c.nth) - c.beforeMs * 1000;
         ASSERT_GT(run.stopUs, 0) << c.frame.constData();
         EXPECT_EQ(testkit::judgeWire(run).rule, QString::fromLatin1(c.rule))
-            << c.frame.constData() << " " << c.beforeMs << " ms: " << qPrintable(testkit::judgeWire(run).describe());
+            << c.frame.constData() << " " << c.beforeMs
+            << " ms: " << qPrintable(testkit::judgeWire(run).describe());
     }
 }
 

@@ -24,8 +24,7 @@ static int openLine(HMODULE library)
     symbol = GetProcAddress(library, "ExtendedInitCan");
     memcpy(&open, &symbol, sizeof open);
     char text[64] = "leftOpen";
-    return connect != NULL && open != NULL && connect(TARVPCAN3_KIND_USB) == 1
-           && open(0, 250, 0, 0, text) == 1;
+    return connect != NULL && open != NULL && connect(TARVPCAN3_KIND_USB) == 1 && open(0, 250, 0, 0, text) == 1;
 }
 
 int main(int argc, char **argv)

@@ -33,7 +33,8 @@ HANDLE handleOf(uint32_t value)
     return reinterpret_cast<HANDLE>(static_cast<intptr_t>(static_cast<int32_t>(value)));
 }
 
-class EventObjects final : public EventSink {
+class EventObjects final : public EventSink
+{
 public:
     bool isEvent(uint32_t handle) const override
     {
@@ -43,7 +44,8 @@ public:
     void signal(uint32_t handle) override { SetEvent(handleOf(handle)); }
 };
 
-struct Loopback {
+struct Loopback
+{
     std::mutex lock;
     EventObjects events;
     Registry registry{events};
@@ -66,7 +68,7 @@ bool asksForLogOn(const ApiFrame &frame)
 {
     const uint32_t id = wireId(frame);
     return (frame.type & (API_FRAME_RTR | API_FRAME_EXT)) == 0 && frame.length >= 2 && frame.data[0] == 0xD8
-        && frame.data[1] == 0x01 && (id == kLogOnAll || id == kModuleId);
+           && frame.data[1] == 0x01 && (id == kLogOnAll || id == kModuleId);
 }
 
 ApiFrame logOnAnswer()
@@ -159,7 +161,8 @@ ApiResult CanApi_ConnectClient(uint8_t client, const char *netName, uint8_t *net
     return locked([&](Registry &r) { return r.connectClient(client, netName, net); });
 }
 
-ApiResult CanApi_RegisterMsgRange(uint8_t client, uint8_t net, const ApiRangeBound *first, const ApiRangeBound *last)
+ApiResult CanApi_RegisterMsgRange(uint8_t client, uint8_t net, const ApiRangeBound *first,
+                                  const ApiRangeBound *last)
 {
     return locked([&](Registry &r) { return r.registerMsgRange(client, net, first, last); });
 }
