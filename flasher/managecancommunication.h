@@ -72,6 +72,8 @@ public:
     void sendPatternFrame();
     void sendOpeningSequence();
     void sendClosingSequence();
+    // 12 00: asks the current module for its device information (serial,
+    // release, channels); the name is the protocol's own.
     void sendRequest1200();
     void requestFirmwareRelease();
     void requestFirmwareName();

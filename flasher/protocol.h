@@ -105,6 +105,7 @@ CanMessage patternFrame();
 CanMessage openingSequenceFrame(uint16_t canLine);
 // C8, CC, C4, with the closing pauses between them.
 QList<CanMessage> closingSequenceFrames(uint16_t canLine);
+// 12 00, the request for the module's device information.
 CanMessage request1200Frame(uint16_t canLine, uint16_t current);
 CanMessage firmwareReleaseRequestFrame(uint16_t canLine, uint16_t current);
 CanMessage firmwareNameRequestFrame(uint16_t canLine, uint16_t current);

@@ -108,6 +108,29 @@ private slots:
         QVERIFY(result.stop == PassLines::Stop::None);
         QVERIFY(result.go);
     }
+
+    void busStatusBeforeTheFirstLine_data()
+    {
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<bool>("lost");
+        QTest::newRow("OK") << QByteArray("OK") << false;
+        QTest::newRow("error passive") << QByteArray("BUSHEAVY") << true;
+        QTest::newRow("bus off") << QByteArray("BUSOFF") << true;
+    }
+
+    // A controller that went bad may still take frames (error passive), so
+    // the pass looks at the bus itself before its first line, and a bus gone
+    // bad stops it before anything goes out.
+    void busStatusBeforeTheFirstLine()
+    {
+        QFETCH(QByteArray, status);
+        QFETCH(bool, lost);
+        fakedriver::setStatus(status.constData());
+        lines_->beginPass(PassLines::Pass::Flash);
+        QCOMPARE(lines_->send(), lost ? PassLines::Sent::Stopped : PassLines::Sent::Line);
+        QCOMPARE(lines_->stop(), lost ? PassLines::Stop::BusLost : PassLines::Stop::None);
+        QCOMPARE(outText_.isEmpty(), lost);
+    }
 };
 
 QTEST_GUILESS_MAIN(PassLinesTest)
