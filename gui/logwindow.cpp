@@ -13,30 +13,33 @@
 #include <QShowEvent>
 #include <QStyle>
 
+namespace {
+
+// A chosen link must reach the save as the link, to be refused there, not as
+// the file it points to.
+QString systemSaveFileName(QWidget *owner, const QString &caption, const QString &dir, const QString &filter)
+{
+    return QFileDialog::getSaveFileName(owner, caption, dir, filter, nullptr, QFileDialog::DontResolveSymlinks);
+}
+
+bool systemConfirmation(QWidget *owner, const QString &title, const QString &text)
+{
+    return QMessageBox::question(owner, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+           == QMessageBox::Yes;
+}
+
+} // namespace
+
 LogWindow::LogWindow(RunLog *runLog, SaveFileChooser chooser, ClearConfirmer confirmer,
                      const RunRecord *runRecords, QWidget *parent)
     : QDialog(parent)
     , ui(std::make_unique<Ui::LogWindow>())
     , log(runLog)
-    , chooseSaveFile(std::move(chooser))
-    , confirmClear(std::move(confirmer))
+    , chooseSaveFile(chooser ? std::move(chooser) : systemSaveFileName)
+    , confirmClear(confirmer ? std::move(confirmer) : systemConfirmation)
     , records(runRecords)
 {
     ui->setupUi(this);
-    if (!chooseSaveFile) {
-        chooseSaveFile = [](QWidget *owner, const QString &caption, const QString &dir, const QString &filter) {
-            // A chosen link must reach the save as the link, to be refused
-            // there, not as the file it points to.
-            return QFileDialog::getSaveFileName(owner, caption, dir, filter, nullptr,
-                                                QFileDialog::DontResolveSymlinks);
-        };
-    }
-    if (!confirmClear) {
-        confirmClear = [](QWidget *owner, const QString &title, const QString &text) {
-            return QMessageBox::question(owner, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
-                   == QMessageBox::Yes;
-        };
-    }
     // Fixed-width and unwrapped, the columns of the progress lines stay in line.
     ui->plainTextEdit->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     ui->plainTextEdit->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -49,7 +52,11 @@ LogWindow::LogWindow(RunLog *runLog, SaveFileChooser chooser, ClearConfirmer con
     connect(log, &RunLog::cleared, ui->plainTextEdit, &QPlainTextEdit::clear);
     // Keys go to the text, where Enter does nothing, rather than to a button.
     ui->plainTextEdit->setFocus();
+    followRecords();
+}
 
+void LogWindow::followRecords()
+{
     ui->recordPlace->setVisible(records != nullptr);
     if (records) {
         showRecordPlace();

@@ -52,6 +52,7 @@ private slots:
 private:
     void showSaveResult(const QString &text, bool failed);
     void showRecordPlace();
+    void followRecords();
 
     std::unique_ptr<Ui::LogWindow> ui;
     RunLog *log;
