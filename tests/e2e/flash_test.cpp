@@ -17,6 +17,7 @@
 
 namespace {
 
+// -virtual on the command line: the scenario's runs go through runVirtualBench.
 bool inVirtualTime = false;
 
 testkit::RunResult runIn(testkit::Bench &bench, const QStringList &args)
