@@ -44,6 +44,9 @@ const QList<Scenario> &scenarios()
          0,
          "\"\" Module 208 not updated: no ready report within 10 seconds "},
         {"BusOff", {{1, {}}, {2, {}}}, 2, 400, "Error: CAN-Connection lost BUSOFF"},
+        // Gone while the flasher asks the module for its name: the silence
+        // is the bus's, not the module's.
+        {"BusOffWhileAskingForTheName", {{1, {}}}, 2, 150, "Error: CAN-Connection lost BUSOFF"},
     };
     return all;
 }
