@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 
 namespace tarvpcan3 {
 
@@ -24,6 +25,19 @@ struct PcTime
     WallTime wall;
 };
 PcTime pcTimeNow();
+
+// The interface's clock and the PC's, read as one instant.
+struct ClockPair
+{
+    ApiTimeStamp stamp{};
+    PcTime pc;          // read right after the stamp
+    int64_t spread = 0; // file-time units between PC readings before and after the stamp
+};
+// A thread preempted between the two reads would pair instants that lie
+// seconds apart, so the stamp is read between two PC readings and the
+// narrowest of a few tries is kept. None when the interface's clock cannot be
+// read; the caller decides whether a wide pair is good enough.
+std::optional<ClockPair> readClockPair(PcTime (*pcNow)() = pcTimeNow);
 
 // Zeroes the interface's clock correction (driver parameter 95), then takes the
 // bases. Zeroed afterwards, a correction left by an earlier run would set the

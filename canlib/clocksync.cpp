@@ -26,15 +26,16 @@ void applyClockDrift(int64_t drift)
     ops.writeDriverParam(API_DRVPARAM_CLOCKCORR, sum);
 }
 
-void ClockSyncTimer()
+void ClockSyncTimer(PcTime (*pcNow)())
 {
     std::lock_guard correction(clockCorrectionLock());
-    ApiTimeStamp clock{};
-    if (api().readClock(&clock) != API_OK)
+    // A wide pair would feed the preemption's length into the interface's
+    // clock as drift; the next tick measures again.
+    const std::optional<ClockPair> pair = readClockPair(pcNow);
+    if (!pair || pair->spread > kClockPairSpread)
         return;
-    const PcTime now = pcTimeNow();
     const ClockBase base = clockBase();
-    applyClockDrift(clockDrift(now.fileTime, base.fileTime, clock, base.stamp));
+    applyClockDrift(clockDrift(pair->pc.fileTime, base.fileTime, pair->stamp, base.stamp));
 }
 
 ClockSyncThread::~ClockSyncThread()

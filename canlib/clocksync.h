@@ -3,6 +3,8 @@
 // correction (driver parameter 95).
 #pragma once
 
+#include "clockbase.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -14,7 +16,7 @@ namespace tarvpcan3 {
 // One correction for a drift in 100-ns units (PC ahead is positive).
 void applyClockDrift(int64_t drift);
 // One timer tick: measures the drift and applies it.
-void ClockSyncTimer();
+void ClockSyncTimer(PcTime (*pcNow)() = pcTimeNow);
 
 // The library's one timer thread; it runs while any line is open.
 class ClockSyncThread

@@ -2,9 +2,11 @@
 #include "simbench.h"
 
 #include "canapi.h"
+#include "clockmath.h"
 #include "clocksync.h"
 
 #include <thread>
+#include <vector>
 
 using namespace canlibtest;
 
@@ -56,6 +58,71 @@ TEST_F(ClockSync, SteadyClockNeedsNoCorrection)
     ASSERT_TRUE(openLine(0));
     tarvpcan3::ClockSyncTimer();
     EXPECT_EQ(clockCorrection(), 0);
+}
+
+// A PC clock that reads what the test says, in milliseconds after a fixed
+// instant: a thread preempted between two reads is a jump in the readings.
+struct ScriptedPcClock
+{
+    static inline int64_t origin = 0;
+    static inline std::vector<double> readingsMs;
+    static inline std::size_t reads = 0;
+
+    static void script(std::vector<double> ms)
+    {
+        origin = tarvpcan3::pcTimeNow().fileTime;
+        readingsMs = std::move(ms);
+        reads = 0;
+    }
+    static tarvpcan3::PcTime now()
+    {
+        const double ms = readingsMs.at(std::min(reads++, readingsMs.size() - 1));
+        tarvpcan3::PcTime t;
+        t.fileTime = origin + static_cast<int64_t>(ms * tarvpcan3::kFileTimeUnitsPerMs);
+        return t;
+    }
+};
+
+struct PairCase
+{
+    const char *what;
+    std::vector<double> readingsMs; // before and after each try of the stamp
+    double pcMs;                    // the reading kept
+    double spreadMs;
+    std::size_t reads;
+};
+
+TEST_F(ClockSync, ClockPairKeepsTheNarrowestTry)
+{
+    ASSERT_TRUE(openLine(0));
+    const PairCase cases[] = {
+        {"first try tight", {0, 0.1}, 0.1, 0.1, 2},
+        {"preempted once", {0, 2000, 2000, 2000.1}, 2000.1, 0.1, 4},
+        {"preempted every time", {0, 3000, 3000, 5000, 5000, 9000, 9000, 9500}, 9500, 500, 8},
+        {"at the limit", {0, 2}, 2, 2, 2},
+    };
+    for (const PairCase &c : cases) {
+        ScriptedPcClock::script(c.readingsMs);
+        const auto pair = tarvpcan3::readClockPair(&ScriptedPcClock::now);
+        ASSERT_TRUE(pair) << c.what;
+        const auto ms = [](int64_t units) { return static_cast<double>(units) / tarvpcan3::kFileTimeUnitsPerMs; };
+        EXPECT_DOUBLE_EQ(ms(pair->pc.fileTime - ScriptedPcClock::origin), c.pcMs) << c.what;
+        EXPECT_DOUBLE_EQ(ms(pair->spread), c.spreadMs) << c.what;
+        EXPECT_EQ(ScriptedPcClock::reads, c.reads) << c.what;
+    }
+}
+
+// A PC clock 2 s ahead of the interface's corrects, unless the measurement
+// straddled a preemption: that would be 2 s of drift that never was.
+TEST_F(ClockSync, TimerIgnoresAPreemptedMeasurement)
+{
+    ASSERT_TRUE(openLine(0));
+    ScriptedPcClock::script({0, 2000, 2000, 4000, 4000, 6000, 6000, 8000});
+    tarvpcan3::ClockSyncTimer(&ScriptedPcClock::now);
+    EXPECT_EQ(clockCorrection(), 0);
+    ScriptedPcClock::script({2000, 2000});
+    tarvpcan3::ClockSyncTimer(&ScriptedPcClock::now);
+    EXPECT_NEAR(clockCorrection(), 2000, 50);
 }
 
 // An interface clock running 20 % fast is more than 51 ms ahead within a
