@@ -14,8 +14,9 @@ inline constexpr int64_t kFileTimeUnitsPerMs = 10000;
 inline constexpr int64_t kFileTimeUnixEpochSeconds = 11644473600;
 // Up to 50 ms of drift are left alone.
 inline constexpr int64_t kDriftTolerance = 500000;
-// Two clock readings further apart than 2 ms are no measurement of drift.
-inline constexpr int64_t kClockPairSpread = 20000;
+// Two clock readings further apart than 10 ms are no measurement of drift:
+// well within the tolerance, and wide enough for a busy machine's time slices.
+inline constexpr int64_t kClockPairSpread = 100000;
 
 int64_t fileTimeFromUnix(int64_t seconds, int64_t nanoseconds);
 
