@@ -52,50 +52,25 @@ void UpdateSequence::run()
 
 void UpdateSequence::step()
 {
+    // A switch, not a table of handlers: the compiler names a state left out.
+    // clang-format off
     switch (state_) {
-    case UpdateState::WaitLogOn:
-        waitLogOn();
-        break;
-    case UpdateState::Announce:
-        announce();
-        break;
-    case UpdateState::QueryModule:
-        queryModule();
-        break;
-    case UpdateState::CheckFirmwareName:
-        checkFirmwareName();
-        break;
-    case UpdateState::CheckSelection:
-        checkSelection();
-        break;
-    case UpdateState::WaitReady:
-        waitReady();
-        break;
-    case UpdateState::StartFlash:
-        startFlash();
-        break;
-    case UpdateState::Flashing:
-        flashing();
-        break;
-    case UpdateState::StartCompare:
-        startCompare();
-        break;
-    case UpdateState::Comparing:
-        comparing();
-        break;
-    case UpdateState::PostFlash:
-        postFlash();
-        break;
-    case UpdateState::NextModule:
-        nextModule();
-        break;
-    case UpdateState::Finish:
-        finish();
-        break;
-    case UpdateState::WaitEnter:
-        waitEnter();
-        break;
+    case UpdateState::WaitLogOn:         return waitLogOn();
+    case UpdateState::Announce:          return announce();
+    case UpdateState::QueryModule:       return queryModule();
+    case UpdateState::CheckFirmwareName: return checkFirmwareName();
+    case UpdateState::CheckSelection:    return checkSelection();
+    case UpdateState::WaitReady:         return waitReady();
+    case UpdateState::StartFlash:        return startFlash();
+    case UpdateState::Flashing:          return flashing();
+    case UpdateState::StartCompare:      return startCompare();
+    case UpdateState::Comparing:         return comparing();
+    case UpdateState::PostFlash:         return postFlash();
+    case UpdateState::NextModule:        return nextModule();
+    case UpdateState::Finish:            return finish();
+    case UpdateState::WaitEnter:         return waitEnter();
     }
+    // clang-format on
 }
 
 bool UpdateSequence::busLostDue()
