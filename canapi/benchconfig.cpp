@@ -1,5 +1,6 @@
 #include "benchconfig.h"
 
+#include "inivalue.h"
 #include "runplaces.h"
 
 #include <QDir>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace canapi {
 
@@ -21,47 +23,6 @@ constexpr int kMaxSpinUs = 1000;
 const QStringList kDrivers = {QStringLiteral("pcan_usb"), QStringLiteral("pcan_pci"), QStringLiteral("peakcan")};
 const QStringList kPlugins = {QStringLiteral("peakcan"), QStringLiteral("socketcan"),
                               QStringLiteral("virtualcan")};
-
-// Decimal, or hexadecimal with 0x; a leading zero does not mean octal here.
-bool parseNumber(const QString &text, qulonglong max, qulonglong *out)
-{
-    bool ok = false;
-    qulonglong value = 0;
-    if (text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
-        value = text.mid(2).toULongLong(&ok, 16);
-    else
-        value = text.toULongLong(&ok, 10);
-    if (!ok || value > max)
-        return false;
-    *out = value;
-    return true;
-}
-
-// Cuts a trailing "; comment" and handles a quoted value.
-bool cleanValue(const QString &raw, QString *value, QString *problem)
-{
-    QString v = raw.trimmed();
-    if (v.startsWith(QLatin1Char('"'))) {
-        const qsizetype close = v.indexOf(QLatin1Char('"'), 1);
-        if (close < 0) {
-            *problem = QStringLiteral("missing closing quote");
-            return false;
-        }
-        const QString rest = v.mid(close + 1).trimmed();
-        if (!rest.isEmpty() && !rest.startsWith(QLatin1Char(';'))) {
-            *problem = QStringLiteral("text after the closing quote");
-            return false;
-        }
-        *value = v.mid(1, close - 1);
-        return true;
-    }
-    static const QRegularExpression comment(QStringLiteral("(^|\\s);"));
-    const QRegularExpressionMatch m = comment.match(v);
-    if (m.hasMatch())
-        v.truncate(m.capturedStart());
-    *value = v.trimmed();
-    return true;
-}
 
 class Parser
 {
@@ -81,6 +42,10 @@ private:
     bool openSection(int number, const QString &header);
     bool setKey(int number, const QString &key, const QString &value);
     bool adapterKey(AdapterConfig &a, int number, const QString &key, const QString &value);
+    std::optional<bool> adapterSetupKey(AdapterConfig &a, int number, const QString &key, const QString &value);
+    std::optional<bool> adapterSimulationKey(AdapterConfig &a, int number, const QString &key,
+                                             const QString &value);
+    bool driftKey(AdapterConfig &a, int number, const QString &value);
     bool moduleKey(ModuleEntry &m, int number, const QString &key, const QString &value);
     bool checkAdapter(const AdapterConfig &a, const QSet<QString> &keys);
     bool checkAdapters();
@@ -217,6 +182,17 @@ bool Parser::setKey(int number, const QString &key, const QString &value)
 
 bool Parser::adapterKey(AdapterConfig &a, int number, const QString &key, const QString &value)
 {
+    if (const std::optional<bool> done = adapterSetupKey(a, number, key, value))
+        return *done;
+    if (const std::optional<bool> done = adapterSimulationKey(a, number, key, value))
+        return *done;
+    return fail(number, QStringLiteral("unknown key %1 in an adapter section").arg(key));
+}
+
+// What the adapter is and where its records go; none for another key.
+std::optional<bool> Parser::adapterSetupKey(AdapterConfig &a, int number, const QString &key,
+                                            const QString &value)
+{
     qulonglong n = 0;
     if (key == QLatin1String("index")) {
         if (!parseNumber(value, kMaxIndex, &n))
@@ -252,7 +228,19 @@ bool Parser::adapterKey(AdapterConfig &a, int number, const QString &key, const 
     } else if (key == QLatin1String("stats")) {
         a.statsLine = number;
         return placeValue(number, key, value, &a.statsPath);
-    } else if (key == QLatin1String("trace_name")) {
+    } else {
+        return std::nullopt;
+    }
+    return true;
+}
+
+// The trace's interface name, and how a simulated adapter and its bus
+// behave; none for another key.
+std::optional<bool> Parser::adapterSimulationKey(AdapterConfig &a, int number, const QString &key,
+                                                 const QString &value)
+{
+    qulonglong n = 0;
+    if (key == QLatin1String("trace_name")) {
         static const QRegularExpression name(QStringLiteral("^[A-Za-z0-9_.-]{1,15}$"));
         if (!name.match(value).hasMatch())
             return fail(number, QStringLiteral("trace_name must be 1 to 15 letters, digits, '_', '.' or '-'"));
@@ -266,28 +254,31 @@ bool Parser::adapterKey(AdapterConfig &a, int number, const QString &key, const 
             return fail(number, QStringLiteral("bus_off_after_frames must be a number from 0 to 0xFFFFFFFF"));
         a.busOffAfterFrames = n;
     } else if (key == QLatin1String("bus_off_for_good")) {
-        if (value != QLatin1String("true") && value != QLatin1String("false"))
+        if (!parseFlag(value, &a.busOffForGood))
             return fail(number, QStringLiteral("bus_off_for_good must be true or false"));
-        a.busOffForGood = value == QLatin1String("true");
     } else if (key == QLatin1String("realtime")) {
-        if (value != QLatin1String("true") && value != QLatin1String("false"))
+        if (!parseFlag(value, &a.realtime))
             return fail(number, QStringLiteral("realtime must be true or false"));
-        a.realtime = value == QLatin1String("true");
     } else if (key == QLatin1String("spin_us")) {
         if (!parseNumber(value, kMaxSpinUs, &n))
             return fail(number, QStringLiteral("spin_us must be a number from 0 to %1").arg(kMaxSpinUs));
         a.spinUs = static_cast<uint32_t>(n);
     } else if (key == QLatin1String("clock_drift_ppm")) {
-        bool ok = false;
-        const double ppm = value.toDouble(&ok);
-        if (!ok || !std::isfinite(ppm) || ppm <= -1e6 || ppm >= 1e6)
-            return fail(number,
-                        QStringLiteral("clock_drift_ppm must be a number above -1000000 and below 1000000"));
-        a.clockDriftPpm = ppm;
-        a.hasClockDrift = true;
+        return driftKey(a, number, value);
     } else {
-        return fail(number, QStringLiteral("unknown key %1 in an adapter section").arg(key));
+        return std::nullopt;
     }
+    return true;
+}
+
+bool Parser::driftKey(AdapterConfig &a, int number, const QString &value)
+{
+    bool ok = false;
+    const double ppm = value.toDouble(&ok);
+    if (!ok || !std::isfinite(ppm) || ppm <= -1e6 || ppm >= 1e6)
+        return fail(number, QStringLiteral("clock_drift_ppm must be a number above -1000000 and below 1000000"));
+    a.clockDriftPpm = ppm;
+    a.hasClockDrift = true;
     return true;
 }
 

@@ -4,6 +4,7 @@
 // whole file and writes the image back out.
 #include "fuzzcheck.h"
 #include "image.h"
+#include "srecordformat.h"
 
 #include <algorithm>
 #include <cctype>
@@ -16,38 +17,17 @@ using namespace modsim;
 
 namespace {
 
-int addressLength(int type)
-{
-    switch (type) {
-    case 0:
-    case 1:
-    case 5:
-    case 9:
-        return 2;
-    case 2:
-    case 6:
-    case 8:
-        return 3;
-    case 3:
-    case 7:
-        return 4;
-    default:
-        return 0;
-    }
-}
-
+// The record written by the flasher's knowledge of the format: what the
+// simulator accepts must agree with it.
 std::string encode(int type, uint32_t address, const std::vector<uint8_t> &data)
 {
     static const char digits[] = "0123456789ABCDEF";
-    const int addrLen = addressLength(type);
+    const int addrLen = srecord::addressBytes(type);
     std::vector<uint8_t> bytes{static_cast<uint8_t>(addrLen + data.size() + 1)};
     for (int i = addrLen - 1; i >= 0; --i)
         bytes.push_back(static_cast<uint8_t>(address >> (8 * i)));
     bytes.insert(bytes.end(), data.begin(), data.end());
-    unsigned sum = 0;
-    for (uint8_t b : bytes)
-        sum += b;
-    bytes.push_back(static_cast<uint8_t>(0xFF - (sum & 0xFF)));
+    bytes.push_back(srecord::checksum(bytes));
     std::string line = "S" + std::to_string(type);
     for (uint8_t b : bytes) {
         line += digits[b >> 4];
@@ -68,7 +48,7 @@ void checkLine(const uint8_t *bytes, size_t size)
         return;
     }
     // Accepted: the record written out again is the line itself.
-    FUZZ_CHECK(addressLength(record.type) > 0);
+    FUZZ_CHECK(srecord::addressBytes(record.type) > 0);
     std::string upper(line);
     for (char &c : upper)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -80,10 +60,10 @@ void checkBuiltRecord(FuzzInput &input)
     const int types[] = {0, 1, 2, 3, 5, 6, 7, 8, 9};
     const int type = types[input.byte() % 9];
     uint32_t address = input.u32();
-    if (addressLength(type) < 4)
-        address &= (1u << (8 * addressLength(type))) - 1;
+    if (srecord::addressBytes(type) < 4)
+        address &= (1u << (8 * srecord::addressBytes(type))) - 1;
     std::vector<uint8_t> data;
-    const size_t dataSize = std::min<size_t>(input.byte(), 255 - addressLength(type) - 1);
+    const size_t dataSize = std::min<size_t>(input.byte(), 255 - srecord::addressBytes(type) - 1);
     while (data.size() < dataSize && input.remaining() > 0)
         data.push_back(input.byte());
     std::string line = encode(type, address, data);
