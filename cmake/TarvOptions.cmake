@@ -8,6 +8,33 @@ function(tarv_target_defaults target)
   endif()
 endfunction()
 
+# tarv_precompile(<target> STD|QT|WIDGETS [GTEST]): the headers most sources of
+# a larger target include, parsed once for the target instead of once per
+# source (about a third of such a target's compile time). A source may then
+# compile without including what it uses itself; the builds that precompile
+# nothing (TARV_PCH=OFF, the Windows cross-build, the fuzz targets) still see
+# such a gap.
+set(tarv_pch_std <chrono> <functional> <map> <memory> <mutex> <string> <vector>)
+set(tarv_pch_qt <QByteArray> <QList> <QObject> <QString> <QStringList> ${tarv_pch_std})
+function(tarv_precompile target kind)
+  if(NOT TARV_PCH OR CMAKE_CROSSCOMPILING)
+    return()
+  endif()
+  if(kind STREQUAL "STD")
+    set(headers ${tarv_pch_std})
+  elseif(kind STREQUAL "QT")
+    set(headers ${tarv_pch_qt})
+  elseif(kind STREQUAL "WIDGETS")
+    set(headers ${tarv_pch_qt} <QWidget>)
+  else()
+    message(FATAL_ERROR "tarv_precompile: unknown kind ${kind}")
+  endif()
+  if("GTEST" IN_LIST ARGN)
+    list(PREPEND headers <gtest/gtest.h>)
+  endif()
+  target_precompile_headers(${target} PRIVATE ${headers})
+endfunction()
+
 # Sanitizers apply to the whole tree, C caller included: mixing instrumented and
 # plain objects gives false reports, above all under ThreadSanitizer.
 if(TARV_ASAN AND TARV_TSAN)

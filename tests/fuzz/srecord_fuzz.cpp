@@ -5,6 +5,7 @@
 #include "fuzzcheck.h"
 #include "image.h"
 #include "srecordformat.h"
+#include "srecord.h"
 
 #include <algorithm>
 #include <cctype>
@@ -17,23 +18,12 @@ using namespace modsim;
 
 namespace {
 
-// The record written by the flasher's knowledge of the format: what the
-// simulator accepts must agree with it.
+// The record as the test kit writes it: what the simulator accepts must be
+// what every test's files hold.
 std::string encode(int type, uint32_t address, const std::vector<uint8_t> &data)
 {
-    static const char digits[] = "0123456789ABCDEF";
-    const int addrLen = srecord::addressBytes(type);
-    std::vector<uint8_t> bytes{static_cast<uint8_t>(addrLen + data.size() + 1)};
-    for (int i = addrLen - 1; i >= 0; --i)
-        bytes.push_back(static_cast<uint8_t>(address >> (8 * i)));
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    bytes.push_back(srecord::checksum(bytes));
-    std::string line = "S" + std::to_string(type);
-    for (uint8_t b : bytes) {
-        line += digits[b >> 4];
-        line += digits[b & 0xF];
-    }
-    return line;
+    const QByteArray bytes(reinterpret_cast<const char *>(data.data()), static_cast<qsizetype>(data.size()));
+    return testkit::sRecord(type, address, bytes).toStdString();
 }
 
 void checkLine(const uint8_t *bytes, size_t size)
