@@ -45,6 +45,7 @@ private:
     std::optional<bool> adapterSetupKey(AdapterConfig &a, int number, const QString &key, const QString &value);
     std::optional<bool> adapterSimulationKey(AdapterConfig &a, int number, const QString &key,
                                              const QString &value);
+    bool indexKey(AdapterConfig &a, int number, const QString &value);
     bool driftKey(AdapterConfig &a, int number, const QString &value);
     bool moduleKey(ModuleEntry &m, int number, const QString &key, const QString &value);
     bool checkAdapter(const AdapterConfig &a, const QSet<QString> &keys);
@@ -189,21 +190,13 @@ bool Parser::adapterKey(AdapterConfig &a, int number, const QString &key, const 
     return fail(number, QStringLiteral("unknown key %1 in an adapter section").arg(key));
 }
 
-// What the adapter is and where its records go; none for another key.
+// What the adapter is, and where and under which name its records go; none
+// for another key.
 std::optional<bool> Parser::adapterSetupKey(AdapterConfig &a, int number, const QString &key,
                                             const QString &value)
 {
-    qulonglong n = 0;
     if (key == QLatin1String("index")) {
-        if (!parseNumber(value, kMaxIndex, &n))
-            return fail(number, QStringLiteral("index must be a number from 0 to %1").arg(kMaxIndex));
-        const int index = static_cast<int>(n);
-        if (indexOwner_.contains(index))
-            return fail(number, QStringLiteral("index %1 is already used by [adapter.%2]")
-                                    .arg(index)
-                                    .arg(indexOwner_.value(index)));
-        indexOwner_.insert(index, a.name);
-        a.index = index;
+        return indexKey(a, number, value);
     } else if (key == QLatin1String("driver")) {
         if (!kDrivers.contains(value))
             return fail(number,
@@ -228,24 +221,23 @@ std::optional<bool> Parser::adapterSetupKey(AdapterConfig &a, int number, const 
     } else if (key == QLatin1String("stats")) {
         a.statsLine = number;
         return placeValue(number, key, value, &a.statsPath);
+    } else if (key == QLatin1String("trace_name")) {
+        static const QRegularExpression name(QStringLiteral("^[A-Za-z0-9_.-]{1,15}$"));
+        if (!name.match(value).hasMatch())
+            return fail(number, QStringLiteral("trace_name must be 1 to 15 letters, digits, '_', '.' or '-'"));
+        a.traceName = value;
     } else {
         return std::nullopt;
     }
     return true;
 }
 
-// The trace's interface name, and how a simulated adapter and its bus
-// behave; none for another key.
+// How a simulated adapter and its bus behave; none for another key.
 std::optional<bool> Parser::adapterSimulationKey(AdapterConfig &a, int number, const QString &key,
                                                  const QString &value)
 {
     qulonglong n = 0;
-    if (key == QLatin1String("trace_name")) {
-        static const QRegularExpression name(QStringLiteral("^[A-Za-z0-9_.-]{1,15}$"));
-        if (!name.match(value).hasMatch())
-            return fail(number, QStringLiteral("trace_name must be 1 to 15 letters, digits, '_', '.' or '-'"));
-        a.traceName = value;
-    } else if (key == QLatin1String("bus_status")) {
+    if (key == QLatin1String("bus_status")) {
         if (!parseNumber(value, 0xFFFF, &n))
             return fail(number, QStringLiteral("bus_status must be a number from 0 to 0xFFFF"));
         a.busStatus = static_cast<uint16_t>(n);
@@ -268,6 +260,21 @@ std::optional<bool> Parser::adapterSimulationKey(AdapterConfig &a, int number, c
     } else {
         return std::nullopt;
     }
+    return true;
+}
+
+bool Parser::indexKey(AdapterConfig &a, int number, const QString &value)
+{
+    qulonglong n = 0;
+    if (!parseNumber(value, kMaxIndex, &n))
+        return fail(number, QStringLiteral("index must be a number from 0 to %1").arg(kMaxIndex));
+    const int index = static_cast<int>(n);
+    if (indexOwner_.contains(index))
+        return fail(
+            number,
+            QStringLiteral("index %1 is already used by [adapter.%2]").arg(index).arg(indexOwner_.value(index)));
+    indexOwner_.insert(index, a.name);
+    a.index = index;
     return true;
 }
 
