@@ -26,16 +26,17 @@ void applyClockDrift(int64_t drift)
     ops.writeDriverParam(API_DRVPARAM_CLOCKCORR, sum);
 }
 
-void ClockSyncTimer(PcTime (*pcNow)())
+bool ClockSyncTimer(PcTime (*pcNow)())
 {
     std::lock_guard correction(clockCorrectionLock());
     // A wide pair would feed the preemption's length into the interface's
     // clock as drift; the next tick measures again.
     const std::optional<ClockPair> pair = readClockPair(pcNow);
     if (!pair || pair->spread > kClockPairSpread)
-        return;
+        return false;
     const ClockBase base = clockBase();
     applyClockDrift(clockDrift(pair->pc.fileTime, base.fileTime, pair->stamp, base.stamp));
+    return true;
 }
 
 ClockSyncThread::~ClockSyncThread()
@@ -90,9 +91,10 @@ void ClockSyncThread::run()
     pthread_setname_np(pthread_self(), "tarvpcan3-clock");
 #endif
     std::unique_lock lock(lock_);
-    while (!wake_.wait_for(lock, kPeriod, [this] { return stopRequest_; })) {
+    auto wait = kPeriod;
+    while (!wake_.wait_for(lock, wait, [this] { return stopRequest_; })) {
         lock.unlock();
-        ClockSyncTimer();
+        wait = ClockSyncTimer() ? kPeriod : kRetry;
         lock.lock();
     }
 }

@@ -15,14 +15,17 @@ namespace tarvpcan3 {
 
 // One correction for a drift in 100-ns units (PC ahead is positive).
 void applyClockDrift(int64_t drift);
-// One timer tick: measures the drift and applies it.
-void ClockSyncTimer(PcTime (*pcNow)() = pcTimeNow);
+// One timer tick: measures the drift and applies it. False when the
+// measurement could not be trusted and nothing was applied.
+bool ClockSyncTimer(PcTime (*pcNow)() = pcTimeNow);
 
 // The library's one timer thread; it runs while any line is open.
 class ClockSyncThread
 {
 public:
     static constexpr std::chrono::milliseconds kPeriod{10000};
+    // After a tick that measured nothing: soon, not a whole period later.
+    static constexpr std::chrono::milliseconds kRetry{200};
 
     ~ClockSyncThread();
     void start();

@@ -9,6 +9,7 @@
 # Run folder files written here:
 #   output  the job's standard output and standard error
 #   rc      the job's exit code (absent when the machine failed before the job)
+#   booted  empty, as soon as the run folder is reached
 #   timing  "boot <s>", "job <s>" and "accel <kvm|tcg>" lines
 
 /bin/busybox --install -s /bin
@@ -39,6 +40,8 @@ done
 opts=trans=virtio,version=9p2000.L,msize=512000
 mount -t 9p -o "$opts,ro,cache=loose" host /host || die "cannot mount the host filesystem"
 mount -t 9p -o "$opts" results /results || die "cannot mount the run folder"
+# The host's boot watch waits for this.
+: > /results/booted
 
 mount -t proc proc /host/proc
 mount -t sysfs sysfs /host/sys
